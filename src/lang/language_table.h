@@ -1,0 +1,80 @@
+// The built-in language table: up to 32 language slots of up to 256 texts each, plus a general
+// block of language-independent texts, parsed in place once at start-up. A lookup is a bounds
+// check and an array read; texts stay valid until the program ends.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace nulvane::lang {
+
+inline constexpr int kMaxSlots = 32;
+inline constexpr int kTextsPerSlot = 256;
+inline constexpr int kGeneralTexts = 128;
+inline constexpr int kDefaultSlot = 1;  // English
+
+class LanguageTable {
+ public:
+  // Decodes an LZARI blob (4-byte little-endian size, then the bit stream) and parses it.
+  // Returns false for a blob too short to hold its header; any other content, however
+  // malformed, loads into as many slots and texts as it holds.
+  bool LoadBlob(const unsigned char* blob, std::size_t size);
+  // Parses decoded table text (UTF-16LE bytes, byte-order mark first).
+  void LoadText(const unsigned char* bytes, std::size_t size);
+
+  // The text for `id` in the current language, else the default language; "==?" outside
+  // 0..255; null when neither has the id.
+  const char16_t* GetText(int id) const;
+  // The general block's text for `id` (0..127), null where there is none.
+  const char16_t* GetGeneralText(int id) const;
+  // The text of `id` in `slot` only (null when absent or out of range).
+  const char16_t* GetSlotText(int slot, int id) const;
+
+  int SlotCount() const { return slot_count_; }
+  // The slot's name (the two names with a tab between them), null for an unnamed slot.
+  const char16_t* SlotName(int slot) const;
+
+  void SetCurrentLanguage(int index) { current_.store(index, std::memory_order_relaxed); }
+  int CurrentLanguage() const { return current_.load(std::memory_order_relaxed); }
+  // Whether `index` selects a slot of its own (else lookups use the default language).
+  bool IsUsableLanguage(int index) const;
+
+  // The default language's section verbatim, as it stood before parsing: from the line feed
+  // that ends its header line through the last line break before the next separator.
+  TextView DefaultSectionCopy() const { return default_section_; }
+
+  // The decoded text's size in bytes (the blob header's value).
+  std::size_t DecodedSize() const { return decoded_size_; }
+
+ private:
+  void Parse();
+  static void ParseSection(char16_t* text, const char16_t** table, int max_id, bool unescape);
+
+  std::vector<char16_t> text_;  // the decoded table, terminators written in place
+  std::size_t decoded_size_ = 0;
+  int slot_count_ = 0;
+  std::array<const char16_t*, kMaxSlots> names_{};
+  std::array<char16_t*, kMaxSlots> raw_{};
+  std::unique_ptr<std::array<std::array<const char16_t*, kTextsPerSlot>, kMaxSlots>> texts_ =
+      std::make_unique<std::array<std::array<const char16_t*, kTextsPerSlot>, kMaxSlots>>();
+  std::array<const char16_t*, kGeneralTexts> general_{};
+  Text default_section_;
+  std::atomic<int> current_{kDefaultSlot};
+};
+
+// The program's one table, loaded from the built-in blob.
+LanguageTable& Table();
+bool LoadLanguageTable();
+
+// Shorthands on the program's table.
+const char16_t* GetText(int id);
+const char16_t* GetGeneralText(int id);
+// GetText as a view: empty where the table has no text.
+TextView Txt(int id);
+
+}  // namespace nulvane::lang

@@ -1,0 +1,164 @@
+// The file-system services of the engine and the item list, behind one interface so that tests
+// can substitute a fake that fails any call. One implementation per operating system.
+//
+// Contract shared by every implementation:
+//  - No call ever follows a symbolic link, junction or other reparse point. A link is an entry
+//    of its own (EntryKind::kLink) that can be renamed and removed, never opened for writing.
+//  - No call ever replaces an existing entry (RenameNoReplace, CreateNewFile).
+//  - Paths are handled whole, whatever their length (Win32: extended-length form), or refused
+//    with an error; they are never cut short and then acted upon.
+//  - Every result is reported: IoResult carries the system's error code.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/text.h"
+
+namespace nulvane::platform {
+
+// The outcome of one call: error 0 is success, anything else the system's error code
+// (errno on POSIX, GetLastError on Windows) or one of the program's own codes below.
+struct IoResult {
+  std::uint32_t error = 0;
+
+  bool ok() const { return error == 0; }
+  explicit operator bool() const { return ok(); }
+  static IoResult Ok() { return {}; }
+  static IoResult Fail(std::uint32_t code) { return {code == 0 ? kGenericFailure : code}; }
+
+  // The program's own codes, with bit 29 set (the range Windows leaves to applications).
+  static constexpr std::uint32_t kGenericFailure = 0x20000000;
+  // The entry is not a regular file (a device, pipe, socket, folder or link) and was not opened.
+  static constexpr std::uint32_t kNotRegularFile = 0x20000001;
+  // The path is longer than the system can take.
+  static constexpr std::uint32_t kPathTooLong = 0x20000002;
+  // The volume is full (ENOSPC / ERROR_DISK_FULL / ERROR_HANDLE_DISK_FULL).
+  static constexpr std::uint32_t kDiskFull = 0x20000003;
+};
+
+// The system's own message for an error code, without a trailing line break or full stop
+// handling; for the program's own codes a short English text.
+Text SystemErrorText(std::uint32_t error);
+
+// What a directory entry is. Nothing here ever looks through a link.
+enum class EntryKind : std::uint8_t {
+  kMissing,  // no such entry
+  kFile,     // a regular file
+  kFolder,   // a real folder (not a link to one)
+  kLink,     // a symbolic link, junction or any other reparse point
+  kOther,    // a device, pipe, socket or anything else that is not a file or folder
+};
+
+struct EntryInfo {
+  EntryKind kind = EntryKind::kMissing;
+  std::uint64_t size = 0;         // the entry's recorded size (a folder: what the system says, often 0)
+  bool link_to_folder = false;    // kLink: removed with RemoveFolder rather than DeleteFile (Windows)
+};
+
+// 100-nanosecond intervals since 1601-01-01 00:00 UTC (the Windows FILETIME scale).
+using FileTime = std::uint64_t;
+
+struct OpenedFileInfo {
+  std::uint64_t size = 0;
+  std::uint32_t link_count = 1;   // names (hard links) the opened file has
+  // Compressed, encrypted or sparse: the file system may write the new data elsewhere and keep
+  // the old clusters, so an overwrite in place is not guaranteed to cover them.
+  bool stored_elsewhere = false;
+};
+
+// An open file or folder. Destruction closes it without reporting; Close reports.
+class OpenFile {
+ public:
+  virtual ~OpenFile() = default;
+  // Writes at most `size` bytes at the current position; `written` receives what was taken.
+  virtual IoResult Write(const void* data, std::size_t size, std::size_t& written) = 0;
+  // Forces everything written so far to the device (FlushFileBuffers / fdatasync).
+  virtual IoResult Flush() = 0;
+  // Sets creation (where the system keeps one), last-access and last-write time to `time`.
+  virtual IoResult SetTimes(FileTime time) = 0;
+  // Closes the handle; later calls on this object fail.
+  virtual IoResult Close() = 0;
+};
+
+struct VolumeSpace {
+  std::uint64_t free_bytes = 0;   // bytes the caller may still write
+  std::uint64_t total_bytes = 0;
+  std::uint32_t sector_size = 512;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // What the entry at `path` is; never follows a link. A missing entry gives kind kMissing
+  // and the system's error.
+  virtual IoResult Inspect(TextView path, EntryInfo& info) = 0;
+
+  // Looks up the directory entry named by `path` itself, as a listing of that one name would
+  // (Windows: FindFirstFileW, where wildcards match the first entry they fit; POSIX: lstat).
+  virtual IoResult FindEntry(TextView path, EntryInfo& info) = 0;
+
+  // Calls `visit` for every entry of `folder` in the system's order, "." and ".." included
+  // where the system reports them. `folder` must itself be a real folder, not a link.
+  virtual IoResult ListFolder(TextView folder,
+                              const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
+
+  // Clears read-only, hidden and system (Windows) or gives the owner write permission (POSIX)
+  // so that the entry can be overwritten and removed. Never follows a link.
+  virtual IoResult MakeWritable(TextView path) = 0;
+
+  // Opens the regular file at `path` for writing from offset 0, without sharing. Refuses
+  // (kNotRegularFile, or the system's error) anything else: a link, folder, device or pipe,
+  // checked on the opened object itself. `info` describes the opened file.
+  virtual IoResult OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+                                    OpenedFileInfo& info) = 0;
+
+  // Opens the real folder at `path` so that its time stamps can be set. Refuses a link.
+  virtual IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) = 0;
+
+  // Creates a new regular file; fails if any entry of that name exists.
+  virtual IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) = 0;
+
+  // Renames `from` to `to`; fails (never replaces) when `to` exists.
+  virtual IoResult RenameNoReplace(TextView from, TextView to) = 0;
+
+  // Removes a file, or a link (to a file, or on POSIX to anything), never what it points at.
+  virtual IoResult DeleteFile(TextView path) = 0;
+
+  // Removes an empty folder, or on Windows a link to a folder (the link only).
+  virtual IoResult RemoveFolder(TextView path) = 0;
+
+  virtual IoResult CreateFolder(TextView path) = 0;
+
+  // Space of the volume that holds `path`.
+  virtual IoResult GetVolumeSpace(TextView path, VolumeSpace& space) = 0;
+
+  // Makes files created in `folder` be stored plainly: not compressed (Windows). No-op elsewhere.
+  virtual IoResult PrepareFillFolder(TextView folder) = 0;
+
+  // `path` made absolute against the current directory (GetFullPathNameW's rules on Windows:
+  // "." and ".." resolved textually). Returns `path` unchanged when that fails.
+  virtual Text FullPath(TextView path) = 0;
+};
+
+// The operating system's file system.
+FileSystem& SystemFileSystem();
+
+// The separator of path components: '\' on Windows, '/' elsewhere.
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+#else
+inline constexpr char16_t kPathSeparator = u'/';
+#endif
+
+// The key under which a path is stored in the item list: lower-cased with the system's
+// mapping where the file system ignores case (Windows), unchanged where it does not (POSIX).
+Text FoldPathKey(TextView path);
+
+// Converts a local calendar time to a UTC file time; false when the system cannot.
+bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int second,
+                         FileTime& out);
+
+}  // namespace nulvane::platform

@@ -1,0 +1,204 @@
+// The settings file's text format on systems without the Windows profile functions. The file
+// is UTF-8; reading accepts a UTF-8 byte-order mark and CRLF or LF line ends, writing keeps
+// every line it does not change, including its line ends.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "platform/ini.h"
+
+namespace nulvane::platform {
+
+namespace {
+
+std::string Trim(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r'))
+    --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) content.erase(0, 3);
+  return true;
+}
+
+// Splits into lines, each keeping its line end, so that writing back changes nothing else.
+std::vector<std::string> SplitLines(const std::string& content) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    end = (end == std::string::npos) ? content.size() : end + 1;
+    lines.push_back(content.substr(start, end - start));
+    start = end;
+  }
+  return lines;
+}
+
+// "[name]" -> name; anything else -> nothing.
+bool SectionName(const std::string& line, std::string& name) {
+  const std::string trimmed = Trim(line.substr(0, line.find('\n')));
+  if (trimmed.size() < 2 || trimmed.front() != '[') return false;
+  const std::size_t close = trimmed.find(']');
+  if (close == std::string::npos) return false;
+  name = Trim(std::string_view(trimmed).substr(1, close - 1));
+  return true;
+}
+
+bool KeyOf(const std::string& line, std::string& key, std::string& value) {
+  const std::string body = line.substr(0, line.find('\n'));
+  const std::size_t equals = body.find('=');
+  if (equals == std::string::npos) return false;
+  key = Trim(std::string_view(body).substr(0, equals));
+  value = Trim(std::string_view(body).substr(equals + 1));
+  // The profile functions drop one pair of quotes around a value.
+  if (value.size() >= 2 && ((value.front() == '"' && value.back() == '"') ||
+                            (value.front() == '\'' && value.back() == '\''))) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return !key.empty();
+}
+
+}  // namespace
+
+bool ReadIniValue(TextView file, TextView section, TextView key, Text& value) {
+  value.clear();
+  std::string content;
+  if (!ReadWholeFile(TextToUtf8(file), content)) return false;
+  const std::string wanted_section = TextToUtf8(section);
+  const std::string wanted_key = TextToUtf8(key);
+  bool in_section = false;
+  for (const std::string& line : SplitLines(content)) {
+    std::string name;
+    if (SectionName(line, name)) {
+      in_section = SameName(name, wanted_section);
+      continue;
+    }
+    std::string line_key;
+    std::string line_value;
+    if (in_section && KeyOf(line, line_key, line_value) && SameName(line_key, wanted_key)) {
+      value = Utf8ToText(line_value);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool WriteIniValue(TextView file, TextView section, TextView key, TextView value) {
+  const std::string path = TextToUtf8(file);
+  std::string content;
+  if (!ReadWholeFile(path, content) && errno != ENOENT) return false;
+  std::vector<std::string> lines = SplitLines(content);
+  const std::string wanted_section = TextToUtf8(section);
+  const std::string wanted_key = TextToUtf8(key);
+  const std::string eol = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  const std::string new_line = wanted_key + "=" + TextToUtf8(value) + eol;
+  if (!lines.empty() && lines.back().back() != '\n') lines.back() += eol;
+
+  bool in_section = false;
+  std::ptrdiff_t section_end = -1;  // index after the last non-blank line of the section
+  bool replaced = false;
+  for (std::size_t i = 0; i < lines.size() && !replaced; ++i) {
+    std::string name;
+    if (SectionName(lines[i], name)) {
+      if (in_section) break;
+      in_section = SameName(name, wanted_section);
+      if (in_section) section_end = static_cast<std::ptrdiff_t>(i) + 1;
+      continue;
+    }
+    if (!in_section) continue;
+    std::string line_key;
+    std::string line_value;
+    if (KeyOf(lines[i], line_key, line_value) && SameName(line_key, wanted_key)) {
+      lines[i] = new_line;
+      replaced = true;
+    } else if (!Trim(lines[i].substr(0, lines[i].find('\n'))).empty()) {
+      section_end = static_cast<std::ptrdiff_t>(i) + 1;
+    }
+  }
+  if (!replaced) {
+    if (section_end >= 0) {
+      lines.insert(lines.begin() + section_end, new_line);
+    } else {
+      lines.push_back("[" + wanted_section + "]" + eol);
+      lines.push_back(new_line);
+    }
+  }
+  std::string out;
+  for (const std::string& line : lines) out += line;
+  return WriteFileAtomically(file, out.data(), out.size());
+}
+
+bool EnsureHiddenFile(TextView file) {
+  // POSIX has no hidden attribute; renaming the file with a leading dot would move it away
+  // from the name the program looks for. An existing file is opened and left unchanged.
+  const int fd = open(TextToUtf8(file).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool FileExists(TextView file) {
+  struct stat info {};
+  return stat(TextToUtf8(file).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool WriteFileAtomically(TextView file, const void* bytes, std::size_t size) {
+  const std::string path = TextToUtf8(file);
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  // Keep the permissions of the file being replaced.
+  struct stat old {};
+  if (stat(path.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+  else fchmod(fd, 0644);
+  const char* data = static_cast<const char*>(bytes);
+  std::size_t done = 0;
+  bool ok = true;
+  while (ok && done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temporary.c_str());
+  return ok;
+}
+
+}  // namespace nulvane::platform

@@ -1,0 +1,34 @@
+// Facts about the running process and its system.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace nulvane::platform {
+
+// The full path of the running executable.
+Text ExecutablePath();
+
+// The system's default language identifier (Windows LANGID). On POSIX derived from LC_ALL,
+// LC_MESSAGES and LANG, the first one set: a German locale ("de", "de_AT.UTF-8", ...) gives
+// 0x0407, anything else 0x0409.
+std::uint16_t SystemDefaultLanguageId();
+
+// The user's temporary folder, ending in the path separator.
+Text TempFolder();
+
+// Asks the system's shell to open `path` with its usual program. Windows: ShellExecuteW "open";
+// POSIX: xdg-open when present, otherwise nothing. Returns whether a program was started.
+bool OpenWithShell(TextView path);
+
+// The number format of the user's locale, for grouping digits and the decimal point.
+struct NumberFormat {
+  Text decimal_separator = u".";
+  Text thousands_separator = u",";
+  int grouping = 3;        // digits per group; 0 for no grouping
+  bool leading_zero = true;
+};
+NumberFormat UserNumberFormat();
+
+}  // namespace nulvane::platform

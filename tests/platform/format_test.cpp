@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "platform/format.h"
+#include "platform/text.h"
+
+namespace nulvane::platform {
+namespace {
+
+TEST(Format, ProgramConversionsMatchPrintf) {
+  EXPECT_EQ(Format(u"%d <dir>%s", 0, u"D:\\Old\\Photos"), u"0 <dir>D:\\Old\\Photos");
+  EXPECT_EQ(Format(u"%.1lf %% // %s: %d ", 100.0, u"Error", 2), u"100.0 % // Error: 2 ");
+  EXPECT_EQ(Format(u"%I64u Byte", 18446744073709551615ULL), u"18446744073709551615 Byte");
+  EXPECT_EQ(Format(u"%.2lf %%", 102.4), u"102.40 %");
+  EXPECT_EQ(Format(u"%s\\%s%08X", u"D:\\", u"Nulvane", 0x0A1B2Cu), u"D:\\\\Nulvane000A1B2C");
+  EXPECT_EQ(Format(u"%.0lf", 117.7), u"118");
+  EXPECT_EQ(Format(u"%u", 4000000000u), u"4000000000");
+  EXPECT_EQ(Format(u"%d", INT_MIN), u"-2147483648");
+  EXPECT_EQ(Format(u"[%5d|%-5d|%05d]", 42, 42, -42), u"[   42|42   |-0042]");
+  EXPECT_EQ(Format(u"%x %X", 255, -1), u"ff FFFFFFFF");
+}
+
+// A translation is data: its conversions must never make the formatter read an argument as
+// another type, nor read one that was not passed.
+TEST(Format, MismatchedTranslationsNeverMisreadArguments) {
+  EXPECT_EQ(Format(u"%s %s %s", u"only"), u"only %s %s");
+  EXPECT_EQ(Format(u"%d sec.", u"text"), u"%d sec.");
+  EXPECT_EQ(Format(u"%s sec.", 5), u"5 sec.");
+  EXPECT_EQ(Format(u"%.1lf", 3), u"3.0");
+  EXPECT_EQ(Format(u"%d", 2.9), u"2");
+  EXPECT_EQ(Format(u"%n %p %q", 1), u"%n %p %q");
+  EXPECT_EQ(Format(u"100%"), u"100%");
+  EXPECT_EQ(Format(u"%I64", 5), u"%I64");
+  EXPECT_EQ(Format(u"%s", static_cast<const char16_t*>(nullptr)), u"");
+  EXPECT_EQ(Format(static_cast<const char16_t*>(nullptr), 1), u"");
+  EXPECT_EQ(Format(u"%999999999d", 1).size(), 4096u);  // the width is bounded, no huge buffer
+}
+
+TEST(Text, Utf8RoundTripsAndReplacesMalformedInput) {
+  const Text text = u"Größe \u4E2D\u6587 \U0001F600";
+  EXPECT_EQ(Utf8ToText(TextToUtf8(text)), text);
+  EXPECT_EQ(Utf8ToText("a\xC3"), u"a\uFFFD");             // truncated sequence
+  EXPECT_EQ(Utf8ToText("\xE0\x80\xAF"), u"\uFFFD");        // overlong
+  EXPECT_EQ(Utf8ToText("\xED\xA0\x80x"), u"\uFFFDx");      // encoded surrogate
+  EXPECT_EQ(TextToUtf8(Text(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(Text, ParseDecimalReadsLikeStrtol) {
+  EXPECT_EQ(ParseDecimal(u"  -3"), -3);
+  EXPECT_EQ(ParseDecimal(u"12abc"), 12);
+  EXPECT_EQ(ParseDecimal(u"abc"), 0);
+  EXPECT_EQ(ParseDecimal(u"+7"), 7);
+  EXPECT_EQ(ParseDecimal(u"99999999999999"), INT_MAX);
+  EXPECT_EQ(ParseDecimal(u"-99999999999999"), INT_MIN);
+  EXPECT_EQ(ParseDecimal(u""), 0);
+}
+
+}  // namespace
+}  // namespace nulvane::platform
