@@ -4,6 +4,10 @@ if(MSVC)
   add_compile_options(/W4 /utf-8 /permissive-)
 else()
   add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # GCC 12 reports false -Wrestrict overlaps inside libstdc++ string code (GCC bug 105329).
+    add_compile_options(-Wno-restrict)
+  endif()
 endif()
 
 if(WIN32)
