@@ -1,0 +1,229 @@
+// The item list's speed and size:
+//  - expanding a folder tree of 100,000 entries, next to `find DIR | wc -l` on the same tree
+//    in the same run (goal: expansion within 1.5 times find's time), and next to find made to
+//    read every entry's size as expansion must (`find DIR -printf '%s\n'`);
+//    bench/expand_vs_find.sh prints the ratios;
+//  - the memory of 1,000,000 stored items with their rows (goal: below 200 MB), next to a
+//    plain std::map of std::u16string for comparison.
+// POSIX only (the tree and the memory figures use the C library's own counters).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "items/item_list.h"
+#include "platform/file_system.h"
+
+namespace {
+
+using nulvane::Text;
+using nulvane::TextView;
+using nulvane::items::ItemList;
+using nulvane::items::ItemListDisplay;
+namespace platform = nulvane::platform;
+
+class NoDisplay final : public ItemListDisplay {
+ public:
+  void SetRowCount(int) override {}
+  void SetStatusText(TextView) override {}
+};
+
+// 10 folders of 10 folders of 1,000 files: 100,000 files and 110 folders below the root.
+constexpr int kTop = 10;
+constexpr int kMiddle = 10;
+constexpr int kFiles = 1000;
+constexpr std::size_t kTreeEntries = kTop + kTop * kMiddle + kTop * kMiddle * kFiles;
+
+// The tree lives in a fresh temporary folder removed at the end, or, when the environment names
+// one in NULVANE_ITEMS_BENCH_TREE, in that folder: built there once and kept, since building
+// 100,000 files can take a minute on a slow disk.
+class BenchTree {
+ public:
+  BenchTree() {
+    if (const char* kept = std::getenv("NULVANE_ITEMS_BENCH_TREE"); kept && *kept) {
+      root_ = kept;
+      keep_ = true;
+      if (std::filesystem::exists(CompleteMark())) return;
+    } else {
+      root_ = std::filesystem::temp_directory_path() /
+              ("nulvane-items-bench-" + std::to_string(getpid()));
+    }
+    std::filesystem::create_directories(root_);
+    for (int top = 0; top < kTop; ++top) {
+      for (int middle = 0; middle < kMiddle; ++middle) {
+        const auto folder =
+            root_ / ("top-" + std::to_string(top)) / ("middle-" + std::to_string(middle));
+        std::filesystem::create_directories(folder);
+        for (int file = 0; file < kFiles; ++file) {
+          const auto path = folder / ("file-" + std::to_string(file) + ".dat");
+          const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+          if (fd < 0 || write(fd, "x", 1) != 1 || close(fd) != 0) std::abort();
+        }
+      }
+    }
+    if (keep_) std::ofstream(CompleteMark()) << "built\n";
+  }
+  ~BenchTree() {
+    if (keep_) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+  }
+  const std::filesystem::path& root() const { return root_; }
+
+ private:
+  // The mark of a finished tree, beside it (inside, it would be one entry more).
+  std::filesystem::path CompleteMark() const { return root_.string() + ".complete"; }
+
+  std::filesystem::path root_;
+  bool keep_ = false;
+};
+
+const BenchTree& Tree() {
+  static const BenchTree tree;
+  return tree;
+}
+
+void BM_ExpandTree(benchmark::State& state) {
+  const Text root = platform::Utf8ToText(Tree().root().string());
+  NoDisplay display;
+  for (auto _ : state) {
+    ItemList list(platform::SystemFileSystem(), display);
+    list.ExpandFolder(root);
+    if (list.StoredCount() != kTreeEntries) {
+      state.SkipWithError("expansion missed entries");
+      break;
+    }
+    benchmark::DoNotOptimize(list.StoredCount());
+  }
+  state.counters["entries"] = static_cast<double>(kTreeEntries);
+}
+BENCHMARK(BM_ExpandTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Runs `command` (which prints one line per entry of the tree, root included, through wc -l)
+// once per iteration.
+void RunFindCommand(benchmark::State& state, const std::string& command) {
+  for (auto _ : state) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+      state.SkipWithError("popen failed");
+      break;
+    }
+    long lines = 0;
+    if (std::fscanf(pipe, "%ld", &lines) != 1) lines = -1;
+    pclose(pipe);
+    // find prints the root as well.
+    if (lines != static_cast<long>(kTreeEntries) + 1) {
+      state.SkipWithError("find saw another tree");
+      break;
+    }
+  }
+}
+
+void BM_FindWcOnTheSameTree(benchmark::State& state) {
+  RunFindCommand(state, "find '" + Tree().root().string() + "' | wc -l");
+}
+BENCHMARK(BM_FindWcOnTheSameTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// find made to read every entry's size, as expansion must: one stat per entry.
+void BM_FindSizesOnTheSameTree(benchmark::State& state) {
+  RunFindCommand(state, "find '" + Tree().root().string() + "' -printf '%s\\n' | wc -l");
+}
+BENCHMARK(BM_FindSizesOnTheSameTree)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Heap in use: small blocks plus the blocks malloc maps on their own.
+std::size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+// A realistic path of about 60 characters for item `i`.
+Text ItemPath(int i) {
+  char buffer[96];
+  std::snprintf(buffer, sizeof buffer, "/home/someone/documents/archive/f%03d/g%03d/file-%07d.dat",
+                i / 100000, (i / 1000) % 100, i);
+  return platform::Utf8ToText(buffer);
+}
+
+// Every path exists as a small file: the rows hold every stored item.
+class EverythingExists final : public platform::FileSystem {
+ public:
+  using IoResult = platform::IoResult;
+  IoResult Inspect(TextView, platform::EntryInfo& info) override {
+    info = {platform::EntryKind::kFile, 1, false};
+    return IoResult::Ok();
+  }
+  IoResult FindEntry(TextView path, platform::EntryInfo& info) override {
+    return Inspect(path, info);
+  }
+  IoResult ListFolder(TextView,
+                      const std::function<void(TextView, const platform::EntryInfo&)>&) override {
+    return No();
+  }
+  IoResult MakeWritable(TextView) override { return No(); }
+  IoResult OpenForOverwrite(TextView, std::unique_ptr<platform::OpenFile>&,
+                            platform::OpenedFileInfo&) override {
+    return No();
+  }
+  IoResult OpenFolderForStamp(TextView, std::unique_ptr<platform::OpenFile>&) override {
+    return No();
+  }
+  IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&) override { return No(); }
+  IoResult RenameNoReplace(TextView, TextView) override { return No(); }
+  IoResult DeleteFile(TextView) override { return No(); }
+  IoResult RemoveFolder(TextView) override { return No(); }
+  IoResult CreateFolder(TextView) override { return No(); }
+  IoResult GetVolumeSpace(TextView, platform::VolumeSpace&) override { return No(); }
+  IoResult PrepareFillFolder(TextView) override { return No(); }
+  Text FullPath(TextView path) override { return Text(path); }
+
+ private:
+  static IoResult No() { return IoResult::Fail(IoResult::kGenericFailure); }
+};
+
+constexpr int kMillion = 1000000;
+
+void BM_MillionItemsMemory(benchmark::State& state) {
+  EverythingExists file_system;
+  NoDisplay display;
+  for (auto _ : state) {
+    const std::size_t before = HeapInUse();
+    ItemList list(file_system, display);
+    Text path;
+    for (int i = 0; i < kMillion; ++i) {
+      path = ItemPath(i);
+      list.StoreItem(path, static_cast<std::uint64_t>(i));
+    }
+    list.RebuildRows();
+    const std::size_t after = HeapInUse();
+    if (list.RowCount() != kMillion) state.SkipWithError("rows missing");
+    state.counters["heap_MB"] = static_cast<double>(after - before) / 1e6;
+    state.counters["bytes_per_item"] = static_cast<double>(after - before) / kMillion;
+  }
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["max_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1e3;
+}
+BENCHMARK(BM_MillionItemsMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The same keys in a plain std::map of std::u16string, for comparison.
+void BM_MillionItemsPlainMapMemory(benchmark::State& state) {
+  for (auto _ : state) {
+    const std::size_t before = HeapInUse();
+    std::map<Text, std::uint64_t> map;
+    for (int i = 0; i < kMillion; ++i) map.emplace(ItemPath(i), static_cast<std::uint64_t>(i));
+    const std::size_t after = HeapInUse();
+    state.counters["heap_MB"] = static_cast<double>(after - before) / 1e6;
+    state.counters["bytes_per_item"] = static_cast<double>(after - before) / kMillion;
+  }
+}
+BENCHMARK(BM_MillionItemsPlainMapMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The item list's store, rows, reset and the hold-back of paths dropped during a run.
+#include "items/item_list.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <exception>
+
+#include "engine/display.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
+
+namespace nulvane::items {
+
+namespace {
+
+constexpr int kItemsTextId = 33;  // "Items"
+constexpr int kTotalTextId = 41;  // "Total"
+
+}  // namespace
+
+ItemList::ItemList(platform::FileSystem& file_system, ItemListDisplay& display)
+    : file_system_(file_system), display_(display), owner_(std::this_thread::get_id()) {}
+
+void ItemList::RequireOwnerThread() const {
+  // The store and the rows carry no lock: a second thread would race on them, and a torn
+  // store could hand the run a wrong path. Such a call is a programming error; stop here.
+  if (std::this_thread::get_id() != owner_) {
+    std::fputs("nulvane: the item list was used from a thread that does not own it\n", stderr);
+    std::terminate();
+  }
+}
+
+void ItemList::StoreItem(Text& path, std::uint64_t size) {
+  RequireOwnerThread();
+  path = platform::FoldPathKey(path);
+  store_.Store(path, size);
+}
+
+void ItemList::RebuildRows() {
+  RequireOwnerThread();
+  // The view is told "no rows" before the index changes, so it asks for none meanwhile.
+  display_.SetRowCount(0);
+  rows_.clear();
+  std::uint64_t total = 0;
+  platform::EntryInfo info;
+  Text path;
+  for (const ItemStore::Entry& entry : store_) {
+    if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
+    ItemStore::KeyOf(entry, path);
+    if (!file_system_.Inspect(path, info) || info.kind == platform::EntryKind::kMissing) {
+      continue;
+    }
+    rows_.push_back(&entry);
+    total += entry.second;
+  }
+  const int count = static_cast<int>(rows_.size());
+  display_.SetRowCount(count);
+  display_.SetStatusText(platform::Format(u"%s:%d // %s: %s", lang::Txt(kItemsTextId), count,
+                                          lang::Txt(kTotalTextId), engine::FormatByteSize(total)));
+}
+
+int ItemList::RowCount() const {
+  RequireOwnerThread();
+  return static_cast<int>(rows_.size());
+}
+
+bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const {
+  RequireOwnerThread();
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
+  if (!buffer || capacity == 0) return false;
+  const ItemStore::Entry& entry = *rows_[static_cast<std::size_t>(row)];
+  const Text path = ItemStore::KeyOf(entry);
+  Text size_text;
+  TextView text;
+  if (column == 0) {
+    text = path;
+  } else if (column == 1) {
+    // Asked of the file system each time: the row may have become a folder or gone. A path
+    // that has vanished shows the size recorded for it.
+    platform::EntryInfo info;
+    const bool found = file_system_.Inspect(path, info).ok();
+    const bool folder = found && (info.kind == platform::EntryKind::kFolder ||
+                                  (info.kind == platform::EntryKind::kLink && info.link_to_folder));
+    if (folder) {
+      text = kFolderSizeText;
+    } else {
+      size_text = engine::FormatByteSize(entry.second);
+      text = size_text;
+    }
+  } else {
+    return false;
+  }
+  const std::size_t length = std::min(text.size(), capacity - 1);
+  std::copy_n(text.data(), length, buffer);
+  buffer[length] = u'\0';
+  return true;
+}
+
+std::vector<Text> ItemList::SnapshotRows() const {
+  RequireOwnerThread();
+  std::vector<Text> paths;
+  paths.reserve(rows_.size());
+  for (const ItemStore::Entry* entry : rows_) paths.push_back(ItemStore::KeyOf(*entry));
+  return paths;
+}
+
+void ItemList::ResetList() {
+  RequireOwnerThread();
+  display_.SetRowCount(0);
+  rows_.clear();
+  store_.Clear();
+}
+
+void ItemList::BeginRun() {
+  RequireOwnerThread();
+  run_active_ = true;
+}
+
+void ItemList::EndRun() {
+  RequireOwnerThread();
+  run_active_ = false;
+  if (held_back_.empty()) return;
+  std::vector<Text> paths;
+  paths.swap(held_back_);
+  for (const Text& path : paths) AddPath(path);
+  RebuildRows();
+}
+
+bool ItemList::RunActive() const {
+  RequireOwnerThread();
+  return run_active_;
+}
+
+std::size_t ItemList::HeldBackCount() const {
+  RequireOwnerThread();
+  return held_back_.size();
+}
+
+void ItemList::HandleDroppedFiles(const std::vector<Text>& paths) {
+  RequireOwnerThread();
+  if (run_active_) {
+    // The run works on the rows it took at its start; what arrives now waits for its end, so
+    // that it is neither mistaken for part of the run nor expanded while the run goes on.
+    held_back_.insert(held_back_.end(), paths.begin(), paths.end());
+    return;
+  }
+  for (const Text& path : paths) AddPath(path);
+  RebuildRows();
+}
+
+std::size_t ItemList::StoredCount() const {
+  RequireOwnerThread();
+  return store_.size();
+}
+
+std::optional<std::uint64_t> ItemList::RecordedSize(TextView path) const {
+  RequireOwnerThread();
+  const ItemStore::Entry* entry = store_.Find(platform::FoldPathKey(path));
+  if (!entry) return std::nullopt;
+  return entry->second;
+}
+
+}  // namespace nulvane::items

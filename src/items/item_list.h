@@ -1,0 +1,135 @@
+// The item list: what the user has queued for destruction, the rows a list view shows of it,
+// and the ways paths arrive (command line, dropped paths).
+//
+// Threading: an ItemList belongs to the thread that constructed it (the user-interface thread
+// of the window, the main thread of the console). Every member must be called on that thread;
+// a call from any other thread ends the program at once rather than race on the store. A
+// deletion run's worker reaches the list only through its host, which carries RebuildRows and
+// SnapshotRows over to the owning thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "items/item_store.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace nulvane::items {
+
+// Where the item list shows itself: an owner-data list view and a status bar in the window, the
+// terminal in the console. Called on the list's own thread.
+class ItemListDisplay {
+ public:
+  virtual ~ItemListDisplay() = default;
+  // The number of rows; the view then asks for row texts with ItemList::GetRowText.
+  virtual void SetRowCount(int count) = 0;
+  virtual void SetStatusText(TextView text) = 0;
+};
+
+// The text of column 1 for a folder.
+inline constexpr TextView kFolderSizeText = u"<DIR>";
+
+class ItemList {
+ public:
+  ItemList(platform::FileSystem& file_system, ItemListDisplay& display);
+  ItemList(const ItemList&) = delete;
+  ItemList& operator=(const ItemList&) = delete;
+
+  // --- The store ---
+
+  // Folds `path` in place to its store key (platform::FoldPathKey: lower case on Windows,
+  // unchanged on POSIX; callers go on with the folded text) and stores it with `size`, or
+  // replaces the size recorded for that key.
+  void StoreItem(Text& path, std::uint64_t size);
+
+  // Stores every entry below `folder`, at every depth, each with the size its directory entry
+  // gives; `folder` itself is not stored. Folders are walked depth first. A link (symbolic
+  // link, junction, any reparse point) is stored as an entry of its own and never descended
+  // into. A folder that cannot be listed contributes nothing and the walk goes on. Paths are
+  // built whole, whatever their length. Every listing that starts counts toward the
+  // process-wide listing counter: after every 21 listings the status text shows "Items:<n>",
+  // n being the number of stored entries.
+  void ExpandFolder(TextView folder);
+
+  // Adds one path the user gave: stores it with the size its own directory entry gives and,
+  // when it is a real folder (not a link, and not exactly "." or ".."), expands it. A path
+  // without a directory entry (missing, a root, a trailing separator) adds nothing and shows
+  // nothing. Returns whether the path was stored. Does not rebuild the rows.
+  bool AddPath(TextView path);
+
+  // Adds the paths of the program's command line (the text after the program name; on Windows
+  // widened from the ANSI code page). Every token is a path: quoted tokens first, then the
+  // blank-separated rest. Ends with RebuildRows, also when nothing was added.
+  void ParseCommandLine(TextView command_line);
+
+  // A batch of dropped paths, each taken whole. While no run is active they are added and the
+  // rows rebuilt (the caller does not rebuild again). While a run is active they are held back
+  // and added, with a rebuild, by EndRun.
+  void HandleDroppedFiles(const std::vector<Text>& paths);
+
+  // --- The rows ---
+
+  // Renumbers the rows 0..n-1, in store order, for exactly the stored paths that exist now,
+  // tells the display the count (0 first, n when the rows are complete) and shows the summary
+  // "Items:<n> // Total: <size>" (in the current language), the total being the recorded sizes
+  // of those rows.
+  void RebuildRows();
+
+  int RowCount() const;
+
+  // The text of one cell, cut to `capacity` units including the terminating null: column 0 the
+  // row's path, column 1 "<DIR>" for a folder or else the recorded size as FormatByteSize gives
+  // it (a path that has vanished since the rebuild shows its recorded size). A row outside
+  // 0..RowCount()-1, a column other than 0 and 1, or no room writes nothing and returns false.
+  bool GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const;
+
+  // The full paths of the rows in row order: what a deletion run works on.
+  std::vector<Text> SnapshotRows() const;
+
+  // Empties the store and the rows and shows no rows. The status text stays as it is and the
+  // listing counter goes on counting.
+  void ResetList();
+
+  // --- Runs ---
+
+  // A deletion run is starting: dropped paths are held back from now on.
+  void BeginRun();
+  // The run has ended (after its own final RebuildRows): the held-back paths are added and, if
+  // there were any, the rows rebuilt.
+  void EndRun();
+  bool RunActive() const;
+  std::size_t HeldBackCount() const;
+
+  // --- Inspection ---
+
+  std::size_t StoredCount() const;
+  // The size recorded for `path` (folded to its key first); nothing when it is not stored.
+  std::optional<std::uint64_t> RecordedSize(TextView path) const;
+
+  // The process-wide listing counter, and setting it back to 0 (tests only).
+  static int ListingCounter();
+  static void ResetListingCounterForTests();
+
+ private:
+  void RequireOwnerThread() const;
+  void CountListing();
+
+  platform::FileSystem& file_system_;
+  ItemListDisplay& display_;
+  const std::thread::id owner_;
+  ItemStore store_;
+  std::vector<const ItemStore::Entry*> rows_;
+  bool run_active_ = false;
+  std::vector<Text> held_back_;
+};
+
+// The tokens of a command line, each folded to its key and trimmed, in the order they are
+// added: the quoted tokens, then the blank-separated fields of what is left. Empty tokens are
+// left out.
+std::vector<Text> CommandLineTokens(TextView command_line);
+
+}  // namespace nulvane::items

@@ -1,0 +1,99 @@
+// The item store: every queued path key with the size recorded when it was stored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <memory_resource>
+#include <vector>
+
+#include "platform/text.h"
+
+namespace nulvane::items {
+
+// Bump allocation in fixed blocks, given back all at once. The store never frees a single
+// key or node, so this is all it needs: no per-allocation header and at most one partly used
+// block.
+class BlockArena final : public std::pmr::memory_resource {
+ public:
+  BlockArena() = default;
+  BlockArena(const BlockArena&) = delete;
+  BlockArena& operator=(const BlockArena&) = delete;
+
+  void* Allocate(std::size_t size, std::size_t alignment);
+  // Gives every block back; everything allocated before is gone.
+  void Release();
+
+ private:
+  void* do_allocate(std::size_t size, std::size_t alignment) override {
+    return Allocate(size, alignment);
+  }
+  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+
+  static constexpr std::size_t kBlockSize = 1 << 20;
+
+  std::vector<std::unique_ptr<std::byte[]>> blocks_;
+  std::byte* free_ = nullptr;  // the unused rest of the newest normal block
+  std::size_t left_ = 0;
+};
+
+// An ordered map from path key to recorded size. Keys compare by their UTF-16 code units as
+// unsigned numbers from the left; at the first difference the smaller unit sorts first, and a
+// key that is a prefix of another sorts first. No locale and no case folding take part.
+// Consequence the deletion run relies on: every path inside a folder (the folder's key, a
+// separator, more) sorts after the folder's own key, so walking from the last key to the first
+// reaches a folder's contents before the folder.
+//
+// A key is stored once; storing it again replaces its size. Nothing is removed except by Clear.
+//
+// Size: a million paths must fit in well under 200 MB. Each key is therefore kept in an arena
+// as a length and an order-preserving byte encoding of its units (one byte for ASCII, two up to
+// U+3FFF, three above; see item_store.cpp), and the map node holds only a pointer to it. Byte
+// order of encodings equals code-unit order of keys, so comparing is a memcmp. Entries (and
+// pointers to them) stay valid until Clear.
+class ItemStore {
+ public:
+  // Points at an encoded key in the arena.
+  using KeyRecord = const std::uint8_t*;
+  struct KeyLess {
+    bool operator()(KeyRecord a, KeyRecord b) const;
+  };
+  using Map = std::pmr::map<KeyRecord, std::uint64_t, KeyLess>;
+  using Entry = Map::value_type;  // first: the encoded key, second: the recorded size
+  using const_iterator = Map::const_iterator;
+
+  ItemStore() = default;
+  ItemStore(const ItemStore&) = delete;
+  ItemStore& operator=(const ItemStore&) = delete;
+
+  // Inserts `key` with `size`, or replaces the size of the key already present.
+  const Entry& Store(TextView key, std::uint64_t size);
+  // The entry of `key`, or null.
+  const Entry* Find(TextView key) const;
+
+  // The key text of an entry.
+  static Text KeyOf(const Entry& entry);
+  static void KeyOf(const Entry& entry, Text& out);
+
+  std::size_t size() const { return map_.size(); }
+  bool empty() const { return map_.empty(); }
+  const_iterator begin() const { return map_.begin(); }
+  const_iterator end() const { return map_.end(); }
+
+  // Removes every entry and gives the memory back.
+  void Clear();
+
+ private:
+  // Encodes `key` as a record into `scratch_` and returns it.
+  KeyRecord Encode(TextView key) const;
+
+  mutable std::vector<std::uint8_t> scratch_;
+  BlockArena arena_;
+  Map map_{&arena_};  // declared after its arena: destroyed before it
+};
+
+}  // namespace nulvane::items

@@ -1,0 +1,150 @@
+// PosixFileSystem: looking up one entry and listing a folder, and the item list's path keys.
+//
+// Nothing here follows a symbolic link: the entry named by a path is examined with lstat, a
+// folder is opened with O_NOFOLLOW, and every listed entry is classified with
+// fstatat(AT_SYMLINK_NOFOLLOW) relative to the open folder.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "platform/posix/posix_file_system.h"
+
+namespace nulvane::platform {
+
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
+
+// Sizes: only a regular file's size is its content. A folder is given size 0, as a Windows
+// directory entry gives it (what a folder holds is counted with its entries, not as the
+// folder's own block size), and so are links and special files, whose sizes are no data of
+// the user's. This keeps the item list's totals the same on both systems.
+EntryInfo Classify(const struct stat& st) {
+  EntryInfo info;
+  if (S_ISLNK(st.st_mode)) {
+    info.kind = EntryKind::kLink;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = EntryKind::kFolder;
+  } else if (S_ISREG(st.st_mode)) {
+    info.kind = EntryKind::kFile;
+    info.size = static_cast<std::uint64_t>(st.st_size);
+  } else {
+    info.kind = EntryKind::kOther;
+  }
+  return info;
+}
+
+// What readdir's type field tells. It describes the entry itself (a link is DT_LNK), so for a
+// folder or a link it is all that is needed; a file's size needs a stat.
+EntryInfo ClassifyByType(unsigned char type) {
+  EntryInfo info;
+  switch (type) {
+    case DT_LNK:
+      info.kind = EntryKind::kLink;
+      break;
+    case DT_DIR:
+      info.kind = EntryKind::kFolder;
+      break;
+    case DT_REG:
+      info.kind = EntryKind::kFile;
+      break;
+    default:
+      info.kind = EntryKind::kOther;
+      break;
+  }
+  return info;
+}
+
+bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Decodes a file name into `name`, reusing its storage: most names are plain ASCII.
+void AssignName(const char* native, Text& name) {
+  name.clear();
+  for (const char* c = native; *c; ++c) {
+    if (static_cast<unsigned char>(*c) >= 0x80) {
+      name = Utf8ToText(native);
+      return;
+    }
+    name.push_back(static_cast<char16_t>(*c));
+  }
+}
+
+}  // namespace
+
+IoResult PosixFileSystem::FindEntry(TextView path, EntryInfo& info) {
+  info = EntryInfo{};
+  // A path that ends in a separator names no directory entry of its own (as on Windows, where a
+  // trailing backslash or a bare root finds nothing). lstat would accept it and, worse, follow
+  // a link in front of the separator to the folder behind it.
+  if (path.empty() || path.back() == u'/') return IoResult::Fail(ENOENT);
+  const std::string native = TextToUtf8(path);
+  if (native.find('\0') != std::string::npos) return IoResult::Fail(ENOENT);
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0) return IoResult::Fail(static_cast<std::uint32_t>(errno));
+  info = Classify(st);
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::ListFolder(
+    TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  if (folder.empty()) return IoResult::Fail(ENOENT);
+  std::string native = TextToUtf8(folder);
+  if (native.find('\0') != std::string::npos) return IoResult::Fail(ENOENT);
+  // Trailing separators would make the system follow a link that stands in front of them;
+  // without them O_NOFOLLOW refuses a link as the folder itself. The root stays "/".
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+
+  const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return IoResult::Fail(static_cast<std::uint32_t>(errno));
+  UniqueDir dir(fdopendir(fd));
+  if (!dir) {
+    const int error = errno;
+    close(fd);
+    return IoResult::Fail(static_cast<std::uint32_t>(error));
+  }
+
+  Text name;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(dir.get());
+    if (!entry) {
+      if (errno != 0) return IoResult::Fail(static_cast<std::uint32_t>(errno));
+      break;
+    }
+    EntryInfo info;
+    struct stat st;
+    if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR || entry->d_type == DT_LNK) {
+      const unsigned char type = entry->d_type;
+      info = ClassifyByType(type == DT_UNKNOWN ? static_cast<unsigned char>(DT_DIR) : type);
+    } else if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      info = Classify(st);
+    } else if (errno == ENOENT) {
+      continue;  // removed since readdir saw it
+    } else {
+      // Kept as what readdir says, so that it is still queued and a failure to destroy it is
+      // reported rather than the entry silently left out.
+      info = ClassifyByType(entry->d_type);
+    }
+    AssignName(entry->d_name, name);
+    visit(name, info);
+  }
+  return IoResult::Ok();
+}
+
+Text FoldPathKey(TextView path) {
+  // POSIX file systems tell names apart by case: folding would name another file or none.
+  return Text(path);
+}
+
+}  // namespace nulvane::platform

@@ -1,0 +1,107 @@
+// An in-memory tree for the item list's tests: files, folders and links at exact paths, with
+// listings that can be made to fail, also part-way. Only the calls the item list makes are
+// served. Tests give it lower-case paths without a drive, so that the keys the Windows build
+// folds to lower case still name its entries.
+#pragma once
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace nulvane::items::testing {
+
+class FakeTreeFileSystem final : public platform::FileSystem {
+ public:
+  using EntryInfo = platform::EntryInfo;
+  using EntryKind = platform::EntryKind;
+  using IoResult = platform::IoResult;
+
+  static constexpr std::uint32_t kNotFound = 2;
+
+  void AddFolder(const Text& path) { Add(path, {EntryKind::kFolder, 0, false}); }
+  void AddFile(const Text& path, std::uint64_t size) { Add(path, {EntryKind::kFile, size, false}); }
+  void AddLink(const Text& path, bool to_folder) { Add(path, {EntryKind::kLink, 0, to_folder}); }
+  void Remove(const Text& path) {
+    entries_.erase(path);
+    const std::size_t cut = path.rfind(platform::kPathSeparator);
+    if (cut != Text::npos) children_[path.substr(0, cut)].erase(path.substr(cut + 1));
+  }
+  // ListFolder of `path` fails at once, or after `after` entries have been visited.
+  void FailListing(const Text& path, int after = 0) { failing_[path] = after; }
+
+  // Every folder ListFolder was asked for, in order.
+  std::vector<Text> listed;
+
+  IoResult Inspect(TextView path, EntryInfo& info) override { return Lookup(path, info); }
+  IoResult FindEntry(TextView path, EntryInfo& info) override { return Lookup(path, info); }
+
+  IoResult ListFolder(TextView folder,
+                      const std::function<void(TextView, const EntryInfo&)>& visit) override {
+    listed.emplace_back(folder);
+    Text key(folder);
+    if (key.size() > 1 && key.back() == platform::kPathSeparator) key.pop_back();
+    const auto failing = failing_.find(key);
+    if (failing != failing_.end() && failing->second == 0) return IoResult::Fail(5);
+    const auto it = entries_.find(key);
+    if (it == entries_.end() || it->second.kind != EntryKind::kFolder) {
+      return IoResult::Fail(kNotFound);
+    }
+    int visited = 0;
+    auto step = [&](TextView name, const EntryInfo& info) {
+      if (failing != failing_.end() && visited == failing->second) return false;
+      visit(name, info);
+      ++visited;
+      return true;
+    };
+    if (!step(u".", {EntryKind::kFolder, 0, false})) return IoResult::Fail(5);
+    if (!step(u"..", {EntryKind::kFolder, 0, false})) return IoResult::Fail(5);
+    for (const Text& name : children_[key]) {
+      if (!step(name, entries_.at(key + platform::kPathSeparator + name))) {
+        return IoResult::Fail(5);
+      }
+    }
+    return IoResult::Ok();
+  }
+
+  IoResult MakeWritable(TextView) override { return Unsupported(); }
+  IoResult OpenForOverwrite(TextView, std::unique_ptr<platform::OpenFile>&,
+                            platform::OpenedFileInfo&) override {
+    return Unsupported();
+  }
+  IoResult OpenFolderForStamp(TextView, std::unique_ptr<platform::OpenFile>&) override {
+    return Unsupported();
+  }
+  IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&) override {
+    return Unsupported();
+  }
+  IoResult RenameNoReplace(TextView, TextView) override { return Unsupported(); }
+  IoResult DeleteFile(TextView) override { return Unsupported(); }
+  IoResult RemoveFolder(TextView) override { return Unsupported(); }
+  IoResult CreateFolder(TextView) override { return Unsupported(); }
+  IoResult GetVolumeSpace(TextView, platform::VolumeSpace&) override { return Unsupported(); }
+  IoResult PrepareFillFolder(TextView) override { return Unsupported(); }
+  Text FullPath(TextView path) override { return Text(path); }
+
+ private:
+  IoResult Lookup(TextView path, EntryInfo& info) {
+    info = EntryInfo{};
+    const auto it = entries_.find(Text(path));
+    if (it == entries_.end()) return IoResult::Fail(kNotFound);
+    info = it->second;
+    return IoResult::Ok();
+  }
+  void Add(const Text& path, const EntryInfo& info) {
+    entries_[path] = info;
+    const std::size_t cut = path.rfind(platform::kPathSeparator);
+    if (cut != Text::npos) children_[path.substr(0, cut)].insert(path.substr(cut + 1));
+  }
+  static IoResult Unsupported() { return IoResult::Fail(IoResult::kGenericFailure); }
+
+  std::map<Text, EntryInfo> entries_;
+  std::map<Text, std::set<Text>> children_;  // names below each folder, in sorted order
+  std::map<Text, int> failing_;
+};
+
+}  // namespace nulvane::items::testing

@@ -1,0 +1,115 @@
+// Folder expansion against an in-memory tree: links as Windows reports them, listings that
+// fail, the walk order and the listing counter.
+#include <gtest/gtest.h>
+
+#include "fake_tree_file_system.h"
+#include "item_test_support.h"
+#include "items/item_list.h"
+
+namespace nulvane::items {
+namespace {
+
+using testing::FakeTreeFileSystem;
+using testing::Join;
+
+class ItemListExpansion : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { testing::EnsureLanguageTable(); }
+  void SetUp() override {
+    ItemList::ResetListingCounterForTests();
+    fs_.AddFolder(root_);
+  }
+
+  std::vector<Text> StoredKeys() {
+    list_.RebuildRows();
+    return list_.SnapshotRows();
+  }
+
+  const Text root_ = Join(u"", u"top");  // "/top" or "\top"
+  FakeTreeFileSystem fs_;
+  testing::RecordingDisplay display_;
+  ItemList list_{fs_, display_};
+};
+
+TEST_F(ItemListExpansion, AJunctionOrDirectoryLinkIsStoredButNeverEntered) {
+  // As Windows lists them: a reparse point with the folder flag. Its "contents" stand for what
+  // a listing through it would show: files outside the user's choice.
+  fs_.AddLink(Join(root_, u"junction"), /*to_folder=*/true);
+  fs_.AddFile(Join(Join(root_, u"junction"), u"elsewhere.doc"), 10);
+  fs_.AddLink(Join(root_, u"file-link"), /*to_folder=*/false);
+  fs_.AddFile(Join(root_, u"plain.txt"), 3);
+
+  ASSERT_TRUE(list_.AddPath(root_));
+
+  EXPECT_EQ(StoredKeys(), (std::vector<Text>{root_, Join(root_, u"file-link"),
+                                             Join(root_, u"junction"), Join(root_, u"plain.txt")}));
+  EXPECT_EQ(fs_.listed, std::vector<Text>{root_});
+  // A link to a folder shows as a folder in the size column.
+  char16_t buffer[32];
+  ASSERT_TRUE(list_.GetRowText(2, 1, buffer, 32));
+  EXPECT_EQ(Text(buffer), kFolderSizeText);
+}
+
+TEST_F(ItemListExpansion, ALinkGivenDirectlyIsQueuedAsTheLink) {
+  const Text link = Join(u"", u"link");
+  fs_.AddLink(link, /*to_folder=*/true);
+  fs_.AddFile(Join(link, u"behind.txt"), 1);
+
+  ASSERT_TRUE(list_.AddPath(link));
+
+  EXPECT_EQ(list_.StoredCount(), 1u);
+  EXPECT_TRUE(fs_.listed.empty());
+}
+
+TEST_F(ItemListExpansion, AFolderThatCannotBeListedIsSkippedAndTheWalkGoesOn) {
+  for (const TextView name : {u"a", u"b", u"c"}) {
+    fs_.AddFolder(Join(root_, name));
+    fs_.AddFile(Join(Join(root_, name), u"f"), 1);
+  }
+  fs_.FailListing(Join(root_, u"b"));
+
+  list_.ExpandFolder(root_);
+
+  EXPECT_EQ(StoredKeys(),
+            (std::vector<Text>{Join(root_, u"a"), Join(Join(root_, u"a"), u"f"), Join(root_, u"b"),
+                               Join(root_, u"c"), Join(Join(root_, u"c"), u"f")}));
+  // The failed listing did not count; three did.
+  EXPECT_EQ(ItemList::ListingCounter(), 3);
+}
+
+TEST_F(ItemListExpansion, EntriesListedBeforeAFailureAreKept) {
+  fs_.AddFile(Join(root_, u"a"), 1);
+  fs_.AddFile(Join(root_, u"b"), 2);
+  fs_.FailListing(root_, /*after=*/3);  // ".", "..", "a", then the listing breaks off
+
+  list_.ExpandFolder(root_);
+
+  EXPECT_EQ(StoredKeys(), std::vector<Text>{Join(root_, u"a")});
+  EXPECT_EQ(ItemList::ListingCounter(), 1);
+}
+
+TEST_F(ItemListExpansion, WalksDepthFirstInListingOrder) {
+  fs_.AddFolder(Join(root_, u"a"));
+  fs_.AddFolder(Join(Join(root_, u"a"), u"x"));
+  fs_.AddFolder(Join(Join(Join(root_, u"a"), u"x"), u"deep"));
+  fs_.AddFolder(Join(root_, u"b"));
+  fs_.AddFile(Join(root_, u"c"), 1);
+
+  list_.ExpandFolder(root_);
+
+  EXPECT_EQ(fs_.listed,
+            (std::vector<Text>{root_, Join(root_, u"a"), Join(Join(root_, u"a"), u"x"),
+                               Join(Join(Join(root_, u"a"), u"x"), u"deep"), Join(root_, u"b")}));
+}
+
+TEST_F(ItemListExpansion, AFolderGivenWithATrailingSeparatorGetsNoDoubledSeparator) {
+  fs_.AddFile(Join(root_, u"a"), 1);
+
+  list_.ExpandFolder(root_ + platform::kPathSeparator);
+
+  list_.RebuildRows();
+  EXPECT_EQ(list_.SnapshotRows(), std::vector<Text>{Join(root_, u"a")});
+}
+
+}  // namespace
+}  // namespace nulvane::items

@@ -1,0 +1,122 @@
+#include "items/item_store.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace nulvane::items {
+namespace {
+
+std::vector<Text> Keys(const ItemStore& store) {
+  std::vector<Text> keys;
+  for (const auto& entry : store) keys.push_back(ItemStore::KeyOf(entry));
+  return keys;
+}
+
+TEST(ItemStore, OrdersByUtf16CodeUnitsWithPrefixFirst) {
+  ItemStore store;
+  // U+10000 is the surrogate pair D800 DC00: by code units it sorts below U+E000 and U+FFFD,
+  // by code points (or UTF-8 bytes) above them.
+  for (const Text& key : {Text(u"c:\\f\\sub\\b.txt"), Text(u"c:\\f-x"), Text(u"c:\\f\\\xFFFD"),
+                          Text(u"c:\\f\\sub"), Text(u"c:\\f\\\xD800\xDC00"), Text(u"c:\\f"),
+                          Text(u"c:\\f\\\xE000"), Text(u"c:\\f\\a.txt")}) {
+    store.Store(key, 1);
+  }
+  EXPECT_EQ(Keys(store), (std::vector<Text>{u"c:\\f", u"c:\\f-x", u"c:\\f\\a.txt", u"c:\\f\\sub",
+                                            u"c:\\f\\sub\\b.txt", u"c:\\f\\\xD800\xDC00",
+                                            u"c:\\f\\\xE000", u"c:\\f\\\xFFFD"}));
+}
+
+TEST(ItemStore, StoringAKeyAgainReplacesOnlyItsSize) {
+  ItemStore store;
+  store.Store(u"/d/a", 5);
+  store.Store(u"/d/b", 7);
+  store.Store(u"/d/a", 9);
+  ASSERT_EQ(store.size(), 2u);
+  ASSERT_NE(store.Find(u"/d/a"), nullptr);
+  EXPECT_EQ(store.Find(u"/d/a")->second, 9u);
+  EXPECT_EQ(store.Find(u"/d/b")->second, 7u);
+  EXPECT_EQ(store.Find(u"/d/c"), nullptr);
+}
+
+TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
+  ItemStore store;
+  // Longer than an arena block's share, with units of every encoded width.
+  Text long_key = u"/" + Text(200000, u'x');
+  for (std::size_t i = 1; i < long_key.size(); i += 3) long_key[i] = u'\x4E2D';
+  for (std::size_t i = 2; i < long_key.size(); i += 3) long_key[i] = u'\x0416';
+  const ItemStore::Entry& first = store.Store(long_key, 1);
+  std::vector<Text> expected{long_key};
+  // Enough keys to fill several arena chunks after the long one.
+  for (int i = 0; i < 20000; ++i) {
+    Text key = u"/d/" + Text(static_cast<std::size_t>(i % 50), u'k');
+    key += static_cast<char16_t>(u'A' + i % 26);
+    key += static_cast<char16_t>(u'A' + (i / 26) % 26);
+    key += static_cast<char16_t>(u'A' + (i / 676) % 26);
+    store.Store(key, static_cast<std::uint64_t>(i));
+  }
+  EXPECT_EQ(ItemStore::KeyOf(first), long_key);  // the entry taken before is valid and whole
+  EXPECT_EQ(store.size(), 20001u);
+  for (const auto& entry : store) {
+    const Text key = ItemStore::KeyOf(entry);
+    if (key == long_key) continue;
+    EXPECT_EQ(key.substr(0, 3), u"/d/");
+  }
+  store.Clear();
+  EXPECT_TRUE(store.empty());
+  EXPECT_EQ(store.begin(), store.end());
+  store.Store(u"/again", 3);
+  EXPECT_EQ(Keys(store), std::vector<Text>{u"/again"});
+}
+
+TEST(ItemStore, EveryCodeUnitComesBackAsStoredAndInUnitOrder) {
+  ItemStore store;
+  for (std::uint32_t unit = 0xFFFF;; --unit) {
+    store.Store(Text(u"k") + static_cast<char16_t>(unit) + u"z", unit);
+    if (unit == 0) break;
+  }
+  ASSERT_EQ(store.size(), 0x10000u);
+  std::uint32_t expected = 0;
+  for (const auto& entry : store) {
+    ASSERT_EQ(ItemStore::KeyOf(entry), Text(u"k") + static_cast<char16_t>(expected) + u"z");
+    ASSERT_EQ(entry.second, expected);
+    ++expected;
+  }
+}
+
+TEST(ItemStore, RandomKeysKeepTheOrderOfTheirCodeUnits) {
+  std::mt19937 random(20240601);
+  // Units from every encoded width, the boundaries between them, and the separators.
+  const std::vector<char16_t> alphabet{0x0000, 0x002D, 0x002F, 0x005C, 0x0061, 0x007F,
+                                       0x0080, 0x00E4, 0x00FF, 0x0100, 0x3FFF, 0x4000,
+                                       0x4E2D, 0xD800, 0xDC00, 0xE000, 0xFFFD, 0xFFFF};
+  std::vector<Text> keys;
+  for (int i = 0; i < 4000; ++i) {
+    Text key;
+    const auto length = std::uniform_int_distribution<int>(0, 12)(random);
+    for (int j = 0; j < length; ++j) {
+      key += alphabet[std::uniform_int_distribution<std::size_t>(0, alphabet.size() - 1)(random)];
+    }
+    keys.push_back(key);
+  }
+  ItemStore store;
+  for (std::size_t i = 0; i < keys.size(); ++i) store.Store(keys[i], i);
+
+  std::vector<Text> sorted = keys;
+  std::sort(sorted.begin(), sorted.end());  // std::u16string: unsigned code units
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  EXPECT_EQ(Keys(store), sorted);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const ItemStore::Entry* entry = store.Find(keys[i]);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(ItemStore::KeyOf(*entry), keys[i]);
+    // The last store of a key gave it its size.
+    EXPECT_EQ(keys[entry->second], keys[i]);
+    EXPECT_GE(entry->second, i);
+  }
+}
+
+}  // namespace
+}  // namespace nulvane::items
