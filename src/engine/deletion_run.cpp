@@ -1,0 +1,145 @@
+#include "engine/deletion_run.h"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "engine/display.h"
+#include "engine/wipe.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
+#include "settings/settings.h"
+
+namespace nulvane::engine {
+
+namespace {
+
+using platform::Format;
+
+constexpr int kErrorWordText = 18;
+constexpr int kStartText = 40;
+constexpr int kAbortText = 8;
+constexpr int kTotalText = 41;
+constexpr int kProductNameText = 11;
+
+RunResult Abort(const RunContext& context, TextView abort_text) {
+  SetCommandsEnabled(context.host, true);
+  AddMessage(context.host, abort_text, MessageKind::kWarning);
+  RunResult result;
+  result.aborted = true;
+  return result;
+}
+
+// The bytes the run is going to write: the sizes of the regular files of the list, looked up
+// once before anything is written, times the pass count.
+std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<Text>& items, int passes) {
+  std::uint64_t sum = 0;
+  for (const Text& path : items) {
+    if (path.empty()) continue;
+    platform::EntryInfo info;
+    if (fs.FindEntry(path, info) && info.kind == platform::EntryKind::kFile) sum += info.size;
+  }
+  return sum * static_cast<std::uint64_t>(passes);
+}
+
+}  // namespace
+
+int ClampPassCount(int passes) { return passes < 1 ? 1 : (passes > 10 ? 10 : passes); }
+
+int ClampDelay(int delay) { return delay < 0 ? 0 : (delay > 10 ? 10 : delay); }
+
+RunResult RunDeletion(const RunContext& context) {
+  RunHost& host = context.host;
+  RunFlags& flags = context.flags;
+  const Text error_word(lang::Txt(kErrorWordText));
+  // The list as it stood when the run began: rows added or removed meanwhile cannot shift
+  // what the run destroys.
+  const std::vector<Text> items = host.SnapshotItems();
+  std::array<unsigned char, 3000> zero_buffer{};
+  zero_buffer.fill(0);
+
+  AddMessage(host, lang::Txt(kStartText), MessageKind::kInfo);
+  AddMessage(host, host.RefreshOptionLabels(), MessageKind::kInfo);
+
+  int passes = 0;
+  if (context.passes) {
+    passes = *context.passes;
+  } else {
+    settings::GetOptionInt(settings::kPassesKey, passes);
+  }
+  passes = ClampPassCount(passes);
+
+  flags.stop.store(0);
+  int delay = flags.delay.load();
+  if (context.delay) {
+    delay = *context.delay;
+  } else {
+    settings::GetOptionInt(settings::kDelayKey, delay);
+  }
+  flags.delay.store(ClampDelay(delay));
+  const Text abort_text(lang::Txt(kAbortText));
+
+  // The delay is re-read on every turn: the user may change it during the countdown.
+  for (int i = 0;; ++i) {
+    const int current_delay = flags.delay.load();
+    if (i >= current_delay) break;
+    AddMessage(host, Format(lang::Txt(context.countdown_text_id), current_delay - i),
+               MessageKind::kInfo);
+    if (flags.stop.load() != 0) return Abort(context, abort_text);
+    context.clock.SleepMs(1000);
+  }
+  if (flags.stop.load() != 0) return Abort(context, abort_text);
+  if (context.on_wiping) context.on_wiping();
+
+  RunTally tally;
+  tally.total_bytes = TotalBytes(context.fs, items, passes);
+  AddMessage(host, Format(u"%s %s", lang::Txt(kTotalText), FormatByteSize(tally.total_bytes)),
+             MessageKind::kInfo);
+
+  ProgressDisplay progress(host, context.clock);
+  progress.Start();
+  WipeTools tools{context.fs, host, progress, zero_buffer};
+  RunResult result;
+  // Last item first: every folder stands before its contents in the list, so walking
+  // backwards empties each folder before its own turn.
+  for (std::size_t index = items.size(); index-- > 0;) {
+    if (context.stop_after_item && context.stop_after_item->load()) {
+      result.stopped = true;
+      result.items_left = static_cast<int>(index + 1);
+      break;
+    }
+    if (items[index].empty()) continue;
+    WipeItem(tools, items[index], passes, tally);
+    ++result.items_done;
+  }
+
+  host.RebuildRows();
+  host.SetTitle(lang::Txt(kProductNameText));
+  // What was really written: a run whose files failed does not claim 100 %.
+  const double percent = tally.total_bytes == 0 ? 100.0
+                                                : static_cast<double>(tally.written_bytes) /
+                                                      static_cast<double>(tally.total_bytes) * 100;
+  host.SetStatusText(Format(u"%.1lf %% // %s: %d ", percent, error_word, tally.error_count));
+  flags.stop.store(1);
+  SetCommandsEnabled(host, true);
+
+  result.error_count = tally.error_count;
+  result.total_bytes = tally.total_bytes;
+  result.written_bytes = tally.written_bytes;
+  if (!result.stopped && flags.exit_after_run.load() != 0 && tally.error_count == 0) {
+    host.SendCancel();
+  }
+  flags.exit_after_run.store(0);
+  const int action = flags.after_run_action.load();
+  if (!result.stopped && action != 0) host.StartAfterRunAction(action);
+  return result;
+}
+
+std::thread StartDeletionRun(RunContext context, std::function<void(const RunResult&)> done) {
+  return std::thread([context, done = std::move(done)] {
+    const RunResult result = RunDeletion(context);
+    if (done) done(result);
+  });
+}
+
+}  // namespace nulvane::engine

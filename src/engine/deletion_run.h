@@ -1,0 +1,66 @@
+// The deletion run: reads its options, counts down, adds up the bytes, destroys every item of
+// the list from the last to the first, reports, and hands over to the after-run step.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <thread>
+
+#include "engine/run_flags.h"
+#include "engine/run_host.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+
+namespace nulvane::engine {
+
+// Everything a run (or a fill) works with. The referenced objects must outlive the run.
+struct RunContext {
+  RunContext(RunHost& run_host, platform::FileSystem& file_system, platform::Clock& run_clock,
+             RunFlags& run_flags)
+      : host(run_host), fs(file_system), clock(run_clock), flags(run_flags) {}
+
+  RunHost& host;
+  platform::FileSystem& fs;
+  platform::Clock& clock;
+  RunFlags& flags;
+  // Given by a caller that does not take them from the settings (the console's -p and -d);
+  // clamped like the settings values: passes 1..10, delay 0..10.
+  std::optional<int> passes;
+  std::optional<int> delay;
+  // When set to true during the wiping phase, the run finishes the item it is working on and
+  // then stops: the remaining items stay untouched and the after-run step does not happen.
+  std::atomic<bool>* stop_after_item = nullptr;
+  // The language-table id of the countdown line ("%d" takes the seconds left); the console
+  // names its own keys in another text.
+  int countdown_text_id = 10;
+  // Called on the worker when the countdown is over and the wiping phase begins.
+  std::function<void()> on_wiping;
+};
+
+struct RunResult {
+  bool aborted = false;  // stopped during the countdown: nothing was touched
+  bool stopped = false;  // stopped after an item by stop_after_item
+  int error_count = 0;
+  int items_done = 0;  // items WipeItem went through (failed ones included)
+  int items_left = 0;  // items not started because of a stop request
+  std::uint64_t total_bytes = 0;
+  std::uint64_t written_bytes = 0;
+};
+
+// Runs one deletion run on the calling thread (a worker: the window and the console each call
+// it off their user-interface thread). The caller has already disabled the run commands and
+// set the exit-after-run flag and after-run action for this run.
+RunResult RunDeletion(const RunContext& context);
+
+// Starts RunDeletion on a thread of its own and returns that thread; `done`, when given, is
+// called on it with the result. The caller joins or detaches the thread.
+std::thread StartDeletionRun(RunContext context,
+                             std::function<void(const RunResult&)> done = nullptr);
+
+// The clamped option values of a run.
+int ClampPassCount(int passes);
+int ClampDelay(int delay);
+
+}  // namespace nulvane::engine

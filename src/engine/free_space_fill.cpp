@@ -1,0 +1,268 @@
+#include "engine/free_space_fill.h"
+
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "engine/wipe.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
+
+namespace nulvane::engine {
+
+namespace {
+
+using platform::Format;
+using platform::IoResult;
+
+constexpr int kInstructionText = 5;
+constexpr int kReadyText = 14;
+constexpr int kProductTitleGeneralText = 19;
+constexpr int kFreeSpaceUnreadableText = 104;
+constexpr int kFillStoppedText = 105;
+
+constexpr int kCreateAttempts = 8;
+// Clean-up is retried: a virus scanner or indexer often holds a fresh file for a moment.
+constexpr int kCleanupAttempts = 5;
+constexpr std::uint32_t kCleanupPauseMs = 100;
+// Buffer alignment enough for any sector size an unbuffered write could demand.
+constexpr std::size_t kBufferAlignment = 4096;
+
+bool IsSeparator(char16_t c) {
+#ifdef _WIN32
+  return c == u'\\' || c == u'/';
+#else
+  return c == platform::kPathSeparator;
+#endif
+}
+
+Text FailureLine(TextView path, IoResult result) {
+  Text line(path);
+  line += u": ";
+  line += platform::SystemErrorText(result.error);
+  return line;
+}
+
+void AddError(const RunContext& context, FillState& state, TextView line) {
+  context.host.AddMessage(line, MessageKind::kError);
+  ++state.error_count;
+}
+
+bool StopRequested(const RunContext& context) {
+  return context.flags.stop.load() != 0 || context.flags.fill_running.load() == 0;
+}
+
+// Runs `remove` until it succeeds or the attempts are used up; returns the last outcome.
+template <typename Remove>
+IoResult RemoveWithRetries(const RunContext& context, Remove remove) {
+  IoResult result = remove();
+  for (int attempt = 1; !result && attempt < kCleanupAttempts; ++attempt) {
+    context.clock.SleepMs(kCleanupPauseMs);
+    result = remove();
+  }
+  return result;
+}
+
+// A zero-filled buffer of kMaxFillBlock bytes whose start is aligned for unbuffered writes.
+class AlignedZeros {
+ public:
+  AlignedZeros() : storage_(kMaxFillBlock + kBufferAlignment, 0) {
+    void* start = storage_.data();
+    std::size_t space = storage_.size();
+    data_ = static_cast<unsigned char*>(std::align(kBufferAlignment, kMaxFillBlock, start, space));
+  }
+  const unsigned char* data() const { return data_; }
+
+ private:
+  std::vector<unsigned char> storage_;
+  unsigned char* data_ = nullptr;
+};
+
+// The folder part of `path`: everything before its last separator (the path itself if none).
+TextView FolderOf(TextView path) {
+  for (std::size_t i = path.size(); i-- > 0;) {
+    if (IsSeparator(path[i])) return path.substr(0, i == 0 ? 1 : i);
+  }
+  return path;
+}
+
+// Writes zeros into `file` until the target is reached, the volume is full, a write fails or
+// a stop is requested. On a full volume the block is halved down to one sector before the
+// file counts as full.
+void WriteUntilFull(const RunContext& context, ProgressDisplay& progress, FillState& state,
+                    platform::OpenFile& file, TextView name, std::uint32_t sector_size) {
+  const AlignedZeros zeros;
+  const std::uint32_t sector = sector_size == 0 ? 512 : sector_size;
+  std::uint32_t block = FillBlockSize(sector);
+  while (state.written_bytes < state.target_bytes) {
+    if (StopRequested(context)) {
+      state.stopped = true;
+      return;
+    }
+    std::size_t written = 0;
+    const IoResult result = file.Write(zeros.data(), block, written);
+    if (written > block) written = block;
+    state.written_bytes += written;
+    progress.Report(state.written_bytes, state.target_bytes);
+    if (result) {
+      if (written == 0) {
+        state.volume_full = true;  // the system takes nothing more without saying why
+        return;
+      }
+      continue;
+    }
+    if (result.error != IoResult::kDiskFull) {
+      AddError(context, state, FailureLine(name, result));
+      return;
+    }
+    if (block <= sector) {
+      state.volume_full = true;
+      return;
+    }
+    block = block / 2 / sector * sector;
+    if (block < sector) block = sector;
+  }
+}
+
+void ReportEnd(const RunContext& context, const FillState& state, bool measured) {
+  RunHost& host = context.host;
+  if (measured) {
+    // Free space of 0 bytes: nothing to cover, nothing covered.
+    const double percent = state.target_bytes == 0
+                               ? 0.0
+                               : static_cast<double>(state.written_bytes) /
+                                     static_cast<double>(state.target_bytes) * 100;
+    AddMessage(host, Format(u"%.2lf %%", percent), MessageKind::kInfo);
+  }
+  if (state.stopped) AddMessage(host, lang::Txt(kFillStoppedText), MessageKind::kWarning);
+  AddMessage(host, lang::Txt(kReadyText), MessageKind::kInfo);
+  host.SetProgressText(lang::Txt(kInstructionText));
+  host.SetTitle(Format(u"%s", lang::GetGeneralText(kProductTitleGeneralText)));
+  RunFlags& flags = context.flags;
+  if (flags.exit_after_run.load() != 0 && state.error_count == 0 && !state.stopped) {
+    host.SendCancel();
+  }
+  flags.exit_after_run.store(0);
+  const int action = flags.after_run_action.load();
+  if (action != 0 && !state.stopped) host.StartAfterRunAction(action);
+  SetCommandsEnabled(host, true);
+}
+
+}  // namespace
+
+std::uint64_t GetDriveFreeBytes(platform::FileSystem& fs, TextView path, std::uint64_t* total,
+                                std::uint32_t* sector_size) {
+  platform::VolumeSpace space;
+  if (!fs.GetVolumeSpace(path, space)) return kUnknownFreeBytes;
+  if (total) *total = space.total_bytes;
+  if (sector_size) *sector_size = space.sector_size;
+  return space.free_bytes;
+}
+
+std::uint32_t FillBlockSize(std::uint32_t sector_size) {
+  if (sector_size == 0) sector_size = 512;
+  if (sector_size >= kMaxFillBlock) return sector_size;
+  return kMaxFillBlock / sector_size * sector_size;
+}
+
+Text FillFolderPath(TextView chosen, std::uint32_t tick) {
+  Text folder(chosen);
+  if (folder.empty() || !IsSeparator(folder.back())) folder.push_back(platform::kPathSeparator);
+  // The folder name is plain ASCII on every system: an "ö" in the program name becomes "oe".
+  for (char16_t c : TextView(kFillProgramName)) {
+    if (c == u'\u00F6') {
+      folder += u"oe";
+    } else {
+      folder.push_back(c);
+    }
+  }
+  folder += Format(u"%08X", static_cast<unsigned>(tick));
+  return folder;
+}
+
+void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state) {
+  platform::FileSystem& fs = context.fs;
+  std::uint32_t sector_size = 512;
+  const std::uint64_t free_bytes =
+      GetDriveFreeBytes(fs, FolderOf(state.prefix), nullptr, &sector_size);
+  if (free_bytes < 1024) return;
+
+  std::unique_ptr<platform::OpenFile> file;
+  Text name;
+  IoResult created;
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    name = state.prefix + MakeRandomName(u"DATEIDATEIDATEI") + u".xxx";
+    created = fs.CreateNewFile(name, file);
+    if (created) break;
+  }
+  if (!created) {
+    AddError(context, state, Text(u"Error-File:") + name);
+    return;
+  }
+  AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
+
+  WriteUntilFull(context, progress, state, *file, name, sector_size);
+  // A volume that is full may refuse the flush for the same reason; that is the goal reached.
+  const IoResult flushed = file->Flush();
+  if (!flushed && flushed.error != IoResult::kDiskFull)
+    AddError(context, state, FailureLine(name, flushed));
+  const IoResult closed = file->Close();
+  if (!closed) AddError(context, state, FailureLine(name, closed));
+  progress.Report(state.written_bytes, state.target_bytes);
+  const IoResult removed = RemoveWithRetries(context, [&] { return fs.DeleteFile(name); });
+  if (!removed) AddError(context, state, FailureLine(name, removed));
+}
+
+FillResult RunFreeSpaceFill(const RunContext& context) {
+  RunHost& host = context.host;
+  RunFlags& flags = context.flags;
+  platform::FileSystem& fs = context.fs;
+  FillResult result;
+  const std::optional<Text> chosen = host.ChooseFolder();
+  if (!chosen || chosen->empty()) return result;
+  result.chosen = true;
+  FillState& state = result.state;
+
+  const Text folder = FillFolderPath(fs.FullPath(*chosen), context.clock.NowMs());
+  const IoResult created = fs.CreateFolder(folder);
+  if (!created) {
+    AddError(context, state, FailureLine(folder, created));
+    ReportEnd(context, state, false);
+    return result;
+  }
+  const IoResult prepared = fs.PrepareFillFolder(folder);
+  if (!prepared) AddMessage(host, FailureLine(folder, prepared), MessageKind::kWarning);
+
+  ProgressDisplay progress(host, context.clock);
+  progress.Start();
+  state.prefix = folder;
+  state.prefix.push_back(platform::kPathSeparator);
+  state.prefix += u"tmp_ttt_";
+  state.target_bytes = GetDriveFreeBytes(fs, folder);
+  const bool measured = state.target_bytes != kUnknownFreeBytes;
+  if (!measured) {
+    // Without a target the fill could not tell when it is done: no fill at all.
+    AddError(context, state, Format(lang::Txt(kFreeSpaceUnreadableText), folder));
+  } else {
+    AddMessage(host, Format(u"%I64u Byte", state.target_bytes), MessageKind::kInfo);
+    flags.stop.store(0);
+    flags.fill_running.store(1);
+    SetCommandsEnabled(host, false);
+    FillFreeSpace(context, progress, state);
+    flags.fill_running.store(0);
+  }
+  const IoResult removed = RemoveWithRetries(context, [&] { return fs.RemoveFolder(folder); });
+  if (!removed) AddError(context, state, FailureLine(folder, removed));
+  flags.stop.store(1);
+  ReportEnd(context, state, measured);
+  return result;
+}
+
+std::thread StartFreeSpaceFill(RunContext context, std::function<void(const FillResult&)> done) {
+  return std::thread([context, done = std::move(done)] {
+    const FillResult result = RunFreeSpaceFill(context);
+    if (done) done(result);
+  });
+}
+
+}  // namespace nulvane::engine

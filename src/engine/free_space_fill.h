@@ -1,0 +1,69 @@
+// The free-space fill: writes zeros into one temporary file in a temporary folder on the chosen
+// folder's volume until the free space measured at the start is used up, then removes both,
+// so that the remains of files deleted the ordinary way are covered.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+#include "engine/deletion_run.h"
+#include "engine/display.h"
+#include "platform/file_system.h"
+
+namespace nulvane::engine {
+
+// GetDriveFreeBytes's answer when the free space cannot be read.
+inline constexpr std::uint64_t kUnknownFreeBytes = ~std::uint64_t{0};
+// The largest fill write; the real block is the largest multiple of the sector size not above.
+inline constexpr std::uint32_t kMaxFillBlock = 64000;
+// The program name the fill folder is named after.
+inline constexpr char16_t kFillProgramName[] = u"Nulvane";
+
+// The free bytes of the volume that holds `path`, or kUnknownFreeBytes. When given, `total`
+// receives the volume's size and `sector_size` its sector size (both untouched on failure).
+std::uint64_t GetDriveFreeBytes(platform::FileSystem& fs, TextView path,
+                                std::uint64_t* total = nullptr,
+                                std::uint32_t* sector_size = nullptr);
+
+// The largest multiple of `sector_size` not above 64000 (64000 itself on 512-byte sectors);
+// the sector size itself when it is larger than that, 512 for a sector size of 0.
+std::uint32_t FillBlockSize(std::uint32_t sector_size);
+
+// The fill folder for a chosen folder: inside `chosen` (an absolute path), named after the
+// program with `tick` as 8 upper-case hexadecimal digits, e.g. D:\Data\Nulvane0A1B2C3D.
+Text FillFolderPath(TextView chosen, std::uint32_t tick);
+
+// The state of one fill, owned by its worker.
+struct FillState {
+  Text prefix;                      // fill folder + separator + "tmp_ttt_"
+  std::uint64_t target_bytes = 0;   // the free space measured at the start
+  std::uint64_t written_bytes = 0;  // bytes the system accepted
+  int error_count = 0;
+  bool stopped = false;      // a stop request ended the fill
+  bool volume_full = false;  // even a one-sector write found no space
+};
+
+struct FillResult {
+  bool chosen = false;  // a folder was chosen and the fill went ahead
+  FillState state;
+};
+
+// Writes one temporary file named `state.prefix` + 15 random characters + ".xxx" until the
+// written bytes reach the target, the volume is full, a write fails or a stop is requested
+// (context.flags.stop set to 1 or fill_running cleared, checked between blocks), then flushes,
+// closes and deletes it. Failures are message lines counted in `state.error_count`.
+void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state);
+
+// The whole fill on the calling thread: the folder from context.host.ChooseFolder(), the fill
+// folder, the measurement, FillFreeSpace, the clean-up (the temporary file and folder are
+// removed however the fill ended) and the report. Sets fill_running while it writes; clears the
+// stop flag at its start and sets it again at its end.
+FillResult RunFreeSpaceFill(const RunContext& context);
+
+// Starts RunFreeSpaceFill on a thread of its own and returns that thread; `done`, when given,
+// is called on it with the result.
+std::thread StartFreeSpaceFill(RunContext context,
+                               std::function<void(const FillResult&)> done = nullptr);
+
+}  // namespace nulvane::engine

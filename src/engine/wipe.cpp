@@ -1,0 +1,236 @@
+#include "engine/wipe.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "lang/language_table.h"
+#include "platform/format.h"
+
+namespace nulvane::engine {
+
+namespace {
+
+using platform::EntryInfo;
+using platform::EntryKind;
+using platform::Format;
+using platform::IoResult;
+using platform::OpenedFileInfo;
+using platform::OpenFile;
+
+// Language-table ids of the texts this file shows.
+constexpr int kHardLinksText = 100;
+constexpr int kStoredElsewhereText = 101;
+constexpr int kPathTooLongText = 102;
+constexpr int kNotRegularFileText = 103;
+constexpr int kChangedWhileOpeningText = 106;
+
+thread_local std::uint32_t random_state = 1;
+
+bool IsPathSeparator(char16_t c) {
+#ifdef _WIN32
+  // Windows accepts both; treating "/" as part of a name would move the item to another folder.
+  return c == u'\\' || c == u'/';
+#else
+  return c == platform::kPathSeparator;
+#endif
+}
+
+void AddError(WipeTools& tools, RunTally& tally, TextView line) {
+  tools.host.AddMessage(line, MessageKind::kError);
+  ++tally.error_count;
+}
+
+// "<path>: <system error text>", or the program's own text for the errors it names itself.
+Text FailureLine(TextView path, IoResult result) {
+  if (result.error == IoResult::kPathTooLong) return Format(lang::Txt(kPathTooLongText), path);
+  if (result.error == IoResult::kNotRegularFile)
+    return Format(lang::Txt(kNotRegularFileText), path);
+  Text line(path);
+  line += u": ";
+  line += platform::SystemErrorText(result.error);
+  return line;
+}
+
+// The line of a folder that could not be opened or removed: "0 <dir>" and its listed path.
+Text FolderLine(TextView path) {
+  Text line = Format(u"%d <dir>", 0);
+  line += path;
+  return line;
+}
+
+// Writes `size` zero bytes at the file's current position in blocks of at most kWriteBlock.
+// A short write goes on with the rest of its block; only what the system accepted counts as
+// written. Returns the first failure (a write that accepted nothing counts as one).
+IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t size, RunTally& tally) {
+  std::uint64_t offset = 0;
+  while (offset < size) {
+    const auto block =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kWriteBlock, size - offset));
+    std::size_t done = 0;
+    while (done < block) {
+      std::size_t written = 0;
+      const IoResult result = file.Write(tools.zero_buffer.data() + done, block - done, written);
+      written = std::min(written, block - done);
+      done += written;
+      tally.written_bytes += written;
+      tools.progress.Report(tally.written_bytes, tally.total_bytes);
+      if (!result) return result;
+      if (written == 0) return IoResult::Fail(IoResult::kGenericFailure);
+    }
+    offset += block;
+  }
+  return IoResult::Ok();
+}
+
+// One overwrite pass over the regular file at `path`. Returns false when the item must end
+// here (the failure is already reported); the file is then left where it is.
+bool OverwritePass(WipeTools& tools, TextView path, bool first_pass, RunTally& tally) {
+  tools.fs.MakeWritable(path);  // the open below reports what still stands in the way
+  std::unique_ptr<OpenFile> file;
+  OpenedFileInfo info;
+  const IoResult opened = tools.fs.OpenForOverwrite(path, file, info);
+  if (!opened) {
+    if (opened.error == IoResult::kNotRegularFile) {
+      // It was a regular file when the item was inspected: something replaced it since.
+      AddError(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
+    } else if (opened.error == IoResult::kPathTooLong) {
+      AddError(tools, tally, FailureLine(path, opened));
+    } else {
+      AddError(tools, tally, path);
+    }
+    return false;
+  }
+  if (info.link_count > 1) {
+    // Its content also belongs to names the user did not choose.
+    file->Close();
+    AddError(tools, tally, Format(lang::Txt(kHardLinksText), path));
+    return false;
+  }
+  if (first_pass && info.stored_elsewhere) {
+    tools.host.AddMessage(Format(lang::Txt(kStoredElsewhereText), path), MessageKind::kWarning);
+  }
+  IoResult result = WriteZeros(tools, *file, info.size, tally);
+  if (result) result = file->Flush();
+  if (!result) {
+    file->Close();
+    AddError(tools, tally, FailureLine(path, result));
+    return false;
+  }
+  StampFixedFileTime(*file);  // a date that cannot be set does not keep the item alive
+  result = file->Close();
+  if (!result) {
+    AddError(tools, tally, FailureLine(path, result));
+    return false;
+  }
+  return true;
+}
+
+void WipeFile(WipeTools& tools, TextView path, int pass_count, RunTally& tally) {
+  for (int pass = 1; pass <= pass_count; ++pass) {
+    if (!OverwritePass(tools, path, pass == 1, tally)) return;
+  }
+  const Text final_name = RenameRandomly(tools.fs, path);
+  const IoResult removed = tools.fs.DeleteFile(final_name);
+  if (!removed) AddError(tools, tally, FailureLine(path, removed));
+}
+
+void WipeFolder(WipeTools& tools, TextView path, int pass_count, RunTally& tally) {
+  for (int pass = 1; pass <= pass_count; ++pass) {
+    tools.fs.MakeWritable(path);
+    std::unique_ptr<OpenFile> folder;
+    const IoResult opened = tools.fs.OpenFolderForStamp(path, folder);
+    if (!opened) {
+      AddError(
+          tools, tally,
+          opened.error == IoResult::kPathTooLong ? FailureLine(path, opened) : FolderLine(path));
+      return;
+    }
+    // Stamped and closed before the renames, so that the date is in place when they start
+    // and no handle of ours stands in the way of the removal.
+    StampFixedFileTime(*folder);
+    folder->Close();
+    if (pass == pass_count) {
+      const Text final_name = RenameRandomly(tools.fs, path);
+      if (!tools.fs.RemoveFolder(final_name)) AddError(tools, tally, FolderLine(path));
+    }
+  }
+}
+
+// A link is never opened or followed: only the link itself is renamed and removed.
+void WipeLink(WipeTools& tools, TextView path, const EntryInfo& info, RunTally& tally) {
+  const Text final_name = RenameRandomly(tools.fs, path);
+  const IoResult removed =
+      info.link_to_folder ? tools.fs.RemoveFolder(final_name) : tools.fs.DeleteFile(final_name);
+  if (!removed) AddError(tools, tally, FailureLine(path, removed));
+}
+
+}  // namespace
+
+void WipeItem(WipeTools& tools, TextView path, int pass_count, RunTally& tally) {
+  EntryInfo info;
+  const IoResult inspected = tools.fs.Inspect(path, info);
+  if (inspected.error == IoResult::kPathTooLong) {
+    AddError(tools, tally, FailureLine(path, inspected));
+    return;
+  }
+  switch (info.kind) {
+    case EntryKind::kFile:
+      WipeFile(tools, path, pass_count, tally);
+      break;
+    case EntryKind::kLink:
+      WipeLink(tools, path, info, tally);
+      break;
+    case EntryKind::kOther:
+      AddError(tools, tally, Format(lang::Txt(kNotRegularFileText), path));
+      break;
+    case EntryKind::kFolder:
+    case EntryKind::kMissing:
+      // An entry whose kind cannot be read is handled as a folder: it is only ever stamped,
+      // renamed and removed if empty, never written.
+      WipeFolder(tools, path, pass_count, tally);
+      break;
+  }
+}
+
+int NextRandom() {
+  random_state = random_state * 214013u + 2531011u;
+  return static_cast<int>((random_state >> 16) & 0x7FFF);
+}
+
+char16_t RandomNameCharacter() {
+  static constexpr char16_t kAlphabet[] = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  return kAlphabet[NextRandom() % 7];
+}
+
+Text MakeRandomName(TextView source) {
+  Text result(source);
+  std::size_t start = 0;
+  for (std::size_t i = result.size(); i-- > 0;) {
+    if (IsPathSeparator(result[i])) {
+      start = i + 1;
+      break;
+    }
+  }
+  for (std::size_t i = start; i < result.size(); ++i) {
+    if (result[i] != u'.') result[i] = RandomNameCharacter();
+  }
+  return result;
+}
+
+Text RenameRandomly(platform::FileSystem& fs, TextView path) {
+  Text current(path);
+  for (int attempt = 0; attempt < kRenameCount; ++attempt) {
+    // Built from the listed path: same folder, same length, dots where it has them.
+    Text candidate = MakeRandomName(path);
+    if (fs.RenameNoReplace(current, candidate)) current = std::move(candidate);
+  }
+  return current;
+}
+
+bool StampFixedFileTime(platform::OpenFile& file) {
+  platform::FileTime time = 0;
+  if (!platform::LocalTimeToFileTime(1981, 1, 1, 0, 0, 0, time)) return false;
+  return file.SetTimes(time).ok();
+}
+
+}  // namespace nulvane::engine

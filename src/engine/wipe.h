@@ -1,0 +1,66 @@
+// Destroying one item: overwrite a file with zeros pass by pass, stamp a fixed old date, rename
+// it seven times to random names and remove it. Also the random names the fill uses.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/display.h"
+#include "engine/run_host.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace nulvane::engine {
+
+// Bytes per overwrite write; the last write of a pass is the file's remainder.
+inline constexpr std::size_t kWriteBlock = 2048;
+// Renames before an item is removed.
+inline constexpr int kRenameCount = 7;
+
+// The counters of one run, shared by every item of it.
+struct RunTally {
+  std::uint64_t total_bytes = 0;    // the run's target: file sizes times the pass count
+  std::uint64_t written_bytes = 0;  // bytes the system accepted, over all passes
+  int error_count = 0;
+};
+
+// What WipeItem works with: the file system, the host for message lines, the progress display
+// and the run's zero buffer. All belong to the worker that runs the items.
+struct WipeTools {
+  platform::FileSystem& fs;
+  RunHost& host;
+  ProgressDisplay& progress;
+  // All zero; writes take their bytes from its start. Zeroed by the run before the first item.
+  const std::array<unsigned char, 3000>& zero_buffer;
+};
+
+// Destroys the item at `path` with `pass_count` passes (1..10). Every failure is a message
+// line and adds 1 to the error count; a file whose overwrite did not fully succeed is neither
+// renamed nor removed. A link is never opened: it is renamed and removed as a link. A file that
+// has other hard links is left untouched.
+void WipeItem(WipeTools& tools, TextView path, int pass_count, RunTally& tally);
+
+// The calling thread's pseudo-random source: state = state * 214013 + 2531011 (mod 2^32),
+// value = (state >> 16) & 0x7FFF. The state starts at 1 in every thread and is never seeded,
+// so every run and every fill (each on a fresh thread) draws the same sequence.
+int NextRandom();
+// One random name character: "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[NextRandom() % 7], so only
+// "0" to "6" ever occur.
+char16_t RandomNameCharacter();
+
+// `source` with every character of its final component (after the last path separator, or the
+// whole text when there is none) except "." replaced by a random character: same length, same
+// folder, dots in the same places. Touches nothing on disk.
+Text MakeRandomName(TextView source);
+
+// Renames the entry at `path` seven times to random names of the same shape, never replacing
+// an existing entry; a failed attempt is skipped. Returns the name the entry stands under now
+// (`path` itself when every attempt failed).
+Text RenameRandomly(platform::FileSystem& fs, TextView path);
+
+// Writes 1981-01-01 00:00:00 local time into all three time stamps of `file`; true only if
+// both the conversion and the write succeeded.
+bool StampFixedFileTime(platform::OpenFile& file);
+
+}  // namespace nulvane::engine

@@ -1,0 +1,368 @@
+// PosixFileSystem: inspection, overwrite, rename, removal and volume space. No call here follows
+// a symbolic link: entries are looked at with lstat, files are opened with O_NOFOLLOW and then
+// checked with fstat on the opened object itself.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/posix/posix_file_system.h"
+
+namespace nulvane::platform {
+
+namespace {
+
+// Seconds from 1601-01-01 (the FileTime epoch) to 1970-01-01.
+constexpr std::int64_t kEpochDifferenceSeconds = 11644473600LL;
+constexpr std::int64_t kTicksPerSecond = 10000000LL;
+
+IoResult FromErrno(int error) {
+  switch (error) {
+    case 0:
+      return IoResult::Fail(IoResult::kGenericFailure);
+    case ENOSPC:
+    case EDQUOT:
+      return IoResult::Fail(IoResult::kDiskFull);
+    case ENAMETOOLONG:
+      return IoResult::Fail(IoResult::kPathTooLong);
+    default:
+      return IoResult::Fail(static_cast<std::uint32_t>(error));
+  }
+}
+
+IoResult LastError() { return FromErrno(errno); }
+
+// The UTF-8 form of `path` for the system calls. A path holding U+0000 is refused: the system
+// would read it only up to that point and act on another, shorter path.
+bool NativePath(TextView path, std::string& native) {
+  if (path.empty() || path.find(u'\0') != TextView::npos) return false;
+  native = TextToUtf8(path);
+  return true;
+}
+
+#define NULVANE_NATIVE_PATH(variable, path) \
+  std::string variable;                     \
+  if (!NativePath(path, variable)) return IoResult::Fail(static_cast<std::uint32_t>(EINVAL))
+
+// Owns one file descriptor. Close reports what the system says; the destructor closes silently.
+class PosixOpenFile final : public OpenFile {
+ public:
+  explicit PosixOpenFile(int fd) : fd_(fd) {}
+  PosixOpenFile(const PosixOpenFile&) = delete;
+  PosixOpenFile& operator=(const PosixOpenFile&) = delete;
+  ~PosixOpenFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  IoResult Write(const void* data, std::size_t size, std::size_t& written) override {
+    written = 0;
+    if (fd_ < 0) return FromErrno(EBADF);
+    for (;;) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n >= 0) {
+        written = static_cast<std::size_t>(n);
+        return IoResult::Ok();
+      }
+      if (errno != EINTR) return LastError();
+    }
+  }
+
+  IoResult Flush() override {
+    if (fd_ < 0) return FromErrno(EBADF);
+    while (::fdatasync(fd_) != 0) {
+      if (errno != EINTR) return LastError();
+    }
+    return IoResult::Ok();
+  }
+
+  IoResult SetTimes(FileTime time) override {
+    if (fd_ < 0) return FromErrno(EBADF);
+    // The system keeps no settable creation time; access and modification time carry it.
+    const auto ticks = static_cast<std::int64_t>(time);
+    std::int64_t seconds = ticks / kTicksPerSecond - kEpochDifferenceSeconds;
+    std::int64_t rest = ticks % kTicksPerSecond;
+    if (rest < 0) {
+      rest += kTicksPerSecond;
+      --seconds;
+    }
+    timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_nsec = static_cast<long>(rest * 100);
+    times[1] = times[0];
+    if (::futimens(fd_, times) != 0) return LastError();
+    return IoResult::Ok();
+  }
+
+  IoResult Close() override {
+    if (fd_ < 0) return FromErrno(EBADF);
+    const int fd = fd_;
+    fd_ = -1;
+    // On Linux the descriptor is gone even when close reports EINTR; it must not be retried.
+    if (::close(fd) != 0 && errno != EINTR) return LastError();
+    return IoResult::Ok();
+  }
+
+ private:
+  int fd_;
+};
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::kFile;
+  if (S_ISDIR(mode)) return EntryKind::kFolder;
+  if (S_ISLNK(mode)) return EntryKind::kLink;
+  return EntryKind::kOther;
+}
+
+// "." and ".." resolved textually, repeated separators collapsed, as GetFullPathNameW does.
+Text NormalizeAbsolute(TextView path) {
+  std::vector<TextView> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'/', start);
+    if (end == TextView::npos) end = path.size();
+    const TextView part = path.substr(start, end - start);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  Text out;
+  for (const TextView part : parts) {
+    out.push_back(u'/');
+    out += part;
+  }
+  if (out.empty()) return u"/";
+  if (path.back() == u'/') out.push_back(u'/');
+  return out;
+}
+
+// Renames without replacing where renameat2's RENAME_NOREPLACE is not available: a file gets a
+// second name and loses its first (link fails when the target exists); a folder takes over an
+// empty placeholder folder that was created new for it (mkdir fails when the target exists).
+IoResult RenameWithoutReplacing(const std::string& from, const std::string& to) {
+  struct stat status;
+  if (::lstat(from.c_str(), &status) != 0) return LastError();
+  if (S_ISDIR(status.st_mode)) {
+    if (::mkdir(to.c_str(), 0700) != 0) return LastError();
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+      const IoResult failure = LastError();
+      ::rmdir(to.c_str());
+      return failure;
+    }
+    return IoResult::Ok();
+  }
+  // link() does not follow a symbolic link: the link itself gets the second name.
+  if (::link(from.c_str(), to.c_str()) != 0) return LastError();
+  if (::unlink(from.c_str()) != 0) {
+    const IoResult failure = LastError();
+    ::unlink(to.c_str());
+    return failure;
+  }
+  return IoResult::Ok();
+}
+
+// strerror_r comes in two shapes (GNU returns the text, XSI fills the buffer).
+[[maybe_unused]] const char* ErrorTextOf(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* ErrorTextOf(int result, const char* buffer) {
+  return result == 0 ? buffer : nullptr;
+}
+
+}  // namespace
+
+IoResult PosixFileSystem::Inspect(TextView path, EntryInfo& info) {
+  info = EntryInfo{};
+  NULVANE_NATIVE_PATH(native, path);
+  struct stat status;
+  if (::lstat(native.c_str(), &status) != 0) return LastError();
+  info.kind = KindOf(status.st_mode);
+  info.size = info.kind == EntryKind::kFile ? static_cast<std::uint64_t>(status.st_size) : 0;
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::MakeWritable(TextView path) {
+  NULVANE_NATIVE_PATH(native, path);
+  struct stat status;
+  if (::lstat(native.c_str(), &status) != 0) return LastError();
+  // A link has no permissions of its own worth changing, and its target is not ours to touch.
+  if (S_ISLNK(status.st_mode)) return IoResult::Ok();
+  // A folder must also be readable and searchable to be opened for its time stamps.
+  const mode_t needed = S_ISDIR(status.st_mode) ? (S_IRUSR | S_IWUSR | S_IXUSR) : S_IWUSR;
+  if ((status.st_mode & needed) == needed) return IoResult::Ok();
+  // AT_SYMLINK_NOFOLLOW: should the entry have become a link meanwhile, this fails instead of
+  // changing what the link points at.
+  if (::fchmodat(AT_FDCWD, native.c_str(), (status.st_mode & 07777) | needed,
+                 AT_SYMLINK_NOFOLLOW) != 0) {
+    return LastError();
+  }
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+                                           OpenedFileInfo& info) {
+  file.reset();
+  info = OpenedFileInfo{};
+  NULVANE_NATIVE_PATH(native, path);
+  // O_NOFOLLOW refuses a link; O_NONBLOCK keeps a pipe without reader from blocking the open
+  // (fstat below refuses it anyway); O_NOCTTY keeps a terminal from becoming ours.
+  const int fd = ::open(native.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ELOOP || error == EISDIR || error == ENXIO || error == ENODEV) {
+      return IoResult::Fail(IoResult::kNotRegularFile);
+    }
+    return FromErrno(error);
+  }
+  auto opened = std::make_unique<PosixOpenFile>(fd);
+  struct stat status;
+  if (::fstat(fd, &status) != 0) return LastError();
+  if (!S_ISREG(status.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return LastError();
+  info.size = static_cast<std::uint64_t>(status.st_size);
+  info.link_count = static_cast<std::uint32_t>(status.st_nlink);
+  info.stored_elsewhere = false;
+  file = std::move(opened);
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
+  folder.reset();
+  NULVANE_NATIVE_PATH(native, path);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) return IoResult::Fail(IoResult::kNotRegularFile);
+    return LastError();
+  }
+  folder = std::make_unique<PosixOpenFile>(fd);
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) {
+  file.reset();
+  NULVANE_NATIVE_PATH(native, path);
+  const int fd =
+      ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0) return LastError();
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  file = std::make_unique<PosixOpenFile>(fd);
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::RenameNoReplace(TextView from, TextView to) {
+  NULVANE_NATIVE_PATH(native_from, from);
+  NULVANE_NATIVE_PATH(native_to, to);
+  if (::renameat2(AT_FDCWD, native_from.c_str(), AT_FDCWD, native_to.c_str(), RENAME_NOREPLACE) ==
+      0) {
+    return IoResult::Ok();
+  }
+  const int error = errno;
+  // Kernels or file systems without the flag: rename() would replace silently, so never use it
+  // on its own.
+  if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+    return RenameWithoutReplacing(native_from, native_to);
+  }
+  return FromErrno(error);
+}
+
+IoResult PosixFileSystem::DeleteFile(TextView path) {
+  NULVANE_NATIVE_PATH(native, path);
+  if (::unlink(native.c_str()) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::RemoveFolder(TextView path) {
+  NULVANE_NATIVE_PATH(native, path);
+  if (::rmdir(native.c_str()) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::CreateFolder(TextView path) {
+  NULVANE_NATIVE_PATH(native, path);
+  if (::mkdir(native.c_str(), 0700) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
+  NULVANE_NATIVE_PATH(native, path);
+  struct statvfs volume;
+  if (::statvfs(native.c_str(), &volume) != 0) return LastError();
+  const std::uint64_t unit = volume.f_frsize ? volume.f_frsize : volume.f_bsize;
+  space.free_bytes = static_cast<std::uint64_t>(volume.f_bavail) * unit;
+  space.total_bytes = static_cast<std::uint64_t>(volume.f_blocks) * unit;
+  space.sector_size = volume.f_frsize ? static_cast<std::uint32_t>(volume.f_frsize) : 512;
+  return IoResult::Ok();
+}
+
+IoResult PosixFileSystem::PrepareFillFolder(TextView) { return IoResult::Ok(); }
+
+Text PosixFileSystem::FullPath(TextView path) {
+  if (path.empty() || path.find(u'\0') != TextView::npos) return Text(path);
+  if (path.front() == u'/') return NormalizeAbsolute(path);
+  std::vector<char> buffer(4096);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (1u << 20)) return Text(path);
+    buffer.resize(buffer.size() * 2);
+  }
+  Text absolute = Utf8ToText(buffer.data());
+  absolute.push_back(u'/');
+  absolute += path;
+  return NormalizeAbsolute(absolute);
+}
+
+FileSystem& SystemFileSystem() {
+  static PosixFileSystem file_system;
+  return file_system;
+}
+
+Text SystemErrorText(std::uint32_t error) {
+  switch (error) {
+    case IoResult::kGenericFailure:
+      return u"The operation failed";
+    case IoResult::kNotRegularFile:
+      return u"Not a regular file";
+    case IoResult::kPathTooLong:
+      return u"The path is too long";
+    case IoResult::kDiskFull:
+      return u"The volume is full";
+    default:
+      break;
+  }
+  char buffer[256] = {};
+  const char* text =
+      ErrorTextOf(::strerror_r(static_cast<int>(error), buffer, sizeof buffer), buffer);
+  if (!text || !*text) {
+    std::snprintf(buffer, sizeof buffer, "Error %u", static_cast<unsigned>(error));
+    text = buffer;
+  }
+  return Utf8ToText(text);
+}
+
+bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int second,
+                         FileTime& out) {
+  std::tm calendar{};
+  calendar.tm_year = year - 1900;
+  calendar.tm_mon = month - 1;
+  calendar.tm_mday = day;
+  calendar.tm_hour = hour;
+  calendar.tm_min = minute;
+  calendar.tm_sec = second;
+  calendar.tm_isdst = -1;  // the rules of that date decide, not those of today
+  errno = 0;
+  const std::time_t seconds = std::mktime(&calendar);
+  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return false;
+  const std::int64_t since_1601 = static_cast<std::int64_t>(seconds) + kEpochDifferenceSeconds;
+  if (since_1601 < 0) return false;
+  out = static_cast<FileTime>(since_1601) * static_cast<FileTime>(kTicksPerSecond);
+  return true;
+}
+
+}  // namespace nulvane::platform

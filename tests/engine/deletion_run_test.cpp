@@ -1,0 +1,404 @@
+// The deletion run on the in-memory file system: options, countdown and abort, order of
+// destruction, the final report, the after-run step, stopping after an item, the worker
+// thread, and a fault injected into every file-system call in turn.
+#include "engine/deletion_run.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/display.h"
+#include "engine_test_support.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
+#include "settings/settings.h"
+#include "support/fake_clock.h"
+#include "support/fake_file_system.h"
+#include "support/recording_host.h"
+#include "support/temp_folder.h"
+
+namespace nulvane::engine {
+namespace {
+
+using platform::Format;
+using testing::FakeClock;
+using testing::FakeError;
+using testing::FakeFileSystem;
+using testing::FakePath;
+using testing::FsCall;
+using testing::FsOp;
+using testing::RecordingHost;
+using CallKind = testing::RecordingHost::CallKind;
+
+class DeletionRunTest : public ::testing::Test {
+ protected:
+  DeletionRunTest() {
+    settings::UseSettingsFile(settings_folder_ / u"nulvane.ini");
+    host_.SetOptionLabel(u"Delete &Delay 0 sec");
+  }
+  ~DeletionRunTest() override { settings::UseSettingsFile(u""); }
+
+  RunContext Context(std::optional<int> passes = 1, std::optional<int> delay = 0) {
+    RunContext context(host_, fs_, clock_, flags_);
+    context.passes = passes;
+    context.delay = delay;
+    return context;
+  }
+  RunResult Run(const RunContext& context) {
+    RunResult result;
+    testing::RunOnFreshThread([&] { result = RunDeletion(context); });
+    return result;
+  }
+  std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
+
+  testing::TempFolder settings_folder_;
+  FakeFileSystem fs_;
+  RecordingHost host_;
+  FakeClock clock_;
+  RunFlags flags_;
+};
+
+TEST_F(DeletionRunTest, WithoutDelayWipesAtOnceLastItemFirstAndReports) {
+  const Text folder = FakePath(u"w/F");
+  const Text a = FakePath(u"w/F/a"), b = FakePath(u"w/F/b");
+  fs_.AddFileOfSize(a, 3000);
+  fs_.AddFileOfSize(b, 1000);
+  fs_.AddFile(FakePath(u"w/keep"), "keep");
+  host_.SetItems({folder, a, b});
+  const RunResult result = Run(Context(2, 0));
+
+  EXPECT_FALSE(result.aborted);
+  EXPECT_EQ(result.error_count, 0);
+  EXPECT_EQ(result.items_done, 3);
+  EXPECT_EQ(result.total_bytes, 8000u);
+  EXPECT_EQ(result.written_bytes, 8000u);
+  EXPECT_EQ(host_.MessageTexts(), (std::vector<Text>{u"Start ...", u"Delete &Delay 0 sec",
+                                                     u"Total " + FormatByteSize(8000)}));
+  // b, then a, then the folder.
+  const auto opens = fs_.CallsOf(FsOp::kOpenForOverwrite);
+  ASSERT_EQ(opens.size(), 4u);
+  EXPECT_EQ(opens[0].path, b);
+  EXPECT_EQ(opens[2].path, a);
+  EXPECT_EQ(fs_.CallsOf(FsOp::kRemoveFolder).size(), 1u);
+  EXPECT_EQ(fs_.Children(FakePath(u"w")), std::vector<Text>{FakePath(u"w/keep")});
+  EXPECT_EQ(host_.LastStatus(), u"100.0 % // Error: 0 ");
+  EXPECT_EQ(host_.LastTitle(), u"Nulvane");
+  EXPECT_EQ(host_.Count(CallKind::kRebuildRows), 1);
+  EXPECT_TRUE(host_.CommandsEnabled());
+  EXPECT_EQ(flags_.stop.load(), 1);
+  EXPECT_EQ(clock_.Sleeps(), 0);
+}
+
+TEST_F(DeletionRunTest, CountdownAddsOneLinePerSecondAndAStopAbortsUntouched) {
+  const Text file = FakePath(u"w/a");
+  fs_.AddFileOfSize(file, 100);
+  host_.SetItems({file});
+  const auto before = fs_.TakeSnapshot();
+  clock_.OnSleep([&](int sleep) {
+    if (sleep == 2) flags_.stop.store(1);  // Esc during the second second
+  });
+  const RunResult result = Run(Context(1, 3));
+
+  EXPECT_TRUE(result.aborted);
+  EXPECT_EQ(host_.MessageTexts(),
+            (std::vector<Text>{u"Start ...", u"Delete &Delay 0 sec",
+                               u"The begin in 3 sec. Abort with [ESC]",
+                               u"The begin in 2 sec. Abort with [ESC]",
+                               u"The begin in 1 sec. Abort with [ESC]", u"Abort // [ESC]"}));
+  EXPECT_EQ(host_.Messages().back().kind, MessageKind::kWarning);
+  EXPECT_EQ(fs_.TakeSnapshot(), before);
+  EXPECT_EQ(fs_.CountOf(FsOp::kFindEntry), 0);
+  EXPECT_EQ(host_.Count(CallKind::kSetStatusText), 0);
+  EXPECT_EQ(host_.Count(CallKind::kRebuildRows), 0);
+  EXPECT_TRUE(host_.CommandsEnabled());
+  EXPECT_EQ(flags_.stop.load(), 1);
+}
+
+TEST_F(DeletionRunTest, AStopDuringTheLastSecondStillAborts) {
+  const Text file = FakePath(u"w/a");
+  fs_.AddFileOfSize(file, 100);
+  host_.SetItems({file});
+  clock_.OnSleep([&](int) { flags_.stop.store(1); });
+  EXPECT_TRUE(Run(Context(1, 1)).aborted);
+  EXPECT_TRUE(fs_.Exists(file));
+}
+
+TEST_F(DeletionRunTest, ADelayChangedDuringTheCountdownTakesEffect) {
+  host_.SetItems({});
+  clock_.OnSleep([&](int sleep) {
+    if (sleep == 1) flags_.delay.store(2);
+  });
+  Run(Context(1, 9));
+  EXPECT_EQ(clock_.Sleeps(), 2);
+}
+
+TEST_F(DeletionRunTest, OptionsComeFromTheSettingsClamped) {
+  const Text file = FakePath(u"w/a");
+  fs_.AddFileOfSize(file, 10);
+  host_.SetItems({file});
+  ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, 25));
+  ASSERT_TRUE(settings::PutOptionInt(settings::kDelayKey, 15));
+  const RunResult result = Run(Context(std::nullopt, std::nullopt));
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 10);
+  EXPECT_EQ(result.total_bytes, 100u);
+  EXPECT_EQ(flags_.delay.load(), 10);
+  EXPECT_EQ(clock_.Sleeps(), 10);
+}
+
+TEST_F(DeletionRunTest, LowOrMissingOptionsGiveOnePassAndNoCountdown) {
+  for (const int passes : {0, -4}) {
+    FakeFileSystem fs;
+    fs.AddFileOfSize(FakePath(u"w/a"), 10);
+    host_.SetItems({FakePath(u"w/a")});
+    ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, passes));
+    ASSERT_TRUE(settings::PutOptionInt(settings::kDelayKey, -3));
+    RunContext context(host_, fs, clock_, flags_);
+    Run(context);
+    EXPECT_EQ(fs.CountOf(FsOp::kOpenForOverwrite), 1) << passes;
+    EXPECT_EQ(flags_.delay.load(), 0);
+  }
+  EXPECT_EQ(clock_.Sleeps(), 0);
+  // Missing keys: one pass, the delay stays what it was.
+  settings::UseSettingsFile(settings_folder_ / u"empty.ini");
+  flags_.delay.store(0);
+  fs_.AddFileOfSize(FakePath(u"w/a"), 10);
+  Run(Context(std::nullopt, std::nullopt));
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 1);
+  EXPECT_EQ(flags_.delay.load(), 0);
+}
+
+TEST_F(DeletionRunTest, ConsoleOverridesAreClampedLikeSettings) {
+  const Text file = FakePath(u"w/a");
+  fs_.AddFileOfSize(file, 10);
+  host_.SetItems({file});
+  Run(Context(99, 42));
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 10);
+  EXPECT_EQ(flags_.delay.load(), 10);
+}
+
+TEST_F(DeletionRunTest, EmptyListReportsOneHundredPercentAndNoErrors) {
+  host_.SetItems({});
+  const RunResult result = Run(Context());
+  EXPECT_EQ(host_.LastStatus(), u"100.0 % // Error: 0 ");
+  EXPECT_EQ(result.items_done, 0);
+}
+
+TEST_F(DeletionRunTest, FinalPercentageIsWhatWasReallyWritten) {
+  fs_.AddFileOfSize(FakePath(u"w/a"), 1000);
+  fs_.AddFileOfSize(FakePath(u"w/b"), 3000);
+  fs_.SetHeldOpen(FakePath(u"w/b"), true);
+  host_.SetItems({FakePath(u"w/a"), FakePath(u"w/b")});
+  const RunResult result = Run(Context());
+  EXPECT_EQ(host_.LastStatus(), u"25.0 % // Error: 1 ");
+  EXPECT_EQ(result.error_count, 1);
+}
+
+TEST_F(DeletionRunTest, AllFilesFailingShowsZeroPercentAndKeepsTheProgramOpen) {
+  fs_.AddFileOfSize(FakePath(u"w/a"), 1000);
+  fs_.AddFileOfSize(FakePath(u"w/b"), 1000);
+  fs_.SetHeldOpen(FakePath(u"w/a"), true);
+  fs_.SetHeldOpen(FakePath(u"w/b"), true);
+  host_.SetItems({FakePath(u"w/a"), FakePath(u"w/b")});
+  flags_.exit_after_run.store(1);
+  Run(Context());
+  EXPECT_EQ(host_.LastStatus(), u"0.0 % // Error: 2 ");
+  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
+  EXPECT_EQ(flags_.exit_after_run.load(), 0);
+}
+
+TEST_F(DeletionRunTest, ExitAfterAnErrorFreeRunComesAfterTheStatusLine) {
+  fs_.AddFileOfSize(FakePath(u"w/a"), 10);
+  host_.SetItems({FakePath(u"w/a")});
+  flags_.exit_after_run.store(1);
+  Run(Context());
+  const auto calls = host_.Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().kind, CallKind::kSendCancel);
+  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 1);
+  EXPECT_EQ(flags_.exit_after_run.load(), 0);
+}
+
+TEST_F(DeletionRunTest, AfterRunActionStartsEvenAfterErrorsAndIsNotReset) {
+  fs_.AddFileOfSize(FakePath(u"w/a"), 10);
+  fs_.SetHeldOpen(FakePath(u"w/a"), true);
+  host_.SetItems({FakePath(u"w/a")});
+  flags_.after_run_action.store(2);
+  Run(Context());
+  const auto actions = host_.CallsOf(CallKind::kStartAfterRunAction);
+  ASSERT_EQ(actions.size(), 1u);
+  EXPECT_EQ(actions[0].number, 2);
+  EXPECT_EQ(flags_.after_run_action.load(), 2);
+}
+
+TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
+  for (const char16_t* name : {u"w/a", u"w/b", u"w/c"}) fs_.AddFileOfSize(FakePath(name), 10);
+  host_.SetItems({FakePath(u"w/a"), FakePath(u"w/b"), FakePath(u"w/c")});
+  std::atomic<bool> stop{false};
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kWrite) stop.store(true);  // Ctrl+C while the first item is written
+  });
+  flags_.after_run_action.store(1);
+  flags_.exit_after_run.store(1);
+  RunContext context = Context();
+  context.stop_after_item = &stop;
+  const RunResult result = Run(context);
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(result.items_done, 1);
+  EXPECT_EQ(result.items_left, 2);
+  EXPECT_FALSE(fs_.Exists(FakePath(u"w/c")));
+  EXPECT_TRUE(fs_.Exists(FakePath(u"w/a")));
+  EXPECT_TRUE(fs_.Exists(FakePath(u"w/b")));
+  EXPECT_EQ(host_.Count(CallKind::kStartAfterRunAction), 0);
+  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
+  EXPECT_EQ(flags_.stop.load(), 1);
+  EXPECT_TRUE(host_.CommandsEnabled());
+}
+
+TEST_F(DeletionRunTest, ConsoleCountdownTextAndWipingNotice) {
+  host_.SetItems({});
+  RunContext context = Context(1, 1);
+  context.countdown_text_id = 120;
+  int wiping_calls = 0;
+  std::size_t messages_at_wiping = 0;
+  context.on_wiping = [&] {
+    ++wiping_calls;
+    messages_at_wiping = host_.Messages().size();
+  };
+  Run(context);
+  EXPECT_EQ(host_.MessageTexts()[2], u"The begin in 1 sec. Abort with Ctrl+C or [Esc]");
+  EXPECT_EQ(wiping_calls, 1);
+  EXPECT_EQ(messages_at_wiping, 3u);  // before the Total line
+}
+
+TEST_F(DeletionRunTest, RunsOnAWorkerThreadOfItsOwnWithTheRecordingHost) {
+  fs_.AddFileOfSize(FakePath(u"w/a"), 5000);
+  host_.SetItems({FakePath(u"w/a")});
+  clock_.SetStepPerReading(30);  // progress reports become due while the run writes
+  std::atomic<bool> done{false};
+  RunResult result;
+  std::thread worker = StartDeletionRun(Context(3, 2), [&](const RunResult& r) {
+    result = r;
+    done.store(true);
+  });
+  const std::thread::id worker_id = worker.get_id();
+  worker.join();
+  ASSERT_TRUE(done.load());
+  EXPECT_EQ(result.written_bytes, 15000u);
+  EXPECT_FALSE(fs_.Exists(FakePath(u"w/a")));
+  const auto calls = host_.Calls();
+  ASSERT_FALSE(calls.empty());
+  for (const auto& call : calls) EXPECT_EQ(call.thread, worker_id);
+  EXPECT_GT(host_.Count(CallKind::kSetProgressText), 0);
+}
+
+// ---- a fault in every call ----
+
+struct FaultCase {
+  FsCall call;
+  Text item;  // the item being wiped when the call failed (empty: before the wiping)
+};
+
+class RunFaultInjection : public ::testing::Test {
+ protected:
+  static void Build(FakeFileSystem& fs) {
+    fs.AddFileOfSize(FakePath(u"w/F/a"), 3000);
+    fs.AddFile(FakePath(u"w/F/b"), std::string_view());
+    fs.AddFile(FakePath(u"x/outside.txt"), "outside");
+    fs.AddLink(FakePath(u"w/c"), FakePath(u"x/outside.txt"));
+    fs.AddFile(FakePath(u"w/unrelated.txt"), "unrelated");
+  }
+  static std::vector<Text> Items() {
+    return {FakePath(u"w/F"), FakePath(u"w/F/a"), FakePath(u"w/F/b"), FakePath(u"w/c")};
+  }
+  // The errors one failed call must cause, given the item it hit.
+  static int ExpectedErrors(const FaultCase& fault) {
+    const Text folder = FakePath(u"w/F");
+    const bool is_folder = fault.item == folder;
+    int base = 0;
+    switch (fault.call.op) {
+      case FsOp::kInspect:
+        base = is_folder ? 0 : 1;
+        break;  // else handled as a folder
+      case FsOp::kOpenForOverwrite:
+      case FsOp::kWrite:
+      case FsOp::kFlush:
+      case FsOp::kOpenFolderForStamp:
+      case FsOp::kDeleteFile:
+      case FsOp::kRemoveFolder:
+        base = 1;
+        break;
+      case FsOp::kClose:
+        base = is_folder ? 0 : 1;
+        break;  // a folder handle only stamps
+      default:
+        base = 0;
+        break;  // renames retry, dates are cosmetic
+    }
+    // A file left inside the folder keeps the folder from being removed.
+    const bool inside =
+        fault.item.size() > folder.size() && fault.item.substr(0, folder.size()) == folder;
+    return base + (inside && base > 0 ? 1 : 0);
+  }
+  static RunResult RunOn(FakeFileSystem& fs, RecordingHost& host, FakeClock& clock) {
+    RunFlags flags;
+    RunContext context(host, fs, clock, flags);
+    context.passes = 2;
+    context.delay = 0;
+    host.SetItems(Items());
+    RunResult result;
+    testing::RunOnFreshThread([&] { result = RunDeletion(context); });
+    return result;
+  }
+};
+
+TEST_F(RunFaultInjection, EachCallFailingInTurnCountsExactlyAndTouchesNothingElse) {
+  int clean_calls = 0;
+  {
+    FakeFileSystem fs;
+    RecordingHost host;
+    FakeClock clock;
+    Build(fs);
+    ASSERT_EQ(RunOn(fs, host, clock).error_count, 0);
+    clean_calls = fs.CallCount();
+    ASSERT_EQ(fs.Children(FakePath(u"w")), std::vector<Text>{FakePath(u"w/unrelated.txt")});
+  }
+  ASSERT_GT(clean_calls, 30);
+  for (int n = 1; n <= clean_calls; ++n) {
+    FakeFileSystem fs;
+    RecordingHost host;
+    FakeClock clock;
+    Build(fs);
+    const auto before = fs.TakeSnapshot();
+    fs.FailNthCall(n, FakeError::kIo);
+    const RunResult result = RunOn(fs, host, clock);
+    const auto calls = fs.Calls();
+    ASSERT_GE(calls.size(), static_cast<std::size_t>(n));
+    FaultCase fault{calls[n - 1], {}};
+    for (int i = n - 1; i >= 0; --i) {
+      if (calls[i].op == FsOp::kInspect) {
+        fault.item = calls[i].path;
+        break;
+      }
+    }
+    SCOPED_TRACE(std::string("call ") + std::to_string(n) + " " + testing::FsOpName(fault.call.op) +
+                 " on " + testing::Narrow(fault.call.path));
+    EXPECT_EQ(result.error_count, ExpectedErrors(fault));
+    EXPECT_EQ(static_cast<int>(host.MessagesOfKind(MessageKind::kError).size()),
+              result.error_count);
+    EXPECT_EQ(fs.OpenHandles(), 0);
+    // Nothing outside the list changed.
+    for (const Text& path :
+         {FakePath(u"x"), FakePath(u"x/outside.txt"), FakePath(u"w/unrelated.txt")}) {
+      EXPECT_EQ(fs.EntryAt(path), before.at(path)) << testing::Narrow(path);
+    }
+    // What is left besides them is a listed item that failed (under its name or a random one).
+    for (const auto& [path, entry] : fs.TakeSnapshot()) {
+      if (before.count(path) && (path == FakePath(u"x") || path == FakePath(u"x/outside.txt") ||
+                                 path == FakePath(u"w/unrelated.txt") || path == FakePath(u"w"))) {
+        continue;
+      }
+      EXPECT_GT(result.error_count, 0) << "left behind without an error: " << testing::Narrow(path);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace nulvane::engine

@@ -1,0 +1,331 @@
+// The free-space fill on the in-memory file system: block sizes, disk full, stop requests,
+// clean-up after every kind of failure, and a fault injected into every call in turn.
+#include "engine/free_space_fill.h"
+
+#include <gtest/gtest.h>
+
+#include "engine_test_support.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
+#include "support/fake_clock.h"
+#include "support/fake_file_system.h"
+#include "support/recording_host.h"
+
+namespace nulvane::engine {
+namespace {
+
+using platform::Format;
+using testing::FakeClock;
+using testing::FakeError;
+using testing::FakeFileSystem;
+using testing::FakePath;
+using testing::FsCall;
+using testing::FsOp;
+using testing::RecordingHost;
+using CallKind = testing::RecordingHost::CallKind;
+
+TEST(FillBlockSize, IsTheLargestSectorMultipleNotAbove64000) {
+  EXPECT_EQ(FillBlockSize(512), 64000u);
+  EXPECT_EQ(FillBlockSize(4096), 61440u);
+  EXPECT_EQ(FillBlockSize(520), 63960u);
+  EXPECT_EQ(FillBlockSize(0), 64000u);
+  EXPECT_EQ(FillBlockSize(65536), 65536u);
+}
+
+TEST(FillFolderPath, LiesInsideTheChosenFolderNamedAfterTheProgramAndTheTick) {
+#ifdef _WIN32
+  EXPECT_EQ(FillFolderPath(u"D:\\Data", 0x0A1B2C3D), u"D:\\Data\\Nulvane0A1B2C3D");
+  EXPECT_EQ(FillFolderPath(u"D:\\", 0x0A1B2C3D), u"D:\\Nulvane0A1B2C3D");
+  // A network path keeps its leading pair of backslashes.
+  EXPECT_EQ(FillFolderPath(u"\\\\server\\share\\dir\\", 255),
+            u"\\\\server\\share\\dir\\Nulvane000000FF");
+#else
+  EXPECT_EQ(FillFolderPath(u"/mnt/data", 0x0A1B2C3D), u"/mnt/data/Nulvane0A1B2C3D");
+  EXPECT_EQ(FillFolderPath(u"/", 0x0A1B2C3D), u"/Nulvane0A1B2C3D");
+#endif
+}
+
+class FillTest : public ::testing::Test {
+ protected:
+  FillTest() {
+    fs_.AddFolder(chosen_);
+    host_.SetChosenFolder(chosen_);
+  }
+  FillResult Fill() {
+    FillResult result;
+    testing::RunOnFreshThread([&] {
+      RunContext context(host_, fs_, clock_, flags_);
+      result = RunFreeSpaceFill(context);
+    });
+    return result;
+  }
+  Text FillFolder() const { return FillFolderPath(chosen_, 1000); }
+  std::vector<std::size_t> WriteSizes() const {
+    std::vector<std::size_t> sizes;
+    for (const FsCall& call : fs_.CallsOf(FsOp::kWrite)) sizes.push_back(call.size);
+    return sizes;
+  }
+  std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
+  // Neither the fill folder nor anything in it is left.
+  void ExpectCleanedUp() const {
+    EXPECT_TRUE(fs_.Children(chosen_).empty());
+    EXPECT_EQ(fs_.OpenHandles(), 0);
+  }
+
+  const Text chosen_ = FakePath(u"vol/Data");
+  FakeFileSystem fs_;
+  RecordingHost host_;
+  FakeClock clock_{1000};
+  RunFlags flags_;
+};
+
+TEST_F(FillTest, FillsTheMeasuredFreeSpaceThenRemovesFileAndFolder) {
+  fs_.SetCapacity(300000);
+  bool full_before_delete = false;
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kDeleteFile) {
+      full_before_delete = fs_.UsedBytes() == 300000 && testing::AllZero(*fs_.Content(call.path));
+    }
+  });
+  const FillResult result = Fill();
+
+  ASSERT_TRUE(result.chosen);
+  EXPECT_TRUE(full_before_delete);
+  const Text prefix = FillFolder() + platform::kPathSeparator + u"tmp_ttt_";
+  // The first name of every fill is the same: each fill starts a fresh random state.
+  const Text file = prefix + testing::FreshThreadCharacters(15) + u".xxx";
+  EXPECT_EQ(file.substr(prefix.size(), 5), u"61653");
+  EXPECT_EQ(host_.MessageTexts(),
+            (std::vector<Text>{u"300000 Byte", u"File:" + file, u"100.00 %", u"Ready"}));
+  EXPECT_EQ(result.state.written_bytes, 300000u);
+  EXPECT_FALSE(result.state.volume_full);
+  EXPECT_EQ(fs_.CallsOf(FsOp::kCreateFolder).at(0).path, FillFolder());
+  EXPECT_EQ(fs_.CountOf(FsOp::kFlush), 1);
+  EXPECT_EQ(host_.LastTitle(), u"Nulvane 4.21");
+  EXPECT_EQ(host_.LastProgress(), lang::Txt(5));
+  EXPECT_EQ(flags_.fill_running.load(), 0);
+  EXPECT_EQ(flags_.stop.load(), 1);
+  // Commands go off only after the folder was chosen, and on again at the end.
+  const auto toggles = host_.CallsOf(CallKind::kSetCommandsEnabled);
+  ASSERT_EQ(toggles.size(), 2u);
+  EXPECT_EQ(toggles[0].number, 0);
+  EXPECT_EQ(toggles[1].number, 1);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, WholeBlocksCanPassTheTargetWhenTheSpaceIsThere) {
+  fs_.ReportFreeBytes(1000000);
+  const FillResult result = Fill();
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 16);
+  EXPECT_EQ(result.state.written_bytes, 1024000u);
+  EXPECT_EQ(host_.MessageTexts()[2], u"102.40 %");
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, DiskFullHalvesTheBlockDownToOneSectorThenCountsAsFull) {
+  fs_.SetCapacity(100000);
+  fs_.ReportFreeBytes(1000000);  // the measurement promised more than there is
+  const FillResult result = Fill();
+  EXPECT_TRUE(result.state.volume_full);
+  EXPECT_EQ(result.state.error_count, 0);
+  // Failed writes count nothing.
+  EXPECT_EQ(result.state.written_bytes, 100000u);
+  EXPECT_EQ(host_.MessageTexts()[2], u"10.00 %");
+  const auto sizes = WriteSizes();
+  ASSERT_GE(sizes.size(), 4u);
+  EXPECT_EQ(sizes[0], 64000u);
+  EXPECT_EQ(sizes[1], 64000u);  // took 36000, a short write
+  EXPECT_EQ(sizes[2], 64000u);  // the first to find no space
+  for (std::size_t i = 3; i < sizes.size(); ++i) {
+    EXPECT_LT(sizes[i], sizes[i - 1]);
+    EXPECT_EQ(sizes[i] % 512, 0u);
+  }
+  EXPECT_EQ(sizes.back(), 512u);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, WritesSuitUnbufferedRulesOnLargeSectors) {
+  fs_.SetSectorSize(4096);
+  fs_.RequireSectorAlignedWrites(true);
+  fs_.SetCapacity(200000);
+  fs_.ReportFreeBytes(1000000);
+  const FillResult result = Fill();
+  EXPECT_EQ(result.state.error_count, 0);
+  EXPECT_TRUE(result.state.volume_full);
+  for (std::size_t size : WriteSizes()) EXPECT_EQ(size % 4096, 0u);
+  EXPECT_EQ(WriteSizes().front(), 61440u);
+  EXPECT_EQ(result.state.written_bytes, 200000u);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, UnreadableFreeSpaceGivesAnErrorLineAndNoFill) {
+  fs_.FailAlways(FsOp::kGetVolumeSpace, FakeError::kIo);
+  const FillResult result = Fill();
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(104), FillFolder())});
+  EXPECT_EQ(fs_.CountOf(FsOp::kCreateNewFile), 0);
+  EXPECT_EQ(host_.MessageTexts().back(), u"Ready");
+  EXPECT_EQ(host_.MessageTexts().size(), 2u);  // no free-space line, no percentage
+  EXPECT_EQ(result.state.error_count, 1);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, NoFreeSpaceReportsZeroPercentWithoutAFile) {
+  for (const std::uint64_t free_bytes : {0ULL, 1023ULL}) {
+    FakeFileSystem fs;
+    fs.AddFolder(chosen_);
+    fs.ReportFreeBytes(free_bytes);
+    RecordingHost host;
+    host.SetChosenFolder(chosen_);
+    testing::RunOnFreshThread([&] {
+      RunContext context(host, fs, clock_, flags_);
+      RunFreeSpaceFill(context);
+    });
+    EXPECT_EQ(host.MessageTexts(),
+              (std::vector<Text>{Format(u"%I64u Byte", free_bytes), u"0.00 %", u"Ready"}));
+    EXPECT_EQ(fs.CountOf(FsOp::kCreateNewFile), 0);
+    EXPECT_TRUE(fs.Children(chosen_).empty());
+  }
+}
+
+TEST_F(FillTest, EightFailedCreationsGiveTheErrorFileLine) {
+  fs_.FailAlways(FsOp::kCreateNewFile, FakeError::kAccessDenied);
+  const FillResult result = Fill();
+  const auto creations = fs_.CallsOf(FsOp::kCreateNewFile);
+  ASSERT_EQ(creations.size(), 8u);
+  EXPECT_NE(creations[0].path, creations[1].path);
+  EXPECT_EQ(Errors(), std::vector<Text>{u"Error-File:" + creations.back().path});
+  EXPECT_EQ(result.state.error_count, 1);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, StopRequestEndsTheFillAndCleansUp) {
+  fs_.SetCapacity(10000000);
+  flags_.exit_after_run.store(1);
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kWrite && fs_.CountOf(FsOp::kWrite) == 3) flags_.stop.store(1);
+  });
+  const FillResult result = Fill();
+  EXPECT_TRUE(result.state.stopped);
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 3);
+  const auto messages = host_.MessageTexts();
+  EXPECT_NE(std::find(messages.begin(), messages.end(), Text(lang::Txt(105))), messages.end());
+  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, ClearingTheRunningFlagStopsTheFillToo) {
+  fs_.SetCapacity(10000000);
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kWrite) flags_.fill_running.store(0);
+  });
+  const FillResult result = Fill();
+  EXPECT_TRUE(result.state.stopped);
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 1);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, FailedWriteIsReportedAndCleanedUp) {
+  fs_.SetCapacity(1000000);
+  fs_.FailNth(FsOp::kWrite, 2, FakeError::kIo);
+  const FillResult result = Fill();
+  ASSERT_EQ(Errors().size(), 1u);
+  EXPECT_EQ(result.state.written_bytes, 64000u);
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 2);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, CleanUpIsRetriedWhenSomethingHoldsTheFileForAMoment) {
+  fs_.SetCapacity(100000);
+  fs_.FailNth(FsOp::kDeleteFile, 1, FakeError::kInUse);
+  fs_.FailNth(FsOp::kRemoveFolder, 1, FakeError::kInUse);
+  const FillResult result = Fill();
+  EXPECT_EQ(result.state.error_count, 0);
+  EXPECT_EQ(clock_.Sleeps(), 2);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, CancelledChooserDoesNothingAndSaysNothing) {
+  host_.SetChosenFolder(std::nullopt);
+  const FillResult result = Fill();
+  EXPECT_FALSE(result.chosen);
+  EXPECT_EQ(fs_.CallCount(), 0);
+  EXPECT_EQ(host_.Calls().size(), 1u);  // the chooser itself
+}
+
+TEST_F(FillTest, FolderThatCannotBeCreatedIsReportedAndNothingIsWritten) {
+  fs_.FailAlways(FsOp::kCreateFolder, FakeError::kAccessDenied);
+  const FillResult result = Fill();
+  EXPECT_EQ(Errors(), std::vector<Text>{FillFolder() + u": " +
+                                        platform::SystemErrorText(FakeError::kAccessDenied)});
+  EXPECT_EQ(fs_.CountOf(FsOp::kCreateNewFile), 0);
+  EXPECT_TRUE(host_.CommandsEnabled());
+  EXPECT_EQ(result.state.error_count, 1);
+}
+
+TEST_F(FillTest, RunsOnAWorkerThreadOfItsOwn) {
+  fs_.SetCapacity(200000);
+  std::atomic<bool> done{false};
+  RunContext context(host_, fs_, clock_, flags_);
+  std::thread worker = StartFreeSpaceFill(context, [&](const FillResult&) { done.store(true); });
+  const std::thread::id worker_id = worker.get_id();
+  worker.join();
+  EXPECT_TRUE(done.load());
+  for (const auto& call : host_.Calls()) EXPECT_EQ(call.thread, worker_id);
+  ExpectCleanedUp();
+}
+
+TEST(FillFaultInjection, EachCallFailingInTurnLeavesNothingBehind) {
+  const Text chosen = FakePath(u"vol/Data");
+  const auto fill = [&](FakeFileSystem& fs, RecordingHost& host) {
+    fs.AddFolder(chosen);
+    fs.SetCapacity(130000);  // three writes
+    host.SetChosenFolder(chosen);
+    FakeClock clock;
+    RunFlags flags;
+    FillResult result;
+    testing::RunOnFreshThread([&] {
+      RunContext context(host, fs, clock, flags);
+      result = RunFreeSpaceFill(context);
+    });
+    return result;
+  };
+  int clean_calls = 0;
+  {
+    FakeFileSystem fs;
+    RecordingHost host;
+    ASSERT_EQ(fill(fs, host).state.error_count, 0);
+    clean_calls = fs.CallCount();
+  }
+  ASSERT_GE(clean_calls, 12);
+  for (int n = 1; n <= clean_calls; ++n) {
+    FakeFileSystem fs;
+    RecordingHost host;
+    fs.FailNthCall(n, FakeError::kIo);
+    const FillResult result = fill(fs, host);
+    const FsCall failed = fs.Calls().at(n - 1);
+    SCOPED_TRACE(std::string("call ") + std::to_string(n) + " " + testing::FsOpName(failed.op));
+    int expected = 0;
+    switch (failed.op) {
+      case FsOp::kCreateFolder:
+      case FsOp::kWrite:
+      case FsOp::kFlush:
+      case FsOp::kClose:
+        expected = 1;
+        break;
+      case FsOp::kGetVolumeSpace:
+        // The first measures the target; the second only guards against a full volume.
+        expected = fs.CallsOf(FsOp::kGetVolumeSpace).size() == 1 ? 1 : 0;
+        break;
+      default:  // creation takes a new name, removals are retried, preparation only warns
+        break;
+    }
+    EXPECT_EQ(result.state.error_count, expected);
+    EXPECT_EQ(static_cast<int>(host.MessagesOfKind(MessageKind::kError).size()), expected);
+    EXPECT_TRUE(fs.Children(chosen).empty());
+    EXPECT_EQ(fs.OpenHandles(), 0);
+    EXPECT_EQ(fs.Children(FakePath(u"vol")), std::vector<Text>{chosen});
+  }
+}
+
+}  // namespace
+}  // namespace nulvane::engine

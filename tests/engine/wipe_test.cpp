@@ -1,0 +1,407 @@
+// WipeItem and its helpers on the in-memory file system: what each pass writes, the fixed
+// date, the renames, and every way an item can refuse to go.
+#include "engine/wipe.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <set>
+
+#include "engine_test_support.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
+#include "support/fake_clock.h"
+#include "support/fake_file_system.h"
+#include "support/recording_host.h"
+
+namespace nulvane::engine {
+namespace {
+
+using platform::EntryKind;
+using platform::Format;
+using platform::IoResult;
+using testing::FakeClock;
+using testing::FakeError;
+using testing::FakeFileSystem;
+using testing::FakePath;
+using testing::FsCall;
+using testing::FsOp;
+using testing::RecordingHost;
+using testing::RunOnFreshThread;
+
+platform::FileTime FixedTime() {
+  platform::FileTime time = 0;
+  EXPECT_TRUE(platform::LocalTimeToFileTime(1981, 1, 1, 0, 0, 0, time));
+  return time;
+}
+
+bool IsRandomCharacter(char16_t c) { return c >= u'0' && c <= u'6'; }
+
+TEST(RandomSource, EveryFreshThreadDrawsTheSameClassicSequence) {
+  // The runtime generator's well-known first values for state 1.
+  const std::vector<int> expected = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
+  for (int round = 0; round < 2; ++round) {
+    std::vector<int> drawn;
+    RunOnFreshThread([&] {
+      for (std::size_t i = 0; i < expected.size(); ++i) drawn.push_back(NextRandom());
+    });
+    EXPECT_EQ(drawn, expected);
+  }
+}
+
+TEST(RandomSource, NameCharactersAreTheSevenDigitsZeroToSix) {
+  std::set<char16_t> seen;
+  RunOnFreshThread([&] {
+    for (int i = 0; i < 2000; ++i) seen.insert(RandomNameCharacter());
+  });
+  EXPECT_EQ(seen, (std::set<char16_t>{u'0', u'1', u'2', u'3', u'4', u'5', u'6'}));
+  // 41 % 7 = 6, 18467 % 7 = 1, 6334 % 7 = 6, 26500 % 7 = 5, 19169 % 7 = 3.
+  EXPECT_EQ(testing::FreshThreadCharacters(5), u"61653");
+}
+
+TEST(MakeRandomName, KeepsFolderLengthAndDots) {
+  const Text source = FakePath(u"Data/report.old.doc");
+  const Text name = MakeRandomName(source);
+  ASSERT_EQ(name.size(), source.size());
+  const std::size_t folder_end = source.rfind(platform::kPathSeparator) + 1;
+  EXPECT_EQ(name.substr(0, folder_end), source.substr(0, folder_end));
+  for (std::size_t i = folder_end; i < name.size(); ++i) {
+    if (source[i] == u'.') {
+      EXPECT_EQ(name[i], u'.');
+    } else {
+      EXPECT_TRUE(IsRandomCharacter(name[i])) << testing::Narrow(name);
+    }
+  }
+}
+
+TEST(MakeRandomName, ReplacesEverythingButDotsWhenThereIsNoFolder) {
+  const Text name = MakeRandomName(u"a.bc");
+  ASSERT_EQ(name.size(), 4u);
+  EXPECT_TRUE(IsRandomCharacter(name[0]));
+  EXPECT_EQ(name[1], u'.');
+  EXPECT_TRUE(IsRandomCharacter(name[2]) && IsRandomCharacter(name[3]));
+}
+
+#ifdef _WIN32
+TEST(MakeRandomName, ForwardSlashEndsTheFolderToo) {
+  // Replacing the "/" would move the item into the parent folder under its rename.
+  const Text name = MakeRandomName(u"C:\\a/bc");
+  EXPECT_EQ(name.substr(0, 5), u"C:\\a/");
+}
+#endif
+
+class WipeItemTest : public ::testing::Test {
+ protected:
+  WipeItemTest() { fs_.AddFolder(FakePath(u"w")); }
+
+  // Runs WipeItem on a fresh thread, as a run does, so that the random names are known.
+  void Wipe(const Text& path, int passes) {
+    RunOnFreshThread([&] { WipeItem(tools_, path, passes, tally_); });
+  }
+  std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
+  std::vector<std::size_t> WriteSizes() const {
+    std::vector<std::size_t> sizes;
+    for (const FsCall& call : fs_.CallsOf(FsOp::kWrite)) sizes.push_back(call.size);
+    return sizes;
+  }
+
+  FakeFileSystem fs_;
+  RecordingHost host_;
+  FakeClock clock_;
+  ProgressDisplay progress_{host_, clock_};
+  std::array<unsigned char, 3000> zeros_{};
+  WipeTools tools_{fs_, host_, progress_, zeros_};
+  RunTally tally_;
+  const Text file_ = FakePath(u"w/report.old.doc");
+};
+
+TEST_F(WipeItemTest, EachPassWritesZerosInBlocksAndTheDateComesBeforeTheRenames) {
+  fs_.AddFileOfSize(file_, 5000);
+  int passes_checked = 0;
+  bool stamped_before_rename = false;
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kClose && call.path == file_) {
+      const auto content = fs_.Content(file_);
+      ASSERT_TRUE(content);
+      EXPECT_EQ(content->size(), 5000u);
+      EXPECT_TRUE(testing::AllZero(*content));
+      ++passes_checked;
+    }
+    if (call.op == FsOp::kRenameNoReplace && call.path == file_) {
+      stamped_before_rename =
+          fs_.TimesOf(file_) == FakeFileSystem::Times{FixedTime(), FixedTime(), FixedTime()};
+    }
+  });
+  tally_.total_bytes = 10000;
+  Wipe(file_, 2);
+
+  EXPECT_EQ(passes_checked, 2);
+  EXPECT_TRUE(stamped_before_rename);
+  EXPECT_EQ(WriteSizes(), (std::vector<std::size_t>{2048, 2048, 904, 2048, 2048, 904}));
+  EXPECT_EQ(tally_.written_bytes, 10000u);
+  EXPECT_EQ(tally_.error_count, 0);
+  EXPECT_TRUE(host_.Messages().empty());
+  // Each pass is forced to the device before the next one starts.
+  EXPECT_EQ(fs_.CountOf(FsOp::kFlush), 2);
+  // Seven renames to names of the same shape, then the removal under the last of them.
+  const auto renames = fs_.CallsOf(FsOp::kRenameNoReplace);
+  ASSERT_EQ(renames.size(), 7u);
+  for (const FsCall& rename : renames) {
+    EXPECT_EQ(rename.path2.size(), file_.size());
+    EXPECT_EQ(rename.error, 0u);
+  }
+  const auto deletes = fs_.CallsOf(FsOp::kDeleteFile);
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0].path, renames.back().path2);
+  EXPECT_TRUE(fs_.Children(FakePath(u"w")).empty());
+  EXPECT_EQ(fs_.OpenHandles(), 0);
+}
+
+TEST_F(WipeItemTest, ZeroLengthFileIsStampedRenamedAndDeletedWithoutWrites) {
+  fs_.AddFile(file_, std::string_view());
+  Wipe(file_, 3);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 3);
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 0);
+  EXPECT_EQ(fs_.CountOf(FsOp::kSetTimes), 3);
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 7);
+  EXPECT_FALSE(fs_.Exists(file_));
+  EXPECT_EQ(tally_.written_bytes, 0u);
+  EXPECT_EQ(tally_.error_count, 0);
+}
+
+TEST_F(WipeItemTest, ReadOnlyFileIsWipedLikeAnyOther) {
+  fs_.AddFileOfSize(file_, 100);
+  fs_.SetReadOnly(file_, true);
+  Wipe(file_, 1);
+  EXPECT_FALSE(fs_.Exists(file_));
+  EXPECT_EQ(tally_.error_count, 0);
+}
+
+TEST_F(WipeItemTest, FileHeldOpenElsewhereIsListedByItsPathAndStays) {
+  fs_.AddFile(file_, "keep");
+  fs_.SetHeldOpen(file_, true);
+  Wipe(file_, 2);
+  EXPECT_EQ(Errors(), std::vector<Text>{file_});
+  EXPECT_EQ(tally_.error_count, 1);
+  EXPECT_EQ(fs_.Content(file_), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
+}
+
+TEST_F(WipeItemTest, WriteFailingHalfWayEndsTheItemWithoutRenameOrDeletion) {
+  fs_.AddFileOfSize(file_, 5000);
+  fs_.FailNth(FsOp::kWrite, 2, FakeError::kIo);
+  Wipe(file_, 2);
+  EXPECT_EQ(Errors(), std::vector<Text>{file_ + u": " + platform::SystemErrorText(FakeError::kIo)});
+  EXPECT_EQ(tally_.error_count, 1);
+  // Only what the system accepted counts.
+  EXPECT_EQ(tally_.written_bytes, 2048u);
+  EXPECT_TRUE(fs_.Exists(file_));
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
+  EXPECT_EQ(fs_.CountOf(FsOp::kDeleteFile), 0);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 1);  // no second pass
+  EXPECT_EQ(fs_.OpenHandles(), 0);
+}
+
+TEST_F(WipeItemTest, ShortWritesGoOnWithTheRestOfTheBlock) {
+  fs_.AddFileOfSize(file_, 5000);
+  fs_.SetMaxWriteChunk(700);
+  bool zero_at_close = false;
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kClose)
+      zero_at_close = testing::AllZero(*fs_.Content(file_)) && fs_.Content(file_)->size() == 5000;
+  });
+  Wipe(file_, 1);
+  EXPECT_TRUE(zero_at_close);
+  EXPECT_EQ(tally_.written_bytes, 5000u);
+  EXPECT_EQ(tally_.error_count, 0);
+  EXPECT_FALSE(fs_.Exists(file_));
+  // 2048 = 700 + 700 + 648: no block is cut short.
+  const auto sizes = WriteSizes();
+  ASSERT_GE(sizes.size(), 3u);
+  EXPECT_EQ(sizes[0], 2048u);
+  EXPECT_EQ(sizes[1], 1348u);
+  EXPECT_EQ(sizes[2], 648u);
+}
+
+TEST_F(WipeItemTest, FailedFlushEndsTheItemAndKeepsTheFile) {
+  fs_.AddFileOfSize(file_, 3000);
+  fs_.FailNth(FsOp::kFlush, 1, FakeError::kIo);
+  Wipe(file_, 1);
+  EXPECT_EQ(Errors(), std::vector<Text>{file_ + u": " + platform::SystemErrorText(FakeError::kIo)});
+  EXPECT_TRUE(fs_.Exists(file_));
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
+}
+
+TEST_F(WipeItemTest, FailedCloseEndsTheItemAndKeepsTheFile) {
+  fs_.AddFileOfSize(file_, 3000);
+  fs_.FailNth(FsOp::kClose, 1, FakeError::kIo);
+  Wipe(file_, 2);
+  EXPECT_EQ(tally_.error_count, 1);
+  EXPECT_TRUE(fs_.Exists(file_));
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 1);
+}
+
+TEST_F(WipeItemTest, LinkIsRemovedAndWhatItPointsAtIsNeverOpened) {
+  const Text outside = FakePath(u"elsewhere/precious.txt");
+  fs_.AddFile(outside, "precious");
+  const Text link = FakePath(u"w/link.txt");
+  fs_.AddLink(link, outside);
+  const auto before = fs_.EntryAt(outside);
+  Wipe(link, 3);
+  EXPECT_FALSE(fs_.Exists(link));
+  EXPECT_EQ(fs_.EntryAt(outside), before);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 0);
+  EXPECT_EQ(fs_.CountOf(FsOp::kMakeWritable), 0);
+  EXPECT_EQ(tally_.error_count, 0);
+  EXPECT_TRUE(fs_.Children(FakePath(u"w")).empty());
+}
+
+TEST_F(WipeItemTest, LinkToFolderIsRemovedAsAFolderLink) {
+  fs_.AddFolder(FakePath(u"elsewhere/dir"));
+  fs_.AddFile(FakePath(u"elsewhere/dir/x"), "x");
+  const Text link = FakePath(u"w/junction");
+  fs_.AddLink(link, FakePath(u"elsewhere/dir"), true);
+  Wipe(link, 1);
+  EXPECT_FALSE(fs_.Exists(link));
+  EXPECT_TRUE(fs_.Exists(FakePath(u"elsewhere/dir/x")));
+  EXPECT_EQ(tally_.error_count, 0);
+}
+
+TEST_F(WipeItemTest, HardLinkedFileIsRefusedAndBothNamesKeepTheirContent) {
+  fs_.AddFile(file_, "shared");
+  const Text other = FakePath(u"other/name.doc");
+  fs_.AddHardLink(file_, other);
+  Wipe(file_, 1);
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(100), file_)});
+  EXPECT_EQ(tally_.error_count, 1);
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 0);
+  EXPECT_EQ(fs_.Content(file_), fs_.Content(other));
+  EXPECT_EQ(fs_.Content(other)->size(), 6u);
+  EXPECT_EQ(fs_.OpenHandles(), 0);
+}
+
+TEST_F(WipeItemTest, RenameNeverReplacesAnUnrelatedFileOfTheCandidateName) {
+  fs_.AddFileOfSize(file_, 10);
+  Text first_candidate;
+  RunOnFreshThread([&] { first_candidate = MakeRandomName(file_); });
+  fs_.AddFile(first_candidate, "unrelated");
+  const auto before = fs_.EntryAt(first_candidate);
+  Wipe(file_, 1);
+  EXPECT_EQ(fs_.EntryAt(first_candidate), before);
+  const auto renames = fs_.CallsOf(FsOp::kRenameNoReplace);
+  ASSERT_EQ(renames.size(), 7u);
+  EXPECT_EQ(renames[0].path2, first_candidate);
+  EXPECT_EQ(renames[0].error, FakeError::kExists);
+  EXPECT_FALSE(fs_.Exists(file_));
+  EXPECT_EQ(fs_.Children(FakePath(u"w")), std::vector<Text>{first_candidate});
+  EXPECT_EQ(tally_.error_count, 0);
+}
+
+TEST_F(WipeItemTest, EveryRenameFailingDeletesUnderTheListedName) {
+  fs_.AddFileOfSize(file_, 10);
+  fs_.FailAlways(FsOp::kRenameNoReplace, FakeError::kAccessDenied);
+  Wipe(file_, 1);
+  const auto deletes = fs_.CallsOf(FsOp::kDeleteFile);
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0].path, file_);
+  EXPECT_FALSE(fs_.Exists(file_));
+}
+
+TEST_F(WipeItemTest, CompressedOrSparseFileIsWipedWithOneWarning) {
+  fs_.AddFileOfSize(file_, 10);
+  fs_.SetStoredElsewhere(file_, true);
+  Wipe(file_, 3);
+  EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
+            std::vector<Text>{Format(lang::Txt(101), file_)});
+  EXPECT_FALSE(fs_.Exists(file_));
+  EXPECT_EQ(tally_.error_count, 0);
+}
+
+TEST_F(WipeItemTest, FailedDeletionIsReported) {
+  fs_.AddFileOfSize(file_, 10);
+  fs_.FailAlways(FsOp::kDeleteFile, FakeError::kAccessDenied);
+  Wipe(file_, 1);
+  EXPECT_EQ(Errors(),
+            std::vector<Text>{file_ + u": " + platform::SystemErrorText(FakeError::kAccessDenied)});
+  EXPECT_EQ(tally_.error_count, 1);
+}
+
+TEST_F(WipeItemTest, FileReplacedByALinkWhileOpeningIsLeftUntouched) {
+  fs_.AddFileOfSize(file_, 10);
+  const Text outside = FakePath(u"elsewhere/target");
+  fs_.AddFile(outside, "target");
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kOpenForOverwrite) fs_.AddLink(file_, outside);
+  });
+  Wipe(file_, 1);
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(106), file_)});
+  EXPECT_EQ(fs_.Content(outside)->size(), 6u);
+  EXPECT_EQ(fs_.KindOf(file_), EntryKind::kLink);
+}
+
+TEST_F(WipeItemTest, DeviceOrPipeIsRefusedUntouched) {
+  const Text pipe = FakePath(u"w/pipe");
+  fs_.AddOther(pipe);
+  Wipe(pipe, 1);
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(103), pipe)});
+  EXPECT_EQ(fs_.KindOf(pipe), EntryKind::kOther);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 0);
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
+}
+
+TEST_F(WipeItemTest, TooLongPathIsRefusedWithItsOwnLine) {
+  fs_.FailAlways(FsOp::kInspect, IoResult::kPathTooLong);
+  Wipe(file_, 1);
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(102), file_)});
+  EXPECT_EQ(fs_.CallCount(), 1);
+}
+
+TEST_F(WipeItemTest, EmptyFolderIsStampedEachPassAndRemovedOnTheLast) {
+  const Text folder = FakePath(u"w/Photos");
+  fs_.AddFolder(folder);
+  bool stamped_before_rename = false;
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kRenameNoReplace && call.path == folder) {
+      stamped_before_rename = fs_.TimesOf(folder)->write == FixedTime();
+    }
+  });
+  Wipe(folder, 2);
+  EXPECT_TRUE(stamped_before_rename);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenFolderForStamp), 2);
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 7);
+  EXPECT_TRUE(fs_.Children(FakePath(u"w")).empty());
+  EXPECT_EQ(tally_.error_count, 0);
+}
+
+TEST_F(WipeItemTest, FolderStillHoldingAnEntryStaysUnderARandomNameWithADirLine) {
+  const Text folder = FakePath(u"w/Photos");
+  fs_.AddFile(FakePath(u"w/Photos/late.jpg"), "late");
+  Wipe(folder, 1);
+  EXPECT_EQ(Errors(), std::vector<Text>{u"0 <dir>" + folder});
+  EXPECT_EQ(tally_.error_count, 1);
+  const auto left = fs_.Children(FakePath(u"w"));
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_NE(left[0], folder);
+  EXPECT_EQ(fs_.Content(left[0] + platform::kPathSeparator + u"late.jpg")->size(), 4u);
+}
+
+TEST_F(WipeItemTest, FolderThatCannotBeOpenedIsReportedNotDroppedSilently) {
+  const Text folder = FakePath(u"w/Photos");
+  fs_.AddFolder(folder);
+  fs_.FailAlways(FsOp::kOpenFolderForStamp, FakeError::kAccessDenied);
+  Wipe(folder, 3);
+  EXPECT_EQ(Errors(), std::vector<Text>{u"0 <dir>" + folder});
+  EXPECT_TRUE(fs_.Exists(folder));
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
+}
+
+TEST_F(WipeItemTest, MissingPathGivesTheDirLineWhateverThePassCount) {
+  const Text gone = FakePath(u"w/gone");
+  Wipe(gone, 1);
+  Wipe(gone, 4);
+  EXPECT_EQ(Errors(), (std::vector<Text>{u"0 <dir>" + gone, u"0 <dir>" + gone}));
+  EXPECT_EQ(tally_.error_count, 2);
+}
+
+}  // namespace
+}  // namespace nulvane::engine

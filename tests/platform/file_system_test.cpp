@@ -1,0 +1,362 @@
+// The system's FileSystem (overwrite, rename, removal, volume space, time) on real folders in
+// the test's own temporary folder. Built and run natively and as a Windows program.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "support/temp_folder.h"
+
+#ifdef _WIN32
+#include <windows.h>
+// The interface has a method of this name; the Win32 function is always called as DeleteFileW.
+#undef DeleteFile
+
+#include "platform/win32/wide.h"
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#endif
+
+namespace nulvane::platform {
+namespace {
+
+namespace stdfs = std::filesystem;
+using testing::TempFolder;
+
+std::string Read(const Text& path) {
+  std::string bytes;
+  EXPECT_TRUE(testing::ReadTestFile(path, bytes));
+  return bytes;
+}
+
+bool MakeSymbolicLink(const Text& target, const Text& link, bool folder = false) {
+#ifdef _WIN32
+  const DWORD flags = 0x2 | (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+  // Wine reports success for links it then cannot find again: only a visible link counts.
+  return ::CreateSymbolicLinkW(Wide(link), Wide(target), flags) != 0 &&
+         ::GetFileAttributesW(Wide(link)) != INVALID_FILE_ATTRIBUTES;
+#else
+  (void)folder;
+  return ::symlink(TextToUtf8(target).c_str(), TextToUtf8(link).c_str()) == 0;
+#endif
+}
+
+bool MakeHardLink(const Text& existing, const Text& link) {
+#ifdef _WIN32
+  return ::CreateHardLinkW(Wide(link), Wide(existing), nullptr) != 0;
+#else
+  return ::link(TextToUtf8(existing).c_str(), TextToUtf8(link).c_str()) == 0;
+#endif
+}
+
+// Whether `time` reads 1981-01-01 00:00:00 in local time.
+bool IsFixedLocalDate(FileTime time) {
+#ifdef _WIN32
+  FILETIME value{static_cast<DWORD>(time & 0xFFFFFFFFu), static_cast<DWORD>(time >> 32)};
+  SYSTEMTIME utc, local;
+  if (!::FileTimeToSystemTime(&value, &utc) ||
+      !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
+    return false;
+  }
+  return local.wYear == 1981 && local.wMonth == 1 && local.wDay == 1 && local.wHour == 0 &&
+         local.wMinute == 0 && local.wSecond == 0;
+#else
+  const std::time_t seconds =
+      static_cast<std::time_t>(time / 10000000ULL) - static_cast<std::time_t>(11644473600LL);
+  std::tm local{};
+  if (!::localtime_r(&seconds, &local)) return false;
+  return local.tm_year == 81 && local.tm_mon == 0 && local.tm_mday == 1 && local.tm_hour == 0 &&
+         local.tm_min == 0 && local.tm_sec == 0;
+#endif
+}
+
+// The last-write time of `path` as a FileTime, read with the system's own calls.
+FileTime LastWriteTime(const Text& path) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<FileTime>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+#else
+  struct stat status;
+  if (::lstat(TextToUtf8(path).c_str(), &status) != 0) return 0;
+  return (static_cast<FileTime>(status.st_mtime) + 11644473600ULL) * 10000000ULL;
+#endif
+}
+
+class SystemFileSystemTest : public ::testing::Test {
+ protected:
+  Text File(TextView name, const std::string& bytes) {
+    const Text path = temp_ / name;
+    EXPECT_TRUE(testing::WriteTestFile(path, bytes));
+    return path;
+  }
+  Text Folder(TextView name) {
+    const Text path = temp_ / name;
+    EXPECT_TRUE(fs_.CreateFolder(path));
+    return path;
+  }
+
+  TempFolder temp_;
+  FileSystem& fs_ = SystemFileSystem();
+};
+
+TEST_F(SystemFileSystemTest, InspectTellsFilesFoldersAndMissingEntries) {
+  const Text file = File(u"a.txt", "12345");
+  const Text folder = Folder(u"d");
+  EntryInfo info;
+  ASSERT_TRUE(fs_.Inspect(file, info));
+  EXPECT_EQ(info.kind, EntryKind::kFile);
+  EXPECT_EQ(info.size, 5u);
+  ASSERT_TRUE(fs_.Inspect(folder, info));
+  EXPECT_EQ(info.kind, EntryKind::kFolder);
+  const IoResult missing = fs_.Inspect(temp_ / u"nothing", info);
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(info.kind, EntryKind::kMissing);
+}
+
+TEST_F(SystemFileSystemTest, OverwriteWritesInPlaceKeepsTheLengthAndStampsTheDate) {
+  const Text file = File(u"a.txt", "abcdefgh");
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
+  EXPECT_EQ(info.size, 8u);
+  EXPECT_EQ(info.link_count, 1u);
+  const char zeros[4] = {};
+  std::size_t written = 0;
+  ASSERT_TRUE(open->Write(zeros, 4, written));
+  EXPECT_EQ(written, 4u);
+  EXPECT_TRUE(open->Flush());
+  FileTime fixed = 0;
+  ASSERT_TRUE(LocalTimeToFileTime(1981, 1, 1, 0, 0, 0, fixed));
+  EXPECT_TRUE(IsFixedLocalDate(fixed));
+  EXPECT_TRUE(open->SetTimes(fixed));
+  EXPECT_TRUE(open->Close());
+  // A closed file refuses further calls.
+  EXPECT_FALSE(open->Write(zeros, 4, written));
+  EXPECT_FALSE(open->Close());
+  EXPECT_EQ(Read(file), std::string(4, '\0') + "efgh");
+  EXPECT_TRUE(IsFixedLocalDate(LastWriteTime(file)));
+}
+
+TEST_F(SystemFileSystemTest, OverwriteRefusesFoldersAndLinksWithoutTouchingTheTarget) {
+  const Text folder = Folder(u"d");
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  EXPECT_FALSE(fs_.OpenForOverwrite(folder, open, info));
+  EXPECT_FALSE(open);
+
+  TempFolder outside;
+  const Text target = outside / u"target.txt";
+  ASSERT_TRUE(testing::WriteTestFile(target, "target"));
+  const Text link = temp_ / u"link.txt";
+  if (!MakeSymbolicLink(target, link)) GTEST_SKIP() << "symbolic links cannot be made here";
+  EntryInfo entry;
+  ASSERT_TRUE(fs_.Inspect(link, entry));
+  EXPECT_EQ(entry.kind, EntryKind::kLink);
+  const IoResult opened = fs_.OpenForOverwrite(link, open, info);
+  EXPECT_EQ(opened.error, IoResult::kNotRegularFile);
+  EXPECT_FALSE(open);
+  // Removing the link leaves what it pointed at.
+  EXPECT_TRUE(fs_.DeleteFile(link));
+  EXPECT_FALSE(testing::PathExists(link));
+  EXPECT_EQ(Read(target), "target");
+}
+
+TEST_F(SystemFileSystemTest, MakeWritableNeverChangesWhatALinkPointsAt) {
+  TempFolder outside;
+  const Text target = outside / u"target.txt";
+  ASSERT_TRUE(testing::WriteTestFile(target, "target"));
+  stdfs::permissions(stdfs::path(target), stdfs::perms::owner_write, stdfs::perm_options::remove);
+  const Text link = temp_ / u"link.txt";
+  if (!MakeSymbolicLink(target, link)) GTEST_SKIP() << "symbolic links cannot be made here";
+  fs_.MakeWritable(link);
+  const auto perms = stdfs::status(stdfs::path(target)).permissions();
+  EXPECT_EQ(perms & stdfs::perms::owner_write, stdfs::perms::none);
+}
+
+TEST_F(SystemFileSystemTest, MakeWritableClearsReadOnly) {
+  const Text file = File(u"ro.txt", "ro");
+  stdfs::permissions(stdfs::path(file), stdfs::perms::owner_write, stdfs::perm_options::remove);
+  ASSERT_TRUE(fs_.MakeWritable(file));
+  const auto perms = stdfs::status(stdfs::path(file)).permissions();
+  EXPECT_NE(perms & stdfs::perms::owner_write, stdfs::perms::none);
+}
+
+TEST_F(SystemFileSystemTest, HardLinksAreCountedOnTheOpenedFile) {
+  const Text file = File(u"a.txt", "shared");
+  if (!MakeHardLink(file, temp_ / u"b.txt")) GTEST_SKIP() << "hard links cannot be made here";
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
+  EXPECT_EQ(info.link_count, 2u);
+}
+
+TEST_F(SystemFileSystemTest, RenameNeverReplacesAnExistingEntry) {
+  const Text a = File(u"a.txt", "a");
+  const Text b = File(u"b.txt", "b");
+  EXPECT_FALSE(fs_.RenameNoReplace(a, b));
+  EXPECT_EQ(Read(a), "a");
+  EXPECT_EQ(Read(b), "b");
+  // A folder is not moved over an empty folder either.
+  const Text d = Folder(u"d");
+  const Text e = Folder(u"e");
+  EXPECT_FALSE(fs_.RenameNoReplace(d, e));
+  EXPECT_TRUE(stdfs::is_directory(stdfs::path(d)));
+  // A free name works, for files and folders.
+  EXPECT_TRUE(fs_.RenameNoReplace(a, temp_ / u"c.txt"));
+  EXPECT_EQ(Read(temp_ / u"c.txt"), "a");
+  EXPECT_FALSE(testing::PathExists(a));
+  EXPECT_TRUE(fs_.RenameNoReplace(d, temp_ / u"f"));
+  EXPECT_TRUE(stdfs::is_directory(stdfs::path(temp_ / u"f")));
+}
+
+TEST_F(SystemFileSystemTest, CreationAndRemovalRefuseWhatIsInTheWay) {
+  const Text file = File(u"a.txt", "a");
+  std::unique_ptr<OpenFile> open;
+  EXPECT_FALSE(fs_.CreateNewFile(file, open));
+  EXPECT_EQ(Read(file), "a");
+  const Text folder = Folder(u"d");
+  EXPECT_FALSE(fs_.CreateFolder(folder));
+  ASSERT_TRUE(testing::WriteTestFile(folder + kPathSeparator + u"x", "x"));
+  EXPECT_FALSE(fs_.RemoveFolder(folder));
+  EXPECT_FALSE(fs_.DeleteFile(folder));
+  EXPECT_TRUE(fs_.DeleteFile(folder + kPathSeparator + u"x"));
+  EXPECT_TRUE(fs_.RemoveFolder(folder));
+  EXPECT_FALSE(testing::PathExists(folder));
+
+  const Text fresh = temp_ / u"new.bin";
+  ASSERT_TRUE(fs_.CreateNewFile(fresh, open));
+  std::size_t written = 0;
+  EXPECT_TRUE(open->Write("xyz", 3, written));
+  EXPECT_TRUE(open->Close());
+  EXPECT_EQ(Read(fresh), "xyz");
+}
+
+TEST_F(SystemFileSystemTest, FolderTimeStampsCanBeSet) {
+  const Text folder = Folder(u"d");
+  std::unique_ptr<OpenFile> open;
+  ASSERT_TRUE(fs_.OpenFolderForStamp(folder, open));
+  FileTime fixed = 0;
+  ASSERT_TRUE(LocalTimeToFileTime(1981, 1, 1, 0, 0, 0, fixed));
+  EXPECT_TRUE(open->SetTimes(fixed));
+  EXPECT_TRUE(open->Close());
+  EXPECT_TRUE(IsFixedLocalDate(LastWriteTime(folder)));
+  const Text file = File(u"a.txt", "a");
+  EXPECT_FALSE(fs_.OpenFolderForStamp(file, open));
+}
+
+TEST_F(SystemFileSystemTest, VolumeSpaceIsPlausible) {
+  VolumeSpace space;
+  ASSERT_TRUE(fs_.GetVolumeSpace(temp_.path(), space));
+  EXPECT_GT(space.total_bytes, 0u);
+  EXPECT_LE(space.free_bytes, space.total_bytes);
+  EXPECT_GE(space.sector_size, 512u);
+  EXPECT_TRUE(fs_.PrepareFillFolder(temp_.path()));
+#ifdef _WIN32
+  EXPECT_FALSE(fs_.PrepareFillFolder(temp_ / u"missing"));
+#endif
+}
+
+TEST_F(SystemFileSystemTest, FullPathResolvesDotsTextually) {
+#ifdef _WIN32
+  EXPECT_EQ(fs_.FullPath(u"C:\\a\\b\\..\\c\\.\\d"), u"C:\\a\\c\\d");
+#else
+  EXPECT_EQ(fs_.FullPath(u"/a/b/../c/./d"), u"/a/c/d");
+  EXPECT_EQ(fs_.FullPath(u"/a//b/"), u"/a/b/");
+  EXPECT_EQ(fs_.FullPath(u"/.."), u"/");
+#endif
+  const Text relative = fs_.FullPath(u"x");
+  EXPECT_EQ(relative.back(), u'x');
+  EXPECT_GT(relative.size(), 2u);
+}
+
+TEST_F(SystemFileSystemTest, PathWithANulCharacterIsRefusedNotCutShort) {
+  const Text file = File(u"a", "a");
+  Text cut = file;
+  cut.push_back(u'\0');
+  cut += u"b";
+  EXPECT_FALSE(fs_.DeleteFile(cut));
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  EXPECT_FALSE(fs_.OpenForOverwrite(cut, open, info));
+  EXPECT_EQ(Read(file), "a");
+}
+
+TEST_F(SystemFileSystemTest, LongPathsAreHandledWholeOrRefused) {
+#ifdef _WIN32
+  // Beyond MAX_PATH: the extended-length form carries it whole.
+  Text folder = temp_.path();
+  for (int i = 0; i < 6; ++i) {
+    folder += u"\\" + Text(50, static_cast<char16_t>(u'a' + i));
+    ASSERT_TRUE(fs_.CreateFolder(folder)) << i;
+  }
+  ASSERT_GT(folder.size(), 300u);
+  const Text file = folder + u"\\file.txt";
+  std::unique_ptr<OpenFile> open;
+  ASSERT_TRUE(fs_.CreateNewFile(file, open));
+  std::size_t written = 0;
+  ASSERT_TRUE(open->Write("long", 4, written));
+  ASSERT_TRUE(open->Close());
+  OpenedFileInfo info;
+  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
+  EXPECT_EQ(info.size, 4u);
+  ASSERT_TRUE(open->Close());
+  EXPECT_TRUE(fs_.RenameNoReplace(file, folder + u"\\moved.txt"));
+  EXPECT_TRUE(fs_.DeleteFile(folder + u"\\moved.txt"));
+  EntryInfo entry;
+  EXPECT_FALSE(fs_.Inspect(folder + u"\\moved.txt", entry));
+#else
+  // A name longer than the system takes is refused as such, never cut.
+  const Text name = temp_ / Text(300, u'n');
+  EXPECT_EQ(fs_.CreateFolder(name).error, IoResult::kPathTooLong);
+  EntryInfo entry;
+  EXPECT_EQ(fs_.Inspect(name, entry).error, IoResult::kPathTooLong);
+#endif
+}
+
+#ifdef _WIN32
+TEST_F(SystemFileSystemTest, DevicesAreNeverOpenedForOverwrite) {
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  EXPECT_EQ(fs_.OpenForOverwrite(u"\\\\.\\PhysicalDrive0", open, info).error,
+            IoResult::kNotRegularFile);
+  EXPECT_FALSE(fs_.OpenForOverwrite(temp_ / u"NUL", open, info));
+  EXPECT_FALSE(open);
+}
+#else
+TEST_F(SystemFileSystemTest, PipeIsRefusedWithoutBlocking) {
+  const Text pipe = temp_ / u"pipe";
+  ASSERT_EQ(::mkfifo(TextToUtf8(pipe).c_str(), 0600), 0);
+  EntryInfo entry;
+  ASSERT_TRUE(fs_.Inspect(pipe, entry));
+  EXPECT_EQ(entry.kind, EntryKind::kOther);
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  EXPECT_EQ(fs_.OpenForOverwrite(pipe, open, info).error, IoResult::kNotRegularFile);
+}
+#endif
+
+TEST(SystemErrorText, GivesOneLineForSystemAndOwnCodes) {
+  for (const std::uint32_t code : {2u, 5u, IoResult::kDiskFull, IoResult::kPathTooLong}) {
+    const Text text = SystemErrorText(code);
+    EXPECT_FALSE(text.empty()) << code;
+    EXPECT_EQ(text.find(u'\n'), Text::npos) << code;
+    EXPECT_NE(text.back(), u'\r');
+  }
+  EXPECT_NE(SystemErrorText(IoResult::kDiskFull), SystemErrorText(IoResult::kPathTooLong));
+}
+
+TEST(SystemClock, SleepingMovesTheClockOn) {
+  Clock& clock = SystemClock();
+  const std::uint32_t before = clock.NowMs();
+  clock.SleepMs(50);
+  EXPECT_GE(static_cast<std::uint32_t>(clock.NowMs() - before), 10u);
+}
+
+}  // namespace
+}  // namespace nulvane::platform

@@ -1,0 +1,791 @@
+#include "support/fake_file_system.h"
+
+#include <algorithm>
+
+namespace nulvane::testing {
+
+using platform::EntryInfo;
+using platform::EntryKind;
+using platform::IoResult;
+
+const char* FsOpName(FsOp op) {
+  switch (op) {
+    case FsOp::kInspect:
+      return "Inspect";
+    case FsOp::kFindEntry:
+      return "FindEntry";
+    case FsOp::kListFolder:
+      return "ListFolder";
+    case FsOp::kMakeWritable:
+      return "MakeWritable";
+    case FsOp::kOpenForOverwrite:
+      return "OpenForOverwrite";
+    case FsOp::kOpenFolderForStamp:
+      return "OpenFolderForStamp";
+    case FsOp::kCreateNewFile:
+      return "CreateNewFile";
+    case FsOp::kRenameNoReplace:
+      return "RenameNoReplace";
+    case FsOp::kDeleteFile:
+      return "DeleteFile";
+    case FsOp::kRemoveFolder:
+      return "RemoveFolder";
+    case FsOp::kCreateFolder:
+      return "CreateFolder";
+    case FsOp::kGetVolumeSpace:
+      return "GetVolumeSpace";
+    case FsOp::kPrepareFillFolder:
+      return "PrepareFillFolder";
+    case FsOp::kFullPath:
+      return "FullPath";
+    case FsOp::kWrite:
+      return "Write";
+    case FsOp::kFlush:
+      return "Flush";
+    case FsOp::kSetTimes:
+      return "SetTimes";
+    case FsOp::kClose:
+      return "Close";
+  }
+  return "?";
+}
+
+Text FakePath(std::u16string_view relative) {
+#ifdef _WIN32
+  Text path = u"C:\\";
+#else
+  Text path = u"/";
+#endif
+  for (char16_t c : relative) path.push_back(c == u'/' ? platform::kPathSeparator : c);
+  return path;
+}
+
+namespace {
+
+constexpr char16_t kSeparator = platform::kPathSeparator;
+
+// The folder part of `path`; empty for an entry directly under a root.
+TextView ParentOf(TextView path) {
+  const std::size_t last = path.rfind(kSeparator);
+  if (last == TextView::npos) return {};
+  return path.substr(0, last);
+}
+
+bool IsRoot(TextView path) {
+  return path.empty() || (path.size() == 2 && path[1] == u':') || path == TextView(&kSeparator, 1);
+}
+
+bool IsAbsolute(TextView path) {
+  return (!path.empty() && path[0] == kSeparator) || (path.size() >= 2 && path[1] == u':');
+}
+
+bool IsInside(TextView path, TextView folder) {
+  return path.size() > folder.size() && path.substr(0, folder.size()) == folder &&
+         path[folder.size()] == kSeparator;
+}
+
+}  // namespace
+
+// The content and attributes of a file or folder, shared by all names of a hard-linked file.
+struct FakeFileSystem::Data {
+  std::vector<unsigned char> bytes;
+  Times times;
+  bool read_only = false;
+  bool stored_elsewhere = false;
+  bool held_open = false;
+  bool created_new = false;  // made by CreateNewFile
+  int open_count = 0;
+};
+
+struct FakeFileSystem::Node {
+  EntryKind kind = EntryKind::kMissing;
+  std::shared_ptr<Data> data = std::make_shared<Data>();
+  Text link_target;
+  bool link_to_folder = false;
+};
+
+class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
+ public:
+  FakeOpenFile(FakeFileSystem& fs, std::shared_ptr<Data> data, Text path, bool exclusive)
+      : fs_(fs), data_(std::move(data)), path_(std::move(path)), exclusive_(exclusive) {
+    ++fs_.open_handles_;
+    if (exclusive_) ++data_->open_count;
+  }
+  ~FakeOpenFile() override {
+    std::lock_guard lock(fs_.mutex_);
+    Release();
+  }
+
+  IoResult Write(const void* bytes, std::size_t size, std::size_t& written) override {
+    written = 0;
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kWrite, path_, {}, size, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    if (data_->created_new && fs_.sector_aligned_writes_) {
+      const auto address = reinterpret_cast<std::uintptr_t>(bytes);
+      if (size % fs_.sector_size_ != 0 || address % fs_.sector_size_ != 0) {
+        return FinishLocked(index, IoResult::Fail(FakeError::kInvalid));
+      }
+    }
+    std::size_t take = size;
+    if (fs_.max_write_chunk_ != 0) take = std::min(take, fs_.max_write_chunk_);
+    // Only bytes beyond the current end need new space.
+    const std::uint64_t end = position_ + take;
+    const std::uint64_t growth = end > data_->bytes.size() ? end - data_->bytes.size() : 0;
+    const std::uint64_t free_bytes = fs_.FreeBytesLocked();
+    if (growth > free_bytes) {
+      const std::uint64_t fits = take - (growth - free_bytes);
+      if (fits == 0) return FinishLocked(index, IoResult::Fail(IoResult::kDiskFull));
+      take = static_cast<std::size_t>(fits);
+    }
+    const auto* source = static_cast<const unsigned char*>(bytes);
+    if (position_ + take > data_->bytes.size()) data_->bytes.resize(position_ + take);
+    std::copy(source, source + take, data_->bytes.begin() + static_cast<std::ptrdiff_t>(position_));
+    position_ += take;
+    written = take;
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult Flush() override { return Simple(FsOp::kFlush); }
+
+  IoResult SetTimes(platform::FileTime time) override {
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kSetTimes, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    data_->times = Times{time, time, time};
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult Close() override {
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kClose, path_, {}, 0, index);
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    // A failing close still releases the handle, as on every real system.
+    Release();
+    return FinishLocked(index, injected ? IoResult::Fail(injected) : IoResult::Ok());
+  }
+
+ private:
+  IoResult Simple(FsOp op) {
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(op, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult FinishLocked(std::size_t index, IoResult result) {
+    fs_.calls_[index].error = result.error;
+    return result;
+  }
+
+  void Release() {
+    if (closed_) return;
+    closed_ = true;
+    --fs_.open_handles_;
+    if (exclusive_) --data_->open_count;
+  }
+
+  FakeFileSystem& fs_;
+  std::shared_ptr<Data> data_;
+  Text path_;
+  bool exclusive_;
+  bool closed_ = false;
+  std::uint64_t position_ = 0;
+};
+
+FakeFileSystem::FakeFileSystem() : current_folder_(FakePath(u"cwd")) {}
+FakeFileSystem::~FakeFileSystem() = default;
+
+// ---- building ----
+
+void FakeFileSystem::Put(TextView path, Node node) {
+  EnsureParents(path);
+  nodes_.insert_or_assign(Text(path), std::move(node));
+}
+
+void FakeFileSystem::EnsureParents(TextView path) {
+  const TextView parent = ParentOf(path);
+  if (IsRoot(parent)) return;
+  if (nodes_.find(parent) == nodes_.end()) {
+    EnsureParents(parent);
+    Node folder;
+    folder.kind = EntryKind::kFolder;
+    nodes_.emplace(Text(parent), std::move(folder));
+  }
+}
+
+void FakeFileSystem::AddFolder(TextView path) {
+  std::lock_guard lock(mutex_);
+  Node node;
+  node.kind = EntryKind::kFolder;
+  Put(path, std::move(node));
+}
+
+void FakeFileSystem::AddFile(TextView path, std::vector<unsigned char> content) {
+  std::lock_guard lock(mutex_);
+  Node node;
+  node.kind = EntryKind::kFile;
+  node.data->bytes = std::move(content);
+  Put(path, std::move(node));
+}
+
+void FakeFileSystem::AddFile(TextView path, std::string_view content) {
+  AddFile(path, std::vector<unsigned char>(content.begin(), content.end()));
+}
+
+void FakeFileSystem::AddFileOfSize(TextView path, std::size_t size) {
+  std::vector<unsigned char> content(size);
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<unsigned char>('A' + i % 26);
+  AddFile(path, std::move(content));
+}
+
+void FakeFileSystem::AddLink(TextView path, TextView target, bool to_folder) {
+  std::lock_guard lock(mutex_);
+  Node node;
+  node.kind = EntryKind::kLink;
+  node.link_target = Text(target);
+  node.link_to_folder = to_folder;
+  Put(path, std::move(node));
+}
+
+void FakeFileSystem::AddHardLink(TextView existing, TextView path) {
+  std::lock_guard lock(mutex_);
+  const Node* original = Find(existing);
+  if (!original) return;
+  Node node = *original;
+  Put(path, std::move(node));
+}
+
+void FakeFileSystem::AddOther(TextView path) {
+  std::lock_guard lock(mutex_);
+  Node node;
+  node.kind = EntryKind::kOther;
+  Put(path, std::move(node));
+}
+
+void FakeFileSystem::SetReadOnly(TextView path, bool read_only) {
+  std::lock_guard lock(mutex_);
+  if (Node* node = Find(path)) node->data->read_only = read_only;
+}
+
+void FakeFileSystem::SetStoredElsewhere(TextView path, bool value) {
+  std::lock_guard lock(mutex_);
+  if (Node* node = Find(path)) node->data->stored_elsewhere = value;
+}
+
+void FakeFileSystem::SetHeldOpen(TextView path, bool held) {
+  std::lock_guard lock(mutex_);
+  if (Node* node = Find(path)) node->data->held_open = held;
+}
+
+void FakeFileSystem::SetCapacity(std::uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  capacity_ = bytes;
+}
+
+void FakeFileSystem::SetSectorSize(std::uint32_t bytes) {
+  std::lock_guard lock(mutex_);
+  sector_size_ = bytes;
+}
+
+void FakeFileSystem::ReportFreeBytes(std::optional<std::uint64_t> bytes) {
+  std::lock_guard lock(mutex_);
+  reported_free_ = bytes;
+}
+
+void FakeFileSystem::SetMaxWriteChunk(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  max_write_chunk_ = bytes;
+}
+
+void FakeFileSystem::RequireSectorAlignedWrites(bool required) {
+  std::lock_guard lock(mutex_);
+  sector_aligned_writes_ = required;
+}
+
+void FakeFileSystem::SetCurrentFolder(TextView folder) {
+  std::lock_guard lock(mutex_);
+  current_folder_ = Text(folder);
+}
+
+// ---- faults and recording ----
+
+void FakeFileSystem::FailNth(FsOp op, int nth, std::uint32_t error) {
+  std::lock_guard lock(mutex_);
+  faults_.push_back({op, nth, {}, error});
+}
+
+void FakeFileSystem::FailAlways(FsOp op, std::uint32_t error, TextView path) {
+  std::lock_guard lock(mutex_);
+  faults_.push_back({op, 0, Text(path), error});
+}
+
+void FakeFileSystem::FailNthCall(int nth, std::uint32_t error) {
+  std::lock_guard lock(mutex_);
+  faults_.push_back({std::nullopt, nth, {}, error});
+}
+
+void FakeFileSystem::ClearFaults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+void FakeFileSystem::SetObserver(std::function<void(const FsCall&)> observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
+}
+
+std::uint32_t FakeFileSystem::Begin(FsOp op, TextView path, TextView path2, std::uint64_t size,
+                                    std::size_t& index) {
+  std::function<void(const FsCall&)> observer;
+  FsCall call{op, Text(path), Text(path2), size, 0};
+  std::uint32_t injected = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const int of_kind = ++op_counts_[op];
+    calls_.push_back(call);
+    index = calls_.size() - 1;
+    const int overall = static_cast<int>(calls_.size());
+    for (const Fault& fault : faults_) {
+      if (fault.op && *fault.op != op) continue;
+      if (!fault.path.empty() && fault.path != path) continue;
+      if (fault.nth != 0 && fault.nth != (fault.op ? of_kind : overall)) continue;
+      injected = fault.error;
+      break;
+    }
+    observer = observer_;
+  }
+  if (observer) observer(call);
+  return injected;
+}
+
+IoResult FakeFileSystem::Finish(std::size_t index, IoResult result) {
+  std::lock_guard lock(mutex_);
+  calls_[index].error = result.error;
+  return result;
+}
+
+// ---- lookups (under mutex_) ----
+
+FakeFileSystem::Node* FakeFileSystem::Find(TextView path) {
+  const auto it = nodes_.find(path);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+const FakeFileSystem::Node* FakeFileSystem::Find(TextView path) const {
+  const auto it = nodes_.find(path);
+  return it == nodes_.end() ? nullptr : &it->second;
+}
+
+bool FakeFileSystem::ParentIsFolder(TextView path) const {
+  const TextView parent = ParentOf(path);
+  if (IsRoot(parent)) return true;
+  const Node* node = Find(parent);
+  return node && node->kind == EntryKind::kFolder;
+}
+
+std::uint64_t FakeFileSystem::UsedBytesLocked() const {
+  std::vector<const Data*> seen;
+  std::uint64_t used = 0;
+  for (const auto& [path, node] : nodes_) {
+    if (node.kind != EntryKind::kFile) continue;
+    if (std::find(seen.begin(), seen.end(), node.data.get()) != seen.end()) continue;
+    seen.push_back(node.data.get());
+    used += node.data->bytes.size();
+  }
+  return used;
+}
+
+std::uint64_t FakeFileSystem::FreeBytesLocked() const {
+  const std::uint64_t used = UsedBytesLocked();
+  return used >= capacity_ ? 0 : capacity_ - used;
+}
+
+EntryInfo FakeFileSystem::InfoOf(const Node& node) const {
+  EntryInfo info;
+  info.kind = node.kind;
+  info.size = node.kind == EntryKind::kFile ? node.data->bytes.size() : 0;
+  info.link_to_folder = node.link_to_folder;
+  return info;
+}
+
+FakeFileSystem::Entry FakeFileSystem::EntryOf(const Node& node) const {
+  Entry entry;
+  entry.kind = node.kind;
+  if (node.kind == EntryKind::kFile) entry.content = node.data->bytes;
+  entry.times = node.data->times;
+  entry.link_target = node.link_target;
+  entry.link_to_folder = node.link_to_folder;
+  entry.read_only = node.data->read_only;
+  entry.link_count = 0;
+  for (const auto& [path, other] : nodes_)
+    if (other.data == node.data) ++entry.link_count;
+  return entry;
+}
+
+// ---- observation ----
+
+bool FakeFileSystem::Exists(TextView path) const {
+  std::lock_guard lock(mutex_);
+  return Find(path) != nullptr;
+}
+
+EntryKind FakeFileSystem::KindOf(TextView path) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  return node ? node->kind : EntryKind::kMissing;
+}
+
+std::optional<std::vector<unsigned char>> FakeFileSystem::Content(TextView path) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  if (!node || node->kind != EntryKind::kFile) return std::nullopt;
+  return node->data->bytes;
+}
+
+std::optional<FakeFileSystem::Times> FakeFileSystem::TimesOf(TextView path) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  if (!node) return std::nullopt;
+  return node->data->times;
+}
+
+std::optional<FakeFileSystem::Entry> FakeFileSystem::EntryAt(TextView path) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  if (!node) return std::nullopt;
+  return EntryOf(*node);
+}
+
+FakeFileSystem::Snapshot FakeFileSystem::TakeSnapshot() const {
+  std::lock_guard lock(mutex_);
+  Snapshot snapshot;
+  for (const auto& [path, node] : nodes_) snapshot.emplace(path, EntryOf(node));
+  return snapshot;
+}
+
+std::vector<Text> FakeFileSystem::Children(TextView folder) const {
+  std::lock_guard lock(mutex_);
+  std::vector<Text> out;
+  for (const auto& [path, node] : nodes_)
+    if (ParentOf(path) == folder) out.push_back(path);
+  return out;
+}
+
+std::vector<FsCall> FakeFileSystem::Calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+std::vector<FsCall> FakeFileSystem::CallsOf(FsOp op) const {
+  std::lock_guard lock(mutex_);
+  std::vector<FsCall> out;
+  for (const FsCall& call : calls_)
+    if (call.op == op) out.push_back(call);
+  return out;
+}
+
+int FakeFileSystem::CallCount() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(calls_.size());
+}
+
+int FakeFileSystem::CountOf(FsOp op) const { return static_cast<int>(CallsOf(op).size()); }
+
+std::uint64_t FakeFileSystem::UsedBytes() const {
+  std::lock_guard lock(mutex_);
+  return UsedBytesLocked();
+}
+
+int FakeFileSystem::OpenHandles() const {
+  std::lock_guard lock(mutex_);
+  return open_handles_;
+}
+
+// ---- FileSystem ----
+
+IoResult FakeFileSystem::Inspect(TextView path, EntryInfo& info) {
+  info = EntryInfo{};
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kInspect, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  const IoResult result = node ? IoResult::Ok() : IoResult::Fail(FakeError::kNotFound);
+  if (node) info = InfoOf(*node);
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::FindEntry(TextView path, EntryInfo& info) {
+  info = EntryInfo{};
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kFindEntry, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  const IoResult result = node ? IoResult::Ok() : IoResult::Fail(FakeError::kNotFound);
+  if (node) info = InfoOf(*node);
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::ListFolder(
+    TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kListFolder, folder, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::vector<std::pair<Text, EntryInfo>> entries;
+  {
+    std::lock_guard lock(mutex_);
+    const Node* node = Find(folder);
+    if (!IsRoot(folder) && (!node || node->kind != EntryKind::kFolder)) {
+      const IoResult result = IoResult::Fail(node ? FakeError::kNotFolder : FakeError::kNotFound);
+      calls_[index].error = result.error;
+      return result;
+    }
+    for (const auto& [path, child] : nodes_) {
+      if (ParentOf(path) == folder) {
+        entries.emplace_back(path.substr(folder.size() + 1), InfoOf(child));
+      }
+    }
+  }
+  for (const auto& [name, info] : entries) visit(name, info);
+  return IoResult::Ok();
+}
+
+IoResult FakeFileSystem::MakeWritable(TextView path) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kMakeWritable, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  IoResult result = IoResult::Ok();
+  if (!node) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (node->kind != EntryKind::kLink) {
+    node->data->read_only = false;
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<platform::OpenFile>& file,
+                                          platform::OpenedFileInfo& info) {
+  file.reset();
+  info = platform::OpenedFileInfo{};
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kOpenForOverwrite, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  IoResult result = IoResult::Ok();
+  if (!node) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (node->kind != EntryKind::kFile) {
+    result = IoResult::Fail(IoResult::kNotRegularFile);
+  } else if (node->data->read_only) {
+    result = IoResult::Fail(FakeError::kAccessDenied);
+  } else if (node->data->held_open || node->data->open_count > 0) {
+    result = IoResult::Fail(FakeError::kInUse);
+  } else {
+    info.size = node->data->bytes.size();
+    info.link_count = EntryOf(*node).link_count;
+    info.stored_elsewhere = node->data->stored_elsewhere;
+    file = std::make_unique<FakeOpenFile>(*this, node->data, Text(path), true);
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::OpenFolderForStamp(TextView path,
+                                            std::unique_ptr<platform::OpenFile>& folder) {
+  folder.reset();
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kOpenFolderForStamp, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  IoResult result = IoResult::Ok();
+  if (!node) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (node->kind == EntryKind::kLink) {
+    result = IoResult::Fail(IoResult::kNotRegularFile);
+  } else if (node->kind != EntryKind::kFolder) {
+    result = IoResult::Fail(FakeError::kNotFolder);
+  } else {
+    folder = std::make_unique<FakeOpenFile>(*this, node->data, Text(path), false);
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::CreateNewFile(TextView path, std::unique_ptr<platform::OpenFile>& file) {
+  file.reset();
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kCreateNewFile, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  IoResult result = IoResult::Ok();
+  if (Find(path)) {
+    result = IoResult::Fail(FakeError::kExists);
+  } else if (!ParentIsFolder(path)) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else {
+    Node node;
+    node.kind = EntryKind::kFile;
+    node.data->created_new = true;
+    auto data = node.data;
+    nodes_.emplace(Text(path), std::move(node));
+    file = std::make_unique<FakeOpenFile>(*this, data, Text(path), true);
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::RenameNoReplace(TextView from, TextView to) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kRenameNoReplace, from, to, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  IoResult result = IoResult::Ok();
+  if (!Find(from)) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (Find(to)) {
+    result = IoResult::Fail(FakeError::kExists);
+  } else if (!ParentIsFolder(to)) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else {
+    // The entry and, for a folder, everything inside it move to the new name.
+    std::vector<std::pair<Text, Node>> moved;
+    for (auto it = nodes_.begin(); it != nodes_.end();) {
+      if (it->first == from || IsInside(it->first, from)) {
+        moved.emplace_back(Text(to) + it->first.substr(from.size()), std::move(it->second));
+        it = nodes_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (auto& [path, node] : moved) nodes_.emplace(std::move(path), std::move(node));
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::DeleteFile(TextView path) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kDeleteFile, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(path);
+  IoResult result = IoResult::Ok();
+  if (it == nodes_.end()) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (it->second.kind == EntryKind::kFolder) {
+    result = IoResult::Fail(FakeError::kIsFolder);
+  } else {
+    nodes_.erase(it);
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::RemoveFolder(TextView path) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kRemoveFolder, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  const auto it = nodes_.find(path);
+  IoResult result = IoResult::Ok();
+  if (it == nodes_.end()) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (it->second.kind == EntryKind::kLink && it->second.link_to_folder) {
+    nodes_.erase(it);
+  } else if (it->second.kind != EntryKind::kFolder) {
+    result = IoResult::Fail(FakeError::kNotFolder);
+  } else {
+    bool empty = true;
+    for (const auto& [other, node] : nodes_)
+      if (IsInside(other, path)) empty = false;
+    if (empty) {
+      nodes_.erase(it);
+    } else {
+      result = IoResult::Fail(FakeError::kNotEmpty);
+    }
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::CreateFolder(TextView path) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kCreateFolder, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  IoResult result = IoResult::Ok();
+  if (Find(path)) {
+    result = IoResult::Fail(FakeError::kExists);
+  } else if (!ParentIsFolder(path)) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else {
+    Node node;
+    node.kind = EntryKind::kFolder;
+    nodes_.emplace(Text(path), std::move(node));
+  }
+  calls_[index].error = result.error;
+  return result;
+}
+
+IoResult FakeFileSystem::GetVolumeSpace(TextView path, platform::VolumeSpace& space) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kGetVolumeSpace, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  space.free_bytes = reported_free_ ? *reported_free_ : FreeBytesLocked();
+  space.total_bytes = capacity_;
+  space.sector_size = sector_size_;
+  return IoResult::Ok();
+}
+
+IoResult FakeFileSystem::PrepareFillFolder(TextView folder) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kPrepareFillFolder, folder, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(folder);
+  const IoResult result = node && node->kind == EntryKind::kFolder
+                              ? IoResult::Ok()
+                              : IoResult::Fail(FakeError::kNotFound);
+  calls_[index].error = result.error;
+  return result;
+}
+
+Text FakeFileSystem::FullPath(TextView path) {
+  std::size_t index = 0;
+  Begin(FsOp::kFullPath, path, {}, 0, index);  // FullPath has no failure to report
+  std::lock_guard lock(mutex_);
+  if (path.empty() || IsAbsolute(path)) return Text(path);
+  return current_folder_ + kSeparator + Text(path);
+}
+
+}  // namespace nulvane::testing

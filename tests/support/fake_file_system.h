@@ -1,0 +1,217 @@
+// An in-memory FileSystem for tests. It keeps files (with their bytes and time stamps),
+// folders, links (never followed), hard links (names sharing one content) and other entries,
+// records every call, and can fail any call at any point: the Nth call of a kind, every call of
+// a kind on a path, or the Nth call of any kind. It can also simulate short writes, a volume
+// that fills up, files held open elsewhere, and the sector rules of unbuffered writes.
+// Thread-safe; the observer runs without the lock, so it may query the fake.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace nulvane::testing {
+
+enum class FsOp {
+  kInspect,
+  kFindEntry,
+  kListFolder,
+  kMakeWritable,
+  kOpenForOverwrite,
+  kOpenFolderForStamp,
+  kCreateNewFile,
+  kRenameNoReplace,
+  kDeleteFile,
+  kRemoveFolder,
+  kCreateFolder,
+  kGetVolumeSpace,
+  kPrepareFillFolder,
+  kFullPath,
+  // Calls on an OpenFile; their path is the path the file was opened under.
+  kWrite,
+  kFlush,
+  kSetTimes,
+  kClose,
+};
+const char* FsOpName(FsOp op);
+
+struct FsCall {
+  FsOp op;
+  Text path;
+  Text path2;               // RenameNoReplace: the new name
+  std::uint64_t size = 0;   // Write: the bytes asked to write
+  std::uint32_t error = 0;  // the outcome (0 success), filled in after the call
+};
+
+// Error codes the fake returns; the numbers are those of errno (and, for 2, of Windows).
+struct FakeError {
+  static constexpr std::uint32_t kNotFound = 2;
+  static constexpr std::uint32_t kBadHandle = 9;
+  static constexpr std::uint32_t kAccessDenied = 13;
+  static constexpr std::uint32_t kExists = 17;
+  static constexpr std::uint32_t kNotFolder = 20;
+  static constexpr std::uint32_t kIsFolder = 21;
+  static constexpr std::uint32_t kInvalid = 22;
+  static constexpr std::uint32_t kInUse = 32;
+  static constexpr std::uint32_t kNotEmpty = 39;
+  static constexpr std::uint32_t kIo = 5;
+};
+
+// A path under the fake's root in the system's style: FakePath(u"w/a.txt") is "/w/a.txt" on
+// POSIX and "C:\w\a.txt" on Windows.
+Text FakePath(std::u16string_view relative);
+
+class FakeFileSystem final : public platform::FileSystem {
+ public:
+  struct Times {
+    platform::FileTime creation = 0, access = 0, write = 0;
+    bool operator==(const Times&) const = default;
+  };
+  // One entry as a test sees it.
+  struct Entry {
+    platform::EntryKind kind = platform::EntryKind::kMissing;
+    std::vector<unsigned char> content;  // files
+    Times times;
+    Text link_target;  // links
+    bool link_to_folder = false;
+    bool read_only = false;
+    std::uint32_t link_count = 1;  // names sharing the content
+    bool operator==(const Entry&) const = default;
+  };
+  using Snapshot = std::map<Text, Entry>;
+
+  FakeFileSystem();
+  ~FakeFileSystem() override;
+
+  // Building the tree. Parents are created as folders where missing; the root always exists.
+  void AddFolder(TextView path);
+  void AddFile(TextView path, std::vector<unsigned char> content);
+  void AddFile(TextView path, std::string_view content);
+  // A file of `size` bytes that are not zero (so that an overwrite shows).
+  void AddFileOfSize(TextView path, std::size_t size);
+  void AddLink(TextView path, TextView target, bool to_folder = false);
+  // A second name for the content of the existing file `existing`.
+  void AddHardLink(TextView existing, TextView path);
+  // A device, pipe or socket.
+  void AddOther(TextView path);
+  void SetReadOnly(TextView path, bool read_only);
+  // Compressed, encrypted or sparse (the opened file reports stored_elsewhere).
+  void SetStoredElsewhere(TextView path, bool value);
+  // Held open by another program without sharing: opening it for overwrite fails (kInUse).
+  void SetHeldOpen(TextView path, bool held);
+
+  // The volume: capacity in bytes (default 1 GiB) and sector size (default 512). Writes that
+  // would pass the capacity write what fits, then fail with IoResult::kDiskFull.
+  void SetCapacity(std::uint64_t bytes);
+  void SetSectorSize(std::uint32_t bytes);
+  // Whether the free space is reported from the capacity (true) or as `bytes` (false after
+  // this call): lets a test report a free space that differs from what really fits.
+  void ReportFreeBytes(std::optional<std::uint64_t> bytes);
+  // Writes take at most this many bytes each (short writes); 0 for no limit.
+  void SetMaxWriteChunk(std::size_t bytes);
+  // Files made by CreateNewFile take only writes whose size and buffer address are multiples
+  // of the sector size (as unbuffered writes demand on real Windows); others fail kInvalid.
+  void RequireSectorAlignedWrites(bool required);
+  // The current folder FullPath resolves relative paths against.
+  void SetCurrentFolder(TextView folder);
+
+  // Fault injection. Counts start at 1 and include every call since construction.
+  void FailNth(FsOp op, int nth, std::uint32_t error);
+  // Every call of `op` (on `path` only, when given).
+  void FailAlways(FsOp op, std::uint32_t error, TextView path = {});
+  // The `nth` call of any kind.
+  void FailNthCall(int nth, std::uint32_t error);
+  void ClearFaults();
+
+  // Called before each call is carried out (the call's error is not known yet).
+  void SetObserver(std::function<void(const FsCall&)> observer);
+
+  // Observation.
+  bool Exists(TextView path) const;
+  platform::EntryKind KindOf(TextView path) const;
+  std::optional<std::vector<unsigned char>> Content(TextView path) const;
+  std::optional<Times> TimesOf(TextView path) const;
+  std::optional<Entry> EntryAt(TextView path) const;
+  // Every entry, keyed by path.
+  Snapshot TakeSnapshot() const;
+  // The entries directly in `folder`, sorted.
+  std::vector<Text> Children(TextView folder) const;
+  std::vector<FsCall> Calls() const;
+  std::vector<FsCall> CallsOf(FsOp op) const;
+  int CallCount() const;
+  int CountOf(FsOp op) const;
+  std::uint64_t UsedBytes() const;
+  int OpenHandles() const;
+
+  // FileSystem
+  platform::IoResult Inspect(TextView path, platform::EntryInfo& info) override;
+  platform::IoResult FindEntry(TextView path, platform::EntryInfo& info) override;
+  platform::IoResult ListFolder(
+      TextView folder,
+      const std::function<void(TextView name, const platform::EntryInfo&)>& visit) override;
+  platform::IoResult MakeWritable(TextView path) override;
+  platform::IoResult OpenForOverwrite(TextView path, std::unique_ptr<platform::OpenFile>& file,
+                                      platform::OpenedFileInfo& info) override;
+  platform::IoResult OpenFolderForStamp(TextView path,
+                                        std::unique_ptr<platform::OpenFile>& folder) override;
+  platform::IoResult CreateNewFile(TextView path,
+                                   std::unique_ptr<platform::OpenFile>& file) override;
+  platform::IoResult RenameNoReplace(TextView from, TextView to) override;
+  platform::IoResult DeleteFile(TextView path) override;
+  platform::IoResult RemoveFolder(TextView path) override;
+  platform::IoResult CreateFolder(TextView path) override;
+  platform::IoResult GetVolumeSpace(TextView path, platform::VolumeSpace& space) override;
+  platform::IoResult PrepareFillFolder(TextView folder) override;
+  Text FullPath(TextView path) override;
+
+ private:
+  class FakeOpenFile;
+  struct Node;
+  struct Data;
+  struct Fault {
+    std::optional<FsOp> op;
+    int nth = 0;  // 0: every matching call
+    Text path;
+    std::uint32_t error = 0;
+  };
+
+  // Records the call, runs the observer and decides whether a fault hits it. Returns the
+  // injected error (0 for none) and the call's index for Finish.
+  std::uint32_t Begin(FsOp op, TextView path, TextView path2, std::uint64_t size,
+                      std::size_t& index);
+  platform::IoResult Finish(std::size_t index, platform::IoResult result);
+
+  // All under mutex_.
+  Node* Find(TextView path);
+  const Node* Find(TextView path) const;
+  bool ParentIsFolder(TextView path) const;
+  void EnsureParents(TextView path);
+  std::uint64_t UsedBytesLocked() const;
+  std::uint64_t FreeBytesLocked() const;
+  platform::EntryInfo InfoOf(const Node& node) const;
+  Entry EntryOf(const Node& node) const;
+  void Put(TextView path, Node node);
+
+  mutable std::mutex mutex_;
+  std::map<Text, Node, std::less<>> nodes_;
+  std::vector<FsCall> calls_;
+  std::map<FsOp, int> op_counts_;
+  std::vector<Fault> faults_;
+  std::function<void(const FsCall&)> observer_;
+  std::uint64_t capacity_ = 1ULL << 30;
+  std::optional<std::uint64_t> reported_free_;
+  std::uint32_t sector_size_ = 512;
+  std::size_t max_write_chunk_ = 0;
+  bool sector_aligned_writes_ = false;
+  Text current_folder_;
+  int open_handles_ = 0;
+};
+
+}  // namespace nulvane::testing

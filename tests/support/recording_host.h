@@ -1,0 +1,91 @@
+// A RunHost for tests: records every call (with the calling thread) and answers the host's
+// questions from values the test sets. Thread-safe: a run's worker calls it while the test
+// thread reads it.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "engine/run_host.h"
+
+namespace nulvane::testing {
+
+class RecordingHost final : public engine::RunHost {
+ public:
+  enum class CallKind {
+    kAddMessage,
+    kSetProgressText,
+    kSetStatusText,
+    kSetTitle,
+    kSetCommandsEnabled,
+    kSnapshotItems,
+    kRebuildRows,
+    kRefreshOptionLabels,
+    kSendCancel,
+    kStartAfterRunAction,
+    kChooseFolder,
+  };
+  struct Call {
+    CallKind kind;
+    Text text;       // the text given (messages, progress, status, title)
+    int number = 0;  // message kind, enabled flag or after-run action
+    std::thread::id thread;
+  };
+  struct Message {
+    Text text;
+    engine::MessageKind kind;
+  };
+
+  // What the host answers.
+  void SetItems(std::vector<Text> items);
+  void SetChosenFolder(std::optional<Text> folder);
+  void SetOptionLabel(Text label);
+  // Called after each call is recorded, on the calling thread, without the host's lock held.
+  void OnCall(std::function<void(const Call&)> hook);
+
+  // What was recorded.
+  std::vector<Call> Calls() const;
+  std::vector<Call> CallsOf(CallKind kind) const;
+  int Count(CallKind kind) const;
+  // Message lines in the order they were added (the window shows them the other way round).
+  std::vector<Message> Messages() const;
+  std::vector<Text> MessageTexts() const;
+  std::vector<Text> MessagesOfKind(engine::MessageKind kind) const;
+  // The last text given to SetStatusText / SetProgressText / SetTitle (empty if none).
+  Text LastStatus() const;
+  Text LastProgress() const;
+  Text LastTitle() const;
+  // Whether the run commands are enabled as the host last heard (true before any call).
+  bool CommandsEnabled() const;
+  void Clear();
+
+  // RunHost
+  void AddMessage(TextView text, engine::MessageKind kind) override;
+  void SetProgressText(TextView text) override;
+  void SetStatusText(TextView text) override;
+  void SetTitle(TextView text) override;
+  void SetCommandsEnabled(bool enabled) override;
+  std::vector<Text> SnapshotItems() override;
+  void RebuildRows() override;
+  Text RefreshOptionLabels() override;
+  void SendCancel() override;
+  void StartAfterRunAction(int action) override;
+  std::optional<Text> ChooseFolder() override;
+
+ private:
+  void Record(CallKind kind, TextView text, int number);
+  Text LastTextOf(CallKind kind) const;
+
+  mutable std::mutex mutex_;
+  std::vector<Call> calls_;
+  std::vector<Text> items_;
+  std::optional<Text> chosen_folder_;
+  Text option_label_ = u"Delete &Delay 0 sec";
+  std::function<void(const Call&)> hook_;
+  bool commands_enabled_ = true;
+};
+
+}  // namespace nulvane::testing
