@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include "cli/commands.h"
+
 #include <optional>
 
 #include "lang/language_table.h"
@@ -239,13 +241,29 @@ int RunCli(TextView program, const std::vector<Text>& args) {
     default:
       break;
   }
-  if (options->paths.empty() && options->command == Command::kDestroy && args.empty()) {
+  if (args.empty()) {
     PrintHelp(program);
     return kExitOk;
   }
-  Err(program);
-  Err(u": " + Text(lang::Txt(126)) + u"\n" + Format(lang::Txt(127), program) + u"\n");
-  return kExitUsage;
+  auto usage = [&](TextView message) {
+    Err(Text(program) + u": " + Text(message) + u"\n" + Format(lang::Txt(127), program) + u"\n");
+    return kExitUsage;
+  };
+  if (options->paths.empty()) return usage(lang::Txt(126));
+  JobOptions job;
+  job.passes = options->passes;
+  job.delay = options->delay;
+  job.quiet = options->quiet;
+  job.paths = options->paths;
+  switch (options->command) {
+    case Command::kList:
+      return ListPaths(job);
+    case Command::kFill:
+      if (options->paths.size() != 1) return usage(Format(lang::Txt(144), u"--fill"));
+      return FillFreeSpaceOf(job);
+    default:
+      return DestroyPaths(job);
+  }
 }
 
 }  // namespace nulvane::cli

@@ -1,0 +1,75 @@
+#include "cli/terminal.h"
+
+#include "lang/language_table.h"
+#include "platform/console.h"
+#include "platform/format.h"
+
+namespace nulvane::cli {
+
+using platform::Stream;
+using platform::WriteText;
+
+namespace {
+
+int KindTextId(engine::MessageKind kind) {
+  switch (kind) {
+    case engine::MessageKind::kError: return 37;
+    case engine::MessageKind::kWarning: return 38;
+    case engine::MessageKind::kInfo: break;
+  }
+  return 36;
+}
+
+}  // namespace
+
+Text WithoutMnemonic(TextView text) {
+  Text out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&') {
+      if (i + 1 < text.size() && text[i + 1] == u'&') out += u'&', ++i;
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+Terminal::Terminal(bool quiet)
+    : quiet_(quiet), live_(!quiet && platform::IsTerminal(Stream::kOut)) {}
+
+void Terminal::ClearProgressLocked() {
+  if (!progress_shown_) return;
+  WriteText(Stream::kOut, u"\r\x1b[K");
+  progress_shown_ = false;
+}
+
+void Terminal::Message(TextView text, engine::MessageKind kind) {
+  const bool information = kind == engine::MessageKind::kInfo;
+  if (information && quiet_) return;
+  const Text line = platform::Format(u"%s: %s\n", lang::Txt(KindTextId(kind)), text);
+  std::lock_guard lock(mutex_);
+  ClearProgressLocked();
+  WriteText(information ? Stream::kOut : Stream::kErr, line);
+}
+
+void Terminal::Line(TextView text) {
+  if (quiet_) return;
+  std::lock_guard lock(mutex_);
+  ClearProgressLocked();
+  WriteText(Stream::kOut, Text(text) + u"\n");
+}
+
+void Terminal::Progress(TextView line) {
+  if (!live_) return;
+  std::lock_guard lock(mutex_);
+  WriteText(Stream::kOut, u"\r" + Text(line) + u"\x1b[K");
+  progress_shown_ = true;
+}
+
+void Terminal::EndProgress() {
+  std::lock_guard lock(mutex_);
+  ClearProgressLocked();
+}
+
+}  // namespace nulvane::cli

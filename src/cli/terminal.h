@@ -1,0 +1,42 @@
+// The console's output: message lines prefixed with their kind, information on standard
+// output, errors and warnings on standard error, and on an interactive terminal one progress
+// line redrawn in place. Thread-safe.
+#pragma once
+
+#include <mutex>
+
+#include "engine/run_host.h"
+#include "platform/text.h"
+
+namespace nulvane::cli {
+
+class Terminal {
+ public:
+  // `quiet`: only errors and warnings; no progress line and no other output.
+  explicit Terminal(bool quiet);
+
+  // "Info: text", "Error: text" or "Warning: text" in the current language.
+  void Message(TextView text, engine::MessageKind kind);
+  // A plain line on standard output (listings, summaries); nothing when quiet.
+  void Line(TextView text);
+  // Redraws the progress line. Only on an interactive terminal and when not quiet; without
+  // control characters otherwise (nothing is written then).
+  void Progress(TextView line);
+  // Clears the progress line, if one is shown.
+  void EndProgress();
+
+  bool quiet() const { return quiet_; }
+
+ private:
+  void ClearProgressLocked();
+
+  std::mutex mutex_;
+  const bool quiet_;
+  const bool live_;  // standard output is an interactive terminal and not quiet
+  bool progress_shown_ = false;
+};
+
+// A menu text without its mnemonic marks: "&Delete" -> "Delete", "&&" -> "&".
+Text WithoutMnemonic(TextView text);
+
+}  // namespace nulvane::cli
