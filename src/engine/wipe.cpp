@@ -58,26 +58,36 @@ Text FolderLine(TextView path) {
   return line;
 }
 
-// Writes `size` zero bytes at the file's current position in blocks of at most kWriteBlock.
-// A short write goes on with the rest of its block; only what the system accepted counts as
-// written. Returns the first failure (a write that accepted nothing counts as one).
+// Writes `size` zero bytes at the file's current position: whole blocks of kWriteBlock bytes,
+// handed to the system up to kBlocksPerRequest at a time, then the remainder as the last block,
+// so the file keeps its length. A short write goes on with the rest; only what the system
+// accepted counts as written. Returns the first failure (a write that accepted nothing counts
+// as one).
 IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t size, RunTally& tally) {
+  const unsigned char* zeros = tools.zero_buffer.data();
   std::uint64_t offset = 0;
   while (offset < size) {
-    const auto block =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kWriteBlock, size - offset));
-    std::size_t done = 0;
-    while (done < block) {
-      std::size_t written = 0;
-      const IoResult result = file.Write(tools.zero_buffer.data() + done, block - done, written);
-      written = std::min(written, block - done);
-      done += written;
-      tally.written_bytes += written;
-      tools.progress.Report(tally.written_bytes, tally.total_bytes);
-      if (!result) return result;
-      if (written == 0) return IoResult::Fail(IoResult::kGenericFailure);
+    const std::uint64_t remaining = size - offset;
+    std::size_t written = 0;
+    IoResult result;
+    const auto into_block = static_cast<std::size_t>(offset % kWriteBlock);
+    if (into_block == 0 && remaining >= kWriteBlock) {
+      const auto count = static_cast<std::size_t>(
+          std::min<std::uint64_t>(remaining / kWriteBlock, kBlocksPerRequest));
+      result = file.WriteRepeated(zeros, kWriteBlock, count, written);
+      written = std::min(written, count * kWriteBlock);
+    } else {
+      // The rest of a block a short write left, or the file's last, shorter block.
+      const auto rest = static_cast<std::size_t>(
+          std::min<std::uint64_t>(kWriteBlock - into_block, remaining));
+      result = file.Write(zeros, rest, written);
+      written = std::min(written, rest);
     }
-    offset += block;
+    offset += written;
+    tally.written_bytes += written;
+    tools.progress.Report(tally.written_bytes, tally.total_bytes);
+    if (!result) return result;
+    if (written == 0) return IoResult::Fail(IoResult::kGenericFailure);
   }
   return IoResult::Ok();
 }

@@ -74,6 +74,20 @@ class OpenFile {
   virtual ~OpenFile() = default;
   // Writes at most `size` bytes at the current position; `written` receives what was taken.
   virtual IoResult Write(const void* data, std::size_t size, std::size_t& written) = 0;
+  // Writes `count` copies of the `block_size` bytes at `block`, one after the other, in as few
+  // requests as the system allows (POSIX: one writev). `written` receives the bytes taken; less
+  // than count * block_size is a short write, as with Write. By default block by block.
+  virtual IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
+                                 std::size_t& written) {
+    written = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::size_t taken = 0;
+      const IoResult result = Write(block, block_size, taken);
+      written += taken;
+      if (!result || taken < block_size) return result;
+    }
+    return IoResult::Ok();
+  }
   // Forces everything written so far to the device (FlushFileBuffers / fdatasync).
   virtual IoResult Flush() = 0;
   // Sets creation (where the system keeps one), last-access and last-write time to `time`.

@@ -143,6 +143,26 @@ TEST_F(SystemFileSystemTest, OverwriteWritesInPlaceKeepsTheLengthAndStampsTheDat
   EXPECT_TRUE(IsFixedLocalDate(LastWriteTime(file)));
 }
 
+TEST_F(SystemFileSystemTest, RepeatedBlocksLandInPlaceOneAfterTheOther) {
+  // 40 blocks of 2048 bytes and a tail: the file's length does not change.
+  const std::string original(40 * 2048 + 100, 'x');
+  const Text file = File(u"blocks.bin", original);
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
+  const char block[2048] = {};
+  std::size_t done = 0;
+  while (done < 40 * 2048) {
+    std::size_t written = 0;
+    ASSERT_TRUE(open->WriteRepeated(block, sizeof block, 40 - done / 2048, written));
+    ASSERT_GT(written, 0u);
+    done += written;
+  }
+  EXPECT_EQ(done, 40u * 2048);
+  ASSERT_TRUE(open->Close());
+  EXPECT_EQ(Read(file), std::string(40 * 2048, '\0') + std::string(100, 'x'));
+}
+
 TEST_F(SystemFileSystemTest, OverwriteRefusesFoldersAndLinksWithoutTouchingTheTarget) {
   const Text folder = Folder(u"d");
   std::unique_ptr<OpenFile> open;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,6 +53,9 @@ bool NativePath(TextView path, std::string& native) {
   if (!NativePath(path, variable)) return IoResult::Fail(static_cast<std::uint32_t>(EINVAL))
 
 // Owns one file descriptor. Close reports what the system says; the destructor closes silently.
+// More blocks per writev than IOV_MAX (1024 on Linux) would be refused.
+constexpr std::size_t kMaxBlocksPerRequest = 64;
+
 class PosixOpenFile final : public OpenFile {
  public:
   explicit PosixOpenFile(int fd) : fd_(fd) {}
@@ -66,6 +70,25 @@ class PosixOpenFile final : public OpenFile {
     if (fd_ < 0) return FromErrno(EBADF);
     for (;;) {
       const ssize_t n = ::write(fd_, data, size);
+      if (n >= 0) {
+        written = static_cast<std::size_t>(n);
+        return IoResult::Ok();
+      }
+      if (errno != EINTR) return LastError();
+    }
+  }
+
+  // One writev of up to IOV_MAX blocks: the same bytes as block-by-block writes at a small
+  // fraction of the system calls.
+  IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
+                         std::size_t& written) override {
+    written = 0;
+    if (fd_ < 0) return FromErrno(EBADF);
+    iovec blocks[kMaxBlocksPerRequest];
+    count = std::min<std::size_t>(count, kMaxBlocksPerRequest);
+    for (std::size_t i = 0; i < count; ++i) blocks[i] = {const_cast<void*>(block), block_size};
+    for (;;) {
+      const ssize_t n = ::writev(fd_, blocks, static_cast<int>(count));
       if (n >= 0) {
         written = static_cast<std::size_t>(n);
         return IoResult::Ok();
