@@ -78,8 +78,8 @@ IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t size, RunTal
       written = std::min(written, count * kWriteBlock);
     } else {
       // The rest of a block a short write left, or the file's last, shorter block.
-      const auto rest = static_cast<std::size_t>(
-          std::min<std::uint64_t>(kWriteBlock - into_block, remaining));
+      const auto rest =
+          static_cast<std::size_t>(std::min<std::uint64_t>(kWriteBlock - into_block, remaining));
       result = file.Write(zeros, rest, written);
       written = std::min(written, rest);
     }

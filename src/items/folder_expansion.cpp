@@ -70,7 +70,7 @@ void ItemList::ExpandFolder(TextView folder) {
           if (name.empty()) return;
           path.assign(prefix);
           path.append(name);
-          StoreItem(path, info.size);
+          StoreItem(path, info.size_known ? info.size : ItemStore::kSizeNotRead);
           // Only a real folder is descended into. A link to a folder is stored above as an
           // entry of its own and removed as a link; what lies behind it is not the user's
           // choice and is never queued.

@@ -51,6 +51,9 @@ void ItemList::RebuildRows() {
     if (!file_system_.Inspect(path, info) || info.kind == platform::EntryKind::kMissing) {
       continue;
     }
+    // A size the listing left unread is taken from this check, which happens anyway: one
+    // look at each entry instead of two.
+    if (entry.second == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
     rows_.push_back(&entry);
     total += entry.second;
   }
@@ -85,7 +88,10 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     if (folder) {
       text = kFolderSizeText;
     } else {
-      size_text = engine::FormatByteSize(entry.second);
+      const std::uint64_t size = entry.second != ItemStore::kSizeNotRead ? entry.second
+                                 : found                                 ? info.size
+                                                                         : 0;
+      size_text = engine::FormatByteSize(size);
       text = size_text;
     }
   } else {
@@ -158,6 +164,11 @@ std::optional<std::uint64_t> ItemList::RecordedSize(TextView path) const {
   RequireOwnerThread();
   const ItemStore::Entry* entry = store_.Find(platform::FoldPathKey(path));
   if (!entry) return std::nullopt;
+  if (entry->second == ItemStore::kSizeNotRead) {
+    // Not read yet (the next rebuild records it): what the entry says now.
+    platform::EntryInfo info;
+    return file_system_.FindEntry(path, info).ok() ? info.size : 0;
+  }
   return entry->second;
 }
 

@@ -70,8 +70,16 @@ class ItemStore {
   ItemStore(const ItemStore&) = delete;
   ItemStore& operator=(const ItemStore&) = delete;
 
+  // The recorded size of an entry whose size its listing did not read (see ItemList).
+  static constexpr std::uint64_t kSizeNotRead = ~std::uint64_t{0};
+
   // Inserts `key` with `size`, or replaces the size of the key already present.
   const Entry& Store(TextView key, std::uint64_t size);
+  // Records the size of an entry stored with kSizeNotRead. The size is no part of the key,
+  // so the order stays as it is.
+  void ResolveSize(const Entry& entry, std::uint64_t size) {
+    const_cast<Entry&>(entry).second = size;
+  }
   // The entry of `key`, or null.
   const Entry* Find(TextView key) const;
 

@@ -53,8 +53,11 @@ enum class EntryKind : std::uint8_t {
 
 struct EntryInfo {
   EntryKind kind = EntryKind::kMissing;
-  std::uint64_t size = 0;         // the entry's recorded size (a folder: what the system says, often 0)
-  bool link_to_folder = false;    // kLink: removed with RemoveFolder rather than DeleteFile (Windows)
+  std::uint64_t size = 0;  // the entry's recorded size (a folder: what the system says, often 0)
+  bool link_to_folder = false;  // kLink: removed with RemoveFolder rather than DeleteFile (Windows)
+  // False when a listing left a file's size unread (POSIX reads it with a stat of its own;
+  // the item list takes it when it checks the entry anyway). `size` is then 0.
+  bool size_known = true;
 };
 
 // 100-nanosecond intervals since 1601-01-01 00:00 UTC (the Windows FILETIME scale).
@@ -62,7 +65,7 @@ using FileTime = std::uint64_t;
 
 struct OpenedFileInfo {
   std::uint64_t size = 0;
-  std::uint32_t link_count = 1;   // names (hard links) the opened file has
+  std::uint32_t link_count = 1;  // names (hard links) the opened file has
   // Compressed, encrypted or sparse: the file system may write the new data elsewhere and keep
   // the old clusters, so an overwrite in place is not guaranteed to cover them.
   bool stored_elsewhere = false;
@@ -97,7 +100,7 @@ class OpenFile {
 };
 
 struct VolumeSpace {
-  std::uint64_t free_bytes = 0;   // bytes the caller may still write
+  std::uint64_t free_bytes = 0;  // bytes the caller may still write
   std::uint64_t total_bytes = 0;
   std::uint32_t sector_size = 512;
 };
@@ -116,8 +119,8 @@ class FileSystem {
 
   // Calls `visit` for every entry of `folder` in the system's order, "." and ".." included
   // where the system reports them. `folder` must itself be a real folder, not a link.
-  virtual IoResult ListFolder(TextView folder,
-                              const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
+  virtual IoResult ListFolder(
+      TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
 
   // Clears read-only, hidden and system (Windows) or gives the owner write permission (POSIX)
   // so that the entry can be overwritten and removed. Never follows a link.

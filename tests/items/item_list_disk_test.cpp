@@ -63,6 +63,26 @@ TEST_F(ItemListOnDisk, FolderContentsFollowTheFolderAndSiblingsMayStandBetween) 
   EXPECT_EQ(list_.RowCount(), 5);
 }
 
+TEST_F(ItemListOnDisk, ExpandedFilesShowTheirSizesAndTheTotalAfterTheRebuild) {
+  const Text d = Folder(u"d");
+  File(Sep(u"d", u"one"), std::string(1500, 'x'));
+  File(Sep(u"d", u"two"), std::string(3000, 'y'));
+  ASSERT_TRUE(list_.AddPath(d));
+  list_.RebuildRows();
+  ASSERT_EQ(list_.RowCount(), 3);
+  char16_t cell[32];
+  ASSERT_TRUE(list_.GetRowText(1, 1, cell, 32));
+  EXPECT_EQ(Text(cell), engine::FormatByteSize(1500));
+  ASSERT_TRUE(list_.GetRowText(2, 1, cell, 32));
+  EXPECT_EQ(Text(cell), engine::FormatByteSize(3000));
+  EXPECT_EQ(display_.status_texts.back(), u"Items:3 // Total: " + engine::FormatByteSize(4500));
+  // Recorded at the rebuild: a file that grows afterwards still shows what was queued.
+  ASSERT_TRUE(nulvane::testing::WriteTestFile(Join(temp_.path(), Sep(u"d", u"one")),
+                                              std::string(9000, 'x')));
+  ASSERT_TRUE(list_.GetRowText(1, 1, cell, 32));
+  EXPECT_EQ(Text(cell), engine::FormatByteSize(1500));
+}
+
 TEST_F(ItemListOnDisk, DotEntriesAreNeverStoredButNamesStartingWithADotAre) {
   const Text d = Folder(u"d");
   File(Sep(u"d", u".hidden"));

@@ -183,16 +183,20 @@ bool WriteFileAtomically(TextView file, const void* bytes, std::size_t size) {
   if (fd < 0) return false;
   // Keep the permissions of the file being replaced.
   struct stat old {};
-  if (stat(path.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-  else fchmod(fd, 0644);
+  if (stat(path.c_str(), &old) == 0)
+    fchmod(fd, old.st_mode & 07777);
+  else
+    fchmod(fd, 0644);
   const char* data = static_cast<const char*>(bytes);
   std::size_t done = 0;
   bool ok = true;
   while (ok && done < size) {
     const ssize_t n = write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<std::size_t>(n);
   }
   ok = ok && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;

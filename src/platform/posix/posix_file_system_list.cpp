@@ -1,7 +1,8 @@
 // PosixFileSystem: looking up one entry and listing a folder, and the item list's path keys.
 //
 // Nothing here follows a symbolic link: the entry named by a path is examined with lstat, a
-// folder is opened with O_NOFOLLOW, and every listed entry is classified with
+// folder is opened with O_NOFOLLOW, and every listed entry is classified by the type readdir
+// reports for the entry itself (a link is DT_LNK), or where it reports none with
 // fstatat(AT_SYMLINK_NOFOLLOW) relative to the open folder.
 #include <dirent.h>
 #include <fcntl.h>
@@ -127,6 +128,11 @@ IoResult PosixFileSystem::ListFolder(
     if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR || entry->d_type == DT_LNK) {
       const unsigned char type = entry->d_type;
       info = ClassifyByType(type == DT_UNKNOWN ? static_cast<unsigned char>(DT_DIR) : type);
+    } else if (entry->d_type == DT_REG) {
+      // A regular file's size costs a stat of its own; the item list reads it when it checks
+      // the entry for its row, so a listing leaves it unread.
+      info = ClassifyByType(DT_REG);
+      info.size_known = false;
     } else if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       info = Classify(st);
     } else if (errno == ENOENT) {
