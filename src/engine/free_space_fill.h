@@ -17,6 +17,9 @@ namespace nulvane::engine {
 inline constexpr std::uint64_t kUnknownFreeBytes = ~std::uint64_t{0};
 // The largest fill write; the real block is the largest multiple of the sector size not above.
 inline constexpr std::uint32_t kMaxFillBlock = 64000;
+// Whole fill blocks handed to the system in one request (POSIX: one writev); a stop request
+// is seen between requests.
+inline constexpr std::size_t kFillBlocksPerRequest = 16;
 // The program name the fill folder is named after.
 inline constexpr char16_t kFillProgramName[] = u"Nulvane";
 

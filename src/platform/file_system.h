@@ -105,6 +105,9 @@ struct VolumeSpace {
   std::uint32_t sector_size = 512;
 };
 
+// How a new file's writes reach the device.
+enum class Caching : std::uint8_t { kBuffered, kUnbuffered };
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -135,8 +138,12 @@ class FileSystem {
   // Opens the real folder at `path` so that its time stamps can be set. Refuses a link.
   virtual IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) = 0;
 
-  // Creates a new regular file; fails if any entry of that name exists.
-  virtual IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) = 0;
+  // Creates a new regular file; fails if any entry of that name exists. kUnbuffered: writes
+  // bypass the system's cache and go to the device as they are made (O_DIRECT /
+  // FILE_FLAG_NO_BUFFERING); the caller then writes whole sectors from a sector-aligned
+  // buffer. Where the file system cannot bypass its cache (tmpfs) the file is buffered.
+  virtual IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                                 Caching caching = Caching::kBuffered) = 0;
 
   // Renames `from` to `to`; fails (never replaces) when `to` exists.
   virtual IoResult RenameNoReplace(TextView from, TextView to) = 0;

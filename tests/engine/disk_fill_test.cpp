@@ -103,7 +103,7 @@ TEST(DiskFill, StopRequestOnARealVolumeRemovesFileAndFolder) {
     result = RunFreeSpaceFill(context);
   });
   EXPECT_TRUE(result.state.stopped);
-  EXPECT_EQ(result.state.written_bytes, FillBlockSize(4096));
+  EXPECT_EQ(result.state.written_bytes, FillBlockSize(4096) * kFillBlocksPerRequest);
   EXPECT_EQ(result.state.error_count, 0);
   EXPECT_TRUE(std::filesystem::is_empty(std::filesystem::path(mount_point.path())));
 }

@@ -62,8 +62,9 @@ class ObservingFileSystem final : public platform::FileSystem {
   IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) override {
     return inner_.OpenFolderForStamp(path, folder);
   }
-  IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) override {
-    return inner_.CreateNewFile(path, file);
+  IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                         platform::Caching caching) override {
+    return inner_.CreateNewFile(path, file, caching);
   }
   IoResult RenameNoReplace(TextView from, TextView to) override {
     if (before_rename) before_rename(Text(from));

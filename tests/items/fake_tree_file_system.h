@@ -73,7 +73,8 @@ class FakeTreeFileSystem final : public platform::FileSystem {
   IoResult OpenFolderForStamp(TextView, std::unique_ptr<platform::OpenFile>&) override {
     return Unsupported();
   }
-  IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&) override {
+  IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&,
+                         platform::Caching) override {
     return Unsupported();
   }
   IoResult RenameNoReplace(TextView, TextView) override { return Unsupported(); }

@@ -633,13 +633,15 @@ IoResult FakeFileSystem::OpenFolderForStamp(TextView path,
   return result;
 }
 
-IoResult FakeFileSystem::CreateNewFile(TextView path, std::unique_ptr<platform::OpenFile>& file) {
+IoResult FakeFileSystem::CreateNewFile(TextView path, std::unique_ptr<platform::OpenFile>& file,
+                                       platform::Caching caching) {
   file.reset();
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kCreateNewFile, path, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
   }
   std::lock_guard lock(mutex_);
+  last_created_unbuffered_ = caching == platform::Caching::kUnbuffered;
   IoResult result = IoResult::Ok();
   if (Find(path)) {
     result = IoResult::Fail(FakeError::kExists);

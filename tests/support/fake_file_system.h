@@ -161,8 +161,11 @@ class FakeFileSystem final : public platform::FileSystem {
                                       platform::OpenedFileInfo& info) override;
   platform::IoResult OpenFolderForStamp(TextView path,
                                         std::unique_ptr<platform::OpenFile>& folder) override;
-  platform::IoResult CreateNewFile(TextView path,
-                                   std::unique_ptr<platform::OpenFile>& file) override;
+  platform::IoResult CreateNewFile(
+      TextView path, std::unique_ptr<platform::OpenFile>& file,
+      platform::Caching caching = platform::Caching::kBuffered) override;
+  // Whether the last file made by CreateNewFile was asked for unbuffered.
+  bool LastCreatedUnbuffered() const { return last_created_unbuffered_; }
   platform::IoResult RenameNoReplace(TextView from, TextView to) override;
   platform::IoResult DeleteFile(TextView path) override;
   platform::IoResult RemoveFolder(TextView path) override;
@@ -212,6 +215,7 @@ class FakeFileSystem final : public platform::FileSystem {
   bool sector_aligned_writes_ = false;
   Text current_folder_;
   int open_handles_ = 0;
+  bool last_created_unbuffered_ = false;
 };
 
 }  // namespace nulvane::testing

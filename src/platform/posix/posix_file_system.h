@@ -17,7 +17,8 @@ class PosixFileSystem final : public FileSystem {
   IoResult OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
                             OpenedFileInfo& info) override;
   IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) override;
-  IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) override;
+  IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                         Caching caching = Caching::kBuffered) override;
   IoResult RenameNoReplace(TextView from, TextView to) override;
   IoResult DeleteFile(TextView path) override;
   IoResult RemoveFolder(TextView path) override;

@@ -269,12 +269,19 @@ IoResult PosixFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<Open
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) {
+IoResult PosixFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                                        Caching caching) {
   file.reset();
   NULVANE_NATIVE_PATH(native, path);
   const int fd =
       ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd < 0) return LastError();
+  // Direct I/O is switched on after the exclusive creation: a file system that refuses it
+  // (tmpfs) would otherwise fail the open after creating the file. It then stays buffered.
+  if (caching == Caching::kUnbuffered) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
+  }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   file = std::make_unique<PosixOpenFile>(fd);
   return IoResult::Ok();

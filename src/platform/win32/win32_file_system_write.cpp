@@ -264,12 +264,15 @@ IoResult Win32FileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<Open
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file) {
+IoResult Win32FileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                                        Caching caching) {
   file.reset();
   NULVANE_API_PATH(api, path);
   if (IsDevicePath(api)) return IoResult::Fail(IoResult::kNotRegularFile);
-  const HANDLE handle = ::CreateFileW(Wide(api), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
+  if (caching == Caching::kUnbuffered) flags |= FILE_FLAG_NO_BUFFERING;
+  const HANDLE handle =
+      ::CreateFileW(Wide(api), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   file = std::make_unique<Win32OpenFile>(handle);
   return IoResult::Ok();
