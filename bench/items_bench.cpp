@@ -175,7 +175,8 @@ class EverythingExists final : public platform::FileSystem {
   IoResult OpenFolderForStamp(TextView, std::unique_ptr<platform::OpenFile>&) override {
     return No();
   }
-  IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&) override { return No(); }
+  IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&,
+                         platform::Caching) override { return No(); }
   IoResult RenameNoReplace(TextView, TextView) override { return No(); }
   IoResult DeleteFile(TextView) override { return No(); }
   IoResult RemoveFolder(TextView) override { return No(); }

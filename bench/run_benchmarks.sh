@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Every benchmark of the project in one run, each measured side by side with its reference on
+# the same disk, with the ratio printed:
+#   1. one 256 MiB file, one pass:   nulvane-cli -d 0 -p 1 FILE  vs  shred -n0 -z -u FILE
+#   2. 10,000 files of 4 KiB:        nulvane-cli -d 0 -p 1 DIR   vs  find DIR -type f -exec shred -n0 -z -u {} +
+#   3. free-space fill of a dedicated 512 MiB ext4 volume (loop image, root only):
+#      nulvane-cli --fill DIR        vs  dd if=/dev/zero of=X bs=1M oflag=direct (until full)
+#   4. expansion of a 100,000-entry tree vs find DIR | wc -l, and the Google Benchmark programs
+#      (table load, formatters, item store memory, one-pass wipe).
+# Usage: bench/run_benchmarks.sh [work folder on the disk to measure]   (ROUNDS=3 by default)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$root/scripts/packages.sh"
+ensure_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev e2fsprogs coreutils
+cd "$root"
+cmake --preset bench >/dev/null
+cmake --build build/bench -j"$(nproc)" >build/bench/build.log || { cat build/bench/build.log; exit 1; }
+cli="$root/build/bench/src/nulvane-cli"
+work=${1:-$root/build/bench/work}
+rounds=${ROUNDS:-3}
+mkdir -p "$work"
+summary=()
+
+ms_now() { date +%s%N; }
+# time_ms CMD...: wall-clock milliseconds of one command.
+time_ms() { local start; start=$(ms_now); "$@" >/dev/null 2>&1 || true; echo $(( ($(ms_now) - start) / 1000000 )); }
+median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+echo "== 1. one 256 MiB file, one pass ($rounds rounds each)"
+ours=(); theirs=()
+for _ in $(seq "$rounds"); do
+  head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
+  ours+=("$(time_ms "$cli" -q -d 0 -p 1 "$work/one.bin")")
+  head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
+  theirs+=("$(time_ms shred -n0 -z -u "$work/one.bin")")
+done
+a=$(median "${ours[@]}"); b=$(median "${theirs[@]}")
+echo "nulvane-cli ${ours[*]} ms; shred ${theirs[*]} ms"
+summary+=("256 MiB file, time nulvane / shred:            $(ratio "$a" "$b")  (goal <= 1.0)")
+
+echo "== 2. 10,000 files of 4 KiB (one round each)"
+make_tree() {
+  rm -rf "$1"; mkdir -p "$1"
+  for d in $(seq 0 99); do
+    mkdir "$1/d$d"
+    for f in $(seq 0 99); do head -c 4096 /dev/urandom >"$1/d$d/f$f"; done
+  done
+  sync
+}
+make_tree "$work/tree"; a=$(time_ms "$cli" -q -d 0 -p 1 "$work/tree")
+make_tree "$work/tree"; b=$(time_ms find "$work/tree" -type f -exec shred -n0 -z -u {} +)
+rm -rf "$work/tree"
+echo "nulvane-cli $a ms; find -exec shred $b ms"
+summary+=("10,000 files, time nulvane / find+shred:       $(ratio "$a" "$b")  (goal <= 1.0)")
+
+echo "== 3. free-space fill of a dedicated 512 MiB volume"
+if [ "$(id -u)" -eq 0 ]; then
+  image="$work/fill.img" mnt="$work/fill-volume"
+  rm -f "$image"; truncate -s 512M "$image"; mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$image"; mkdir -p "$mnt"
+  # The loop device writes through to its image, as a real disk would take the writes.
+  dev=$(losetup --direct-io=on -f --show "$image" 2>/dev/null || losetup -f --show "$image")
+  if mount "$dev" "$mnt"; then
+    ours=(); theirs=()
+    # Alternate which one goes first, so that neither always finds the volume just emptied.
+    for round in $(seq "$rounds"); do
+      if [ $((round % 2)) -eq 1 ]; then
+        ours+=("$(time_ms "$cli" -q --fill "$mnt")"); sync
+        theirs+=("$(time_ms dd if=/dev/zero of="$mnt/X" bs=1M oflag=direct)"); rm -f "$mnt/X"; sync
+      else
+        theirs+=("$(time_ms dd if=/dev/zero of="$mnt/X" bs=1M oflag=direct)"); rm -f "$mnt/X"; sync
+        ours+=("$(time_ms "$cli" -q --fill "$mnt")"); sync
+      fi
+    done
+    # dd again, ending with the flush the fill makes too (its data on the device before the
+    # file is deleted).
+    flushed=()
+    for _ in $(seq "$rounds"); do
+      flushed+=("$(time_ms dd if=/dev/zero of="$mnt/X" bs=1M oflag=direct conv=fdatasync)")
+      rm -f "$mnt/X"; sync
+    done
+    left=$(find "$mnt" -mindepth 1 -not -name lost+found | wc -l)
+    umount "$mnt"
+    a=$(median "${ours[@]}"); b=$(median "${theirs[@]}")
+    echo "nulvane-cli --fill ${ours[*]} ms (includes its final flush); dd ${theirs[*]} ms; entries left: $left"
+    c=$(median "${flushed[@]}")
+    echo "dd conv=fdatasync ${flushed[*]} ms"
+    summary+=("fill, throughput nulvane / dd oflag=direct:    $(ratio "$b" "$a")  (goal >= 0.8)")
+    summary+=("fill, throughput nulvane / dd ... conv=fdatasync: $(ratio "$c" "$a")")
+  else
+    echo "skipped: cannot mount a loop volume here"
+  fi
+  losetup -d "$dev" 2>/dev/null || true
+  rm -f "$image"
+else
+  echo "skipped: the fill benchmark mounts a loop volume and needs root"
+fi
+
+echo "== 4. item list expansion and the Google Benchmark programs"
+NULVANE_ITEMS_BENCH_TREE="$work/items-tree" bench/expand_vs_find.sh build/bench/bench/items_bench 5 |
+  tee "$work/expand.txt"
+summary+=("$(grep 'expansion / find:' "$work/expand.txt")")
+build/bench/bench/items_bench --benchmark_filter='Memory|Store' 2>/dev/null | grep -E '^BM_' || true
+build/bench/bench/language_table_bench 2>/dev/null | grep -E '^BM_' || true
+NULVANE_BENCH_DIR="$work" build/bench/bench/wipe_bench 2>/dev/null | grep -E '^BM_' || true
+
+echo
+echo "== summary"
+printf '%s\n' "${summary[@]}"
