@@ -112,15 +112,15 @@ Text FloatText(const Conversion& c, const FormatArg& arg) {
     case FormatArg::Kind::kDouble: value = arg.as_double(); break;
     case FormatArg::Kind::kText: break;
   }
-  std::string spec = "%";
-  if (c.plus) spec += '+';
-  if (c.space) spec += ' ';
+  std::string printf_format = "%";
+  if (c.plus) printf_format += '+';
+  if (c.space) printf_format += ' ';
   const int precision = c.precision < 0 ? 6 : (c.precision > 60 ? 60 : c.precision);
-  spec += "." + std::to_string(precision);
-  spec += static_cast<char>(c.type);
+  printf_format += "." + std::to_string(precision);
+  printf_format += static_cast<char>(c.type);
   // Large magnitudes need room: %f of 1e308 has 309 digits before the point.
   char buffer[400];
-  std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+  std::snprintf(buffer, sizeof buffer, printf_format.c_str(), value);
   Text out;
   AppendAscii(out, buffer);
   return out;
