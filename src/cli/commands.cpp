@@ -35,7 +35,8 @@ void OnInterrupt() {
   const int count = g_interrupts.fetch_add(1) + 1;
   engine::ProcessRunFlags().stop.store(1);
   g_stop_after_item.store(true);
-  if (count >= 2 && g_second_interrupt_ends.load() && g_wiping.load()) platform::ExitNow(kExitAborted);
+  if (count >= 2 && g_second_interrupt_ends.load() && g_wiping.load())
+    platform::ExitNow(kExitAborted);
 }
 
 // Esc aborts the countdown; once the wiping has begun it does nothing.
@@ -63,14 +64,28 @@ int EffectiveDelay(const JobOptions& options) {
   return engine::ClampDelay(delay);
 }
 
+// What a job on paths works with: the terminal, the host and the item list built from the
+// paths on the main thread.
+struct PathJob {
+  explicit PathJob(const JobOptions& options)
+      : terminal(options.quiet),
+        host(terminal, calls),
+        list(platform::SystemFileSystem(), host),
+        all_found(AddPaths(list, options.paths, terminal)) {}
+
+  Terminal terminal;
+  MainThreadCalls calls;
+  ConsoleHost host;
+  items::ItemList list;
+  const bool all_found;
+};
+
 }  // namespace
 
 int ListPaths(const JobOptions& options) {
-  Terminal terminal(options.quiet);
-  MainThreadCalls calls;
-  ConsoleHost host(terminal, calls);
-  items::ItemList list(platform::SystemFileSystem(), host);
-  const bool all_found = AddPaths(list, options.paths, terminal);
+  PathJob job(options);
+  Terminal& terminal = job.terminal;
+  const items::ItemList& list = job.list;
   // Row order is the order of destruction read backwards: a folder stands before its contents.
   const std::vector<Text> rows = list.SnapshotRows();
   char16_t size[64];
@@ -78,16 +93,17 @@ int ListPaths(const JobOptions& options) {
     if (!list.GetRowText(static_cast<int>(row), 1, size, sizeof size / sizeof size[0])) size[0] = 0;
     terminal.Line(Format(u"%12s  %s", static_cast<const char16_t*>(size), rows[row]));
   }
-  terminal.Line(host.LastStatus());
-  return all_found ? kExitOk : kExitFailed;
+  terminal.Line(job.host.LastStatus());
+  return job.all_found ? kExitOk : kExitFailed;
 }
 
 int DestroyPaths(const JobOptions& options) {
-  Terminal terminal(options.quiet);
-  MainThreadCalls calls;
-  ConsoleHost host(terminal, calls);
-  items::ItemList list(platform::SystemFileSystem(), host);
-  const bool all_found = AddPaths(list, options.paths, terminal);
+  PathJob job(options);
+  Terminal& terminal = job.terminal;
+  MainThreadCalls& calls = job.calls;
+  ConsoleHost& host = job.host;
+  items::ItemList& list = job.list;
+  const bool all_found = job.all_found;
   if (list.RowCount() == 0) {
     terminal.Line(host.LastStatus());
     return all_found ? kExitOk : kExitFailed;

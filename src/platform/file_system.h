@@ -41,6 +41,8 @@ struct IoResult {
 // The system's own message for an error code, without a trailing line break or full stop
 // handling; for the program's own codes a short English text.
 Text SystemErrorText(std::uint32_t error);
+// The text of one of IoResult's own codes; null for a system code.
+const char16_t* OwnErrorText(std::uint32_t error);
 
 // What a directory entry is. Nothing here ever looks through a link.
 enum class EntryKind : std::uint8_t {

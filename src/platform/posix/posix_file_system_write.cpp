@@ -354,18 +354,7 @@ FileSystem& SystemFileSystem() {
 }
 
 Text SystemErrorText(std::uint32_t error) {
-  switch (error) {
-    case IoResult::kGenericFailure:
-      return u"The operation failed";
-    case IoResult::kNotRegularFile:
-      return u"Not a regular file";
-    case IoResult::kPathTooLong:
-      return u"The path is too long";
-    case IoResult::kDiskFull:
-      return u"The volume is full";
-    default:
-      break;
-  }
+  if (const char16_t* own = OwnErrorText(error)) return own;
   char buffer[256] = {};
   const char* text =
       ErrorTextOf(::strerror_r(static_cast<int>(error), buffer, sizeof buffer), buffer);

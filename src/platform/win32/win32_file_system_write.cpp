@@ -373,18 +373,7 @@ FileSystem& SystemFileSystem() {
 }
 
 Text SystemErrorText(std::uint32_t error) {
-  switch (error) {
-    case IoResult::kGenericFailure:
-      return u"The operation failed";
-    case IoResult::kNotRegularFile:
-      return u"Not a regular file";
-    case IoResult::kPathTooLong:
-      return u"The path is too long";
-    case IoResult::kDiskFull:
-      return u"The volume is full";
-    default:
-      break;
-  }
+  if (const char16_t* own = OwnErrorText(error)) return own;
   wchar_t* buffer = nullptr;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
