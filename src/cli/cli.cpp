@@ -152,7 +152,7 @@ void PrintHelp(TextView program) {
   line(u"--help", 139);
   line(u"--version", 140);
   text += u"\n";
-  auto option = [&](TextView names, int id) { text += Format(u"  %-16s %s\n", names, lang::Txt(id)); };
+  auto option = [&](TextView names, int id) { text += Format(u"  %-18s %s\n", names, lang::Txt(id)); };
   option(u"-p, --passes N", 135);
   option(u"-d, --delay S", 136);
   option(u"-L, --language N", 137);
