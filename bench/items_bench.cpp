@@ -176,7 +176,9 @@ class EverythingExists final : public platform::FileSystem {
     return No();
   }
   IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&,
-                         platform::Caching) override { return No(); }
+                         platform::Caching) override {
+    return No();
+  }
   IoResult RenameNoReplace(TextView, TextView) override { return No(); }
   IoResult DeleteFile(TextView) override { return No(); }
   IoResult RemoveFolder(TextView) override { return No(); }

@@ -30,7 +30,8 @@ BENCHMARK(BM_DecodeBuiltInBlob)->Unit(benchmark::kMillisecond);
 void BM_LoadLanguageTable(benchmark::State& state) {
   for (auto _ : state) {
     lang::LanguageTable table;
-    benchmark::DoNotOptimize(table.LoadBlob(lang::kLanguageTableBlob, lang::kLanguageTableBlobSize));
+    benchmark::DoNotOptimize(
+        table.LoadBlob(lang::kLanguageTableBlob, lang::kLanguageTableBlobSize));
   }
 }
 BENCHMARK(BM_LoadLanguageTable)->Unit(benchmark::kMillisecond);

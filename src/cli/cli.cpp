@@ -143,7 +143,9 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
 
 void PrintHelp(TextView program) {
   Text text = Format(u"%s\n\n%s\n", lang::GetGeneralText(19), lang::Txt(129));
-  auto line = [&](TextView usage, int id) { text += Format(u"  %s %s\n      %s\n", program, usage, lang::Txt(id)); };
+  auto line = [&](TextView usage, int id) {
+    text += Format(u"  %s %s\n      %s\n", program, usage, lang::Txt(id));
+  };
   line(u"[-p N] [-d S] [-L N] [-q] [--] PATH...", 130);
   line(u"--list [--] PATH...", 131);
   line(u"--fill FOLDER [-L N] [-q]", 132);
@@ -152,7 +154,9 @@ void PrintHelp(TextView program) {
   line(u"--help", 139);
   line(u"--version", 140);
   text += u"\n";
-  auto option = [&](TextView names, int id) { text += Format(u"  %-18s %s\n", names, lang::Txt(id)); };
+  auto option = [&](TextView names, int id) {
+    text += Format(u"  %-18s %s\n", names, lang::Txt(id));
+  };
   option(u"-p, --passes N", 135);
   option(u"-d, --delay S", 136);
   option(u"-L, --language N", 137);
@@ -174,7 +178,8 @@ void PrintLanguages() {
     for (char16_t& c : shown) {
       if (c == u'\t') c = u' ';
     }
-    const bool active = table.IsUsableLanguage(current) ? current == slot : slot == lang::kDefaultSlot;
+    const bool active =
+        table.IsUsableLanguage(current) ? current == slot : slot == lang::kDefaultSlot;
     text += Format(u"%c %2d  %s\n", active ? u'*' : u' ', slot, shown);
   }
   Out(text);
@@ -204,7 +209,8 @@ int RunCli(TextView program, const std::vector<Text>& args) {
   for (std::size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == u"--") break;
     if (args[i] == u"-L" || args[i] == u"--language") {
-      if (auto n = ParseNumber(args[i + 1], 0, lang::kMaxSlots - 1)) lang::Table().SetCurrentLanguage(*n);
+      if (auto n = ParseNumber(args[i + 1], 0, lang::kMaxSlots - 1))
+        lang::Table().SetCurrentLanguage(*n);
     }
   }
 

@@ -19,8 +19,7 @@ void MainThreadCalls::Call(const std::function<void()>& call) {
   changed_.wait(lock, [&] { return pending.finished; });
 }
 
-void MainThreadCalls::ServeUntil(const std::atomic<bool>& done,
-                                 const std::function<void()>& tick) {
+void MainThreadCalls::ServeUntil(const std::atomic<bool>& done, const std::function<void()>& tick) {
   std::unique_lock lock(mutex_);
   while (!done.load() || !queue_.empty()) {
     if (queue_.empty()) {

@@ -13,9 +13,12 @@ namespace {
 
 int KindTextId(engine::MessageKind kind) {
   switch (kind) {
-    case engine::MessageKind::kError: return 37;
-    case engine::MessageKind::kWarning: return 38;
-    case engine::MessageKind::kInfo: break;
+    case engine::MessageKind::kError:
+      return 37;
+    case engine::MessageKind::kWarning:
+      return 38;
+    case engine::MessageKind::kInfo:
+      break;
   }
   return 36;
 }

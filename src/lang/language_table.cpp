@@ -114,7 +114,8 @@ void LanguageTable::ParseSection(char16_t* text, const char16_t** table, int max
     char16_t* equals = line;
     while (*equals && *equals != u'=') ++equals;
     if (*equals == u'=') {
-      const int id = platform::ParseDecimal(TextView(line, static_cast<std::size_t>(equals - line)));
+      const int id =
+          platform::ParseDecimal(TextView(line, static_cast<std::size_t>(equals - line)));
       if (id >= 0 && id <= max_id) {
         if (unescape) {
           char16_t* out = equals + 1;

@@ -10,13 +10,13 @@ namespace nulvane::platform {
 namespace {
 
 struct Conversion {
-  bool left = false;        // '-'
-  bool zero = false;        // '0'
-  bool plus = false;        // '+'
-  bool space = false;       // ' '
+  bool left = false;   // '-'
+  bool zero = false;   // '0'
+  bool plus = false;   // '+'
+  bool space = false;  // ' '
   int width = 0;
   int precision = -1;
-  char16_t type = 0;        // d i u x X s c f e g ...
+  char16_t type = 0;  // d i u x X s c f e g ...
 };
 
 // Widens an ASCII text produced by snprintf.
@@ -100,17 +100,25 @@ Text IntegerText(const Conversion& c, const FormatArg& arg) {
   }
   Text number;
   AppendAscii(number, digits);
-  if (c.precision > static_cast<int>(number.size())) number.insert(0, c.precision - number.size(), u'0');
+  if (c.precision > static_cast<int>(number.size()))
+    number.insert(0, c.precision - number.size(), u'0');
   return body + number;
 }
 
 Text FloatText(const Conversion& c, const FormatArg& arg) {
   double value = 0;
   switch (arg.kind()) {
-    case FormatArg::Kind::kSigned: value = static_cast<double>(arg.as_signed()); break;
-    case FormatArg::Kind::kUnsigned: value = static_cast<double>(arg.as_unsigned()); break;
-    case FormatArg::Kind::kDouble: value = arg.as_double(); break;
-    case FormatArg::Kind::kText: break;
+    case FormatArg::Kind::kSigned:
+      value = static_cast<double>(arg.as_signed());
+      break;
+    case FormatArg::Kind::kUnsigned:
+      value = static_cast<double>(arg.as_unsigned());
+      break;
+    case FormatArg::Kind::kDouble:
+      value = arg.as_double();
+      break;
+    case FormatArg::Kind::kText:
+      break;
   }
   std::string printf_format = "%";
   if (c.plus) printf_format += '+';
@@ -175,14 +183,21 @@ Text FormatText(TextView format, std::initializer_list<FormatArg> args) {
     Conversion c;
     for (; i < format.size(); ++i) {
       const char16_t f = format[i];
-      if (f == u'-') c.left = true;
-      else if (f == u'0') c.zero = true;
-      else if (f == u'+') c.plus = true;
-      else if (f == u' ') c.space = true;
-      else if (f == u'#') continue;
-      else break;
+      if (f == u'-')
+        c.left = true;
+      else if (f == u'0')
+        c.zero = true;
+      else if (f == u'+')
+        c.plus = true;
+      else if (f == u' ')
+        c.space = true;
+      else if (f == u'#')
+        continue;
+      else
+        break;
     }
-    for (; i < format.size() && IsDigit(format[i]); ++i) c.width = std::min(c.width * 10 + (format[i] - u'0'), 4096);
+    for (; i < format.size() && IsDigit(format[i]); ++i)
+      c.width = std::min(c.width * 10 + (format[i] - u'0'), 4096);
     if (i < format.size() && format[i] == u'.') {
       c.precision = 0;
       for (++i; i < format.size() && IsDigit(format[i]); ++i)
@@ -192,9 +207,9 @@ Text FormatText(TextView format, std::initializer_list<FormatArg> args) {
     if (format.substr(i, 3) == u"I64" || format.substr(i, 3) == u"I32") {
       i += 3;
     } else {
-      while (i < format.size() && (format[i] == u'l' || format[i] == u'h' || format[i] == u'L' ||
-                                   format[i] == u'I' || format[i] == u'z' || format[i] == u'j' ||
-                                   format[i] == u't' || format[i] == u'q'))
+      while (i < format.size() &&
+             (format[i] == u'l' || format[i] == u'h' || format[i] == u'L' || format[i] == u'I' ||
+              format[i] == u'z' || format[i] == u'j' || format[i] == u't' || format[i] == u'q'))
         ++i;
     }
     if (i >= format.size()) {
@@ -203,8 +218,8 @@ Text FormatText(TextView format, std::initializer_list<FormatArg> args) {
     }
     c.type = format[i++];
     const TextView literal = format.substr(start, i - start);
-    const bool integer = c.type == u'd' || c.type == u'i' || c.type == u'u' || c.type == u'x' ||
-                         c.type == u'X';
+    const bool integer =
+        c.type == u'd' || c.type == u'i' || c.type == u'u' || c.type == u'x' || c.type == u'X';
     const bool floating = c.type == u'f' || c.type == u'F' || c.type == u'e' || c.type == u'E' ||
                           c.type == u'g' || c.type == u'G';
     const bool text = c.type == u's' || c.type == u'S';

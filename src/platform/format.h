@@ -32,7 +32,8 @@ class FormatArg {
   FormatArg(TextView value) : kind_(Kind::kText), text_(value) {}
   FormatArg(const Text& value) : kind_(Kind::kText), text_(value) {}
   // A null text pointer (a text missing from the language table) formats as empty.
-  FormatArg(const char16_t* value) : kind_(Kind::kText), text_(value ? TextView(value) : TextView()) {}
+  FormatArg(const char16_t* value)
+      : kind_(Kind::kText), text_(value ? TextView(value) : TextView()) {}
 
   Kind kind() const { return kind_; }
   std::int64_t as_signed() const { return signed_; }

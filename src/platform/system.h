@@ -26,7 +26,7 @@ bool OpenWithShell(TextView path);
 struct NumberFormat {
   Text decimal_separator = u".";
   Text thousands_separator = u",";
-  int grouping = 3;        // digits per group; 0 for no grouping
+  int grouping = 3;  // digits per group; 0 for no grouping
   bool leading_zero = true;
 };
 NumberFormat UserNumberFormat();

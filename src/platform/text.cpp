@@ -99,8 +99,19 @@ std::string TextToUtf8(TextView text) {
 
 bool IsWhiteSpace(char16_t c) {
   switch (c) {
-    case u' ': case u'\t': case u'\n': case u'\v': case u'\f': case u'\r':
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
+    case u' ':
+    case u'\t':
+    case u'\n':
+    case u'\v':
+    case u'\f':
+    case u'\r':
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
     case 0x3000:
       return true;
     default:
@@ -116,7 +127,8 @@ int ParseDecimal(TextView text) {
   std::int64_t value = 0;
   for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
     value = value * 10 + (text[i] - u'0');
-    if (value > static_cast<std::int64_t>(INT_MAX) + 1) value = static_cast<std::int64_t>(INT_MAX) + 1;
+    if (value > static_cast<std::int64_t>(INT_MAX) + 1)
+      value = static_cast<std::int64_t>(INT_MAX) + 1;
   }
   if (negative) value = -value;
   if (value > INT_MAX) value = INT_MAX;

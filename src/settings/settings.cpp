@@ -53,7 +53,10 @@ Text SettingsFile() {
 
 int DefaultLanguageIndex() {
   switch (platform::SystemDefaultLanguageId()) {
-    case 0x0407: case 0x0807: case 0x0C07: case 0x1007:
+    case 0x0407:
+    case 0x0807:
+    case 0x0C07:
+    case 0x1007:
       return 0;
     default:
       return 1;

@@ -56,9 +56,13 @@ TEST(CliBasics, ExportTranslationWritesTheFileWhereAsked) {
 }
 
 TEST(CliBasics, UsageErrorsExitWithTwoAndAHint) {
-  for (const std::vector<Text>& args :
-       {std::vector<Text>{u"--frobnicate"}, {u"-p", u"11", u"x"}, {u"-p", u"0", u"x"},
-        {u"-d", u"abc", u"x"}, {u"-p"}, {u"--list", u"--fill", u"x"}, {u"-q"}}) {
+  for (const std::vector<Text>& args : {std::vector<Text>{u"--frobnicate"},
+                                        {u"-p", u"11", u"x"},
+                                        {u"-p", u"0", u"x"},
+                                        {u"-d", u"abc", u"x"},
+                                        {u"-p"},
+                                        {u"--list", u"--fill", u"x"},
+                                        {u"-q"}}) {
     ProcessResult result = Cli(args);
     EXPECT_EQ(result.exit_code, 2) << platform::TextToUtf8(args[0]);
     EXPECT_NE(result.err.find("--help"), std::string::npos) << result.err;

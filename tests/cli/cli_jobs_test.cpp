@@ -45,7 +45,8 @@ TEST(CliJobs, DestroysATreeAndLeavesTheFileBesideIt) {
   std::string kept;
   ASSERT_TRUE(ReadTestFile(folder / u"keep.txt", kept));
   EXPECT_EQ(kept, "keep me");
-  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(folder.path())), fs::directory_iterator()), 1)
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(fs::path(folder.path())), fs::directory_iterator()), 1)
       << "no renamed leftovers beside the tree";
   // Oldest line first; the final summary ends the output.
   EXPECT_NE(result.out.find("Info: Start ..."), std::string::npos) << result.out;
@@ -76,7 +77,8 @@ TEST(CliJobs, ListShowsTheOrderAndTouchesNothing) {
 TEST(CliJobs, AMissingPathIsNamedAndCountsAsAFailure) {
   TempFolder folder;
   WriteTestFile(folder / u"real.txt", "x");
-  ProcessResult result = Cli({u"-d", u"0", u"-L", u"1", folder / u"real.txt", folder / u"typo.txt"});
+  ProcessResult result =
+      Cli({u"-d", u"0", u"-L", u"1", folder / u"real.txt", folder / u"typo.txt"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_NE(result.err.find("Warning: "), std::string::npos);
   EXPECT_NE(result.err.find("typo.txt: not found"), std::string::npos) << result.err;

@@ -73,7 +73,8 @@ class RunningCli {
     pid_ = -1;
     char buffer[512];
     ssize_t n;
-    while ((n = read(out_, buffer, sizeof buffer)) > 0) output_.append(buffer, static_cast<std::size_t>(n));
+    while ((n = read(out_, buffer, sizeof buffer)) > 0)
+      output_.append(buffer, static_cast<std::size_t>(n));
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   const std::string& output() const { return output_; }
@@ -139,7 +140,8 @@ TEST(CliFill, FillsADedicatedVolumeAndCleansUp) {
   std::string kept;
   ReadTestFile(folder / u"data" + u"/keep.txt", kept);
   int entries = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(fs::path(mount_point))) ++entries;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(fs::path(mount_point)))
+    ++entries;
   umount(mount_point.c_str());
   EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
   EXPECT_EQ(kept, "keep");

@@ -143,26 +143,31 @@ class BuiltInTable : public ::testing::Test {
 TEST_F(BuiltInTable, HasTheSixteenLanguagesInOrderAndAClosingSlot) {
   const LanguageTable& table = Table();
   ASSERT_EQ(table.SlotCount(), 17);
-  const std::vector<Text> first_names = {
-      u"Deutsch", u"English", u"Russian", u"Dutch", u"Rom\u00E2n", u"Swedish", u"French",
-      u"Italian", u"T\u00FCrk\u00E7e", u"Arabic", u"Spanisch", u"Bulgarian", u"Greek",
-      u"Brasil", u"Simplified-Chinese", u"Czech"};
+  const std::vector<Text> first_names = {u"Deutsch", u"English",    u"Russian",
+                                         u"Dutch",   u"Rom\u00E2n", u"Swedish",
+                                         u"French",  u"Italian",    u"T\u00FCrk\u00E7e",
+                                         u"Arabic",  u"Spanisch",   u"Bulgarian",
+                                         u"Greek",   u"Brasil",     u"Simplified-Chinese",
+                                         u"Czech"};
   for (int slot = 0; slot < 16; ++slot) {
     const TextView name = View(table.SlotName(slot));
     EXPECT_EQ(name.substr(0, name.find(u'\t')), first_names[slot]) << slot;
     EXPECT_NE(name.find(u'\t'), TextView::npos) << slot;
   }
-  EXPECT_EQ(View(table.SlotName(11)), u"Bulgarian\t\u0411\u044A\u043B\u0433\u0430\u0440\u0441\u043A\u0438 ");
+  EXPECT_EQ(View(table.SlotName(11)),
+            u"Bulgarian\t\u0411\u044A\u043B\u0433\u0430\u0440\u0441\u043A\u0438 ");
   EXPECT_EQ(table.SlotName(16), nullptr);
   EXPECT_EQ(View(table.GetGeneralText(19)), u"Nulvane 4.21");
-  for (int id : {20, 21, 22, 23, 24, 25, 26, 27}) EXPECT_NE(table.GetGeneralText(id), nullptr) << id;
+  for (int id : {20, 21, 22, 23, 24, 25, 26, 27})
+    EXPECT_NE(table.GetGeneralText(id), nullptr) << id;
   EXPECT_EQ(View(table.GetGeneralText(23)).back(), u'/');
   EXPECT_EQ(View(table.GetGeneralText(24)).back(), u'/');
 }
 
 TEST_F(BuiltInTable, EnglishAndGermanHoldTheProgramsTexts) {
   const LanguageTable& table = Table();
-  EXPECT_EQ(View(table.GetSlotText(1, 5)).substr(0, 43), u"Add the files via drag and dropp on this pr");
+  EXPECT_EQ(View(table.GetSlotText(1, 5)).substr(0, 43),
+            u"Add the files via drag and dropp on this pr");
   EXPECT_EQ(View(table.GetSlotText(1, 10)), u"The begin in %d sec. Abort with [ESC]");
   EXPECT_EQ(View(table.GetSlotText(1, 34)), u"Delete &Delay %d sec");
   EXPECT_EQ(View(table.GetSlotText(1, 15)), u" # Sure Delete ;)");
@@ -176,7 +181,8 @@ std::vector<std::string> Conversions(TextView text) {
   const std::string utf8 = platform::TextToUtf8(text);
   static const std::regex conversion("%[-+ 0#]*[0-9]*(\\.[0-9]+)?(I64|l|ll|h)?[a-zA-Z%]");
   std::vector<std::string> found;
-  for (auto it = std::sregex_iterator(utf8.begin(), utf8.end(), conversion); it != std::sregex_iterator(); ++it)
+  for (auto it = std::sregex_iterator(utf8.begin(), utf8.end(), conversion);
+       it != std::sregex_iterator(); ++it)
     found.push_back(it->str());
   return found;
 }

@@ -40,9 +40,9 @@ TEST(Format, MismatchedTranslationsNeverMisreadArguments) {
 TEST(Text, Utf8RoundTripsAndReplacesMalformedInput) {
   const Text text = u"Größe \u4E2D\u6587 \U0001F600";
   EXPECT_EQ(Utf8ToText(TextToUtf8(text)), text);
-  EXPECT_EQ(Utf8ToText("a\xC3"), u"a\uFFFD");             // truncated sequence
-  EXPECT_EQ(Utf8ToText("\xE0\x80\xAF"), u"\uFFFD");        // overlong
-  EXPECT_EQ(Utf8ToText("\xED\xA0\x80x"), u"\uFFFDx");      // encoded surrogate
+  EXPECT_EQ(Utf8ToText("a\xC3"), u"a\uFFFD");          // truncated sequence
+  EXPECT_EQ(Utf8ToText("\xE0\x80\xAF"), u"\uFFFD");    // overlong
+  EXPECT_EQ(Utf8ToText("\xED\xA0\x80x"), u"\uFFFDx");  // encoded surrogate
   EXPECT_EQ(TextToUtf8(Text(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 

@@ -75,7 +75,8 @@ TEST_F(SettingsFileTest, LookupsIgnoreCase) {
 }
 
 TEST_F(SettingsFileTest, WritesAreReadBackAndKeepEveryOtherLine) {
-  ASSERT_TRUE(WriteTestFile(path_, "; kept comment\n[Program]\nlng=4\nother=keep me\n\n[Foreign]\nk=v\n"));
+  ASSERT_TRUE(
+      WriteTestFile(path_, "; kept comment\n[Program]\nlng=4\nother=keep me\n\n[Foreign]\nk=v\n"));
   ASSERT_TRUE(PutProgramInt(kLanguageKey, 7));
   ASSERT_TRUE(PutOptionInt(kPassesKey, 3));
   ASSERT_TRUE(PutOptionInt(kDelayKey, -2));

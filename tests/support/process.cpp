@@ -47,8 +47,10 @@ Text Quote(const Text& arg) {
       ++slashes;
       continue;
     }
-    if (c == u'"') out.append(slashes * 2 + 1, u'\\');
-    else out.append(slashes, u'\\');
+    if (c == u'"')
+      out.append(slashes * 2 + 1, u'\\');
+    else
+      out.append(slashes, u'\\');
     slashes = 0;
     out += c;
   }

@@ -34,10 +34,14 @@ bool Decode(const std::string& utf8, std::u16string& out) {
     int extra = 0;
     char32_t c = lead;
     if (lead >= 0x80) {
-      if ((lead & 0xE0) == 0xC0) extra = 1, c = lead & 0x1F;
-      else if ((lead & 0xF0) == 0xE0) extra = 2, c = lead & 0x0F;
-      else if ((lead & 0xF8) == 0xF0) extra = 3, c = lead & 0x07;
-      else return false;
+      if ((lead & 0xE0) == 0xC0)
+        extra = 1, c = lead & 0x1F;
+      else if ((lead & 0xF0) == 0xE0)
+        extra = 2, c = lead & 0x0F;
+      else if ((lead & 0xF8) == 0xF0)
+        extra = 3, c = lead & 0x07;
+      else
+        return false;
     }
     for (int k = 1; k <= extra; ++k) {
       if (i + k >= utf8.size()) return false;
@@ -90,10 +94,12 @@ int main(int argc, char** argv) {
     if (i == 2) {
       // The head holds exactly the separators of the general block and the two free blocks.
       std::size_t separators = 0;
-      for (std::size_t at = content.find("##"); at != std::string::npos; at = content.find("##", at + 2))
+      for (std::size_t at = content.find("##"); at != std::string::npos;
+           at = content.find("##", at + 2))
         ++separators;
       if (separators != 3) {
-        std::cerr << "langpack: " << argv[i] << ": the head must hold exactly three \"##\" separators\n";
+        std::cerr << "langpack: " << argv[i]
+                  << ": the head must hold exactly three \"##\" separators\n";
         return 1;
       }
     } else {

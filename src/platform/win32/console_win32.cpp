@@ -30,7 +30,8 @@ bool WriteText(Stream stream, TextView text) {
     while (done < text.size()) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(text.size() - done, 16384));
       DWORD written = 0;
-      if (!WriteConsoleW(handle, data + done, chunk, &written, nullptr) || written == 0) return false;
+      if (!WriteConsoleW(handle, data + done, chunk, &written, nullptr) || written == 0)
+        return false;
       done += written;
     }
     return true;

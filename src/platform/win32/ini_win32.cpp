@@ -15,9 +15,9 @@ bool ReadIniValue(TextView file, TextView section, TextView key, Text& value) {
   // A default that no real value can have tells a missing key from an empty one.
   static const wchar_t kMissing[] = L"\x01\x02missing\x02\x01";
   std::vector<wchar_t> buffer(1024);
-  const DWORD length = GetPrivateProfileStringW(Wide(section_name), Wide(key_name), kMissing,
-                                                buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                Wide(file_name));
+  const DWORD length =
+      GetPrivateProfileStringW(Wide(section_name), Wide(key_name), kMissing, buffer.data(),
+                               static_cast<DWORD>(buffer.size()), Wide(file_name));
   const Text read = FromWide(buffer.data(), length);
   if (read == reinterpret_cast<const char16_t*>(kMissing)) return false;
   value = read;

@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <vector>
@@ -12,7 +13,8 @@ Text ExecutablePath() {
   // Paths may exceed MAX_PATH; grow until the whole name fits.
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return Text();
     if (length < buffer.size()) return FromWide(buffer.data(), length);
     if (buffer.size() >= 32768) return Text();

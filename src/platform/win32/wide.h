@@ -10,7 +10,9 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wchar_t must be UTF-16
 
 namespace nulvane::platform {
 
-inline const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
+inline const wchar_t* Wide(const Text& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
 inline wchar_t* Wide(Text& text) { return reinterpret_cast<wchar_t*>(text.data()); }
 inline Text FromWide(const wchar_t* text) {
   return text ? Text(reinterpret_cast<const char16_t*>(text)) : Text();
