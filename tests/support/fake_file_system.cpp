@@ -511,10 +511,11 @@ int FakeFileSystem::OpenHandles() const {
 
 // ---- FileSystem ----
 
-IoResult FakeFileSystem::Inspect(TextView path, EntryInfo& info) {
+// Inspect and FindEntry answer alike here (the fake knows no wildcards); each records its own op.
+IoResult FakeFileSystem::LookUp(FsOp op, TextView path, EntryInfo& info) {
   info = EntryInfo{};
   std::size_t index = 0;
-  if (const std::uint32_t injected = Begin(FsOp::kInspect, path, {}, 0, index)) {
+  if (const std::uint32_t injected = Begin(op, path, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
   }
   std::lock_guard lock(mutex_);
@@ -525,18 +526,12 @@ IoResult FakeFileSystem::Inspect(TextView path, EntryInfo& info) {
   return result;
 }
 
+IoResult FakeFileSystem::Inspect(TextView path, EntryInfo& info) {
+  return LookUp(FsOp::kInspect, path, info);
+}
+
 IoResult FakeFileSystem::FindEntry(TextView path, EntryInfo& info) {
-  info = EntryInfo{};
-  std::size_t index = 0;
-  if (const std::uint32_t injected = Begin(FsOp::kFindEntry, path, {}, 0, index)) {
-    return Finish(index, IoResult::Fail(injected));
-  }
-  std::lock_guard lock(mutex_);
-  const Node* node = Find(path);
-  const IoResult result = node ? IoResult::Ok() : IoResult::Fail(FakeError::kNotFound);
-  if (node) info = InfoOf(*node);
-  calls_[index].error = result.error;
-  return result;
+  return LookUp(FsOp::kFindEntry, path, info);
 }
 
 IoResult FakeFileSystem::ListFolder(

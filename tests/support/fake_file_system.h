@@ -177,6 +177,7 @@ class FakeFileSystem final : public platform::FileSystem {
  private:
   class FakeOpenFile;
   struct Node;
+  platform::IoResult LookUp(FsOp op, TextView path, platform::EntryInfo& info);
   struct Data;
   struct Fault {
     std::optional<FsOp> op;

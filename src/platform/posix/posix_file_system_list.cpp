@@ -1,4 +1,4 @@
-// PosixFileSystem: looking up one entry and listing a folder, and the item list's path keys.
+// NativeFileSystem: looking up one entry and listing a folder, and the item list's path keys.
 //
 // Nothing here follows a symbolic link: the entry named by a path is examined with lstat, a
 // folder is opened with O_NOFOLLOW, and every listed entry is classified by the type readdir
@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/posix/posix_file_system.h"
+#include "platform/native_file_system.h"
 
 namespace nulvane::platform {
 
@@ -83,7 +83,7 @@ void AssignName(const char* native, Text& name) {
 
 }  // namespace
 
-IoResult PosixFileSystem::FindEntry(TextView path, EntryInfo& info) {
+IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
   info = EntryInfo{};
   // A path that ends in a separator names no directory entry of its own (as on Windows, where a
   // trailing backslash or a bare root finds nothing). lstat would accept it and, worse, follow
@@ -97,7 +97,7 @@ IoResult PosixFileSystem::FindEntry(TextView path, EntryInfo& info) {
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::ListFolder(
+IoResult NativeFileSystem::ListFolder(
     TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
   if (folder.empty()) return IoResult::Fail(ENOENT);
   std::string native = TextToUtf8(folder);

@@ -1,4 +1,4 @@
-// PosixFileSystem: inspection, overwrite, rename, removal and volume space. No call here follows
+// NativeFileSystem: inspection, overwrite, rename, removal and volume space. No call here follows
 // a symbolic link: entries are looked at with lstat, files are opened with O_NOFOLLOW and then
 // checked with fstat on the opened object itself.
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/posix_file_system.h"
+#include "platform/native_file_system.h"
 
 namespace nulvane::platform {
 
@@ -201,7 +201,7 @@ IoResult RenameWithoutReplacing(const std::string& from, const std::string& to) 
 
 }  // namespace
 
-IoResult PosixFileSystem::Inspect(TextView path, EntryInfo& info) {
+IoResult NativeFileSystem::Inspect(TextView path, EntryInfo& info) {
   info = EntryInfo{};
   NULVANE_NATIVE_PATH(native, path);
   struct stat status;
@@ -211,7 +211,7 @@ IoResult PosixFileSystem::Inspect(TextView path, EntryInfo& info) {
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::MakeWritable(TextView path) {
+IoResult NativeFileSystem::MakeWritable(TextView path) {
   NULVANE_NATIVE_PATH(native, path);
   struct stat status;
   if (::lstat(native.c_str(), &status) != 0) return LastError();
@@ -229,8 +229,8 @@ IoResult PosixFileSystem::MakeWritable(TextView path) {
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
-                                           OpenedFileInfo& info) {
+IoResult NativeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+                                            OpenedFileInfo& info) {
   file.reset();
   info = OpenedFileInfo{};
   NULVANE_NATIVE_PATH(native, path);
@@ -257,7 +257,7 @@ IoResult PosixFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFi
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
+IoResult NativeFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
   folder.reset();
   NULVANE_NATIVE_PATH(native, path);
   const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -269,8 +269,8 @@ IoResult PosixFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<Open
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
-                                        Caching caching) {
+IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                                         Caching caching) {
   file.reset();
   NULVANE_NATIVE_PATH(native, path);
   const int fd =
@@ -287,7 +287,7 @@ IoResult PosixFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::RenameNoReplace(TextView from, TextView to) {
+IoResult NativeFileSystem::RenameNoReplace(TextView from, TextView to) {
   NULVANE_NATIVE_PATH(native_from, from);
   NULVANE_NATIVE_PATH(native_to, to);
   if (::renameat2(AT_FDCWD, native_from.c_str(), AT_FDCWD, native_to.c_str(), RENAME_NOREPLACE) ==
@@ -303,25 +303,25 @@ IoResult PosixFileSystem::RenameNoReplace(TextView from, TextView to) {
   return FromErrno(error);
 }
 
-IoResult PosixFileSystem::DeleteFile(TextView path) {
+IoResult NativeFileSystem::DeleteFile(TextView path) {
   NULVANE_NATIVE_PATH(native, path);
   if (::unlink(native.c_str()) != 0) return LastError();
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::RemoveFolder(TextView path) {
+IoResult NativeFileSystem::RemoveFolder(TextView path) {
   NULVANE_NATIVE_PATH(native, path);
   if (::rmdir(native.c_str()) != 0) return LastError();
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::CreateFolder(TextView path) {
+IoResult NativeFileSystem::CreateFolder(TextView path) {
   NULVANE_NATIVE_PATH(native, path);
   if (::mkdir(native.c_str(), 0700) != 0) return LastError();
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
+IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   NULVANE_NATIVE_PATH(native, path);
   struct statvfs volume;
   if (::statvfs(native.c_str(), &volume) != 0) return LastError();
@@ -332,9 +332,9 @@ IoResult PosixFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   return IoResult::Ok();
 }
 
-IoResult PosixFileSystem::PrepareFillFolder(TextView) { return IoResult::Ok(); }
+IoResult NativeFileSystem::PrepareFillFolder(TextView) { return IoResult::Ok(); }
 
-Text PosixFileSystem::FullPath(TextView path) {
+Text NativeFileSystem::FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return Text(path);
   if (path.front() == u'/') return NormalizeAbsolute(path);
   std::vector<char> buffer(4096);
@@ -349,7 +349,7 @@ Text PosixFileSystem::FullPath(TextView path) {
 }
 
 FileSystem& SystemFileSystem() {
-  static PosixFileSystem file_system;
+  static NativeFileSystem file_system;
   return file_system;
 }
 

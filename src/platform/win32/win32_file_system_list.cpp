@@ -1,4 +1,4 @@
-// Win32FileSystem: looking up one entry and listing a folder, and the item list's path keys.
+// NativeFileSystem: looking up one entry and listing a folder, and the item list's path keys.
 //
 // Directory entries are classified from their own attributes, never from what a link points
 // at: FILE_ATTRIBUTE_REPARSE_POINT makes an entry a link (symbolic link, junction, mount point
@@ -7,8 +7,8 @@
 
 #include <utility>
 
+#include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_file_system.h"
 
 namespace nulvane::platform {
 
@@ -88,7 +88,7 @@ IoResult LastError() { return IoResult::Fail(GetLastError()); }
 
 }  // namespace
 
-IoResult Win32FileSystem::FindEntry(TextView path, EntryInfo& info) {
+IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
   info = EntryInfo{};
   if (path.empty() || path.find(u'\0') != TextView::npos) {
     return IoResult::Fail(ERROR_FILE_NOT_FOUND);
@@ -103,7 +103,7 @@ IoResult Win32FileSystem::FindEntry(TextView path, EntryInfo& info) {
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::ListFolder(
+IoResult NativeFileSystem::ListFolder(
     TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
   if (folder.empty() || folder.find(u'\0') != TextView::npos) {
     return IoResult::Fail(ERROR_PATH_NOT_FOUND);

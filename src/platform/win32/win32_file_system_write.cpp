@@ -1,4 +1,4 @@
-// Win32FileSystem: inspection, overwrite, rename, removal and volume space. Every open carries
+// NativeFileSystem: inspection, overwrite, rename, removal and volume space. Every open carries
 // FILE_FLAG_OPEN_REPARSE_POINT, so a symbolic link, junction or other reparse point is opened
 // as itself and then refused, never followed. Long paths are passed whole in their
 // extended-length form.
@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_file_system.h"
 
 namespace nulvane::platform {
 
@@ -173,7 +173,7 @@ Text TextualRoot(const Text& full) {
 
 }  // namespace
 
-IoResult Win32FileSystem::Inspect(TextView path, EntryInfo& info) {
+IoResult NativeFileSystem::Inspect(TextView path, EntryInfo& info) {
   info = EntryInfo{};
   NULVANE_API_PATH(api, path);
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -193,7 +193,7 @@ IoResult Win32FileSystem::Inspect(TextView path, EntryInfo& info) {
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::MakeWritable(TextView path) {
+IoResult NativeFileSystem::MakeWritable(TextView path) {
   NULVANE_API_PATH(api, path);
   const HANDLE handle = OpenEntry(api, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
                                   FILE_FLAG_BACKUP_SEMANTICS);
@@ -216,8 +216,8 @@ IoResult Win32FileSystem::MakeWritable(TextView path) {
   return owner.Close();
 }
 
-IoResult Win32FileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
-                                           OpenedFileInfo& info) {
+IoResult NativeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+                                            OpenedFileInfo& info) {
   file.reset();
   info = OpenedFileInfo{};
   NULVANE_API_PATH(api, path);
@@ -245,7 +245,7 @@ IoResult Win32FileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFi
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
+IoResult NativeFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
   folder.reset();
   NULVANE_API_PATH(api, path);
   // Attribute access only: such a handle takes part in no sharing check, so it stands in the
@@ -264,8 +264,8 @@ IoResult Win32FileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<Open
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
-                                        Caching caching) {
+IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
+                                         Caching caching) {
   file.reset();
   NULVANE_API_PATH(api, path);
   if (IsDevicePath(api)) return IoResult::Fail(IoResult::kNotRegularFile);
@@ -278,7 +278,7 @@ IoResult Win32FileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::RenameNoReplace(TextView from, TextView to) {
+IoResult NativeFileSystem::RenameNoReplace(TextView from, TextView to) {
   NULVANE_API_PATH(api_from, from);
   NULVANE_API_PATH(api_to, to);
   // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists; without
@@ -287,25 +287,25 @@ IoResult Win32FileSystem::RenameNoReplace(TextView from, TextView to) {
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::DeleteFile(TextView path) {
+IoResult NativeFileSystem::DeleteFile(TextView path) {
   NULVANE_API_PATH(api, path);
   if (!::DeleteFileW(Wide(api))) return LastError();
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::RemoveFolder(TextView path) {
+IoResult NativeFileSystem::RemoveFolder(TextView path) {
   NULVANE_API_PATH(api, path);
   if (!::RemoveDirectoryW(Wide(api))) return LastError();
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::CreateFolder(TextView path) {
+IoResult NativeFileSystem::CreateFolder(TextView path) {
   NULVANE_API_PATH(api, path);
   if (!::CreateDirectoryW(Wide(api), nullptr)) return LastError();
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
+IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   if (path.empty() || path.find(u'\0') != TextView::npos) {
     return IoResult::Fail(ERROR_INVALID_NAME);
   }
@@ -339,7 +339,7 @@ IoResult Win32FileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   return IoResult::Ok();
 }
 
-IoResult Win32FileSystem::PrepareFillFolder(TextView folder) {
+IoResult NativeFileSystem::PrepareFillFolder(TextView folder) {
   NULVANE_API_PATH(api, folder);
   const HANDLE handle = OpenEntry(
       api, FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -362,13 +362,13 @@ IoResult Win32FileSystem::PrepareFillFolder(TextView folder) {
   return owner.Close();
 }
 
-Text Win32FileSystem::FullPath(TextView path) {
+Text NativeFileSystem::FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return Text(path);
   return FullPathOf(Text(path));
 }
 
 FileSystem& SystemFileSystem() {
-  static Win32FileSystem file_system;
+  static NativeFileSystem file_system;
   return file_system;
 }
 

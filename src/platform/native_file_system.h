@@ -1,13 +1,13 @@
-// The POSIX implementation of FileSystem. Its methods live in two files:
-// posix_file_system_write.cpp (inspection, overwrite, rename, removal, volume space) and
-// posix_file_system_list.cpp (FindEntry, ListFolder, FoldPathKey).
+// The operating system's FileSystem, declared once for every system. Each system implements it
+// in two files of its own folder: *_file_system_write.cpp (inspection, overwrite, rename,
+// removal, volume space) and *_file_system_list.cpp (FindEntry, ListFolder, FoldPathKey).
 #pragma once
 
 #include "platform/file_system.h"
 
 namespace nulvane::platform {
 
-class PosixFileSystem final : public FileSystem {
+class NativeFileSystem final : public FileSystem {
  public:
   IoResult Inspect(TextView path, EntryInfo& info) override;
   IoResult FindEntry(TextView path, EntryInfo& info) override;
