@@ -12,6 +12,8 @@ const char16_t* OwnErrorText(std::uint32_t error) {
       return u"The path is too long";
     case IoResult::kDiskFull:
       return u"The volume is full";
+    case IoResult::kFileTooLarge:
+      return u"The file is too large for the volume";
     default:
       return nullptr;
   }

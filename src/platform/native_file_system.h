@@ -26,6 +26,9 @@ class NativeFileSystem final : public FileSystem {
   IoResult GetVolumeSpace(TextView path, VolumeSpace& space) override;
   IoResult PrepareFillFolder(TextView folder) override;
   Text FullPath(TextView path) override;
+
+  // The fill's folder as the system resolves it.
+  IoResult ResolveFolder(TextView path, Text& resolved) override;
 };
 
 }  // namespace nulvane::platform

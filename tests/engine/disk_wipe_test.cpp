@@ -89,6 +89,10 @@ class ObservingFileSystem final : public platform::FileSystem {
     }
     IoResult Flush() override { return inner_->Flush(); }
     IoResult SetTimes(platform::FileTime time) override { return inner_->SetTimes(time); }
+    IoResult CurrentSize(std::uint64_t& size) override { return inner_->CurrentSize(size); }
+    IoResult OpenUncachedReader(std::unique_ptr<platform::UncachedReader>& reader) override {
+      return inner_->OpenUncachedReader(reader);
+    }
     IoResult Close() override {
       const IoResult result = inner_->Close();
       if (owner_.after_overwrite_closed) owner_.after_overwrite_closed(path_);

@@ -38,6 +38,14 @@ const char* FsOpName(FsOp op) {
       return "PrepareFillFolder";
     case FsOp::kFullPath:
       return "FullPath";
+    case FsOp::kResolveFolder:
+      return "ResolveFolder";
+    case FsOp::kCurrentSize:
+      return "CurrentSize";
+    case FsOp::kOpenUncachedReader:
+      return "OpenUncachedReader";
+    case FsOp::kReadNext:
+      return "ReadNext";
     case FsOp::kWrite:
       return "Write";
     case FsOp::kFlush:
@@ -95,6 +103,7 @@ struct FakeFileSystem::Data {
   bool held_open = false;
   bool created_new = false;  // made by CreateNewFile
   int open_count = 0;
+  std::optional<std::uint64_t> corrupt_read_at;  // the read-back shows a non-zero byte there
 };
 
 struct FakeFileSystem::Node {
@@ -102,6 +111,45 @@ struct FakeFileSystem::Node {
   std::shared_ptr<Data> data = std::make_shared<Data>();
   Text link_target;
   bool link_to_folder = false;
+};
+
+// Reads a copy of the content as it stands when each chunk is read.
+class FakeFileSystem::FakeReader final : public platform::UncachedReader {
+ public:
+  FakeReader(FakeFileSystem& fs, std::shared_ptr<Data> data, Text path)
+      : fs_(fs), data_(std::move(data)), path_(std::move(path)) {}
+
+  IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
+    data = nullptr;
+    size = 0;
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kReadNext, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    const std::vector<unsigned char>& bytes = data_->bytes;
+    if (offset_ < bytes.size()) {
+      const std::size_t take =
+          std::min<std::size_t>(fs_.read_chunk_, bytes.size() - static_cast<std::size_t>(offset_));
+      chunk_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset_),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(offset_ + take));
+      if (data_->corrupt_read_at && *data_->corrupt_read_at >= offset_ &&
+          *data_->corrupt_read_at < offset_ + take) {
+        chunk_[static_cast<std::size_t>(*data_->corrupt_read_at - offset_)] = 0x55;
+      }
+      offset_ += take;
+      data = chunk_.data();
+      size = take;
+    }
+    fs_.calls_[index].error = 0;
+    return IoResult::Ok();
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  std::shared_ptr<Data> data_;
+  Text path_;
+  std::uint64_t offset_ = 0;
+  std::vector<unsigned char> chunk_;
 };
 
 class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
@@ -168,6 +216,28 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     // A failing close still releases the handle, as on every real system.
     Release();
     return FinishLocked(index, injected ? IoResult::Fail(injected) : IoResult::Ok());
+  }
+
+  IoResult CurrentSize(std::uint64_t& size) override {
+    size = 0;
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kCurrentSize, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    size = data_->bytes.size();
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult OpenUncachedReader(std::unique_ptr<platform::UncachedReader>& reader) override {
+    reader.reset();
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kOpenUncachedReader, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    reader = std::make_unique<FakeReader>(fs_, data_, path_);
+    return FinishLocked(index, IoResult::Ok());
   }
 
  private:
@@ -313,6 +383,29 @@ void FakeFileSystem::RequireSectorAlignedWrites(bool required) {
 void FakeFileSystem::SetCurrentFolder(TextView folder) {
   std::lock_guard lock(mutex_);
   current_folder_ = Text(folder);
+}
+
+void FakeFileSystem::SetResolvedFolder(TextView path, TextView resolved) {
+  std::lock_guard lock(mutex_);
+  resolved_folders_.insert_or_assign(Text(path), Text(resolved));
+}
+
+void FakeFileSystem::Append(TextView path, std::size_t size) {
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  if (!node || node->kind != EntryKind::kFile) return;
+  std::vector<unsigned char>& bytes = node->data->bytes;
+  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<unsigned char>('a' + i % 26));
+}
+
+void FakeFileSystem::CorruptReadBack(TextView path, std::uint64_t offset) {
+  std::lock_guard lock(mutex_);
+  if (Node* node = Find(path)) node->data->corrupt_read_at = offset;
+}
+
+void FakeFileSystem::SetReadChunk(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  read_chunk_ = bytes == 0 ? 1 : bytes;
 }
 
 // ---- faults and recording ----
@@ -783,6 +876,35 @@ Text FakeFileSystem::FullPath(TextView path) {
   std::lock_guard lock(mutex_);
   if (path.empty() || IsAbsolute(path)) return Text(path);
   return current_folder_ + kSeparator + Text(path);
+}
+
+
+IoResult FakeFileSystem::ResolveFolder(TextView path, Text& resolved) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kResolveFolder, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  Text target;
+  {
+    std::lock_guard lock(mutex_);
+    const auto mapped = resolved_folders_.find(path);
+    if (mapped != resolved_folders_.end()) {
+      target = mapped->second;
+    } else if (path.empty() || IsAbsolute(path)) {
+      target = Text(path);
+    } else {
+      target = current_folder_ + kSeparator + Text(path);
+    }
+    const Node* node = Find(target);
+    if (!IsRoot(target) && (!node || node->kind != EntryKind::kFolder)) {
+      const IoResult result =
+          IoResult::Fail(node ? FakeError::kNotFolder : FakeError::kNotFound);
+      calls_[index].error = result.error;
+      return result;
+    }
+  }
+  resolved = std::move(target);
+  return IoResult::Ok();
 }
 
 }  // namespace nulvane::testing

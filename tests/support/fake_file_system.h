@@ -34,11 +34,15 @@ enum class FsOp {
   kGetVolumeSpace,
   kPrepareFillFolder,
   kFullPath,
+  kResolveFolder,
   // Calls on an OpenFile; their path is the path the file was opened under.
   kWrite,
   kFlush,
   kSetTimes,
   kClose,
+  kCurrentSize,
+  kOpenUncachedReader,
+  kReadNext,  // on the reader: its path is the path the file was opened under
 };
 const char* FsOpName(FsOp op);
 
@@ -121,6 +125,17 @@ class FakeFileSystem final : public platform::FileSystem {
   void RequireSectorAlignedWrites(bool required);
   // The current folder FullPath resolves relative paths against.
   void SetCurrentFolder(TextView folder);
+  // ResolveFolder gives `resolved` for `path` (as the system would after following a link);
+  // without such an entry it resolves the text as FullPath does.
+  void SetResolvedFolder(TextView path, TextView resolved);
+  // Adds `size` bytes that are not zero to the end of the file, also while it is open (what
+  // another program appending to it does).
+  void Append(TextView path, std::size_t size);
+  // The read-back of the file (OpenUncachedReader) shows a non-zero byte at `offset`, as a
+  // device that did not take the overwrite would.
+  void CorruptReadBack(TextView path, std::uint64_t offset);
+  // Readers hand out at most this many bytes per chunk (default 64 KiB).
+  void SetReadChunk(std::size_t bytes);
 
   // Fault injection. Counts start at 1 and include every call since construction.
   void FailNth(FsOp op, int nth, std::uint32_t error);
@@ -173,9 +188,11 @@ class FakeFileSystem final : public platform::FileSystem {
   platform::IoResult GetVolumeSpace(TextView path, platform::VolumeSpace& space) override;
   platform::IoResult PrepareFillFolder(TextView folder) override;
   Text FullPath(TextView path) override;
+  platform::IoResult ResolveFolder(TextView path, Text& resolved) override;
 
  private:
   class FakeOpenFile;
+  class FakeReader;
   struct Node;
   platform::IoResult LookUp(FsOp op, TextView path, platform::EntryInfo& info);
   struct Data;
@@ -215,6 +232,8 @@ class FakeFileSystem final : public platform::FileSystem {
   std::size_t max_write_chunk_ = 0;
   bool sector_aligned_writes_ = false;
   Text current_folder_;
+  std::map<Text, Text, std::less<>> resolved_folders_;
+  std::size_t read_chunk_ = 64 * 1024;
   int open_handles_ = 0;
   bool last_created_unbuffered_ = false;
 };
