@@ -99,6 +99,7 @@ RunResult RunDeletion(const RunContext& context) {
   ProgressDisplay progress(host, context.clock);
   progress.Start();
   WipeTools tools{context.fs, host, progress, zero_buffer};
+  tools.verify = context.verify;
   RunResult result;
   // Last item first: every folder stands before its contents in the list, so walking
   // backwards empties each folder before its own turn.

@@ -36,11 +36,20 @@ struct WipeTools {
   ProgressDisplay& progress;
   // All zero; writes take their bytes from its start. Zeroed by the run before the first item.
   const std::array<unsigned char, 3000>& zero_buffer;
+  // Read every file back after its last pass, bypassing the cache; a file that is not all
+  // zeros then is an error and is kept.
+  bool verify = false;
 };
+
+// Rounds of overwriting what a file grew by during a pass, before it counts as still growing
+// (an error: it is kept).
+inline constexpr int kMaxGrowthRounds = 8;
 
 // Destroys the item at `path` with `pass_count` passes (1..10). Every failure is a message
 // line and adds 1 to the error count; a file whose overwrite did not fully succeed is neither
-// renamed nor removed. A link is never opened: it is renamed and removed as a link. A file that
+// renamed nor removed. What a file grows by while a pass writes is overwritten in that pass;
+// a file that keeps growing is kept. An item left behind under a random name gets a line that
+// names it. A link is never opened: it is renamed and removed as a link. A file that
 // has other hard links is left untouched.
 void WipeItem(WipeTools& tools, TextView path, int pass_count, RunTally& tally);
 
