@@ -340,5 +340,76 @@ TEST(FillFaultInjection, EachCallFailingInTurnLeavesNothingBehind) {
   }
 }
 
+// Regression: the zero buffer held 64000 bytes while 65536-byte sectors make 65536-byte blocks,
+// so every write read past its end (AddressSanitizer reports it; the fake refuses unaligned
+// addresses, as unbuffered writes on such a device would).
+TEST_F(FillTest, SixtyFourKibibyteSectorsGetWholeAlignedBlocks) {
+  fs_.SetSectorSize(65536);
+  fs_.RequireSectorAlignedWrites(true);
+  fs_.SetCapacity(65536 * 20);
+  const FillResult result = Fill();
+  EXPECT_EQ(result.state.error_count, 0) << testing::Narrow(host_.MessageTexts().back());
+  EXPECT_TRUE(result.state.volume_full);
+  EXPECT_EQ(result.state.written_bytes, 65536u * 20);
+  for (std::size_t size : WriteSizes()) EXPECT_EQ(size, 65536u);
+  ExpectCleanedUp();
+}
+
+// Regression: "--fill a/link/.." filled the volume of "a", not that of the folder the system
+// reaches through the link.
+TEST_F(FillTest, WorksInTheFolderTheSystemResolvesNotTheOneTheTextNames) {
+  const Text typed = FakePath(u"vol/Data/link/..");
+  const Text reached = FakePath(u"other/mnt");
+  fs_.AddFolder(reached);
+  fs_.SetResolvedFolder(typed, reached);
+  host_.SetChosenFolder(typed);
+  fs_.SetCapacity(100000);
+  const FillResult result = Fill();
+  EXPECT_EQ(result.state.error_count, 0);
+  ASSERT_EQ(fs_.CountOf(FsOp::kCreateFolder), 1);
+  EXPECT_EQ(fs_.CallsOf(FsOp::kCreateFolder)[0].path, FillFolderPath(reached, 1000));
+  EXPECT_TRUE(fs_.Children(reached).empty());
+}
+
+TEST_F(FillTest, AFolderThatCannotBeResolvedIsAnErrorAndNothingIsWritten) {
+  host_.SetChosenFolder(FakePath(u"vol/Data/nothing-here"));
+  const FillResult result = Fill();
+  EXPECT_EQ(result.state.error_count, 1);
+  EXPECT_EQ(fs_.CountOf(FsOp::kCreateFolder), 0);
+  EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 0);
+}
+
+TEST_F(FillTest, FilesThatCannotGrowAreFollowedByMoreUntilTheVolumeIsFull) {
+  fs_.SetCapacity(300000);
+  fs_.SetMaxFileSize(128000);  // as FAT's 4 GiB, scaled down
+  std::uint64_t used_at_first_delete = 0;
+  fs_.SetObserver([&](const FsCall& call) {
+    if (call.op == FsOp::kDeleteFile && used_at_first_delete == 0)
+      used_at_first_delete = fs_.UsedBytes();
+  });
+  const FillResult result = Fill();
+  EXPECT_EQ(result.state.error_count, 0);
+  EXPECT_EQ(result.state.file_count, 3);
+  EXPECT_EQ(used_at_first_delete, 300000u);
+  EXPECT_EQ(result.state.written_bytes, 300000u);
+  EXPECT_EQ(fs_.CountOf(FsOp::kDeleteFile), 3);
+  ExpectCleanedUp();
+}
+
+TEST_F(FillTest, AVolumeThatNeverFillsIsGivenUpWithAWarning) {
+  // It says it holds 1 MiB but takes everything: it stores the zeros in less than they are.
+  fs_.ReportTotalBytes(1 << 20);
+  fs_.ReportFreeBytes(1 << 20);
+  const FillResult result = Fill();
+  EXPECT_TRUE(result.state.never_full);
+  EXPECT_FALSE(result.state.volume_full);
+  EXPECT_GT(result.state.written_bytes, (1u << 20) + kFillOverrunAllowance);
+  EXPECT_LT(result.state.written_bytes, (1u << 20) + kFillOverrunAllowance + (2u << 20));
+  const auto warnings = host_.MessagesOfKind(MessageKind::kWarning);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0], lang::Txt(155));
+  ExpectCleanedUp();
+}
+
 }  // namespace
 }  // namespace nulvane::engine

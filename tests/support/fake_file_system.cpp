@@ -179,6 +179,12 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     }
     std::size_t take = size;
     if (fs_.max_write_chunk_ != 0) take = std::min(take, fs_.max_write_chunk_);
+    if (fs_.max_file_size_ != 0 && position_ + take > fs_.max_file_size_) {
+      if (position_ >= fs_.max_file_size_) {
+        return FinishLocked(index, IoResult::Fail(IoResult::kFileTooLarge));
+      }
+      take = static_cast<std::size_t>(fs_.max_file_size_ - position_);
+    }
     // Only bytes beyond the current end need new space.
     const std::uint64_t end = position_ + take;
     const std::uint64_t growth = end > data_->bytes.size() ? end - data_->bytes.size() : 0;
@@ -368,6 +374,16 @@ void FakeFileSystem::SetSectorSize(std::uint32_t bytes) {
 void FakeFileSystem::ReportFreeBytes(std::optional<std::uint64_t> bytes) {
   std::lock_guard lock(mutex_);
   reported_free_ = bytes;
+}
+
+void FakeFileSystem::ReportTotalBytes(std::optional<std::uint64_t> bytes) {
+  std::lock_guard lock(mutex_);
+  reported_total_ = bytes;
+}
+
+void FakeFileSystem::SetMaxFileSize(std::uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  max_file_size_ = bytes;
 }
 
 void FakeFileSystem::SetMaxWriteChunk(std::size_t bytes) {
@@ -851,7 +867,7 @@ IoResult FakeFileSystem::GetVolumeSpace(TextView path, platform::VolumeSpace& sp
   }
   std::lock_guard lock(mutex_);
   space.free_bytes = reported_free_ ? *reported_free_ : FreeBytesLocked();
-  space.total_bytes = capacity_;
+  space.total_bytes = reported_total_ ? *reported_total_ : capacity_;
   space.sector_size = sector_size_;
   return IoResult::Ok();
 }

@@ -118,6 +118,12 @@ class FakeFileSystem final : public platform::FileSystem {
   // Whether the free space is reported from the capacity (true) or as `bytes` (false after
   // this call): lets a test report a free space that differs from what really fits.
   void ReportFreeBytes(std::optional<std::uint64_t> bytes);
+  // The volume's size as GetVolumeSpace reports it, when it is not the capacity (a volume
+  // that stores more than its size, as one that compresses zeros does).
+  void ReportTotalBytes(std::optional<std::uint64_t> bytes);
+  // Files cannot grow beyond this many bytes (FAT's 4 GiB): writes past it write what fits,
+  // then fail with IoResult::kFileTooLarge. 0 for no limit.
+  void SetMaxFileSize(std::uint64_t bytes);
   // Writes take at most this many bytes each (short writes); 0 for no limit.
   void SetMaxWriteChunk(std::size_t bytes);
   // Files made by CreateNewFile take only writes whose size and buffer address are multiples
@@ -228,6 +234,8 @@ class FakeFileSystem final : public platform::FileSystem {
   std::function<void(const FsCall&)> observer_;
   std::uint64_t capacity_ = 1ULL << 30;
   std::optional<std::uint64_t> reported_free_;
+  std::optional<std::uint64_t> reported_total_;
+  std::uint64_t max_file_size_ = 0;
   std::uint32_t sector_size_ = 512;
   std::size_t max_write_chunk_ = 0;
   bool sector_aligned_writes_ = false;
