@@ -233,16 +233,28 @@ void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillSta
     }
     names.push_back(name);
     ++state.file_count;
-    AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
+    // Files after the first are named once they have taken something.
+    const bool first = state.file_count == 1;
+    if (first) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
 
+    const std::uint64_t before = state.written_bytes;
     const FileEnd end =
         WriteUntilFull(context, progress, state, *file, name, sector_size, limit);
+    const bool took_some = state.written_bytes > before;
+    if (!first && took_some) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
     // A volume that is full may refuse the flush for the same reason; that is the goal reached.
-    const IoResult flushed = file->Flush();
-    if (!flushed && flushed.error != IoResult::kDiskFull)
-      AddError(context, state, FailureLine(name, flushed));
+    if (took_some) {
+      const IoResult flushed = file->Flush();
+      if (!flushed && flushed.error != IoResult::kDiskFull)
+        AddError(context, state, FailureLine(name, flushed));
+    }
     const IoResult closed = file->Close();
     if (!closed) AddError(context, state, FailureLine(name, closed));
+    // A full volume is tried once more with a fresh file: a file that grew through many
+    // extents may need a block of its own for the next one (ext4's extent tree), while a new
+    // file keeps its first extent in its inode and takes the last free blocks. The fill ends
+    // when a fresh file cannot take one sector.
+    if (end == FileEnd::kVolumeFull && took_some) continue;
     if (end != FileEnd::kFileFull) break;
     if (state.file_count >= kMaxFillFiles) {
       AddError(context, state, FailureLine(name, IoResult::Fail(IoResult::kFileTooLarge)));
@@ -250,7 +262,9 @@ void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillSta
     }
   }
   progress.Report(state.written_bytes, state.target_bytes);
-  for (const Text& name : names) {
+  // The newest first: the space stays taken until the last (and largest) file goes.
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    const Text& name = *it;
     const IoResult removed = RemoveWithRetries(context, [&] { return fs.DeleteFile(name); });
     if (!removed) AddError(context, state, FailureLine(name, removed));
   }
@@ -303,6 +317,8 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
     FillFreeSpace(context, progress, state);
     flags.fill_running.store(0);
   }
+  const IoResult released = fs.ReleaseFillFolder(folder);
+  if (!released) AddMessage(host, FailureLine(folder, released), MessageKind::kWarning);
   const IoResult removed = RemoveWithRetries(context, [&] { return fs.RemoveFolder(folder); });
   if (!removed) AddError(context, state, FailureLine(folder, removed));
   flags.stop.store(1);

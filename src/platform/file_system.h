@@ -193,8 +193,13 @@ class FileSystem {
   // Space of the volume that holds `path`.
   virtual IoResult GetVolumeSpace(TextView path, VolumeSpace& space) = 0;
 
-  // Makes files created in `folder` be stored plainly: not compressed (Windows). No-op elsewhere.
+  // Makes files created in `folder` be stored plainly: not compressed (Windows). On Linux, for
+  // root on ext4, also lets the fill reach the clusters ext4 holds back for its own metadata
+  // (reserved_clusters, 2 % of a small volume), which no file may use otherwise.
   virtual IoResult PrepareFillFolder(TextView folder) = 0;
+  // Undoes what PrepareFillFolder changed beyond the folder itself (ext4's reserved clusters).
+  // Called once the fill has written, whatever happened.
+  virtual IoResult ReleaseFillFolder(TextView /*folder*/) { return IoResult::Ok(); }
 
   // ---- The fill's folder as the system resolves it ----
   // Opens the folder at `path` (following links, as the user's own path is meant) and gives in

@@ -29,6 +29,7 @@ class NativeFileSystem final : public FileSystem {
 
   // The fill's folder as the system resolves it.
   IoResult ResolveFolder(TextView path, Text& resolved) override;
+  IoResult ReleaseFillFolder(TextView folder) override;
 };
 
 }  // namespace nulvane::platform

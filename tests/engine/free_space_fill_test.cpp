@@ -141,7 +141,12 @@ TEST_F(FillTest, DiskFullHalvesTheBlockDownToOneSectorThenCountsAsFull) {
   // Failed writes count nothing.
   EXPECT_EQ(result.state.written_bytes, 100000u);
   EXPECT_EQ(host_.MessageTexts()[2], u"10.00 %");
-  const auto sizes = WriteSizes();
+  // The first file's writes; a fresh file then finds no sector either and ends the fill.
+  const Text first = fs_.CallsOf(FsOp::kCreateNewFile).at(0).path;
+  std::vector<std::size_t> sizes;
+  for (const FsCall& call : fs_.CallsOf(FsOp::kWrite))
+    if (call.path == first) sizes.push_back(call.size);
+  EXPECT_EQ(fs_.CountOf(FsOp::kCreateNewFile), 2);
   ASSERT_GE(sizes.size(), 4u);
   EXPECT_EQ(sizes[0], 64000u);
   EXPECT_EQ(sizes[1], 64000u);  // took 36000, a short write
@@ -337,6 +342,8 @@ TEST(FillFaultInjection, EachCallFailingInTurnLeavesNothingBehind) {
     EXPECT_TRUE(fs.Children(chosen).empty());
     EXPECT_EQ(fs.OpenHandles(), 0);
     EXPECT_EQ(fs.Children(FakePath(u"vol")), std::vector<Text>{chosen});
+    // Whatever the preparation changed on the volume is given back on every path.
+    EXPECT_EQ(fs.CountOf(FsOp::kReleaseFillFolder), fs.CountOf(FsOp::kPrepareFillFolder));
   }
 }
 
@@ -389,10 +396,11 @@ TEST_F(FillTest, FilesThatCannotGrowAreFollowedByMoreUntilTheVolumeIsFull) {
   });
   const FillResult result = Fill();
   EXPECT_EQ(result.state.error_count, 0);
-  EXPECT_EQ(result.state.file_count, 3);
+  // Three take the space; a fourth finds none and ends the fill.
+  EXPECT_EQ(result.state.file_count, 4);
   EXPECT_EQ(used_at_first_delete, 300000u);
   EXPECT_EQ(result.state.written_bytes, 300000u);
-  EXPECT_EQ(fs_.CountOf(FsOp::kDeleteFile), 3);
+  EXPECT_EQ(fs_.CountOf(FsOp::kDeleteFile), 4);
   ExpectCleanedUp();
 }
 

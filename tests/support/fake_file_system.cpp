@@ -40,6 +40,8 @@ const char* FsOpName(FsOp op) {
       return "FullPath";
     case FsOp::kResolveFolder:
       return "ResolveFolder";
+    case FsOp::kReleaseFillFolder:
+      return "ReleaseFillFolder";
     case FsOp::kCurrentSize:
       return "CurrentSize";
     case FsOp::kOpenUncachedReader:
@@ -894,6 +896,14 @@ Text FakeFileSystem::FullPath(TextView path) {
   return current_folder_ + kSeparator + Text(path);
 }
 
+
+IoResult FakeFileSystem::ReleaseFillFolder(TextView folder) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kReleaseFillFolder, folder, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  return IoResult::Ok();
+}
 
 IoResult FakeFileSystem::ResolveFolder(TextView path, Text& resolved) {
   std::size_t index = 0;

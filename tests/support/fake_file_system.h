@@ -35,6 +35,7 @@ enum class FsOp {
   kPrepareFillFolder,
   kFullPath,
   kResolveFolder,
+  kReleaseFillFolder,
   // Calls on an OpenFile; their path is the path the file was opened under.
   kWrite,
   kFlush,
@@ -195,6 +196,7 @@ class FakeFileSystem final : public platform::FileSystem {
   platform::IoResult PrepareFillFolder(TextView folder) override;
   Text FullPath(TextView path) override;
   platform::IoResult ResolveFolder(TextView path, Text& resolved) override;
+  platform::IoResult ReleaseFillFolder(TextView folder) override;
 
  private:
   class FakeOpenFile;

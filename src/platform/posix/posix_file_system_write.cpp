@@ -122,7 +122,8 @@ constexpr std::size_t kMaxBlocksPerRequest = 64;
 
 class PosixOpenFile final : public OpenFile {
  public:
-  explicit PosixOpenFile(int fd) : fd_(fd) {}
+  // `sync_volume`: Flush also writes the whole volume's metadata in place (see Flush).
+  explicit PosixOpenFile(int fd, bool sync_volume = false) : fd_(fd), sync_volume_(sync_volume) {}
   PosixOpenFile(const PosixOpenFile&) = delete;
   PosixOpenFile& operator=(const PosixOpenFile&) = delete;
   ~PosixOpenFile() override {
@@ -166,6 +167,11 @@ class PosixOpenFile final : public OpenFile {
     while (::fdatasync(fd_) != 0) {
       if (errno != EINTR) return LastError();
     }
+    // A new file that grew over many blocks got new metadata blocks too (ext4's extent tree),
+    // taken from the free space. A journalling file system holds their content in its journal
+    // first; freed before they were written in place, they would keep what deleted files left
+    // there. syncfs writes them in place before the file is deleted.
+    if (sync_volume_ && ::syncfs(fd_) != 0) return LastError();
     return IoResult::Ok();
   }
 
@@ -232,6 +238,7 @@ class PosixOpenFile final : public OpenFile {
 
  private:
   int fd_;
+  bool sync_volume_ = false;
 };
 
 EntryKind KindOf(mode_t mode) {
@@ -381,7 +388,7 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  file = std::make_unique<PosixOpenFile>(fd);
+  file = std::make_unique<PosixOpenFile>(fd, true);
   return IoResult::Ok();
 }
 
@@ -432,8 +439,6 @@ IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   space.sector_size = volume.f_frsize ? static_cast<std::uint32_t>(volume.f_frsize) : 512;
   return IoResult::Ok();
 }
-
-IoResult NativeFileSystem::PrepareFillFolder(TextView) { return IoResult::Ok(); }
 
 IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
   NULVANE_NATIVE_PATH(native, path);

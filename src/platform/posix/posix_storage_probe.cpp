@@ -6,10 +6,8 @@
 #include <sys/vfs.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 
 namespace nulvane::platform {
 
@@ -44,40 +42,13 @@ VolumeKind KindOfMagic(std::uint32_t magic) {
   }
 }
 
-// The kinds of the last few devices seen. A run works on a handful of volumes at most.
-class VolumeKindCache {
- public:
-  VolumeKind Get(int fd, dev_t device) {
-    {
-      std::lock_guard lock(mutex_);
-      for (std::size_t i = 0; i < used_; ++i) {
-        if (slots_[i].device == device) return slots_[i].kind;
-      }
-    }
-    struct statfs volume;
-    if (::fstatfs(fd, &volume) != 0) return VolumeKind::kPlain;  // not cached: ask again
-    const VolumeKind kind = KindOfMagic(static_cast<std::uint32_t>(volume.f_type));
-    std::lock_guard lock(mutex_);
-    slots_[next_] = {device, kind};
-    next_ = (next_ + 1) % slots_.size();
-    if (used_ < slots_.size()) ++used_;
-    return kind;
-  }
-
- private:
-  struct Slot {
-    dev_t device = 0;
-    VolumeKind kind = VolumeKind::kPlain;
-  };
-  std::mutex mutex_;
-  std::array<Slot, 8> slots_{};
-  std::size_t used_ = 0;
-  std::size_t next_ = 0;
-};
-
-VolumeKindCache& Cache() {
-  static VolumeKindCache cache;
-  return cache;
+// The kind of the file system that holds `fd`. Asked for every file and never cached: device
+// numbers are reused once a volume is unmounted, so a cache keyed by them could answer for a
+// file system that is gone. One fstatfs costs far less than the open and the flush around it.
+VolumeKind KindOfVolume(int fd) {
+  struct statfs volume;
+  if (::fstatfs(fd, &volume) != 0) return VolumeKind::kPlain;
+  return KindOfMagic(static_cast<std::uint32_t>(volume.f_type));
 }
 
 // The file's inode flags, or 0 when the file system keeps none.
@@ -121,7 +92,7 @@ bool HasSharedExtents(int fd, std::uint64_t size) {
 }  // namespace
 
 bool IsStoredElsewhere(int fd, const struct stat& status) {
-  const VolumeKind kind = Cache().Get(fd, status.st_dev);
+  const VolumeKind kind = KindOfVolume(fd);
   const auto size = static_cast<std::uint64_t>(status.st_size);
   switch (kind) {
     case VolumeKind::kAlwaysElsewhere:

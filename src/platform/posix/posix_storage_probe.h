@@ -12,8 +12,8 @@ namespace nulvane::platform {
 //  - it is flagged compressed or encrypted (FS_IOC_GETFLAGS);
 //  - one of its extents is shared with another file or a snapshot (FIEMAP_EXTENT_SHARED:
 //    reflinks), where the file system can share extents at all.
-// The kind of file system is asked once per device (one fstatfs) and cached; a file then costs
-// at most two ioctls, on most file systems one. What cannot be asked counts as plain.
+// Costs one fstatfs and, on most file systems, one ioctl (two on btrfs No_COW files). What
+// cannot be asked counts as plain.
 bool IsStoredElsewhere(int fd, const struct stat& status);
 
 }  // namespace nulvane::platform

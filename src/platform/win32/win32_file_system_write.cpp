@@ -486,6 +486,9 @@ IoResult NativeFileSystem::PrepareFillFolder(TextView folder) {
   return owner.Close();
 }
 
+// Nothing beyond the folder's compression is changed on Windows.
+IoResult NativeFileSystem::ReleaseFillFolder(TextView) { return IoResult::Ok(); }
+
 IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
   NULVANE_API_PATH(api, path);
   // Without FILE_FLAG_OPEN_REPARSE_POINT: the user's own folder is meant, wherever its links
