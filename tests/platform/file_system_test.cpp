@@ -391,9 +391,12 @@ TEST_F(SystemFileSystemTest, TheOpenHandleReportsItsSizeAndReadsBackWhatWasWritt
   ASSERT_TRUE(open->CurrentSize(size));
   EXPECT_EQ(size, 5000u);
   EXPECT_EQ(ReadBack(*open), pattern);
-  // Renamed meanwhile, the handle still reaches the same object.
+#ifndef _WIN32
+  // Renamed meanwhile, the handle still reaches the same object. (Windows refuses to rename a
+  // file open without delete sharing.)
   ASSERT_TRUE(fs_.RenameNoReplace(path, temp_ / u"renamed.bin"));
   EXPECT_EQ(ReadBack(*open), pattern);
+#endif
   EXPECT_TRUE(open->Close());
 }
 
