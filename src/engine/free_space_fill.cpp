@@ -238,8 +238,7 @@ void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillSta
     if (first) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
 
     const std::uint64_t before = state.written_bytes;
-    const FileEnd end =
-        WriteUntilFull(context, progress, state, *file, name, sector_size, limit);
+    const FileEnd end = WriteUntilFull(context, progress, state, *file, name, sector_size, limit);
     const bool took_some = state.written_bytes > before;
     if (!first && took_some) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
     // A volume that is full may refuse the flush for the same reason; that is the goal reached.

@@ -72,9 +72,10 @@ struct FillResult {
 void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state);
 
 // The whole fill on the calling thread: the folder from context.host.ChooseFolder() as the
-// system resolves it (FileSystem::ResolveFolder), the fill folder inside it, the measurement, FillFreeSpace, the clean-up (the temporary file and folder are
-// removed however the fill ended) and the report. Sets fill_running while it writes; clears the
-// stop flag at its start and sets it again at its end.
+// system resolves it (FileSystem::ResolveFolder), the fill folder inside it, the measurement,
+// FillFreeSpace, the clean-up (the temporary file and folder are removed however the fill ended)
+// and the report. Sets fill_running while it writes; clears the stop flag at its start and sets it
+// again at its end.
 FillResult RunFreeSpaceFill(const RunContext& context);
 
 // Starts RunFreeSpaceFill on a thread of its own and returns that thread; `done`, when given,

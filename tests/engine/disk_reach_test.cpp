@@ -42,8 +42,7 @@ struct SystemWipe {
   explicit SystemWipe(platform::FileSystem& fs = platform::SystemFileSystem())
       : tools{fs, host, progress, zeros} {}
   void Wipe(const std::string& path, int passes) {
-    testing::RunOnFreshThread(
-        [&] { WipeItem(tools, platform::Utf8ToText(path), passes, tally); });
+    testing::RunOnFreshThread([&] { WipeItem(tools, platform::Utf8ToText(path), passes, tally); });
   }
   std::vector<Text> Warnings() const { return host.MessagesOfKind(MessageKind::kWarning); }
   std::vector<Text> Errors() const { return host.MessagesOfKind(MessageKind::kError); }
@@ -116,7 +115,8 @@ TEST(DiskReach, Ext4OnePassWipeLeavesNoMarkerAndReadsBackUncached) {
     const unsigned char* data = nullptr;
     std::size_t size = 0;
     while (reader->ReadNext(data, size) && size > 0) {
-      if (total == 0) EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 31), kForensicMarker);
+      if (total == 0)
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 31), kForensicMarker);
       total += size;
     }
     EXPECT_EQ(total, 3u << 20);
@@ -191,9 +191,7 @@ class FlushHookFileSystem final : public platform::FileSystem {
   std::function<void()> on_first_flush;
 
   IoResult Inspect(TextView p, platform::EntryInfo& i) override { return inner_.Inspect(p, i); }
-  IoResult FindEntry(TextView p, platform::EntryInfo& i) override {
-    return inner_.FindEntry(p, i);
-  }
+  IoResult FindEntry(TextView p, platform::EntryInfo& i) override { return inner_.FindEntry(p, i); }
   IoResult ListFolder(TextView f,
                       const std::function<void(TextView, const platform::EntryInfo&)>& v) override {
     return inner_.ListFolder(f, v);

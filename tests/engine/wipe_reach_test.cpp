@@ -134,7 +134,7 @@ TEST_F(WipeReachTest, AReadBackThatFailsKeepsTheFileAndSaysWhy) {
   tools_.verify = true;
   Wipe(file_, 1);
   EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(154), file_,
-                                                platform::SystemErrorText(FakeError::kIo))});
+                                               platform::SystemErrorText(FakeError::kIo))});
   EXPECT_TRUE(fs_.Exists(file_));
 }
 

@@ -896,7 +896,6 @@ Text FakeFileSystem::FullPath(TextView path) {
   return current_folder_ + kSeparator + Text(path);
 }
 
-
 IoResult FakeFileSystem::ReleaseFillFolder(TextView folder) {
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kReleaseFillFolder, folder, {}, 0, index)) {
@@ -923,8 +922,7 @@ IoResult FakeFileSystem::ResolveFolder(TextView path, Text& resolved) {
     }
     const Node* node = Find(target);
     if (!IsRoot(target) && (!node || node->kind != EntryKind::kFolder)) {
-      const IoResult result =
-          IoResult::Fail(node ? FakeError::kNotFolder : FakeError::kNotFound);
+      const IoResult result = IoResult::Fail(node ? FakeError::kNotFolder : FakeError::kNotFound);
       calls_[index].error = result.error;
       return result;
     }

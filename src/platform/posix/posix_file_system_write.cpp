@@ -64,7 +64,8 @@ class PosixUncachedReader final : public UncachedReader {
  public:
   // Alignment and chunk size suit every logical block size a device reports (up to 64 KiB).
   static constexpr std::size_t kAlignment = 64 * 1024;
-  static constexpr std::size_t kChunk = 4 * 1024 * 1024;  // large requests: the read keeps up with the device
+  static constexpr std::size_t kChunk =
+      4 * 1024 * 1024;  // large requests: the read keeps up with the device
 
   PosixUncachedReader(int fd, bool direct) : fd_(fd) {
     uncached = direct;

@@ -35,7 +35,9 @@ std::mutex g_mutex;
 std::map<std::string, HeldBack> g_held;        // sysfs file -> its original value
 std::map<std::string, std::string> g_folders;  // fill folder -> sysfs file
 
-IoResult Errno(int error) { return IoResult::Fail(static_cast<std::uint32_t>(error ? error : EIO)); }
+IoResult Errno(int error) {
+  return IoResult::Fail(static_cast<std::uint32_t>(error ? error : EIO));
+}
 
 // /sys/fs/ext4/<device>/reserved_clusters of the ext4 volume holding `folder`, or empty.
 std::string ReservedClustersFile(const std::string& folder) {

@@ -21,8 +21,8 @@ constexpr std::uint32_t kXfsMagic = 0x58465342;
 constexpr std::uint32_t kOcfs2Magic = 0x7461636F;
 
 enum class VolumeKind : std::uint8_t {
-  kPlain,        // overwrites stay in place unless the file is flagged otherwise
-  kCopyOnWrite,  // btrfs: every write goes to new blocks unless the file is No_COW
+  kPlain,            // overwrites stay in place unless the file is flagged otherwise
+  kCopyOnWrite,      // btrfs: every write goes to new blocks unless the file is No_COW
   kAlwaysElsewhere,  // ZFS, bcachefs: every write goes to new blocks, no way out
   kSharesExtents,    // XFS, OCFS2: reflinked extents are copied on write
 };

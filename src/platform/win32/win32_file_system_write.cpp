@@ -202,7 +202,8 @@ class Win32OpenFile final : public OpenFile {
       std::memcpy(scratch_.data() + i * block_size, block, block_size);
     }
     DWORD done = 0;
-    const BOOL ok = ::WriteFile(handle_, scratch_.data(), static_cast<DWORD>(total), &done, nullptr);
+    const BOOL ok =
+        ::WriteFile(handle_, scratch_.data(), static_cast<DWORD>(total), &done, nullptr);
     written = done;
     if (!ok) return LastError();
     return IoResult::Ok();
@@ -504,12 +505,12 @@ IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
   }
   constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
   std::vector<wchar_t> buffer(MAX_PATH + 1);
-  DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(),
-                                             static_cast<DWORD>(buffer.size()), kFlags);
+  DWORD length =
+      ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), kFlags);
   if (length >= buffer.size()) {
     buffer.resize(length + 1);
-    length = ::GetFinalPathNameByHandleW(handle, buffer.data(),
-                                         static_cast<DWORD>(buffer.size()), kFlags);
+    length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                         kFlags);
   }
   if (length == 0 || length >= buffer.size()) {
     // A volume without a drive letter has no such name: the text's own meaning is all there is.
