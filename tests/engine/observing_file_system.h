@@ -62,6 +62,10 @@ class ObservingFileSystem final : public platform::FileSystem {
   }
   IoResult PrepareFillFolder(TextView folder) override { return inner_.PrepareFillFolder(folder); }
   Text FullPath(TextView path) override { return inner_.FullPath(path); }
+  IoResult ResolveFolder(TextView path, Text& resolved) override {
+    return inner_.ResolveFolder(path, resolved);
+  }
+  IoResult ReleaseFillFolder(TextView folder) override { return inner_.ReleaseFillFolder(folder); }
 
  private:
   class Watched final : public OpenFile {
@@ -73,6 +77,10 @@ class ObservingFileSystem final : public platform::FileSystem {
     }
     IoResult Flush() override { return inner_->Flush(); }
     IoResult SetTimes(platform::FileTime time) override { return inner_->SetTimes(time); }
+    IoResult CurrentSize(std::uint64_t& size) override { return inner_->CurrentSize(size); }
+    IoResult OpenUncachedReader(std::unique_ptr<platform::UncachedReader>& reader) override {
+      return inner_->OpenUncachedReader(reader);
+    }
     IoResult Close() override {
       const IoResult result = inner_->Close();
       if (owner_.after_overwrite_closed) owner_.after_overwrite_closed(path_);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -196,19 +197,36 @@ TEST_F(SelectionOnDisk, NamesThatAreNotUtf8AreDestroyedByteForByteAndShownEscape
   EXPECT_EQ(Read(Utf8ToText(base + "/r\xEF\xBF\xBD")), "neighbour");
 }
 
-// Unmounts on every way out of the test.
+// Unmounts on every way out of the test. The run may leave the mount point's folder under a
+// random name, so every mount below the test's folder is taken down, wherever it stands now.
 class BindMount {
  public:
-  BindMount(const Text& source, const Text& target) : target_(Native(target)) {
-    mounted_ = ::mount(Native(source).c_str(), target_.c_str(), nullptr, MS_BIND, nullptr) == 0;
+  BindMount(const Text& source, const Text& target, const Text& below)
+      : below_(Native(below) + "/") {
+    mounted_ = ::mount(Native(source).c_str(), Native(target).c_str(), nullptr, MS_BIND,
+                       nullptr) == 0;
   }
   ~BindMount() {
-    if (mounted_) ::umount2(target_.c_str(), MNT_DETACH);
+    if (!mounted_) return;
+    std::FILE* table = std::fopen("/proc/self/mountinfo", "r");
+    if (!table) return;
+    std::vector<std::string> points;
+    char line[4096];
+    while (std::fgets(line, sizeof line, table)) {
+      // Fields: id, parent, major:minor, root, mount point, ...
+      char point[4096];
+      if (std::sscanf(line, "%*s %*s %*s %*s %4095s", point) == 1 &&
+          std::string(point).rfind(below_, 0) == 0) {
+        points.emplace_back(point);
+      }
+    }
+    std::fclose(table);
+    for (const std::string& point : points) ::umount2(point.c_str(), MNT_DETACH);
   }
   bool mounted() const { return mounted_; }
 
  private:
-  std::string target_;
+  std::string below_;
   bool mounted_ = false;
 };
 
@@ -218,7 +236,7 @@ TEST_F(SelectionOnDisk, AMountInsideAQueuedFolderIsListedWithAWarningAndNeverEnt
   const Text precious = File(u"other-volume/f.txt", "precious");
   Dir(u"sel/mnt");
   File(u"sel/own.txt", "mine");
-  BindMount mount(other, temp_ / u"sel/mnt");
+  BindMount mount(other, temp_ / u"sel/mnt", temp_.path());
   if (!mount.mounted()) GTEST_SKIP() << "bind mounts cannot be made here";
 
   const engine::RunResult result = Destroy({temp_ / u"sel"});
