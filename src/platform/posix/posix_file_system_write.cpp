@@ -333,14 +333,17 @@ IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const str
   return IoResult::Ok();
 }
 
-// Opens the object `path_fd` stands for again with `flags`. Without /proc, by its name in its
-// folder, accepted only when that is still the same object.
+// Opens the object `path_fd` stands for again with `flags`: by its name in its folder, accepted
+// only when that is still the same object (errno ESTALE otherwise). A name that has become a
+// link fails (O_NOFOLLOW). Cheaper than /proc/self/fd, which costs a look-up in procfs.
 int ReopenDescriptor(int path_fd, const posix::ReachedEntry& reached, const struct stat& status,
                      int flags) {
-  int fd = ::open(DescriptorPath(path_fd).c_str(), flags);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
-  if (fd < 0) return fd;
+  (void)path_fd;
+  const int fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ELOOP) errno = ESTALE;
+    return fd;
+  }
   struct stat now;
   if (::fstat(fd, &now) != 0 || now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
     ::close(fd);
