@@ -12,9 +12,31 @@ const char16_t* OwnErrorText(std::uint32_t error) {
       return u"The path is too long";
     case IoResult::kDiskFull:
       return u"The volume is full";
+    case IoResult::kChangedEntry:
+      return u"The entry was replaced since it was listed";
+    case IoResult::kOtherVolume:
+      return u"The entry is on another volume";
+    case IoResult::kInvalidName:
+      return u"The name holds a character no file name can hold";
+    case IoResult::kHardLinked:
+      return u"The file has other names (hard links)";
     default:
       return nullptr;
   }
 }
+
+std::size_t ParentAnchorLength(TextView path) {
+  for (std::size_t i = path.size(); i-- > 0;) {
+#ifdef _WIN32
+    if (path[i] == u'\\' || path[i] == u'/' || (i == 1 && path[i] == u':')) return i + 1;
+#else
+    if (path[i] == u'/') return i + 1;
+#endif
+  }
+  return 0;
+}
+
+EntryRef::EntryRef(TextView whole_path)
+    : path(whole_path), anchor_length(ParentAnchorLength(whole_path)) {}
 
 }  // namespace nulvane::platform

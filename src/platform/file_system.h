@@ -8,6 +8,10 @@
 //  - Paths are handled whole, whatever their length (Win32: extended-length form), or refused
 //    with an error; they are never cut short and then acted upon.
 //  - Every result is reported: IoResult carries the system's error code.
+//  - Below the folder a path's anchor names (see EntryRef), every step goes through an open
+//    handle of the folder that holds the entry, never through a path the system resolves
+//    again; no link is followed on the way and no other volume is entered. An entry whose
+//    identity is known is changed only when the opened object is that same entry.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +40,18 @@ struct IoResult {
   static constexpr std::uint32_t kPathTooLong = 0x20000002;
   // The volume is full (ENOSPC / ERROR_DISK_FULL / ERROR_HANDLE_DISK_FULL).
   static constexpr std::uint32_t kDiskFull = 0x20000003;
+  // The entry found under the name is not the one that was listed (another object was put in
+  // its place, or a folder on the way was replaced): nothing about it was changed.
+  static constexpr std::uint32_t kChangedEntry = 0x20000004;
+  // The entry, or a folder on the way to it, lies on another volume (a mount point): it is
+  // neither entered nor changed.
+  static constexpr std::uint32_t kOtherVolume = 0x20000005;
+  // The path holds a character the system cannot take as part of a name (U+0000, or on POSIX a
+  // lone surrogate that stands for no byte): acting on it would name another entry.
+  static constexpr std::uint32_t kInvalidName = 0x20000006;
+  // The file has more than one name (hard links): its content also belongs to names nobody
+  // chose, so it was neither opened for writing nor changed.
+  static constexpr std::uint32_t kHardLinked = 0x20000007;
 };
 
 // The system's own message for an error code, without a trailing line break or full stop
@@ -53,6 +69,20 @@ enum class EntryKind : std::uint8_t {
   kOther,    // a device, pipe, socket or anything else that is not a file or folder
 };
 
+// What an entry is on its volume, independent of its name: device and inode number (POSIX),
+// volume serial number and file id (Windows). Two names with equal known identities are the
+// same object.
+struct EntryIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t object = 0;
+  bool known = false;
+
+  bool operator==(const EntryIdentity&) const = default;
+  // True when `other` may be the entry this identity was taken of: an unknown identity is
+  // never checked.
+  bool Admits(const EntryIdentity& other) const { return !known || *this == other; }
+};
+
 struct EntryInfo {
   EntryKind kind = EntryKind::kMissing;
   std::uint64_t size = 0;  // the entry's recorded size (a folder: what the system says, often 0)
@@ -60,6 +90,46 @@ struct EntryInfo {
   // False when a listing left a file's size unread (POSIX reads it with a stat of its own;
   // the item list takes it when it checks the entry anyway). `size` is then 0.
   bool size_known = true;
+  // Filled by Inspect (and, where the system gives it without a look of its own, by listings).
+  EntryIdentity identity;
+  // The entry lies on another volume than the folder that holds it: a mount point. It is never
+  // entered, stamped, renamed or removed.
+  bool other_volume = false;
+};
+
+// Names one entry for the calls that look at it or change it.
+//
+// `path` is the entry's whole path. Its first `anchor_length` units (empty, or ending in a
+// separator) name the folder the user's own path stands in; the system resolves that part as
+// typed, so links the user chose on the way there are followed. Every component after it is
+// reached from the folder before it through an open handle: a link there is never followed,
+// another volume never entered. `identity`, when known, is what the entry was when it was
+// listed; a call that would change the entry refuses (kChangedEntry) an object that is not it.
+struct EntryRef {
+  TextView path;
+  std::size_t anchor_length = 0;
+  EntryIdentity identity;
+
+  // The entry at `path`, its parent folder resolved as typed, its identity not checked.
+  EntryRef(TextView whole_path);  // NOLINT(google-explicit-constructor): a path is a reference
+  EntryRef(const char16_t* whole_path) : EntryRef(TextView(whole_path)) {}  // NOLINT
+  EntryRef(const Text& whole_path) : EntryRef(TextView(whole_path)) {}      // NOLINT
+  EntryRef(TextView whole_path, std::size_t anchor, EntryIdentity expected)
+      : path(whole_path), anchor_length(anchor), identity(expected) {}
+};
+
+// The length of the parent folder part of `path`: up to and including its last separator, 0
+// when it has none. (Windows: "C:" of "C:name" too.)
+std::size_t ParentAnchorLength(TextView path);
+
+// One row of the item list as a deletion run receives it: the entry's whole path, the length
+// of its anchor (see EntryRef) and the identity it had when the list last looked at it.
+struct QueuedItem {
+  Text path;
+  std::size_t anchor_length = 0;
+  EntryIdentity identity;
+
+  EntryRef Ref() const { return EntryRef(path, anchor_length, identity); }
 };
 
 // 100-nanosecond intervals since 1601-01-01 00:00 UTC (the Windows FILETIME scale).
@@ -114,31 +184,34 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // What the entry at `path` is; never follows a link. A missing entry gives kind kMissing
-  // and the system's error.
-  virtual IoResult Inspect(TextView path, EntryInfo& info) = 0;
+  // What the entry is, identity included; never follows a link. A missing entry gives kind
+  // kMissing and the system's error.
+  virtual IoResult Inspect(const EntryRef& entry, EntryInfo& info) = 0;
 
   // Looks up the directory entry named by `path` itself, as a listing of that one name would
   // (Windows: FindFirstFileW, where wildcards match the first entry they fit; POSIX: lstat).
   virtual IoResult FindEntry(TextView path, EntryInfo& info) = 0;
 
   // Calls `visit` for every entry of `folder` in the system's order, "." and ".." included
-  // where the system reports them. `folder` must itself be a real folder, not a link.
+  // where the system reports them. `folder` must itself be a real folder on the volume of the
+  // folder that holds it, not a link (kNotRegularFile) and not a mount point (kOtherVolume).
   virtual IoResult ListFolder(
-      TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
+      const EntryRef& folder,
+      const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
 
-  // Clears read-only, hidden and system (Windows) or gives the owner write permission (POSIX)
-  // so that the entry can be overwritten and removed. Never follows a link.
-  virtual IoResult MakeWritable(TextView path) = 0;
-
-  // Opens the regular file at `path` for writing from offset 0, without sharing. Refuses
-  // (kNotRegularFile, or the system's error) anything else: a link, folder, device or pipe,
-  // checked on the opened object itself. `info` describes the opened file.
-  virtual IoResult OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+  // Opens the regular file for writing from offset 0, without sharing. Refuses anything else
+  // (kNotRegularFile: a link, folder, device or pipe; kChangedEntry: not the listed entry;
+  // kOtherVolume), checked on the object itself before anything about it changes. Only then
+  // does it clear read-only, hidden and system (Windows) or give the owner write permission
+  // (POSIX) where the file lacks it. A file with more than one name is refused with
+  // kHardLinked before any change. `info` describes the opened file.
+  virtual IoResult OpenForOverwrite(const EntryRef& file_entry, std::unique_ptr<OpenFile>& file,
                                     OpenedFileInfo& info) = 0;
 
-  // Opens the real folder at `path` so that its time stamps can be set. Refuses a link.
-  virtual IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) = 0;
+  // Opens the real folder so that its time stamps can be set, after the same checks as
+  // OpenForOverwrite; gives the owner the permissions needed for that and for emptying it.
+  virtual IoResult OpenFolderForStamp(const EntryRef& folder_entry,
+                                      std::unique_ptr<OpenFile>& folder) = 0;
 
   // Creates a new regular file; fails if any entry of that name exists. kUnbuffered: writes
   // bypass the system's cache and go to the device as they are made (O_DIRECT /
@@ -147,14 +220,15 @@ class FileSystem {
   virtual IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
                                  Caching caching = Caching::kBuffered) = 0;
 
-  // Renames `from` to `to`; fails (never replaces) when `to` exists.
-  virtual IoResult RenameNoReplace(TextView from, TextView to) = 0;
+  // Renames the entry `from` to `to`, a path in the same folder (only its last component is
+  // used); fails (never replaces) when `to` exists.
+  virtual IoResult RenameNoReplace(const EntryRef& from, TextView to) = 0;
 
   // Removes a file, or a link (to a file, or on POSIX to anything), never what it points at.
-  virtual IoResult DeleteFile(TextView path) = 0;
+  virtual IoResult DeleteFile(const EntryRef& entry) = 0;
 
   // Removes an empty folder, or on Windows a link to a folder (the link only).
-  virtual IoResult RemoveFolder(TextView path) = 0;
+  virtual IoResult RemoveFolder(const EntryRef& entry) = 0;
 
   virtual IoResult CreateFolder(TextView path) = 0;
 
@@ -164,9 +238,17 @@ class FileSystem {
   // Makes files created in `folder` be stored plainly: not compressed (Windows). No-op elsewhere.
   virtual IoResult PrepareFillFolder(TextView folder) = 0;
 
-  // `path` made absolute against the current directory (GetFullPathNameW's rules on Windows:
-  // "." and ".." resolved textually). Returns `path` unchanged when that fails.
+  // `path` made absolute against the current directory and lexically normal: "." components
+  // and doubled and trailing separators removed. A ".." is resolved by the system on the real
+  // folder it stands in (never by cutting text across a link): the part up to the last ".."
+  // is replaced by the folder the system resolves. Returns `path` unchanged when that fails.
   virtual Text FullPath(TextView path) = 0;
+
+  // Closes the folder handles kept open between calls of the calling thread, so that the next
+  // call resolves every anchor and folder anew. Called where a new walk begins (a run, an
+  // expansion, a rebuild of the rows), so that a handle kept from earlier never stands for a
+  // folder that has since been replaced.
+  virtual void ForgetOpenFolders() {}
 };
 
 // The operating system's file system.
