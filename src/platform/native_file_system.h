@@ -9,23 +9,24 @@ namespace nulvane::platform {
 
 class NativeFileSystem final : public FileSystem {
  public:
-  IoResult Inspect(TextView path, EntryInfo& info) override;
+  IoResult Inspect(const EntryRef& entry, EntryInfo& info) override;
   IoResult FindEntry(TextView path, EntryInfo& info) override;
-  IoResult ListFolder(TextView folder,
+  IoResult ListFolder(const EntryRef& folder,
                       const std::function<void(TextView name, const EntryInfo&)>& visit) override;
-  IoResult MakeWritable(TextView path) override;
-  IoResult OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+  IoResult OpenForOverwrite(const EntryRef& file_entry, std::unique_ptr<OpenFile>& file,
                             OpenedFileInfo& info) override;
-  IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) override;
+  IoResult OpenFolderForStamp(const EntryRef& folder_entry,
+                              std::unique_ptr<OpenFile>& folder) override;
   IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
                          Caching caching = Caching::kBuffered) override;
-  IoResult RenameNoReplace(TextView from, TextView to) override;
-  IoResult DeleteFile(TextView path) override;
-  IoResult RemoveFolder(TextView path) override;
+  IoResult RenameNoReplace(const EntryRef& from, TextView to) override;
+  IoResult DeleteFile(const EntryRef& entry) override;
+  IoResult RemoveFolder(const EntryRef& entry) override;
   IoResult CreateFolder(TextView path) override;
   IoResult GetVolumeSpace(TextView path, VolumeSpace& space) override;
   IoResult PrepareFillFolder(TextView folder) override;
   Text FullPath(TextView path) override;
+  void ForgetOpenFolders() override;
 };
 
 }  // namespace nulvane::platform
