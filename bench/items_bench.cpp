@@ -34,6 +34,7 @@ class NoDisplay final : public ItemListDisplay {
  public:
   void SetRowCount(int) override {}
   void SetStatusText(TextView) override {}
+  void AddWarning(TextView) override {}
 };
 
 // 10 folders of 10 folders of 1,000 files: 100,000 files and 110 folders below the root.
@@ -156,32 +157,32 @@ Text ItemPath(int i) {
 class EverythingExists final : public platform::FileSystem {
  public:
   using IoResult = platform::IoResult;
-  IoResult Inspect(TextView, platform::EntryInfo& info) override {
+  IoResult Inspect(const platform::EntryRef&, platform::EntryInfo& info) override {
     info = {platform::EntryKind::kFile, 1, false};
     return IoResult::Ok();
   }
   IoResult FindEntry(TextView path, platform::EntryInfo& info) override {
     return Inspect(path, info);
   }
-  IoResult ListFolder(TextView,
+  IoResult ListFolder(const platform::EntryRef&,
                       const std::function<void(TextView, const platform::EntryInfo&)>&) override {
     return No();
   }
-  IoResult MakeWritable(TextView) override { return No(); }
-  IoResult OpenForOverwrite(TextView, std::unique_ptr<platform::OpenFile>&,
+  IoResult OpenForOverwrite(const platform::EntryRef&, std::unique_ptr<platform::OpenFile>&,
                             platform::OpenedFileInfo&) override {
     return No();
   }
-  IoResult OpenFolderForStamp(TextView, std::unique_ptr<platform::OpenFile>&) override {
+  IoResult OpenFolderForStamp(const platform::EntryRef&,
+                              std::unique_ptr<platform::OpenFile>&) override {
     return No();
   }
   IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&,
                          platform::Caching) override {
     return No();
   }
-  IoResult RenameNoReplace(TextView, TextView) override { return No(); }
-  IoResult DeleteFile(TextView) override { return No(); }
-  IoResult RemoveFolder(TextView) override { return No(); }
+  IoResult RenameNoReplace(const platform::EntryRef&, TextView) override { return No(); }
+  IoResult DeleteFile(const platform::EntryRef&) override { return No(); }
+  IoResult RemoveFolder(const platform::EntryRef&) override { return No(); }
   IoResult CreateFolder(TextView) override { return No(); }
   IoResult GetVolumeSpace(TextView, platform::VolumeSpace&) override { return No(); }
   IoResult PrepareFillFolder(TextView) override { return No(); }

@@ -87,14 +87,14 @@ int ListPaths(const JobOptions& options) {
   Terminal& terminal = job.terminal;
   const items::ItemList& list = job.list;
   // Row order is the order of destruction read backwards: a folder stands before its contents.
-  const std::vector<Text> rows = list.SnapshotRows();
+  const std::vector<platform::QueuedItem> rows = list.SnapshotRows();
   char16_t size[64];
   for (std::size_t row = 0; row < rows.size(); ++row) {
     if (!list.GetRowText(static_cast<int>(row), 1, size, sizeof size / sizeof size[0])) size[0] = 0;
-    terminal.Line(Format(u"%12s  %s", static_cast<const char16_t*>(size), rows[row]));
+    terminal.Line(Format(u"%12s  %s", static_cast<const char16_t*>(size), rows[row].path));
   }
   terminal.Line(job.host.LastStatus());
-  return job.all_found ? kExitOk : kExitFailed;
+  return job.all_found && job.host.ListWarningCount() == 0 ? kExitOk : kExitFailed;
 }
 
 int DestroyPaths(const JobOptions& options) {
@@ -103,7 +103,7 @@ int DestroyPaths(const JobOptions& options) {
   MainThreadCalls& calls = job.calls;
   ConsoleHost& host = job.host;
   items::ItemList& list = job.list;
-  const bool all_found = job.all_found;
+  const bool all_found = job.all_found && host.ListWarningCount() == 0;
   if (list.RowCount() == 0) {
     terminal.Line(host.LastStatus());
     return all_found ? kExitOk : kExitFailed;
@@ -156,7 +156,7 @@ int DestroyPaths(const JobOptions& options) {
     return kExitAborted;
   }
   terminal.Line(host.LastStatus());
-  if (result.error_count > 0 || !all_found) return kExitFailed;
+  if (result.error_count > 0 || !all_found || host.ListWarningCount() > 0) return kExitFailed;
   return kExitOk;
 }
 

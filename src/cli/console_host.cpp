@@ -70,8 +70,13 @@ void ConsoleHost::SetStatusText(TextView text) {
   status_ = Text(text);
 }
 
-std::vector<Text> ConsoleHost::SnapshotItems() {
-  std::vector<Text> rows;
+void ConsoleHost::AddWarning(TextView text) {
+  ++list_warnings_;
+  terminal_.Message(text, engine::MessageKind::kWarning);
+}
+
+std::vector<platform::QueuedItem> ConsoleHost::SnapshotItems() {
+  std::vector<platform::QueuedItem> rows;
   calls_.Call([&] {
     if (list_) rows = list_->SnapshotRows();
   });

@@ -59,7 +59,7 @@ class ConsoleHost final : public engine::RunHost, public items::ItemListDisplay 
   void SetStatusText(TextView text) override;
   void SetTitle(TextView) override {}
   void SetCommandsEnabled(bool) override {}
-  std::vector<Text> SnapshotItems() override;
+  std::vector<platform::QueuedItem> SnapshotItems() override;
   void RebuildRows() override;
   Text RefreshOptionLabels() override;
   void SendCancel() override {}
@@ -68,6 +68,10 @@ class ConsoleHost final : public engine::RunHost, public items::ItemListDisplay 
 
   // items::ItemListDisplay
   void SetRowCount(int) override {}
+  void AddWarning(TextView text) override;
+
+  // Warning lines the item list gave: each is something queued that could not be seen whole.
+  int ListWarningCount() const { return list_warnings_.load(); }
 
  private:
   Terminal& terminal_;
@@ -75,6 +79,7 @@ class ConsoleHost final : public engine::RunHost, public items::ItemListDisplay 
   items::ItemList* list_ = nullptr;
   int delay_ = 0;
   std::optional<Text> fill_folder_;
+  std::atomic<int> list_warnings_{0};
   std::mutex status_mutex_;
   Text status_;
 };

@@ -50,7 +50,9 @@ void Terminal::ClearProgressLocked() {
 void Terminal::Message(TextView text, engine::MessageKind kind) {
   const bool information = kind == engine::MessageKind::kInfo;
   if (information && quiet_) return;
-  const Text line = platform::Format(u"%s: %s\n", lang::Txt(KindTextId(kind)), text);
+  // Names that are not text (POSIX bytes) are shown escaped, never as another name.
+  const Text line = platform::Format(u"%s: %s\n", lang::Txt(KindTextId(kind)),
+                                     platform::EscapeForDisplay(text));
   std::lock_guard lock(mutex_);
   ClearProgressLocked();
   WriteText(information ? Stream::kOut : Stream::kErr, line);
@@ -60,13 +62,13 @@ void Terminal::Line(TextView text) {
   if (quiet_) return;
   std::lock_guard lock(mutex_);
   ClearProgressLocked();
-  WriteText(Stream::kOut, Text(text) + u"\n");
+  WriteText(Stream::kOut, platform::EscapeForDisplay(text) + u"\n");
 }
 
 void Terminal::Progress(TextView line) {
   if (!live_) return;
   std::lock_guard lock(mutex_);
-  WriteText(Stream::kOut, u"\r" + Text(line) + u"\x1b[K");
+  WriteText(Stream::kOut, u"\r" + platform::EscapeForDisplay(line) + u"\x1b[K");
   progress_shown_ = true;
 }
 

@@ -32,12 +32,16 @@ RunResult Abort(const RunContext& context, TextView abort_text) {
 
 // The bytes the run is going to write: the sizes of the regular files of the list, looked up
 // once before anything is written, times the pass count.
-std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<Text>& items, int passes) {
+std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<platform::QueuedItem>& items,
+                         int passes) {
   std::uint64_t sum = 0;
-  for (const Text& path : items) {
-    if (path.empty()) continue;
+  for (const platform::QueuedItem& item : items) {
+    if (item.path.empty()) continue;
     platform::EntryInfo info;
-    if (fs.FindEntry(path, info) && info.kind == platform::EntryKind::kFile) sum += info.size;
+    if (fs.Inspect(item.Ref(), info) && info.kind == platform::EntryKind::kFile &&
+        item.identity.Admits(info.identity)) {
+      sum += info.size;
+    }
   }
   return sum * static_cast<std::uint64_t>(passes);
 }
@@ -54,7 +58,7 @@ RunResult RunDeletion(const RunContext& context) {
   const Text error_word(lang::Txt(kErrorWordText));
   // The list as it stood when the run began: rows added or removed meanwhile cannot shift
   // what the run destroys.
-  const std::vector<Text> items = host.SnapshotItems();
+  const std::vector<platform::QueuedItem> items = host.SnapshotItems();
   std::array<unsigned char, 3000> zero_buffer{};
   zero_buffer.fill(0);
 
@@ -91,6 +95,8 @@ RunResult RunDeletion(const RunContext& context) {
   if (flags.stop.load() != 0) return Abort(context, abort_text);
   if (context.on_wiping) context.on_wiping();
 
+  // Folder handles kept from before the countdown could stand for folders replaced since.
+  context.fs.ForgetOpenFolders();
   RunTally tally;
   tally.total_bytes = TotalBytes(context.fs, items, passes);
   AddMessage(host, Format(u"%s %s", lang::Txt(kTotalText), FormatByteSize(tally.total_bytes)),
@@ -108,11 +114,12 @@ RunResult RunDeletion(const RunContext& context) {
       result.items_left = static_cast<int>(index + 1);
       break;
     }
-    if (items[index].empty()) continue;
-    WipeItem(tools, items[index], passes, tally);
+    if (items[index].path.empty()) continue;
+    WipeItem(tools, items[index].Ref(), passes, tally);
     ++result.items_done;
   }
 
+  context.fs.ForgetOpenFolders();
   host.RebuildRows();
   host.SetTitle(lang::Txt(kProductNameText));
   // What was really written: a run whose files failed does not claim 100 %.

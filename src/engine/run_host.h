@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace nulvane::engine {
@@ -27,8 +28,9 @@ class RunHost {
   // Enables or disables the commands that would change the list or start another run.
   virtual void SetCommandsEnabled(bool enabled) = 0;
 
-  // The full paths of the item list's rows, in row order, taken at the moment of the call.
-  virtual std::vector<Text> SnapshotItems() = 0;
+  // The item list's rows in row order, taken at the moment of the call: each row's full path,
+  // its anchor and the identity the list recorded for it.
+  virtual std::vector<platform::QueuedItem> SnapshotItems() = 0;
   // Rebuilds the item list's rows (dropping the paths that no longer exist) and its summary.
   virtual void RebuildRows() = 0;
 

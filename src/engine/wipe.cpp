@@ -11,6 +11,7 @@ namespace nulvane::engine {
 namespace {
 
 using platform::EntryInfo;
+using platform::EntryRef;
 using platform::EntryKind;
 using platform::Format;
 using platform::IoResult;
@@ -23,6 +24,7 @@ constexpr int kStoredElsewhereText = 101;
 constexpr int kPathTooLongText = 102;
 constexpr int kNotRegularFileText = 103;
 constexpr int kChangedWhileOpeningText = 106;
+constexpr int kOtherVolumeText = 107;
 
 thread_local std::uint32_t random_state = 1;
 
@@ -92,26 +94,51 @@ IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t size, RunTal
   return IoResult::Ok();
 }
 
-// One overwrite pass over the regular file at `path`. Returns false when the item must end
-// here (the failure is already reported); the file is then left where it is.
-bool OverwritePass(WipeTools& tools, TextView path, bool first_pass, RunTally& tally) {
-  tools.fs.MakeWritable(path);  // the open below reports what still stands in the way
+// A warning line that counts as an error: the entry was left untouched for a reason the user
+// must see, and the run did not do all it was asked.
+void AddRefusal(WipeTools& tools, RunTally& tally, TextView line) {
+  tools.host.AddMessage(line, MessageKind::kWarning);
+  ++tally.error_count;
+}
+
+// Reports an entry the file system refused before anything about it changed. True when the
+// refusal was one of those (the item ends here); false for any other failure.
+bool ReportRefusal(WipeTools& tools, TextView path, IoResult result, RunTally& tally) {
+  switch (result.error) {
+    case IoResult::kChangedEntry:
+    case IoResult::kNotRegularFile:
+      // It was what was listed when the list was made: something replaced it since.
+      AddRefusal(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
+      return true;
+    case IoResult::kOtherVolume:
+      AddRefusal(tools, tally, Format(lang::Txt(kOtherVolumeText), path));
+      return true;
+    case IoResult::kHardLinked:
+      // Its content also belongs to names the user did not choose.
+      AddError(tools, tally, Format(lang::Txt(kHardLinksText), path));
+      return true;
+    case IoResult::kPathTooLong:
+    case IoResult::kInvalidName:
+      AddError(tools, tally, FailureLine(path, result));
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One overwrite pass over the regular file `entry`. Returns false when the item must end here
+// (the failure is already reported); the file is then left where it is.
+bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, RunTally& tally) {
+  const TextView path = entry.path;
   std::unique_ptr<OpenFile> file;
   OpenedFileInfo info;
-  const IoResult opened = tools.fs.OpenForOverwrite(path, file, info);
+  // The open checks kind, identity and names before it makes a read-only file writable.
+  const IoResult opened = tools.fs.OpenForOverwrite(entry, file, info);
   if (!opened) {
-    if (opened.error == IoResult::kNotRegularFile) {
-      // It was a regular file when the item was inspected: something replaced it since.
-      AddError(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
-    } else if (opened.error == IoResult::kPathTooLong) {
-      AddError(tools, tally, FailureLine(path, opened));
-    } else {
-      AddError(tools, tally, path);
-    }
+    if (!ReportRefusal(tools, path, opened, tally)) AddError(tools, tally, path);
     return false;
   }
   if (info.link_count > 1) {
-    // Its content also belongs to names the user did not choose.
     file->Close();
     AddError(tools, tally, Format(lang::Txt(kHardLinksText), path));
     return false;
@@ -135,24 +162,30 @@ bool OverwritePass(WipeTools& tools, TextView path, bool first_pass, RunTally& t
   return true;
 }
 
-void WipeFile(WipeTools& tools, TextView path, int pass_count, RunTally& tally) {
+void WipeFile(WipeTools& tools, const EntryRef& entry, int pass_count, RunTally& tally) {
   for (int pass = 1; pass <= pass_count; ++pass) {
-    if (!OverwritePass(tools, path, pass == 1, tally)) return;
+    if (!OverwritePass(tools, entry, pass == 1, tally)) return;
   }
-  const Text final_name = RenameRandomly(tools.fs, path);
-  const IoResult removed = tools.fs.DeleteFile(final_name);
-  if (!removed) AddError(tools, tally, FailureLine(path, removed));
+  const Text final_name = RenameRandomly(tools.fs, entry);
+  const IoResult removed =
+      tools.fs.DeleteFile(EntryRef(final_name, entry.anchor_length, entry.identity));
+  if (!removed && !ReportRefusal(tools, entry.path, removed, tally)) {
+    AddError(tools, tally, FailureLine(entry.path, removed));
+  }
 }
 
-void WipeFolder(WipeTools& tools, TextView path, int pass_count, RunTally& tally) {
+void WipeFolder(WipeTools& tools, const EntryRef& entry, int pass_count, RunTally& tally) {
+  const TextView path = entry.path;
   for (int pass = 1; pass <= pass_count; ++pass) {
-    tools.fs.MakeWritable(path);
     std::unique_ptr<OpenFile> folder;
-    const IoResult opened = tools.fs.OpenFolderForStamp(path, folder);
+    const IoResult opened = tools.fs.OpenFolderForStamp(entry, folder);
     if (!opened) {
-      AddError(
-          tools, tally,
-          opened.error == IoResult::kPathTooLong ? FailureLine(path, opened) : FolderLine(path));
+      if (opened.error == IoResult::kPathTooLong || opened.error == IoResult::kChangedEntry ||
+          opened.error == IoResult::kOtherVolume || opened.error == IoResult::kInvalidName) {
+        ReportRefusal(tools, path, opened, tally);
+      } else {
+        AddError(tools, tally, FolderLine(path));
+      }
       return;
     }
     // Stamped and closed before the renames, so that the date is in place when they start
@@ -160,35 +193,56 @@ void WipeFolder(WipeTools& tools, TextView path, int pass_count, RunTally& tally
     StampFixedFileTime(*folder);
     folder->Close();
     if (pass == pass_count) {
-      const Text final_name = RenameRandomly(tools.fs, path);
-      if (!tools.fs.RemoveFolder(final_name)) AddError(tools, tally, FolderLine(path));
+      const Text final_name = RenameRandomly(tools.fs, entry);
+      const IoResult removed =
+          tools.fs.RemoveFolder(EntryRef(final_name, entry.anchor_length, entry.identity));
+      if (!removed && !(removed.error == IoResult::kChangedEntry &&
+                        ReportRefusal(tools, path, removed, tally))) {
+        AddError(tools, tally, FolderLine(path));
+      }
     }
   }
 }
 
 // A link is never opened or followed: only the link itself is renamed and removed.
-void WipeLink(WipeTools& tools, TextView path, const EntryInfo& info, RunTally& tally) {
-  const Text final_name = RenameRandomly(tools.fs, path);
+void WipeLink(WipeTools& tools, const EntryRef& entry, const EntryInfo& info, RunTally& tally) {
+  const Text final_name = RenameRandomly(tools.fs, entry);
+  const EntryRef renamed(final_name, entry.anchor_length, entry.identity);
   const IoResult removed =
-      info.link_to_folder ? tools.fs.RemoveFolder(final_name) : tools.fs.DeleteFile(final_name);
-  if (!removed) AddError(tools, tally, FailureLine(path, removed));
+      info.link_to_folder ? tools.fs.RemoveFolder(renamed) : tools.fs.DeleteFile(renamed);
+  if (!removed && !ReportRefusal(tools, entry.path, removed, tally)) {
+    AddError(tools, tally, FailureLine(entry.path, removed));
+  }
 }
 
 }  // namespace
 
-void WipeItem(WipeTools& tools, TextView path, int pass_count, RunTally& tally) {
+void WipeItem(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
+  const TextView path = listed.path;
   EntryInfo info;
-  const IoResult inspected = tools.fs.Inspect(path, info);
-  if (inspected.error == IoResult::kPathTooLong) {
-    AddError(tools, tally, FailureLine(path, inspected));
-    return;
+  const IoResult inspected = tools.fs.Inspect(listed, info);
+  if (!inspected && ReportRefusal(tools, path, inspected, tally)) return;
+  if (inspected) {
+    if (info.other_volume) {
+      // A mount point inside the tree: neither it nor anything behind it is the user's choice.
+      AddRefusal(tools, tally, Format(lang::Txt(kOtherVolumeText), path));
+      return;
+    }
+    if (!listed.identity.Admits(info.identity)) {
+      AddRefusal(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
+      return;
+    }
   }
+  // From here on every step is checked against the object found now (the listed one, where the
+  // list knew it), so that no later call can reach another one put in its place.
+  const EntryRef entry(path, listed.anchor_length,
+                       info.identity.known ? info.identity : listed.identity);
   switch (info.kind) {
     case EntryKind::kFile:
-      WipeFile(tools, path, pass_count, tally);
+      WipeFile(tools, entry, pass_count, tally);
       break;
     case EntryKind::kLink:
-      WipeLink(tools, path, info, tally);
+      WipeLink(tools, entry, info, tally);
       break;
     case EntryKind::kOther:
       AddError(tools, tally, Format(lang::Txt(kNotRegularFileText), path));
@@ -197,7 +251,7 @@ void WipeItem(WipeTools& tools, TextView path, int pass_count, RunTally& tally) 
     case EntryKind::kMissing:
       // An entry whose kind cannot be read is handled as a folder: it is only ever stamped,
       // renamed and removed if empty, never written.
-      WipeFolder(tools, path, pass_count, tally);
+      WipeFolder(tools, entry, pass_count, tally);
       break;
   }
 }
@@ -227,12 +281,14 @@ Text MakeRandomName(TextView source) {
   return result;
 }
 
-Text RenameRandomly(platform::FileSystem& fs, TextView path) {
-  Text current(path);
+Text RenameRandomly(platform::FileSystem& fs, const EntryRef& entry) {
+  Text current(entry.path);
   for (int attempt = 0; attempt < kRenameCount; ++attempt) {
     // Built from the listed path: same folder, same length, dots where it has them.
-    Text candidate = MakeRandomName(path);
-    if (fs.RenameNoReplace(current, candidate)) current = std::move(candidate);
+    Text candidate = MakeRandomName(entry.path);
+    if (fs.RenameNoReplace(EntryRef(current, entry.anchor_length, entry.identity), candidate)) {
+      current = std::move(candidate);
+    }
   }
   return current;
 }

@@ -38,11 +38,13 @@ struct WipeTools {
   const std::array<unsigned char, 3000>& zero_buffer;
 };
 
-// Destroys the item at `path` with `pass_count` passes (1..10). Every failure is a message
-// line and adds 1 to the error count; a file whose overwrite did not fully succeed is neither
-// renamed nor removed. A link is never opened: it is renamed and removed as a link. A file that
-// has other hard links is left untouched.
-void WipeItem(WipeTools& tools, TextView path, int pass_count, RunTally& tally);
+// Destroys the item `entry` with `pass_count` passes (1..10). Every failure is a message line
+// and adds 1 to the error count; a file whose overwrite did not fully succeed is neither renamed
+// nor removed. A link is never opened: it is renamed and removed as a link. A file that has
+// other hard links, an entry that is not the one listed (its identity differs) and a mount
+// point inside the tree are left untouched, with a line that names them. Every call reaches the
+// entry through the folder handles below its anchor (see platform::EntryRef).
+void WipeItem(WipeTools& tools, const platform::EntryRef& entry, int pass_count, RunTally& tally);
 
 // The calling thread's pseudo-random source: state = state * 214013 + 2531011 (mod 2^32),
 // value = (state >> 16) & 0x7FFF. The state starts at 1 in every thread and is never seeded,
@@ -57,10 +59,10 @@ char16_t RandomNameCharacter();
 // folder, dots in the same places. Touches nothing on disk.
 Text MakeRandomName(TextView source);
 
-// Renames the entry at `path` seven times to random names of the same shape, never replacing
-// an existing entry; a failed attempt is skipped. Returns the name the entry stands under now
-// (`path` itself when every attempt failed).
-Text RenameRandomly(platform::FileSystem& fs, TextView path);
+// Renames `entry` seven times to random names of the same shape in its folder, never replacing
+// an existing entry; a failed attempt is skipped. Returns the path the entry stands under now
+// (`entry.path` itself when every attempt failed).
+Text RenameRandomly(platform::FileSystem& fs, const platform::EntryRef& entry);
 
 // Writes 1981-01-01 00:00:00 local time into all three time stamps of `file`; true only if
 // both the conversion and the write succeeded.

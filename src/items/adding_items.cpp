@@ -65,16 +65,19 @@ std::vector<Text> CommandLineTokens(TextView command_line) {
 
 bool ItemList::AddPath(TextView path) {
   RequireOwnerThread();
+  // One form for every way of naming the same entry, so that it is one item and the text that
+  // is stored (and later destroyed) is the one the system resolves.
+  Text key = file_system_.FullPath(path);
   platform::EntryInfo found;
-  if (!file_system_.FindEntry(path, found)) return false;
-  Text key(path);
-  StoreItem(key, found.size);
-  if (key == u"." || key == u"..") return true;
-  // Asked again under the key (the text that is stored and later destroyed), and of the entry
-  // itself: a link to a folder is queued as the link, never expanded.
+  if (!file_system_.FindEntry(key, found)) return false;
+  const std::size_t anchor = platform::ParentAnchorLength(key);
+  StoreItem(key, found.size, anchor);
+  // Asked again under the key, and of the entry itself: a link to a folder is queued as the
+  // link, never expanded.
   platform::EntryInfo info;
-  if (file_system_.Inspect(key, info) && info.kind == platform::EntryKind::kFolder) {
-    ExpandFolder(key);
+  if (file_system_.Inspect(platform::EntryRef(key, anchor, {}), info) &&
+      info.kind == platform::EntryKind::kFolder) {
+    ExpandFolder(key, anchor);
   }
   return true;
 }

@@ -11,6 +11,8 @@ namespace nulvane::items {
 namespace {
 
 constexpr int kItemsTextId = 33;  // "Items"
+constexpr int kOtherVolumeTextId = 107;
+constexpr int kCannotListTextId = 108;
 
 // Listings since the program started (since the status text last showed, to be exact). It is
 // shared by every expansion of the process and never reset by ResetList, so a second folder
@@ -41,11 +43,13 @@ void ItemList::CountListing() {
   listing_counter.store(counter + 1, std::memory_order_relaxed);
 }
 
-void ItemList::ExpandFolder(TextView folder) {
+void ItemList::ExpandFolder(TextView folder, std::size_t anchor_length) {
   RequireOwnerThread();
+  // A walk starts from the folders as they are now, not as an earlier walk found them.
+  file_system_.ForgetOpenFolders();
   // Folders still to be listed, the next one last. The walk keeps its own stack rather than
-  // recursing, and closes each listing before the next opens, so neither the call stack nor
-  // the open handles grow with the depth of the tree.
+  // recursing; the file system keeps the folders on the way open, so each listing is reached
+  // from the one before it through handles, whatever the depth.
   std::vector<Text> pending;
   pending.emplace_back(folder);
   std::vector<Text> subfolders;
@@ -60,8 +64,9 @@ void ItemList::ExpandFolder(TextView folder) {
     }
     subfolders.clear();
     bool counted = false;
-    const platform::IoResult listed =
-        file_system_.ListFolder(current, [&](TextView name, const platform::EntryInfo& info) {
+    const platform::IoResult listed = file_system_.ListFolder(
+        platform::EntryRef(current, anchor_length, {}),
+        [&](TextView name, const platform::EntryInfo& info) {
           if (!counted) {
             CountListing();
             counted = true;
@@ -70,13 +75,25 @@ void ItemList::ExpandFolder(TextView folder) {
           if (name.empty()) return;
           path.assign(prefix);
           path.append(name);
-          StoreItem(path, info.size_known ? info.size : ItemStore::kSizeNotRead);
+          StoreItem(path, info.size_known ? info.size : ItemStore::kSizeNotRead, anchor_length);
           // Only a real folder is descended into. A link to a folder is stored above as an
           // entry of its own and removed as a link; what lies behind it is not the user's
-          // choice and is never queued.
-          if (info.kind == platform::EntryKind::kFolder) subfolders.push_back(path);
+          // choice and is never queued. A mount point is refused by its own listing.
+          if (info.kind == platform::EntryKind::kFolder && !info.other_volume) {
+            subfolders.push_back(path);
+          } else if (info.other_volume) {
+            display_.AddWarning(platform::Format(lang::Txt(kOtherVolumeTextId), path));
+          }
         });
     if (listed.ok() && !counted) CountListing();
+    if (!listed) {
+      if (listed.error == platform::IoResult::kOtherVolume) {
+        display_.AddWarning(platform::Format(lang::Txt(kOtherVolumeTextId), current));
+      } else {
+        display_.AddWarning(platform::Format(lang::Txt(kCannotListTextId), current,
+                                             platform::SystemErrorText(listed.error)));
+      }
+    }
     // Depth first: the first subfolder's tree is finished before the second is listed.
     for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
       pending.push_back(std::move(*it));

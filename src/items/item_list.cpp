@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kItemsTextId = 33;  // "Items"
 constexpr int kTotalTextId = 41;  // "Total"
+constexpr int kCannotExamineTextId = 109;
 
 }  // namespace
 
@@ -31,11 +32,25 @@ void ItemList::RequireOwnerThread() const {
   }
 }
 
-void ItemList::StoreItem(Text& path, std::uint64_t size) {
+void ItemList::StoreItem(Text& path, std::uint64_t size, std::size_t anchor_length) {
   RequireOwnerThread();
   path = platform::FoldPathKey(path);
-  store_.Store(path, size);
+  store_.Store(path, size, static_cast<std::uint32_t>(std::min(anchor_length, path.size())));
 }
+
+namespace {
+
+// An entry that is simply gone (or whose folder is) is no row; anything else that keeps it
+// from being examined is the user's to know.
+bool IsGone(const platform::IoResult& result) {
+#ifdef _WIN32
+  return result.error == 2 || result.error == 3;  // ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
+#else
+  return result.error == 2 || result.error == 20;  // ENOENT, ENOTDIR
+#endif
+}
+
+}  // namespace
 
 void ItemList::RebuildRows() {
   RequireOwnerThread();
@@ -45,17 +60,28 @@ void ItemList::RebuildRows() {
   std::uint64_t total = 0;
   platform::EntryInfo info;
   Text path;
+  file_system_.ForgetOpenFolders();
   for (const ItemStore::Entry& entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     ItemStore::KeyOf(entry, path);
-    if (!file_system_.Inspect(path, info) || info.kind == platform::EntryKind::kMissing) {
-      continue;
+    const platform::IoResult looked =
+        file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info);
+    if (!looked) {
+      if (IsGone(looked)) continue;
+      display_.AddWarning(platform::Format(lang::Txt(kCannotExamineTextId), path,
+                                           platform::SystemErrorText(looked.error)));
+      if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
+    } else {
+      if (info.kind == platform::EntryKind::kMissing) continue;
+      // A size the listing left unread is taken from this check, which happens anyway: one
+      // look at each entry instead of two.
+      if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
+      // What the entry was when the list first looked: a run refuses anything put in its place
+      // since.
+      if (!entry.second.identity.known) store_.SetIdentity(entry, info.identity);
     }
-    // A size the listing left unread is taken from this check, which happens anyway: one
-    // look at each entry instead of two.
-    if (entry.second == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
     rows_.push_back(&entry);
-    total += entry.second;
+    total += entry.second.size;
   }
   const int count = static_cast<int>(rows_.size());
   display_.SetRowCount(count);
@@ -82,15 +108,16 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     // Asked of the file system each time: the row may have become a folder or gone. A path
     // that has vanished shows the size recorded for it.
     platform::EntryInfo info;
-    const bool found = file_system_.Inspect(path, info).ok();
+    const bool found =
+        file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info).ok();
     const bool folder = found && (info.kind == platform::EntryKind::kFolder ||
                                   (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     if (folder) {
       text = kFolderSizeText;
     } else {
-      const std::uint64_t size = entry.second != ItemStore::kSizeNotRead ? entry.second
-                                 : found                                 ? info.size
-                                                                         : 0;
+      const std::uint64_t size = entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
+                                 : found                                      ? info.size
+                                                                              : 0;
       size_text = engine::FormatByteSize(size);
       text = size_text;
     }
@@ -103,12 +130,18 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
   return true;
 }
 
-std::vector<Text> ItemList::SnapshotRows() const {
+std::vector<platform::QueuedItem> ItemList::SnapshotRows() const {
   RequireOwnerThread();
-  std::vector<Text> paths;
-  paths.reserve(rows_.size());
-  for (const ItemStore::Entry* entry : rows_) paths.push_back(ItemStore::KeyOf(*entry));
-  return paths;
+  std::vector<platform::QueuedItem> items;
+  items.reserve(rows_.size());
+  for (const ItemStore::Entry* entry : rows_) {
+    platform::QueuedItem item;
+    item.path = ItemStore::KeyOf(*entry);
+    item.anchor_length = entry->second.anchor_length;
+    item.identity = entry->second.identity;
+    items.push_back(std::move(item));
+  }
+  return items;
 }
 
 void ItemList::ResetList() {
@@ -164,12 +197,15 @@ std::optional<std::uint64_t> ItemList::RecordedSize(TextView path) const {
   RequireOwnerThread();
   const ItemStore::Entry* entry = store_.Find(platform::FoldPathKey(path));
   if (!entry) return std::nullopt;
-  if (entry->second == ItemStore::kSizeNotRead) {
+  if (entry->second.size == ItemStore::kSizeNotRead) {
     // Not read yet (the next rebuild records it): what the entry says now.
     platform::EntryInfo info;
-    return file_system_.FindEntry(path, info).ok() ? info.size : 0;
+    const Text key = platform::FoldPathKey(path);
+    return file_system_.Inspect(platform::EntryRef(key, entry->second.anchor_length, {}), info).ok()
+               ? info.size
+               : 0;
   }
-  return entry->second;
+  return entry->second.size;
 }
 
 }  // namespace nulvane::items

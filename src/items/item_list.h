@@ -28,6 +28,9 @@ class ItemListDisplay {
   // The number of rows; the view then asks for row texts with ItemList::GetRowText.
   virtual void SetRowCount(int count) = 0;
   virtual void SetStatusText(TextView text) = 0;
+  // One warning line: something the user queued could not be listed or examined, or is a
+  // mount point whose contents are not queued. Nothing is ever left out without one.
+  virtual void AddWarning(TextView text) = 0;
 };
 
 // The text of column 1 for a folder.
@@ -42,23 +45,30 @@ class ItemList {
   // --- The store ---
 
   // Folds `path` in place to its store key (platform::FoldPathKey: lower case on Windows,
-  // unchanged on POSIX; callers go on with the folded text) and stores it with `size`, or
-  // replaces the size recorded for that key.
-  void StoreItem(Text& path, std::uint64_t size);
+  // unchanged on POSIX; callers go on with the folded text) and stores it with `size` and its
+  // anchor (by default its parent folder: see platform::EntryRef), or replaces the size
+  // recorded for that key.
+  void StoreItem(Text& path, std::uint64_t size, std::size_t anchor_length);
+  void StoreItem(Text& path, std::uint64_t size) {
+    StoreItem(path, size, platform::ParentAnchorLength(path));
+  }
 
   // Stores every entry below `folder`, at every depth, each with the size its directory entry
-  // gives; `folder` itself is not stored. Folders are walked depth first. A link (symbolic
-  // link, junction, any reparse point) is stored as an entry of its own and never descended
-  // into. A folder that cannot be listed contributes nothing and the walk goes on. Paths are
-  // built whole, whatever their length. Every listing that starts counts toward the
-  // process-wide listing counter: after every 21 listings the status text shows "Items:<n>",
-  // n being the number of stored entries.
-  void ExpandFolder(TextView folder);
+  // gives; `folder` itself is not stored. Folders are walked depth first, each reached through
+  // the handles below `anchor_length` (its parent folder by default), never through a path
+  // resolved again. A link (symbolic link, junction) is stored as an entry of its own and never
+  // descended into; so is a mount point, with a warning. A folder that cannot be listed gets a
+  // warning line with the reason, and the walk goes on. Paths are built whole, whatever their
+  // length. Every listing that starts counts toward the process-wide listing counter: after
+  // every 21 listings the status text shows "Items:<n>", n being the number of stored entries.
+  void ExpandFolder(TextView folder, std::size_t anchor_length);
+  void ExpandFolder(TextView folder) { ExpandFolder(folder, platform::ParentAnchorLength(folder)); }
 
-  // Adds one path the user gave: stores it with the size its own directory entry gives and,
-  // when it is a real folder (not a link, and not exactly "." or ".."), expands it. A path
-  // without a directory entry (missing, a root, a trailing separator) adds nothing and shows
-  // nothing. Returns whether the path was stored. Does not rebuild the rows.
+  // Adds one path the user gave: makes it absolute and lexically normal (FileSystem::FullPath:
+  // "sel/", "./sel" and "sel" are one item), stores it with the size its own directory entry
+  // gives and, when it is a real folder (not a link), expands it. Its parent folder is its
+  // anchor: resolved as typed. A path without a directory entry (missing, a root) adds nothing
+  // and shows nothing. Returns whether the path was stored. Does not rebuild the rows.
   bool AddPath(TextView path);
 
   // Adds the paths of the program's command line (the text after the program name; on Windows
@@ -76,7 +86,8 @@ class ItemList {
   // Renumbers the rows 0..n-1, in store order, for exactly the stored paths that exist now,
   // tells the display the count (0 first, n when the rows are complete) and shows the summary
   // "Items:<n> // Total: <size>" (in the current language), the total being the recorded sizes
-  // of those rows.
+  // of those rows. Each entry's identity is recorded at its first look and kept; an entry that
+  // cannot be examined (other than by being gone) stays a row and gets a warning line.
   void RebuildRows();
 
   int RowCount() const;
@@ -87,8 +98,9 @@ class ItemList {
   // 0..RowCount()-1, a column other than 0 and 1, or no room writes nothing and returns false.
   bool GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const;
 
-  // The full paths of the rows in row order: what a deletion run works on.
-  std::vector<Text> SnapshotRows() const;
+  // The rows in row order, each with its anchor and recorded identity: what a deletion run
+  // works on.
+  std::vector<platform::QueuedItem> SnapshotRows() const;
 
   // Empties the store and the rows and shows no rows. The status text stays as it is and the
   // listing counter goes on counting.

@@ -137,16 +137,22 @@ bool ItemStore::KeyLess::operator()(KeyRecord a, KeyRecord b) const {
 
 // --- ItemStore ---
 
-const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size) {
+const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
+                                         std::uint32_t anchor_length) {
   const KeyRecord probe = Encode(key);
   auto it = map_.lower_bound(probe);
   if (it != map_.end() && !KeyLess()(probe, it->first)) {
-    it->second = size;
+    it->second.size = size;
+    it->second.anchor_length = std::min(it->second.anchor_length, anchor_length);
+    it->second.identity = {};
     return *it;
   }
   auto* copy = static_cast<std::uint8_t*>(arena_.Allocate(scratch_.size(), 1));
   std::memcpy(copy, scratch_.data(), scratch_.size());
-  return *map_.emplace_hint(it, copy, size);
+  ItemRecord record;
+  record.size = size;
+  record.anchor_length = anchor_length;
+  return *map_.emplace_hint(it, copy, record);
 }
 
 const ItemStore::Entry* ItemStore::Find(TextView key) const {

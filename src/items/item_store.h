@@ -8,6 +8,7 @@
 #include <memory_resource>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace nulvane::items {
@@ -41,7 +42,16 @@ class BlockArena final : public std::pmr::memory_resource {
   std::size_t left_ = 0;
 };
 
-// An ordered map from path key to recorded size. Keys compare by their UTF-16 code units as
+// What the store keeps of one path besides its key: the size recorded when it was stored, the
+// length of its anchor (the part of the path the system resolves as typed; see
+// platform::EntryRef) and the identity the entry had when the list last looked at it.
+struct ItemRecord {
+  std::uint64_t size = 0;
+  std::uint32_t anchor_length = 0;
+  platform::EntryIdentity identity;
+};
+
+// An ordered map from path key to its record. Keys compare by their UTF-16 code units as
 // unsigned numbers from the left; at the first difference the smaller unit sorts first, and a
 // key that is a prefix of another sorts first. No locale and no case folding take part.
 // Consequence the deletion run relies on: every path inside a folder (the folder's key, a
@@ -62,8 +72,8 @@ class ItemStore {
   struct KeyLess {
     bool operator()(KeyRecord a, KeyRecord b) const;
   };
-  using Map = std::pmr::map<KeyRecord, std::uint64_t, KeyLess>;
-  using Entry = Map::value_type;  // first: the encoded key, second: the recorded size
+  using Map = std::pmr::map<KeyRecord, ItemRecord, KeyLess>;
+  using Entry = Map::value_type;  // first: the encoded key, second: its record
   using const_iterator = Map::const_iterator;
 
   ItemStore() = default;
@@ -73,12 +83,17 @@ class ItemStore {
   // The recorded size of an entry whose size its listing did not read (see ItemList).
   static constexpr std::uint64_t kSizeNotRead = ~std::uint64_t{0};
 
-  // Inserts `key` with `size`, or replaces the size of the key already present.
-  const Entry& Store(TextView key, std::uint64_t size);
+  // Inserts `key` with `size` and `anchor_length`, or replaces the size of the key already
+  // present. A key stored again keeps the shorter of its anchors: more of its path is then
+  // reached through handles. Its identity is recorded anew by the next look (SetIdentity).
+  const Entry& Store(TextView key, std::uint64_t size, std::uint32_t anchor_length = 0);
   // Records the size of an entry stored with kSizeNotRead. The size is no part of the key,
   // so the order stays as it is.
   void ResolveSize(const Entry& entry, std::uint64_t size) {
-    const_cast<Entry&>(entry).second = size;
+    const_cast<Entry&>(entry).second.size = size;
+  }
+  void SetIdentity(const Entry& entry, const platform::EntryIdentity& identity) {
+    const_cast<Entry&>(entry).second.identity = identity;
   }
   // The entry of `key`, or null.
   const Entry* Find(TextView key) const;

@@ -13,10 +13,9 @@ class NativeFileSystem final : public FileSystem {
   IoResult FindEntry(TextView path, EntryInfo& info) override;
   IoResult ListFolder(const EntryRef& folder,
                       const std::function<void(TextView name, const EntryInfo&)>& visit) override;
-  IoResult OpenForOverwrite(const EntryRef& file_entry, std::unique_ptr<OpenFile>& file,
+  IoResult OpenForOverwrite(const EntryRef& entry, std::unique_ptr<OpenFile>& file,
                             OpenedFileInfo& info) override;
-  IoResult OpenFolderForStamp(const EntryRef& folder_entry,
-                              std::unique_ptr<OpenFile>& folder) override;
+  IoResult OpenFolderForStamp(const EntryRef& entry, std::unique_ptr<OpenFile>& folder) override;
   IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
                          Caching caching = Caching::kBuffered) override;
   IoResult RenameNoReplace(const EntryRef& from, TextView to) override;

@@ -37,6 +37,18 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
+// A byte that is no part of valid UTF-8 stands as the lone surrogate U+DC80 + (byte - 0x80):
+// such a surrogate never comes out of valid UTF-8, so the byte can be given back exactly.
+constexpr char16_t kEscapeBase = 0xDC00;
+
+void AppendEscapedBytes(Text& out, std::string_view bytes) {
+  for (const char byte : bytes) {
+    out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(byte)));
+  }
+}
+
+bool IsEscapedByte(char16_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+
 }  // namespace
 
 Text Utf8ToText(std::string_view utf8) {
@@ -59,7 +71,7 @@ Text Utf8ToText(std::string_view utf8) {
     } else if ((lead & 0xF8) == 0xF0) {
       extra = 3, c = lead & 0x07, minimum = 0x10000;
     } else {
-      out.push_back(kReplacement);
+      AppendEscapedBytes(out, utf8.substr(i, 1));
       ++i;
       continue;
     }
@@ -70,8 +82,10 @@ Text Utf8ToText(std::string_view utf8) {
       c = (c << 6) | (next & 0x3F);
     }
     if (j != i + 1 + extra || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      out.push_back(kReplacement);
-      i = (j == i + 1) ? i + 1 : j;
+      // Only the lead byte is taken as undecodable; what follows is decoded on its own, as
+      // it may start a valid sequence.
+      AppendEscapedBytes(out, utf8.substr(i, 1));
+      ++i;
       continue;
     }
     AppendUtf16(out, c);
@@ -89,10 +103,55 @@ std::string TextToUtf8(TextView text) {
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (IsEscapedByte(text[i])) {
+      out.push_back(static_cast<char>(text[i] - kEscapeBase));
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = kReplacement;
     }
     AppendUtf8(out, c);
+  }
+  return out;
+}
+
+bool HasUnmappableSurrogate(TextView text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        ++i;
+        continue;
+      }
+      return true;
+    }
+    if (c >= 0xDC00 && c <= 0xDFFF && !IsEscapedByte(c)) return true;
+  }
+  return false;
+}
+
+Text EscapeForDisplay(TextView text) {
+  Text out;
+  out.reserve(text.size());
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      out.push_back(c);
+      out.push_back(text[++i]);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      // A byte that is no text (or a surrogate without its pair) is shown as what it is.
+      const unsigned value = IsEscapedByte(c) ? static_cast<unsigned>(c - kEscapeBase) : c;
+      out += u"\\x";
+      if (value > 0xFF) {
+        out.push_back(kHex[(value >> 12) & 0xF]);
+        out.push_back(kHex[(value >> 8) & 0xF]);
+      }
+      out.push_back(kHex[(value >> 4) & 0xF]);
+      out.push_back(kHex[value & 0xF]);
+    } else {
+      out.push_back(c);
+    }
   }
   return out;
 }

@@ -13,11 +13,23 @@ using TextView = std::u16string_view;
 
 namespace platform {
 
-// Converts UTF-8 to UTF-16. Invalid or truncated sequences become U+FFFD; nothing is dropped.
+// Converts UTF-8 to UTF-16 without loss. Each byte that is no part of a valid sequence becomes
+// the lone surrogate U+DC80 + (byte - 0x80), so that a POSIX file name, which is bytes, comes
+// back byte for byte from TextToUtf8.
 Text Utf8ToText(std::string_view utf8);
 
-// Converts UTF-16 to UTF-8. A lone surrogate becomes U+FFFD.
+// Converts UTF-16 to UTF-8. A lone surrogate U+DC80..U+DCFF becomes the byte it stands for;
+// any other lone surrogate becomes U+FFFD (see HasUnmappableSurrogate).
 std::string TextToUtf8(TextView text);
+
+// True when `text` holds a lone surrogate that stands for no byte: TextToUtf8 would replace it,
+// so as a file name the text would name another file.
+bool HasUnmappableSurrogate(TextView text);
+
+// `text` as it may be shown to a person: every lone surrogate, and so every byte of a file
+// name that is not text, is written as "\xNN" (the byte) or "\xNNNN"; nothing is shown as a
+// character that would name another file.
+Text EscapeForDisplay(TextView text);
 
 // True for the characters the C library's iswspace accepts in the "C" locale plus the Unicode
 // blanks a command line can carry (no-break space, ideographic space, ...).

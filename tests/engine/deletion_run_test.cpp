@@ -310,6 +310,8 @@ class RunFaultInjection : public ::testing::Test {
   }
   // The errors one failed call must cause, given the item it hit.
   static int ExpectedErrors(const FaultCase& fault) {
+    // Before the wiping only the total is read: a failure there changes the total, no item.
+    if (fault.item.empty()) return 0;
     const Text folder = FakePath(u"w/F");
     const bool is_folder = fault.item == folder;
     int base = 0;
@@ -372,7 +374,9 @@ TEST_F(RunFaultInjection, EachCallFailingInTurnCountsExactlyAndTouchesNothingEls
     const auto calls = fs.Calls();
     ASSERT_GE(calls.size(), static_cast<std::size_t>(n));
     FaultCase fault{calls[n - 1], {}};
-    for (int i = n - 1; i >= 0; --i) {
+    // The first look at each item reads the total; the wiping starts after them.
+    const int total_looks = static_cast<int>(Items().size());
+    for (int i = n - 1; i >= total_looks; --i) {
       if (calls[i].op == FsOp::kInspect) {
         fault.item = calls[i].path;
         break;
@@ -381,7 +385,8 @@ TEST_F(RunFaultInjection, EachCallFailingInTurnCountsExactlyAndTouchesNothingEls
     SCOPED_TRACE(std::string("call ") + std::to_string(n) + " " + testing::FsOpName(fault.call.op) +
                  " on " + testing::Narrow(fault.call.path));
     EXPECT_EQ(result.error_count, ExpectedErrors(fault));
-    EXPECT_EQ(static_cast<int>(host.MessagesOfKind(MessageKind::kError).size()),
+    EXPECT_EQ(static_cast<int>(host.MessagesOfKind(MessageKind::kError).size() +
+                               host.MessagesOfKind(MessageKind::kWarning).size()),
               result.error_count);
     EXPECT_EQ(fs.OpenHandles(), 0);
     // Nothing outside the list changed.

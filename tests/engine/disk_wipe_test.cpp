@@ -41,37 +41,43 @@ class ObservingFileSystem final : public platform::FileSystem {
   std::function<void(const Text& path)> after_overwrite_closed;
   std::function<void(const Text& from)> before_rename;
 
-  IoResult Inspect(TextView path, platform::EntryInfo& info) override {
-    return inner_.Inspect(path, info);
+  std::function<void(const Text& path)> before_open;
+
+  IoResult Inspect(const platform::EntryRef& entry, platform::EntryInfo& info) override {
+    return inner_.Inspect(entry, info);
   }
   IoResult FindEntry(TextView path, platform::EntryInfo& info) override {
     return inner_.FindEntry(path, info);
   }
   IoResult ListFolder(
-      TextView folder,
+      const platform::EntryRef& folder,
       const std::function<void(TextView, const platform::EntryInfo&)>& visit) override {
     return inner_.ListFolder(folder, visit);
   }
-  IoResult MakeWritable(TextView path) override { return inner_.MakeWritable(path); }
-  IoResult OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+  IoResult OpenForOverwrite(const platform::EntryRef& entry, std::unique_ptr<OpenFile>& file,
                             platform::OpenedFileInfo& info) override {
-    const IoResult result = inner_.OpenForOverwrite(path, file, info);
-    if (result) file = std::make_unique<Watched>(std::move(file), Text(path), *this);
+    if (before_open) before_open(Text(entry.path));
+    const IoResult result = inner_.OpenForOverwrite(entry, file, info);
+    if (result) file = std::make_unique<Watched>(std::move(file), Text(entry.path), *this);
     return result;
   }
-  IoResult OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) override {
-    return inner_.OpenFolderForStamp(path, folder);
+  IoResult OpenFolderForStamp(const platform::EntryRef& entry,
+                              std::unique_ptr<OpenFile>& folder) override {
+    return inner_.OpenFolderForStamp(entry, folder);
   }
   IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
                          platform::Caching caching) override {
     return inner_.CreateNewFile(path, file, caching);
   }
-  IoResult RenameNoReplace(TextView from, TextView to) override {
-    if (before_rename) before_rename(Text(from));
+  IoResult RenameNoReplace(const platform::EntryRef& from, TextView to) override {
+    if (before_rename) before_rename(Text(from.path));
     return inner_.RenameNoReplace(from, to);
   }
-  IoResult DeleteFile(TextView path) override { return inner_.DeleteFile(path); }
-  IoResult RemoveFolder(TextView path) override { return inner_.RemoveFolder(path); }
+  IoResult DeleteFile(const platform::EntryRef& entry) override { return inner_.DeleteFile(entry); }
+  IoResult RemoveFolder(const platform::EntryRef& entry) override {
+    return inner_.RemoveFolder(entry);
+  }
+  void ForgetOpenFolders() override { inner_.ForgetOpenFolders(); }
   IoResult CreateFolder(TextView path) override { return inner_.CreateFolder(path); }
   IoResult GetVolumeSpace(TextView path, platform::VolumeSpace& space) override {
     return inner_.GetVolumeSpace(path, space);

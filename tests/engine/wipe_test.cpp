@@ -251,7 +251,6 @@ TEST_F(WipeItemTest, LinkIsRemovedAndWhatItPointsAtIsNeverOpened) {
   EXPECT_FALSE(fs_.Exists(link));
   EXPECT_EQ(fs_.EntryAt(outside), before);
   EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 0);
-  EXPECT_EQ(fs_.CountOf(FsOp::kMakeWritable), 0);
   EXPECT_EQ(tally_.error_count, 0);
   EXPECT_TRUE(fs_.Children(FakePath(u"w")).empty());
 }
@@ -334,7 +333,9 @@ TEST_F(WipeItemTest, FileReplacedByALinkWhileOpeningIsLeftUntouched) {
     if (call.op == FsOp::kOpenForOverwrite) fs_.AddLink(file_, outside);
   });
   Wipe(file_, 1);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(106), file_)});
+  EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
+            std::vector<Text>{Format(lang::Txt(106), file_)});
+  EXPECT_EQ(tally_.error_count, 1);
   EXPECT_EQ(fs_.Content(outside)->size(), 6u);
   EXPECT_EQ(fs_.KindOf(file_), EntryKind::kLink);
 }

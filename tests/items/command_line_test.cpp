@@ -80,7 +80,7 @@ TEST_F(ItemCommandLineOnDisk, AddsEveryPathFoundAndSkipsTheRestSilently) {
   list_.ParseCommandLine(u"\"" + a + u"\" " + b + u"  " + c + u" " + missing + u" \"" + c +
                          platform::kPathSeparator + u"\"");
 
-  EXPECT_EQ(list_.SnapshotRows(),
+  EXPECT_EQ(testing::RowPaths(list_),
             (std::vector<Text>{Key(blanks + platform::kPathSeparator + u"a.doc"), Key(b), Key(c),
                                Key(Join(c, u"inside"))}));
   EXPECT_EQ(display_.status_texts.back(), u"Items:4 // Total: " + engine::FormatByteSize(6));
@@ -110,7 +110,7 @@ TEST_F(ItemCommandLineOnDisk, TheSameFileTwiceIsOneItem) {
   const Text other_case = file;
 #endif
   list_.ParseCommandLine(u"\"" + file + u"\" \"" + other_case + u"\"");
-  EXPECT_EQ(list_.SnapshotRows(), std::vector<Text>{Key(file)});
+  EXPECT_EQ(testing::RowPaths(list_), std::vector<Text>{Key(file)});
 }
 
 }  // namespace

@@ -34,11 +34,14 @@ class FakeTreeFileSystem final : public platform::FileSystem {
   // Every folder ListFolder was asked for, in order.
   std::vector<Text> listed;
 
-  IoResult Inspect(TextView path, EntryInfo& info) override { return Lookup(path, info); }
+  IoResult Inspect(const platform::EntryRef& entry, EntryInfo& info) override {
+    return Lookup(entry.path, info);
+  }
   IoResult FindEntry(TextView path, EntryInfo& info) override { return Lookup(path, info); }
 
-  IoResult ListFolder(TextView folder,
+  IoResult ListFolder(const platform::EntryRef& folder_entry,
                       const std::function<void(TextView, const EntryInfo&)>& visit) override {
+    const TextView folder = folder_entry.path;
     listed.emplace_back(folder);
     Text key(folder);
     if (key.size() > 1 && key.back() == platform::kPathSeparator) key.pop_back();
@@ -65,21 +68,21 @@ class FakeTreeFileSystem final : public platform::FileSystem {
     return IoResult::Ok();
   }
 
-  IoResult MakeWritable(TextView) override { return Unsupported(); }
-  IoResult OpenForOverwrite(TextView, std::unique_ptr<platform::OpenFile>&,
+  IoResult OpenForOverwrite(const platform::EntryRef&, std::unique_ptr<platform::OpenFile>&,
                             platform::OpenedFileInfo&) override {
     return Unsupported();
   }
-  IoResult OpenFolderForStamp(TextView, std::unique_ptr<platform::OpenFile>&) override {
+  IoResult OpenFolderForStamp(const platform::EntryRef&,
+                              std::unique_ptr<platform::OpenFile>&) override {
     return Unsupported();
   }
   IoResult CreateNewFile(TextView, std::unique_ptr<platform::OpenFile>&,
                          platform::Caching) override {
     return Unsupported();
   }
-  IoResult RenameNoReplace(TextView, TextView) override { return Unsupported(); }
-  IoResult DeleteFile(TextView) override { return Unsupported(); }
-  IoResult RemoveFolder(TextView) override { return Unsupported(); }
+  IoResult RenameNoReplace(const platform::EntryRef&, TextView) override { return Unsupported(); }
+  IoResult DeleteFile(const platform::EntryRef&) override { return Unsupported(); }
+  IoResult RemoveFolder(const platform::EntryRef&) override { return Unsupported(); }
   IoResult CreateFolder(TextView) override { return Unsupported(); }
   IoResult GetVolumeSpace(TextView, platform::VolumeSpace&) override { return Unsupported(); }
   IoResult PrepareFillFolder(TextView) override { return Unsupported(); }

@@ -22,7 +22,7 @@ class ItemListExpansion : public ::testing::Test {
 
   std::vector<Text> StoredKeys() {
     list_.RebuildRows();
-    return list_.SnapshotRows();
+    return testing::RowPaths(list_);
   }
 
   const Text root_ = Join(u"", u"top");  // "/top" or "\top"

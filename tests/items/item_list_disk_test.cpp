@@ -57,7 +57,7 @@ TEST_F(ItemListOnDisk, FolderContentsFollowTheFolderAndSiblingsMayStandBetween) 
   EXPECT_TRUE(list_.AddPath(fx));
   list_.RebuildRows();
 
-  EXPECT_EQ(list_.SnapshotRows(),
+  EXPECT_EQ(RowPaths(list_),
             (std::vector<Text>{Key(f), Key(fx), Key(Join(f, u"a.txt")), Key(Join(f, u"sub")),
                                Key(Join(Join(f, u"sub"), u"b.txt"))}));
   EXPECT_EQ(list_.RowCount(), 5);
@@ -145,7 +145,7 @@ TEST_F(ItemListOnDisk, RebuildLeavesOutVanishedPathsAndTotalsOnlyTheRows) {
   display_.row_counts.clear();
   list_.RebuildRows();
 
-  EXPECT_EQ(list_.SnapshotRows(),
+  EXPECT_EQ(RowPaths(list_),
             (std::vector<Text>{Key(files[0]), Key(files[1]), Key(files[3]), Key(files[4])}));
   // The view hears "no rows" before the index changes and the new count once it is complete.
   EXPECT_EQ(display_.row_counts, (std::vector<int>{0, 4}));
@@ -219,7 +219,7 @@ TEST_F(ItemListOnDisk, ResetEmptiesTheViewKeepsTheStatusAndTheNextDropStartsANew
 
   const Text other = File(u"other");
   list_.HandleDroppedFiles({other});
-  EXPECT_EQ(list_.SnapshotRows(), std::vector<Text>{Key(other)});
+  EXPECT_EQ(RowPaths(list_), std::vector<Text>{Key(other)});
 }
 
 TEST_F(ItemListOnDisk, The22ndListingShowsTheCountAndTheCounterOutlivesOneExpansion) {
@@ -288,7 +288,7 @@ TEST_F(ItemListOnDisk, PathsLongerThanAnyFixedBufferAreStoredWhole) {
 
   EXPECT_EQ(list_.RecordedSize(deepest), 7u);
   EXPECT_EQ(list_.StoredCount(), 7u);
-  const std::vector<Text> rows = list_.SnapshotRows();
+  const std::vector<Text> rows = RowPaths(list_);
   ASSERT_EQ(rows.size(), 7u);
   EXPECT_EQ(rows.back(), Key(deepest));
 
@@ -342,7 +342,7 @@ TEST_F(ItemListOnDisk, NamesDifferingOnlyInCaseAreDifferentItems) {
   const Text upper = File(u"Data.TXT", "12");
   const Text lower = File(u"data.txt", "12345");
   list_.HandleDroppedFiles({upper, lower});
-  EXPECT_EQ(list_.SnapshotRows(), (std::vector<Text>{upper, lower}));
+  EXPECT_EQ(RowPaths(list_), (std::vector<Text>{upper, lower}));
   EXPECT_EQ(list_.RecordedSize(upper), 2u);
   EXPECT_EQ(list_.RecordedSize(lower), 5u);
 }

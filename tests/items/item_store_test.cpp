@@ -36,8 +36,8 @@ TEST(ItemStore, StoringAKeyAgainReplacesOnlyItsSize) {
   store.Store(u"/d/a", 9);
   ASSERT_EQ(store.size(), 2u);
   ASSERT_NE(store.Find(u"/d/a"), nullptr);
-  EXPECT_EQ(store.Find(u"/d/a")->second, 9u);
-  EXPECT_EQ(store.Find(u"/d/b")->second, 7u);
+  EXPECT_EQ(store.Find(u"/d/a")->second.size, 9u);
+  EXPECT_EQ(store.Find(u"/d/b")->second.size, 7u);
   EXPECT_EQ(store.Find(u"/d/c"), nullptr);
 }
 
@@ -81,7 +81,7 @@ TEST(ItemStore, EveryCodeUnitComesBackAsStoredAndInUnitOrder) {
   std::uint32_t expected = 0;
   for (const auto& entry : store) {
     ASSERT_EQ(ItemStore::KeyOf(entry), Text(u"k") + static_cast<char16_t>(expected) + u"z");
-    ASSERT_EQ(entry.second, expected);
+    ASSERT_EQ(entry.second.size, expected);
     ++expected;
   }
 }
@@ -113,8 +113,8 @@ TEST(ItemStore, RandomKeysKeepTheOrderOfTheirCodeUnits) {
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(ItemStore::KeyOf(*entry), keys[i]);
     // The last store of a key gave it its size.
-    EXPECT_EQ(keys[entry->second], keys[i]);
-    EXPECT_GE(entry->second, i);
+    EXPECT_EQ(keys[entry->second.size], keys[i]);
+    EXPECT_GE(entry->second.size, i);
   }
 }
 

@@ -96,4 +96,10 @@ bool MakeFolderLink(const Text& target, const Text& link) {
 #endif
 }
 
+std::vector<Text> RowPaths(const ItemList& list) {
+  std::vector<Text> paths;
+  for (const platform::QueuedItem& item : list.SnapshotRows()) paths.push_back(item.path);
+  return paths;
+}
+
 }  // namespace nulvane::items::testing

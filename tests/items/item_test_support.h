@@ -14,10 +14,15 @@ class RecordingDisplay final : public ItemListDisplay {
  public:
   void SetRowCount(int count) override { row_counts.push_back(count); }
   void SetStatusText(TextView text) override { status_texts.emplace_back(text); }
+  void AddWarning(TextView text) override { warnings.emplace_back(text); }
 
   std::vector<int> row_counts;
   std::vector<Text> status_texts;
+  std::vector<Text> warnings;
 };
+
+// The paths of the list's rows, in row order.
+std::vector<Text> RowPaths(const ItemList& list);
 
 // Loads the built-in language table once per test program (English texts).
 void EnsureLanguageTable();

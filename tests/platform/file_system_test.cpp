@@ -187,33 +187,45 @@ TEST_F(SystemFileSystemTest, OverwriteRefusesFoldersAndLinksWithoutTouchingTheTa
   EXPECT_EQ(Read(target), "target");
 }
 
-TEST_F(SystemFileSystemTest, MakeWritableNeverChangesWhatALinkPointsAt) {
+TEST_F(SystemFileSystemTest, OpeningALinkNeverChangesWhatItPointsAt) {
   TempFolder outside;
   const Text target = outside / u"target.txt";
   ASSERT_TRUE(testing::WriteTestFile(target, "target"));
   stdfs::permissions(stdfs::path(target), stdfs::perms::owner_write, stdfs::perm_options::remove);
   const Text link = temp_ / u"link.txt";
   if (!MakeSymbolicLink(target, link)) GTEST_SKIP() << "symbolic links cannot be made here";
-  fs_.MakeWritable(link);
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  EXPECT_FALSE(fs_.OpenForOverwrite(link, open, info));
   const auto perms = stdfs::status(stdfs::path(target)).permissions();
   EXPECT_EQ(perms & stdfs::perms::owner_write, stdfs::perms::none);
 }
 
-TEST_F(SystemFileSystemTest, MakeWritableClearsReadOnly) {
+TEST_F(SystemFileSystemTest, OpenForOverwriteMakesTheListedReadOnlyFileWritable) {
   const Text file = File(u"ro.txt", "ro");
   stdfs::permissions(stdfs::path(file), stdfs::perms::owner_write, stdfs::perm_options::remove);
-  ASSERT_TRUE(fs_.MakeWritable(file));
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
   const auto perms = stdfs::status(stdfs::path(file)).permissions();
   EXPECT_NE(perms & stdfs::perms::owner_write, stdfs::perms::none);
 }
 
-TEST_F(SystemFileSystemTest, HardLinksAreCountedOnTheOpenedFile) {
-  const Text file = File(u"a.txt", "shared");
-  if (!MakeHardLink(file, temp_ / u"b.txt")) GTEST_SKIP() << "hard links cannot be made here";
+TEST_F(SystemFileSystemTest, AHardLinkedFileIsRefusedBeforeItsModeChanges) {
+  // The other name lies outside what was queued; the file must come out as it went in.
+  TempFolder outside;
+  const Text kept = outside / u"kept.txt";
+  ASSERT_TRUE(testing::WriteTestFile(kept, "shared"));
+  stdfs::permissions(stdfs::path(kept), stdfs::perms::owner_write, stdfs::perm_options::remove);
+  const Text file = temp_ / u"a.txt";
+  if (!MakeHardLink(kept, file)) GTEST_SKIP() << "hard links cannot be made here";
   std::unique_ptr<OpenFile> open;
   OpenedFileInfo info;
-  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
-  EXPECT_EQ(info.link_count, 2u);
+  EXPECT_EQ(fs_.OpenForOverwrite(file, open, info).error, IoResult::kHardLinked);
+  EXPECT_FALSE(open);
+  const auto perms = stdfs::status(stdfs::path(kept)).permissions();
+  EXPECT_EQ(perms & stdfs::perms::owner_write, stdfs::perms::none);
+  EXPECT_EQ(Read(kept), "shared");
 }
 
 TEST_F(SystemFileSystemTest, RenameNeverReplacesAnExistingEntry) {
@@ -282,13 +294,23 @@ TEST_F(SystemFileSystemTest, VolumeSpaceIsPlausible) {
 #endif
 }
 
-TEST_F(SystemFileSystemTest, FullPathResolvesDotsTextually) {
 #ifdef _WIN32
+TEST_F(SystemFileSystemTest, FullPathResolvesDotsTextually) {
   EXPECT_EQ(fs_.FullPath(u"C:\\a\\b\\..\\c\\.\\d"), u"C:\\a\\c\\d");
 #else
-  EXPECT_EQ(fs_.FullPath(u"/a/b/../c/./d"), u"/a/c/d");
-  EXPECT_EQ(fs_.FullPath(u"/a//b/"), u"/a/b/");
+TEST_F(SystemFileSystemTest, FullPathIsLexicallyNormalAndLeavesDotDotToTheSystem) {
+  EXPECT_EQ(fs_.FullPath(u"/a//b/"), u"/a/b");
+  EXPECT_EQ(fs_.FullPath(u"/a/./b/."), u"/a/b");
   EXPECT_EQ(fs_.FullPath(u"/.."), u"/");
+  // "link/.." is where the system goes: the folder above the link's target, not the folder
+  // that holds the link. Cutting the text would name a folder the user never meant.
+  const Text target = Folder(u"real");
+  stdfs::create_directories(stdfs::path(target + u"/deeper"));
+  const Text link = temp_ / u"link";
+  if (MakeSymbolicLink(target + u"/deeper", link)) {
+    const Text resolved = Utf8ToText(stdfs::canonical(stdfs::path(target)).string());
+    EXPECT_EQ(fs_.FullPath(link + u"/../x/./y//"), resolved + u"/x/y");
+  }
 #endif
   const Text relative = fs_.FullPath(u"x");
   EXPECT_EQ(relative.back(), u'x');

@@ -37,13 +37,26 @@ TEST(Format, MismatchedTranslationsNeverMisreadArguments) {
   EXPECT_EQ(Format(u"%999999999d", 1).size(), 4096u);  // the width is bounded, no huge buffer
 }
 
-TEST(Text, Utf8RoundTripsAndReplacesMalformedInput) {
+TEST(Text, Utf8RoundTripsAndKeepsEveryMalformedByte) {
   const Text text = u"Größe \u4E2D\u6587 \U0001F600";
   EXPECT_EQ(Utf8ToText(TextToUtf8(text)), text);
-  EXPECT_EQ(Utf8ToText("a\xC3"), u"a\uFFFD");          // truncated sequence
-  EXPECT_EQ(Utf8ToText("\xE0\x80\xAF"), u"\uFFFD");    // overlong
-  EXPECT_EQ(Utf8ToText("\xED\xA0\x80x"), u"\uFFFDx");  // encoded surrogate
+  // Each byte that does not decode stands as U+DC80 + (byte - 0x80) and comes back as itself:
+  // a file name "r\xFF" must never turn into the different name "r\xEF\xBF\xBD".
+  for (const std::string bytes : {std::string("a\xC3"), std::string("\xE0\x80\xAF"),
+                                  std::string("\xED\xA0\x80x"), std::string("r\xFF"),
+                                  std::string("\xC3\xA9\xFF\xC3")}) {
+    EXPECT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes);
+    EXPECT_FALSE(HasUnmappableSurrogate(Utf8ToText(bytes)));
+  }
+  EXPECT_EQ(Utf8ToText("r\xFF"), u"r\xDCFF");
+  EXPECT_EQ(Utf8ToText("\xC3\xA9\xFF"), u"\u00E9\xDCFF");
+  // A lone surrogate that stands for no byte cannot be a POSIX name.
   EXPECT_EQ(TextToUtf8(Text(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  EXPECT_TRUE(HasUnmappableSurrogate(Text(1, char16_t(0xD800))));
+  EXPECT_TRUE(HasUnmappableSurrogate(Text(1, char16_t(0xDC10))));
+  // Shown to a person, the byte is spelled out, never shown as another character.
+  EXPECT_EQ(EscapeForDisplay(Utf8ToText("r\xFF\xC3\xA9")), u"r\\xFF\u00E9");
+  EXPECT_EQ(EscapeForDisplay(Text(1, char16_t(0xD800))), u"\\xD800");
 }
 
 TEST(Text, ParseDecimalReadsLikeStrtol) {

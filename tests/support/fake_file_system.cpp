@@ -1,6 +1,7 @@
 #include "support/fake_file_system.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace nulvane::testing {
 
@@ -16,8 +17,6 @@ const char* FsOpName(FsOp op) {
       return "FindEntry";
     case FsOp::kListFolder:
       return "ListFolder";
-    case FsOp::kMakeWritable:
-      return "MakeWritable";
     case FsOp::kOpenForOverwrite:
       return "OpenForOverwrite";
     case FsOp::kOpenFolderForStamp:
@@ -86,6 +85,11 @@ bool IsInside(TextView path, TextView folder) {
 
 }  // namespace
 
+std::uint64_t NextObjectId() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
 // The content and attributes of a file or folder, shared by all names of a hard-linked file.
 struct FakeFileSystem::Data {
   std::vector<unsigned char> bytes;
@@ -95,6 +99,8 @@ struct FakeFileSystem::Data {
   bool held_open = false;
   bool created_new = false;  // made by CreateNewFile
   int open_count = 0;
+  // The object's identity (its "inode"): shared by hard links, new for every entry made.
+  std::uint64_t id = NextObjectId();
 };
 
 struct FakeFileSystem::Node {
@@ -413,7 +419,20 @@ EntryInfo FakeFileSystem::InfoOf(const Node& node) const {
   info.kind = node.kind;
   info.size = node.kind == EntryKind::kFile ? node.data->bytes.size() : 0;
   info.link_to_folder = node.link_to_folder;
+  info.identity = {kFakeVolume, node.data->id, true};
   return info;
+}
+
+// Whether the node found is the one `entry` expects.
+bool FakeFileSystem::Admits(const platform::EntryRef& entry, const Node& node) const {
+  return entry.identity.Admits({kFakeVolume, node.data->id, true});
+}
+
+platform::EntryIdentity FakeFileSystem::IdentityOf(TextView path) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  if (!node) return {};
+  return {kFakeVolume, node->data->id, true};
 }
 
 FakeFileSystem::Entry FakeFileSystem::EntryOf(const Node& node) const {
@@ -526,8 +545,8 @@ IoResult FakeFileSystem::LookUp(FsOp op, TextView path, EntryInfo& info) {
   return result;
 }
 
-IoResult FakeFileSystem::Inspect(TextView path, EntryInfo& info) {
-  return LookUp(FsOp::kInspect, path, info);
+IoResult FakeFileSystem::Inspect(const platform::EntryRef& entry, EntryInfo& info) {
+  return LookUp(FsOp::kInspect, entry.path, info);
 }
 
 IoResult FakeFileSystem::FindEntry(TextView path, EntryInfo& info) {
@@ -535,7 +554,9 @@ IoResult FakeFileSystem::FindEntry(TextView path, EntryInfo& info) {
 }
 
 IoResult FakeFileSystem::ListFolder(
-    TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+    const platform::EntryRef& folder_entry,
+    const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  const TextView folder = folder_entry.path;
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kListFolder, folder, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
@@ -559,25 +580,10 @@ IoResult FakeFileSystem::ListFolder(
   return IoResult::Ok();
 }
 
-IoResult FakeFileSystem::MakeWritable(TextView path) {
-  std::size_t index = 0;
-  if (const std::uint32_t injected = Begin(FsOp::kMakeWritable, path, {}, 0, index)) {
-    return Finish(index, IoResult::Fail(injected));
-  }
-  std::lock_guard lock(mutex_);
-  Node* node = Find(path);
-  IoResult result = IoResult::Ok();
-  if (!node) {
-    result = IoResult::Fail(FakeError::kNotFound);
-  } else if (node->kind != EntryKind::kLink) {
-    node->data->read_only = false;
-  }
-  calls_[index].error = result.error;
-  return result;
-}
-
-IoResult FakeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<platform::OpenFile>& file,
+IoResult FakeFileSystem::OpenForOverwrite(const platform::EntryRef& entry,
+                                          std::unique_ptr<platform::OpenFile>& file,
                                           platform::OpenedFileInfo& info) {
+  const TextView path = entry.path;
   file.reset();
   info = platform::OpenedFileInfo{};
   std::size_t index = 0;
@@ -589,13 +595,17 @@ IoResult FakeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<platfor
   IoResult result = IoResult::Ok();
   if (!node) {
     result = IoResult::Fail(FakeError::kNotFound);
+  } else if (!Admits(entry, *node)) {
+    result = IoResult::Fail(IoResult::kChangedEntry);
   } else if (node->kind != EntryKind::kFile) {
     result = IoResult::Fail(IoResult::kNotRegularFile);
-  } else if (node->data->read_only) {
-    result = IoResult::Fail(FakeError::kAccessDenied);
+  } else if (EntryOf(*node).link_count > 1) {
+    // Refused before anything about it changes: it stays read-only if it was.
+    result = IoResult::Fail(IoResult::kHardLinked);
   } else if (node->data->held_open || node->data->open_count > 0) {
     result = IoResult::Fail(FakeError::kInUse);
   } else {
+    node->data->read_only = false;  // only once the file is known to be the listed one
     info.size = node->data->bytes.size();
     info.link_count = EntryOf(*node).link_count;
     info.stored_elsewhere = node->data->stored_elsewhere;
@@ -605,8 +615,9 @@ IoResult FakeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<platfor
   return result;
 }
 
-IoResult FakeFileSystem::OpenFolderForStamp(TextView path,
+IoResult FakeFileSystem::OpenFolderForStamp(const platform::EntryRef& entry,
                                             std::unique_ptr<platform::OpenFile>& folder) {
+  const TextView path = entry.path;
   folder.reset();
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kOpenFolderForStamp, path, {}, 0, index)) {
@@ -617,11 +628,14 @@ IoResult FakeFileSystem::OpenFolderForStamp(TextView path,
   IoResult result = IoResult::Ok();
   if (!node) {
     result = IoResult::Fail(FakeError::kNotFound);
+  } else if (!Admits(entry, *node)) {
+    result = IoResult::Fail(IoResult::kChangedEntry);
   } else if (node->kind == EntryKind::kLink) {
     result = IoResult::Fail(IoResult::kNotRegularFile);
   } else if (node->kind != EntryKind::kFolder) {
     result = IoResult::Fail(FakeError::kNotFolder);
   } else {
+    node->data->read_only = false;
     folder = std::make_unique<FakeOpenFile>(*this, node->data, Text(path), false);
   }
   calls_[index].error = result.error;
@@ -654,7 +668,8 @@ IoResult FakeFileSystem::CreateNewFile(TextView path, std::unique_ptr<platform::
   return result;
 }
 
-IoResult FakeFileSystem::RenameNoReplace(TextView from, TextView to) {
+IoResult FakeFileSystem::RenameNoReplace(const platform::EntryRef& from_entry, TextView to) {
+  const TextView from = from_entry.path;
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kRenameNoReplace, from, to, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
@@ -663,6 +678,10 @@ IoResult FakeFileSystem::RenameNoReplace(TextView from, TextView to) {
   IoResult result = IoResult::Ok();
   if (!Find(from)) {
     result = IoResult::Fail(FakeError::kNotFound);
+  } else if (!Admits(from_entry, *Find(from))) {
+    result = IoResult::Fail(IoResult::kChangedEntry);
+  } else if (ParentOf(from) != ParentOf(to)) {
+    result = IoResult::Fail(FakeError::kInvalid);  // a rename stays in the entry's folder
   } else if (Find(to)) {
     result = IoResult::Fail(FakeError::kExists);
   } else if (!ParentIsFolder(to)) {
@@ -684,7 +703,8 @@ IoResult FakeFileSystem::RenameNoReplace(TextView from, TextView to) {
   return result;
 }
 
-IoResult FakeFileSystem::DeleteFile(TextView path) {
+IoResult FakeFileSystem::DeleteFile(const platform::EntryRef& entry) {
+  const TextView path = entry.path;
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kDeleteFile, path, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
@@ -694,6 +714,8 @@ IoResult FakeFileSystem::DeleteFile(TextView path) {
   IoResult result = IoResult::Ok();
   if (it == nodes_.end()) {
     result = IoResult::Fail(FakeError::kNotFound);
+  } else if (!Admits(entry, it->second)) {
+    result = IoResult::Fail(IoResult::kChangedEntry);
   } else if (it->second.kind == EntryKind::kFolder) {
     result = IoResult::Fail(FakeError::kIsFolder);
   } else {
@@ -703,7 +725,8 @@ IoResult FakeFileSystem::DeleteFile(TextView path) {
   return result;
 }
 
-IoResult FakeFileSystem::RemoveFolder(TextView path) {
+IoResult FakeFileSystem::RemoveFolder(const platform::EntryRef& entry) {
+  const TextView path = entry.path;
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kRemoveFolder, path, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
@@ -713,6 +736,8 @@ IoResult FakeFileSystem::RemoveFolder(TextView path) {
   IoResult result = IoResult::Ok();
   if (it == nodes_.end()) {
     result = IoResult::Fail(FakeError::kNotFound);
+  } else if (!Admits(entry, it->second)) {
+    result = IoResult::Fail(IoResult::kChangedEntry);
   } else if (it->second.kind == EntryKind::kLink && it->second.link_to_folder) {
     nodes_.erase(it);
   } else if (it->second.kind != EntryKind::kFolder) {

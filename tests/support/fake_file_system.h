@@ -23,7 +23,6 @@ enum class FsOp {
   kInspect,
   kFindEntry,
   kListFolder,
-  kMakeWritable,
   kOpenForOverwrite,
   kOpenFolderForStamp,
   kCreateNewFile,
@@ -149,26 +148,32 @@ class FakeFileSystem final : public platform::FileSystem {
   int CountOf(FsOp op) const;
   std::uint64_t UsedBytes() const;
   int OpenHandles() const;
+  // The identity Inspect reports for the entry at `path` (unknown when there is none). Every
+  // entry the fake makes is a new object; hard links share theirs; a rename keeps it.
+  platform::EntryIdentity IdentityOf(TextView path) const;
+  static constexpr std::uint64_t kFakeVolume = 1;
 
   // FileSystem
-  platform::IoResult Inspect(TextView path, platform::EntryInfo& info) override;
+  platform::IoResult Inspect(const platform::EntryRef& entry, platform::EntryInfo& info) override;
   platform::IoResult FindEntry(TextView path, platform::EntryInfo& info) override;
   platform::IoResult ListFolder(
-      TextView folder,
+      const platform::EntryRef& folder,
       const std::function<void(TextView name, const platform::EntryInfo&)>& visit) override;
-  platform::IoResult MakeWritable(TextView path) override;
-  platform::IoResult OpenForOverwrite(TextView path, std::unique_ptr<platform::OpenFile>& file,
+  // Refuses (kChangedEntry) an entry whose object is not the expected one, and a file with
+  // other names (kHardLinked) before it clears read-only.
+  platform::IoResult OpenForOverwrite(const platform::EntryRef& entry,
+                                      std::unique_ptr<platform::OpenFile>& file,
                                       platform::OpenedFileInfo& info) override;
-  platform::IoResult OpenFolderForStamp(TextView path,
+  platform::IoResult OpenFolderForStamp(const platform::EntryRef& entry,
                                         std::unique_ptr<platform::OpenFile>& folder) override;
   platform::IoResult CreateNewFile(
       TextView path, std::unique_ptr<platform::OpenFile>& file,
       platform::Caching caching = platform::Caching::kBuffered) override;
   // Whether the last file made by CreateNewFile was asked for unbuffered.
   bool LastCreatedUnbuffered() const { return last_created_unbuffered_; }
-  platform::IoResult RenameNoReplace(TextView from, TextView to) override;
-  platform::IoResult DeleteFile(TextView path) override;
-  platform::IoResult RemoveFolder(TextView path) override;
+  platform::IoResult RenameNoReplace(const platform::EntryRef& from, TextView to) override;
+  platform::IoResult DeleteFile(const platform::EntryRef& entry) override;
+  platform::IoResult RemoveFolder(const platform::EntryRef& entry) override;
   platform::IoResult CreateFolder(TextView path) override;
   platform::IoResult GetVolumeSpace(TextView path, platform::VolumeSpace& space) override;
   platform::IoResult PrepareFillFolder(TextView folder) override;
@@ -200,6 +205,7 @@ class FakeFileSystem final : public platform::FileSystem {
   std::uint64_t UsedBytesLocked() const;
   std::uint64_t FreeBytesLocked() const;
   platform::EntryInfo InfoOf(const Node& node) const;
+  bool Admits(const platform::EntryRef& entry, const Node& node) const;
   Entry EntryOf(const Node& node) const;
   void Put(TextView path, Node node);
 

@@ -2,7 +2,18 @@
 
 namespace nulvane::testing {
 
-void RecordingHost::SetItems(std::vector<Text> items) {
+void RecordingHost::SetItems(const std::vector<Text>& paths) {
+  std::vector<platform::QueuedItem> items;
+  for (const Text& path : paths) {
+    platform::QueuedItem item;
+    item.path = path;
+    item.anchor_length = platform::ParentAnchorLength(path);
+    items.push_back(std::move(item));
+  }
+  SetQueuedItems(std::move(items));
+}
+
+void RecordingHost::SetQueuedItems(std::vector<platform::QueuedItem> items) {
   std::lock_guard lock(mutex_);
   items_ = std::move(items);
 }
@@ -101,7 +112,7 @@ void RecordingHost::SetCommandsEnabled(bool enabled) {
   Record(CallKind::kSetCommandsEnabled, {}, enabled ? 1 : 0);
 }
 
-std::vector<Text> RecordingHost::SnapshotItems() {
+std::vector<platform::QueuedItem> RecordingHost::SnapshotItems() {
   Record(CallKind::kSnapshotItems, {}, 0);
   std::lock_guard lock(mutex_);
   return items_;

@@ -40,7 +40,9 @@ class RecordingHost final : public engine::RunHost {
   };
 
   // What the host answers.
-  void SetItems(std::vector<Text> items);
+  // The rows SnapshotItems gives: each path with its parent as anchor and no identity.
+  void SetItems(const std::vector<Text>& paths);
+  void SetQueuedItems(std::vector<platform::QueuedItem> items);
   void SetChosenFolder(std::optional<Text> folder);
   void SetOptionLabel(Text label);
   // Called after each call is recorded, on the calling thread, without the host's lock held.
@@ -68,7 +70,7 @@ class RecordingHost final : public engine::RunHost {
   void SetStatusText(TextView text) override;
   void SetTitle(TextView text) override;
   void SetCommandsEnabled(bool enabled) override;
-  std::vector<Text> SnapshotItems() override;
+  std::vector<platform::QueuedItem> SnapshotItems() override;
   void RebuildRows() override;
   Text RefreshOptionLabels() override;
   void SendCancel() override;
@@ -81,7 +83,7 @@ class RecordingHost final : public engine::RunHost {
 
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
-  std::vector<Text> items_;
+  std::vector<platform::QueuedItem> items_;
   std::optional<Text> chosen_folder_;
   Text option_label_ = u"Delete &Delay 0 sec";
   std::function<void(const Call&)> hook_;

@@ -1,9 +1,9 @@
 // NativeFileSystem: looking up one entry and listing a folder, and the item list's path keys.
 //
-// Nothing here follows a symbolic link: the entry named by a path is examined with lstat, a
-// folder is opened with O_NOFOLLOW, and every listed entry is classified by the type readdir
-// reports for the entry itself (a link is DT_LNK), or where it reports none with
-// fstatat(AT_SYMLINK_NOFOLLOW) relative to the open folder.
+// Nothing here follows a symbolic link: an entry is examined with fstatat(AT_SYMLINK_NOFOLLOW)
+// relative to the folder that holds it, reached through the thread's FolderChain; every listed
+// entry is classified by the type readdir reports for the entry itself (a link is DT_LNK), or
+// where it reports none with fstatat relative to the open folder.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/native_file_system.h"
+#include "platform/posix/posix_folder_chain.h"
 
 namespace nulvane::platform {
 
@@ -69,7 +70,8 @@ bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-// Decodes a file name into `name`, reusing its storage: most names are plain ASCII.
+// Decodes a file name into `name` without loss, reusing its storage: most names are plain
+// ASCII.
 void AssignName(const char* native, Text& name) {
   name.clear();
   for (const char* c = native; *c; ++c) {
@@ -89,30 +91,40 @@ IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
   // trailing backslash or a bare root finds nothing). lstat would accept it and, worse, follow
   // a link in front of the separator to the folder behind it.
   if (path.empty() || path.back() == u'/') return IoResult::Fail(ENOENT);
-  const std::string native = TextToUtf8(path);
-  if (native.find('\0') != std::string::npos) return IoResult::Fail(ENOENT);
+  return Inspect(EntryRef(path), info);
+}
+
+IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
+  info = EntryInfo{};
+  posix::ReachedEntry reached;
+  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  if (!result) return result;
   struct stat st;
-  if (lstat(native.c_str(), &st) != 0) return IoResult::Fail(static_cast<std::uint32_t>(errno));
+  if (::fstatat(reached.folder_fd, reached.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return posix::ErrnoResult(errno);
+  }
   info = Classify(st);
+  info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   true};
+  info.other_volume = reached.below_first_component && st.st_dev != reached.folder_device;
   return IoResult::Ok();
 }
 
 IoResult NativeFileSystem::ListFolder(
-    TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
-  if (folder.empty()) return IoResult::Fail(ENOENT);
-  std::string native = TextToUtf8(folder);
-  if (native.find('\0') != std::string::npos) return IoResult::Fail(ENOENT);
-  // Trailing separators would make the system follow a link that stands in front of them;
-  // without them O_NOFOLLOW refuses a link as the folder itself. The root stays "/".
-  while (native.size() > 1 && native.back() == '/') native.pop_back();
-
-  const int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return IoResult::Fail(static_cast<std::uint32_t>(errno));
+    const EntryRef& folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  int folder_fd = -1;
+  IoResult result = posix::ThreadChain().ReachFolder(folder, folder_fd);
+  if (!result) return result;
+  struct stat folder_status;
+  if (::fstat(folder_fd, &folder_status) != 0) return posix::ErrnoResult(errno);
+  // The chain's descriptor is O_PATH; a listing needs one of its own, opened on that folder.
+  const int fd = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return posix::ErrnoResult(errno);
   UniqueDir dir(fdopendir(fd));
   if (!dir) {
     const int error = errno;
     close(fd);
-    return IoResult::Fail(static_cast<std::uint32_t>(error));
+    return posix::ErrnoResult(error);
   }
 
   Text name;
@@ -120,7 +132,7 @@ IoResult NativeFileSystem::ListFolder(
     errno = 0;
     const dirent* entry = readdir(dir.get());
     if (!entry) {
-      if (errno != 0) return IoResult::Fail(static_cast<std::uint32_t>(errno));
+      if (errno != 0) return posix::ErrnoResult(errno);
       break;
     }
     EntryInfo info;
@@ -135,6 +147,9 @@ IoResult NativeFileSystem::ListFolder(
       info.size_known = false;
     } else if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       info = Classify(st);
+      info.identity = {static_cast<std::uint64_t>(st.st_dev),
+                       static_cast<std::uint64_t>(st.st_ino), true};
+      info.other_volume = st.st_dev != folder_status.st_dev;
     } else if (errno == ENOENT) {
       continue;  // removed since readdir saw it
     } else {

@@ -9,12 +9,15 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/native_file_system.h"
+#include "platform/posix/posix_folder_chain.h"
 
 namespace nulvane::platform {
 
@@ -39,6 +42,7 @@ IoResult FromErrno(int error) {
 }
 
 IoResult LastError() { return FromErrno(errno); }
+IoResult LastErrorOf(int error) { return FromErrno(error); }
 
 // The UTF-8 form of `path` for the system calls. A path holding U+0000 is refused: the system
 // would read it only up to that point and act on another, shorter path.
@@ -136,62 +140,126 @@ class PosixOpenFile final : public OpenFile {
   int fd_;
 };
 
-EntryKind KindOf(mode_t mode) {
-  if (S_ISREG(mode)) return EntryKind::kFile;
-  if (S_ISDIR(mode)) return EntryKind::kFolder;
-  if (S_ISLNK(mode)) return EntryKind::kLink;
-  return EntryKind::kOther;
-}
-
-// "." and ".." resolved textually, repeated separators collapsed, as GetFullPathNameW does.
-Text NormalizeAbsolute(TextView path) {
-  std::vector<TextView> parts;
+// The components of `path` with "." and empty ones (doubled or trailing separators) left out.
+void AppendComponents(TextView path, std::vector<TextView>& parts) {
   std::size_t start = 0;
   while (start <= path.size()) {
     std::size_t end = path.find(u'/', start);
     if (end == TextView::npos) end = path.size();
     const TextView part = path.substr(start, end - start);
-    if (part == u"..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != u".") {
-      parts.push_back(part);
-    }
+    if (!part.empty() && part != u".") parts.push_back(part);
     start = end + 1;
   }
-  Text out;
-  for (const TextView part : parts) {
-    out.push_back(u'/');
-    out += part;
-  }
-  if (out.empty()) return u"/";
-  if (path.back() == u'/') out.push_back(u'/');
+}
+
+// The folder the system resolves for `path` (links and ".." as the system takes them), or
+// nothing.
+std::optional<Text> ResolvedFolder(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return std::nullopt;
+  Text out = Utf8ToText(resolved);
+  std::free(resolved);
   return out;
 }
 
 // Renames without replacing where renameat2's RENAME_NOREPLACE is not available: a file gets a
-// second name and loses its first (link fails when the target exists); a folder takes over an
-// empty placeholder folder that was created new for it (mkdir fails when the target exists).
-IoResult RenameWithoutReplacing(const std::string& from, const std::string& to) {
-  struct stat status;
-  if (::lstat(from.c_str(), &status) != 0) return LastError();
-  if (S_ISDIR(status.st_mode)) {
-    if (::mkdir(to.c_str(), 0700) != 0) return LastError();
-    if (::rename(from.c_str(), to.c_str()) != 0) {
+// second name and loses its first (linkat fails when the target exists); a folder takes over an
+// empty placeholder folder that was created new for it (mkdirat fails when the target exists).
+IoResult RenameWithoutReplacing(int folder_fd, const std::string& from, const std::string& to,
+                                bool is_folder) {
+  if (is_folder) {
+    if (::mkdirat(folder_fd, to.c_str(), 0700) != 0) return LastError();
+    if (::renameat(folder_fd, from.c_str(), folder_fd, to.c_str()) != 0) {
       const IoResult failure = LastError();
-      ::rmdir(to.c_str());
+      ::unlinkat(folder_fd, to.c_str(), AT_REMOVEDIR);
       return failure;
     }
     return IoResult::Ok();
   }
-  // link() does not follow a symbolic link: the link itself gets the second name.
-  if (::link(from.c_str(), to.c_str()) != 0) return LastError();
-  if (::unlink(from.c_str()) != 0) {
+  // linkat without AT_SYMLINK_FOLLOW does not follow a symbolic link: the link itself gets the
+  // second name.
+  if (::linkat(folder_fd, from.c_str(), folder_fd, to.c_str(), 0) != 0) return LastError();
+  if (::unlinkat(folder_fd, from.c_str(), 0) != 0) {
     const IoResult failure = LastError();
-    ::unlink(to.c_str());
+    ::unlinkat(folder_fd, to.c_str(), 0);
     return failure;
   }
   return IoResult::Ok();
 }
+
+// The identity of a stat result.
+EntryIdentity IdentityOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+          true};
+}
+
+// The entry `reached` names, looked at without following it and checked against what the
+// caller listed: the same object, and on the holding folder's volume below the first
+// component.
+IoResult ExamineReached(const posix::ReachedEntry& reached, const EntryRef& entry,
+                        struct stat& status) {
+  if (::fstatat(reached.folder_fd, reached.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+    return LastError();
+  }
+  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
+  if (reached.below_first_component && status.st_dev != reached.folder_device) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
+  return IoResult::Ok();
+}
+
+// "/proc/self/fd/N": opening or changing this path reaches exactly the object the descriptor
+// stands for, whatever name it has now.
+std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Changes the mode of the object `path_fd` stands for (an O_PATH descriptor). Without /proc,
+// the name in its folder is used, and only while it still names that object.
+IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const struct stat& status,
+                      mode_t mode) {
+  if (::chmod(DescriptorPath(path_fd).c_str(), mode) == 0) return IoResult::Ok();
+  if (errno != ENOENT) return LastError();
+  struct stat now;
+  if (::fstatat(reached.folder_fd, reached.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+      now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if (::fchmodat(reached.folder_fd, reached.name.c_str(), mode, 0) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+// Opens the object `path_fd` stands for again with `flags`. Without /proc, by its name in its
+// folder, accepted only when that is still the same object.
+int ReopenDescriptor(int path_fd, const posix::ReachedEntry& reached, const struct stat& status,
+                     int flags) {
+  int fd = ::open(DescriptorPath(path_fd).c_str(), flags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
+  if (fd < 0) return fd;
+  struct stat now;
+  if (::fstat(fd, &now) != 0 || now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
+    ::close(fd);
+    errno = ESTALE;
+    return -1;
+  }
+  return fd;
+}
+
+// Owns a descriptor that is only ever closed silently.
+struct ScopedFd {
+  int fd = -1;
+  ScopedFd() = default;
+  explicit ScopedFd(int value) : fd(value) {}
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  ~ScopedFd() {
+    if (fd >= 0) ::close(fd);
+  }
+  int release() {
+    const int value = fd;
+    fd = -1;
+    return value;
+  }
+};
 
 // strerror_r comes in two shapes (GNU returns the text, XSI fills the buffer).
 [[maybe_unused]] const char* ErrorTextOf(const char* result, const char*) { return result; }
@@ -201,73 +269,143 @@ IoResult RenameWithoutReplacing(const std::string& from, const std::string& to) 
 
 }  // namespace
 
-IoResult NativeFileSystem::Inspect(TextView path, EntryInfo& info) {
-  info = EntryInfo{};
-  NULVANE_NATIVE_PATH(native, path);
-  struct stat status;
-  if (::lstat(native.c_str(), &status) != 0) return LastError();
-  info.kind = KindOf(status.st_mode);
-  info.size = info.kind == EntryKind::kFile ? static_cast<std::uint64_t>(status.st_size) : 0;
-  return IoResult::Ok();
-}
-
-IoResult NativeFileSystem::MakeWritable(TextView path) {
-  NULVANE_NATIVE_PATH(native, path);
-  struct stat status;
-  if (::lstat(native.c_str(), &status) != 0) return LastError();
-  // A link has no permissions of its own worth changing, and its target is not ours to touch.
-  if (S_ISLNK(status.st_mode)) return IoResult::Ok();
-  // A folder must also be readable and searchable to be opened for its time stamps.
-  const mode_t needed = S_ISDIR(status.st_mode) ? (S_IRUSR | S_IWUSR | S_IXUSR) : S_IWUSR;
-  if ((status.st_mode & needed) == needed) return IoResult::Ok();
-  // AT_SYMLINK_NOFOLLOW: should the entry have become a link meanwhile, this fails instead of
-  // changing what the link points at.
-  if (::fchmodat(AT_FDCWD, native.c_str(), (status.st_mode & 07777) | needed,
-                 AT_SYMLINK_NOFOLLOW) != 0) {
-    return LastError();
-  }
-  return IoResult::Ok();
-}
-
-IoResult NativeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_ptr<OpenFile>& file,
                                             OpenedFileInfo& info) {
   file.reset();
   info = OpenedFileInfo{};
-  NULVANE_NATIVE_PATH(native, path);
-  // O_NOFOLLOW refuses a link; O_NONBLOCK keeps a pipe without reader from blocking the open
-  // (fstat below refuses it anyway); O_NOCTTY keeps a terminal from becoming ours.
-  const int fd = ::open(native.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  posix::ReachedEntry reached;
+  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  if (!result) return result;
+  // Examined first, through a descriptor that opens nothing (O_PATH: no device is opened, no
+  // pipe waited for), so that nothing about a refused entry changes.
+  ScopedFd path_fd(::openat(reached.folder_fd, reached.name.c_str(),
+                            O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (path_fd.fd < 0) return LastError();
+  struct stat status;
+  if (::fstat(path_fd.fd, &status) != 0) return LastError();
+  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
+  if (!S_ISREG(status.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (reached.below_first_component && status.st_dev != reached.folder_device) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
+  if (status.st_nlink > 1) return IoResult::Fail(IoResult::kHardLinked);
+
+  // Read-only: the owner's write permission is given, now that the file is known to be the
+  // listed one, and taken back should the file still not open.
+  bool mode_changed = false;
+  if ((status.st_mode & S_IWUSR) == 0) {
+    mode_changed =
+        ChangeModeOf(path_fd.fd, reached, status, (status.st_mode & 07777) | S_IWUSR).ok();
+  }
+  // O_NONBLOCK and O_NOCTTY: should the object have changed after all, a pipe cannot block the
+  // open nor a terminal become ours; fstat below refuses it.
+  constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  const int fd = ReopenDescriptor(path_fd.fd, reached, status, kWriteFlags);
   if (fd < 0) {
     const int error = errno;
-    if (error == ELOOP || error == EISDIR || error == ENXIO || error == ENODEV) {
-      return IoResult::Fail(IoResult::kNotRegularFile);
-    }
-    return FromErrno(error);
+    if (mode_changed) ChangeModeOf(path_fd.fd, reached, status, status.st_mode & 07777);
+    return error == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastErrorOf(error);
   }
   auto opened = std::make_unique<PosixOpenFile>(fd);
-  struct stat status;
-  if (::fstat(fd, &status) != 0) return LastError();
-  if (!S_ISREG(status.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
+  struct stat now;
+  if (::fstat(fd, &now) != 0) return LastError();
+  if (now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if (!S_ISREG(now.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return LastError();
-  info.size = static_cast<std::uint64_t>(status.st_size);
-  info.link_count = static_cast<std::uint32_t>(status.st_nlink);
+  info.size = static_cast<std::uint64_t>(now.st_size);
+  info.link_count = static_cast<std::uint32_t>(now.st_nlink);
   info.stored_elsewhere = false;
   file = std::move(opened);
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
+IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
+                                              std::unique_ptr<OpenFile>& folder) {
   folder.reset();
-  NULVANE_NATIVE_PATH(native, path);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ELOOP) return IoResult::Fail(IoResult::kNotRegularFile);
-    return LastError();
+  posix::ReachedEntry reached;
+  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  if (!result) return result;
+  ScopedFd path_fd(::openat(reached.folder_fd, reached.name.c_str(),
+                            O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (path_fd.fd < 0) return LastError();
+  struct stat status;
+  if (::fstat(path_fd.fd, &status) != 0) return LastError();
+  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
+  if (!S_ISDIR(status.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (reached.below_first_component && status.st_dev != reached.folder_device) {
+    return IoResult::Fail(IoResult::kOtherVolume);
   }
+  // A folder must be readable and searchable to be opened for its time stamps, and writable to
+  // be emptied.
+  constexpr mode_t kNeeded = S_IRUSR | S_IWUSR | S_IXUSR;
+  if ((status.st_mode & kNeeded) != kNeeded) {
+    ChangeModeOf(path_fd.fd, reached, status, (status.st_mode & 07777) | kNeeded);
+  }
+  const int fd = ReopenDescriptor(path_fd.fd, reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastError();
   folder = std::make_unique<PosixOpenFile>(fd);
   return IoResult::Ok();
 }
+
+IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
+  const std::size_t to_anchor = ParentAnchorLength(to);
+  // Only a new name in the same folder: the rename is made relative to the folder's handle.
+  if (to_anchor != ParentAnchorLength(from.path) ||
+      to.substr(0, to_anchor) != from.path.substr(0, to_anchor) || to_anchor == to.size()) {
+    return IoResult::Fail(EINVAL);
+  }
+  const TextView new_name_text = to.substr(to_anchor);
+  if (new_name_text.find(u'\0') != TextView::npos || HasUnmappableSurrogate(new_name_text) ||
+      new_name_text == u"." || new_name_text == u"..") {
+    return IoResult::Fail(IoResult::kInvalidName);
+  }
+  const std::string new_name = TextToUtf8(new_name_text);
+  posix::ReachedEntry reached;
+  IoResult result = posix::ThreadChain().ReachParent(from, reached);
+  if (!result) return result;
+  struct stat status;
+  result = ExamineReached(reached, from, status);
+  if (!result) return result;
+  if (::renameat2(reached.folder_fd, reached.name.c_str(), reached.folder_fd, new_name.c_str(),
+                  RENAME_NOREPLACE) == 0) {
+    return IoResult::Ok();
+  }
+  const int error = errno;
+  // Kernels or file systems without the flag: renameat would replace silently, so never use it
+  // on its own.
+  if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+    return RenameWithoutReplacing(reached.folder_fd, reached.name, new_name,
+                                  S_ISDIR(status.st_mode));
+  }
+  return FromErrno(error);
+}
+
+IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
+  posix::ReachedEntry reached;
+  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  if (!result) return result;
+  struct stat status;
+  result = ExamineReached(reached, entry, status);
+  if (!result) return result;
+  if (::unlinkat(reached.folder_fd, reached.name.c_str(), 0) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult NativeFileSystem::RemoveFolder(const EntryRef& entry) {
+  posix::ReachedEntry reached;
+  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  if (!result) return result;
+  struct stat status;
+  result = ExamineReached(reached, entry, status);
+  if (!result) return result;
+  if (::unlinkat(reached.folder_fd, reached.name.c_str(), AT_REMOVEDIR) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+void NativeFileSystem::ForgetOpenFolders() { posix::ThreadChain().Forget(); }
 
 IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
                                          Caching caching) {
@@ -284,34 +422,6 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   file = std::make_unique<PosixOpenFile>(fd);
-  return IoResult::Ok();
-}
-
-IoResult NativeFileSystem::RenameNoReplace(TextView from, TextView to) {
-  NULVANE_NATIVE_PATH(native_from, from);
-  NULVANE_NATIVE_PATH(native_to, to);
-  if (::renameat2(AT_FDCWD, native_from.c_str(), AT_FDCWD, native_to.c_str(), RENAME_NOREPLACE) ==
-      0) {
-    return IoResult::Ok();
-  }
-  const int error = errno;
-  // Kernels or file systems without the flag: rename() would replace silently, so never use it
-  // on its own.
-  if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
-    return RenameWithoutReplacing(native_from, native_to);
-  }
-  return FromErrno(error);
-}
-
-IoResult NativeFileSystem::DeleteFile(TextView path) {
-  NULVANE_NATIVE_PATH(native, path);
-  if (::unlink(native.c_str()) != 0) return LastError();
-  return IoResult::Ok();
-}
-
-IoResult NativeFileSystem::RemoveFolder(TextView path) {
-  NULVANE_NATIVE_PATH(native, path);
-  if (::rmdir(native.c_str()) != 0) return LastError();
   return IoResult::Ok();
 }
 
@@ -336,16 +446,45 @@ IoResult NativeFileSystem::PrepareFillFolder(TextView) { return IoResult::Ok(); 
 
 Text NativeFileSystem::FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return Text(path);
-  if (path.front() == u'/') return NormalizeAbsolute(path);
-  std::vector<char> buffer(4096);
-  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-    if (errno != ERANGE || buffer.size() > (1u << 20)) return Text(path);
-    buffer.resize(buffer.size() * 2);
+  Text absolute;
+  if (path.front() != u'/') {
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+      if (errno != ERANGE || buffer.size() > (1u << 20)) return Text(path);
+      buffer.resize(buffer.size() * 2);
+    }
+    absolute = Utf8ToText(buffer.data());
+    absolute.push_back(u'/');
   }
-  Text absolute = Utf8ToText(buffer.data());
-  absolute.push_back(u'/');
   absolute += path;
-  return NormalizeAbsolute(absolute);
+  std::vector<TextView> parts;
+  AppendComponents(absolute, parts);
+  // Up to the last "..", the system decides where the path leads: "link/.." is the folder
+  // that holds the link's target, not the folder that holds the link.
+  std::size_t resolved_count = 0;
+  for (std::size_t i = parts.size(); i-- > 0;) {
+    if (parts[i] == u"..") {
+      resolved_count = i + 1;
+      break;
+    }
+  }
+  Text out;
+  if (resolved_count > 0) {
+    Text prefix;
+    for (std::size_t i = 0; i < resolved_count; ++i) {
+      prefix.push_back(u'/');
+      prefix += parts[i];
+    }
+    const std::optional<Text> folder = ResolvedFolder(TextToUtf8(prefix));
+    if (!folder) return Text(path);
+    if (*folder != u"/") out = *folder;
+  }
+  for (std::size_t i = resolved_count; i < parts.size(); ++i) {
+    out.push_back(u'/');
+    out += parts[i];
+  }
+  if (out.empty()) out = u"/";
+  return out;
 }
 
 FileSystem& SystemFileSystem() {
