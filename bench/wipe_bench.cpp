@@ -32,7 +32,7 @@ class QuietHost final : public engine::RunHost {
   void SetStatusText(TextView) override {}
   void SetTitle(TextView) override {}
   void SetCommandsEnabled(bool) override {}
-  std::vector<Text> SnapshotItems() override { return {}; }
+  std::vector<platform::QueuedItem> SnapshotItems() override { return {}; }
   void RebuildRows() override {}
   Text RefreshOptionLabels() override { return {}; }
   void SendCancel() override {}

@@ -65,6 +65,15 @@ std::vector<Text> CommandLineTokens(TextView command_line) {
 
 bool ItemList::AddPath(TextView path) {
   RequireOwnerThread();
+  if (path == u"." || path == u"..") {
+    // The current folder or the one above it, named bare, is stored as typed and never
+    // expanded: nobody queues the folder they stand in by accident with all it holds.
+    platform::EntryInfo found;
+    if (!file_system_.FindEntry(path, found)) return false;
+    Text key(path);
+    StoreItem(key, found.size, 0);
+    return true;
+  }
   // One form for every way of naming the same entry, so that it is one item and the text that
   // is stored (and later destroyed) is the one the system resolves.
   Text key = file_system_.FullPath(path);

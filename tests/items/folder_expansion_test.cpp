@@ -108,7 +108,7 @@ TEST_F(ItemListExpansion, AFolderGivenWithATrailingSeparatorGetsNoDoubledSeparat
   list_.ExpandFolder(root_ + platform::kPathSeparator);
 
   list_.RebuildRows();
-  EXPECT_EQ(list_.SnapshotRows(), std::vector<Text>{Join(root_, u"a")});
+  EXPECT_EQ(testing::RowPaths(list_), std::vector<Text>{Join(root_, u"a")});
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST_F(ItemListOnDisk, FolderContentsFollowTheFolderAndSiblingsMayStandBetween) 
   EXPECT_TRUE(list_.AddPath(fx));
   list_.RebuildRows();
 
-  EXPECT_EQ(RowPaths(list_),
+  EXPECT_EQ(testing::RowPaths(list_),
             (std::vector<Text>{Key(f), Key(fx), Key(Join(f, u"a.txt")), Key(Join(f, u"sub")),
                                Key(Join(Join(f, u"sub"), u"b.txt"))}));
   EXPECT_EQ(list_.RowCount(), 5);
@@ -145,7 +145,7 @@ TEST_F(ItemListOnDisk, RebuildLeavesOutVanishedPathsAndTotalsOnlyTheRows) {
   display_.row_counts.clear();
   list_.RebuildRows();
 
-  EXPECT_EQ(RowPaths(list_),
+  EXPECT_EQ(testing::RowPaths(list_),
             (std::vector<Text>{Key(files[0]), Key(files[1]), Key(files[3]), Key(files[4])}));
   // The view hears "no rows" before the index changes and the new count once it is complete.
   EXPECT_EQ(display_.row_counts, (std::vector<int>{0, 4}));
@@ -219,7 +219,7 @@ TEST_F(ItemListOnDisk, ResetEmptiesTheViewKeepsTheStatusAndTheNextDropStartsANew
 
   const Text other = File(u"other");
   list_.HandleDroppedFiles({other});
-  EXPECT_EQ(RowPaths(list_), std::vector<Text>{Key(other)});
+  EXPECT_EQ(testing::RowPaths(list_), std::vector<Text>{Key(other)});
 }
 
 TEST_F(ItemListOnDisk, The22ndListingShowsTheCountAndTheCounterOutlivesOneExpansion) {
@@ -288,7 +288,7 @@ TEST_F(ItemListOnDisk, PathsLongerThanAnyFixedBufferAreStoredWhole) {
 
   EXPECT_EQ(list_.RecordedSize(deepest), 7u);
   EXPECT_EQ(list_.StoredCount(), 7u);
-  const std::vector<Text> rows = RowPaths(list_);
+  const std::vector<Text> rows = testing::RowPaths(list_);
   ASSERT_EQ(rows.size(), 7u);
   EXPECT_EQ(rows.back(), Key(deepest));
 
@@ -305,7 +305,6 @@ TEST_F(ItemListOnDisk, PathsWithoutAnEntryOfTheirOwnAddNothing) {
   const Text d = Folder(u"d");
   File(Sep(u"d", u"x"));
   EXPECT_FALSE(list_.AddPath(Join(temp_.path(), u"missing")));
-  EXPECT_FALSE(list_.AddPath(d + platform::kPathSeparator));  // trailing separator
   EXPECT_FALSE(list_.AddPath(u""));
 #ifdef _WIN32
   EXPECT_FALSE(list_.AddPath(d.substr(0, 3)));  // the drive root, "C:\"
@@ -315,9 +314,16 @@ TEST_F(ItemListOnDisk, PathsWithoutAnEntryOfTheirOwnAddNothing) {
   EXPECT_EQ(list_.StoredCount(), 0u);
   EXPECT_EQ(ItemList::ListingCounter(), 0);
 
-  // The same folder without the separator comes with its tree.
-  EXPECT_TRUE(list_.AddPath(d));
+  // The folder comes with its tree, however it is written: a trailing separator (as tab
+  // completion types it), "./", doubled separators all name the one item.
+  EXPECT_TRUE(list_.AddPath(d + platform::kPathSeparator));
   EXPECT_EQ(list_.StoredCount(), 2u);
+  EXPECT_TRUE(list_.AddPath(d));
+  const Text dotted = Join(Join(temp_.path(), u"."), u"d");
+  EXPECT_TRUE(list_.AddPath(dotted + platform::kPathSeparator + platform::kPathSeparator));
+  EXPECT_EQ(list_.StoredCount(), 2u);
+  list_.RebuildRows();
+  EXPECT_EQ(testing::RowPaths(list_), (std::vector<Text>{d, Join(d, u"x")}));
 }
 
 TEST_F(ItemListOnDisk, DotAndDotDotAreStoredButNeverExpanded) {
@@ -342,7 +348,7 @@ TEST_F(ItemListOnDisk, NamesDifferingOnlyInCaseAreDifferentItems) {
   const Text upper = File(u"Data.TXT", "12");
   const Text lower = File(u"data.txt", "12345");
   list_.HandleDroppedFiles({upper, lower});
-  EXPECT_EQ(RowPaths(list_), (std::vector<Text>{upper, lower}));
+  EXPECT_EQ(testing::RowPaths(list_), (std::vector<Text>{upper, lower}));
   EXPECT_EQ(list_.RecordedSize(upper), 2u);
   EXPECT_EQ(list_.RecordedSize(lower), 5u);
 }

@@ -32,7 +32,7 @@ class ItemListRun : public ::testing::Test {
 
 TEST_F(ItemListRun, PathsDroppedDuringARunWaitForItsEnd) {
   list_.HandleDroppedFiles({Join(folder_, u"queued")});
-  ASSERT_EQ(RowPaths(list_), std::vector<Text>{Join(folder_, u"queued")});
+  ASSERT_EQ(testing::RowPaths(list_), std::vector<Text>{Join(folder_, u"queued")});
 
   list_.BeginRun();
   display_ = {};
@@ -47,13 +47,13 @@ TEST_F(ItemListRun, PathsDroppedDuringARunWaitForItsEnd) {
   // The run's own rebuild at its end does not take them in either.
   fs_.Remove(Join(folder_, u"queued"));
   list_.RebuildRows();
-  EXPECT_TRUE(RowPaths(list_).empty());
+  EXPECT_TRUE(testing::RowPaths(list_).empty());
 
   list_.EndRun();
 
   EXPECT_FALSE(list_.RunActive());
   EXPECT_EQ(list_.HeldBackCount(), 0u);
-  EXPECT_EQ(RowPaths(list_),
+  EXPECT_EQ(testing::RowPaths(list_),
             (std::vector<Text>{Join(folder_, u"late"), Join(folder_, u"late-folder"),
                                Join(Join(folder_, u"late-folder"), u"x")}));
   EXPECT_EQ(display_.row_counts.back(), 3);
@@ -73,9 +73,9 @@ TEST_F(ItemListRun, TheSnapshotIsTheRowsInRowOrderNotTheStore) {
   list_.HandleDroppedFiles({folder_});
   fs_.Remove(Join(folder_, u"late"));
   // Stored but not rebuilt yet: the snapshot is what the rows show.
-  EXPECT_EQ(RowPaths(list_).size(), 5u);
+  EXPECT_EQ(testing::RowPaths(list_).size(), 5u);
   list_.RebuildRows();
-  EXPECT_EQ(RowPaths(list_), (std::vector<Text>{folder_, Join(folder_, u"late-folder"),
+  EXPECT_EQ(testing::RowPaths(list_), (std::vector<Text>{folder_, Join(folder_, u"late-folder"),
                                                      Join(Join(folder_, u"late-folder"), u"x"),
                                                      Join(folder_, u"queued")}));
 }

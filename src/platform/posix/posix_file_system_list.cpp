@@ -91,7 +91,21 @@ IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
   // trailing backslash or a bare root finds nothing). lstat would accept it and, worse, follow
   // a link in front of the separator to the folder behind it.
   if (path.empty() || path.back() == u'/') return IoResult::Fail(ENOENT);
-  return Inspect(EntryRef(path), info);
+  if (path.find(u'\0') != TextView::npos || HasUnmappableSurrogate(path)) {
+    return IoResult::Fail(IoResult::kInvalidName);
+  }
+  // The user's own path, resolved as typed up to its last component, which is not followed.
+  const std::string native = TextToUtf8(path);
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0) {
+    // Longer than the system takes at once: the same look through the folder handles.
+    if (errno == ENAMETOOLONG) return Inspect(EntryRef(path), info);
+    return posix::ErrnoResult(errno);
+  }
+  info = Classify(st);
+  info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                   true};
+  return IoResult::Ok();
 }
 
 IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {

@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 
@@ -38,27 +39,13 @@ IoResult ErrnoResult(int error) {
   }
 }
 
-IoResult SplitBelowAnchor(const EntryRef& entry, std::string& anchor,
-                          std::vector<std::string>& components) {
-  components.clear();
-  if (entry.anchor_length > entry.path.size()) return IoResult::Fail(EINVAL);
-  if (entry.path.find(u'\0') != TextView::npos || HasUnmappableSurrogate(entry.path)) {
+IoResult NativeComponent(TextView name, std::string& native) {
+  if (name.empty()) return IoResult::Fail(ENOENT);
+  if (name == u"." || name == u".." || name.find(u'\0') != TextView::npos ||
+      HasUnmappableSurrogate(name)) {
     return IoResult::Fail(IoResult::kInvalidName);
   }
-  anchor = TextToUtf8(entry.path.substr(0, entry.anchor_length));
-  const std::string rest = TextToUtf8(entry.path.substr(entry.anchor_length));
-  std::size_t start = 0;
-  while (start <= rest.size()) {
-    std::size_t end = rest.find('/', start);
-    if (end == std::string::npos) end = rest.size();
-    if (end > start) {
-      std::string part = rest.substr(start, end - start);
-      if (part == "." || part == "..") return IoResult::Fail(IoResult::kInvalidName);
-      components.push_back(std::move(part));
-    }
-    start = end + 1;
-  }
-  if (components.empty()) return IoResult::Fail(ENOENT);
+  native = TextToUtf8(name);
   return IoResult::Ok();
 }
 
@@ -119,6 +106,7 @@ void FolderChain::CloseFrom(std::size_t level) {
   for (std::size_t i = level; i < levels_.size(); ++i) CloseQuietly(levels_[i].fd);
   levels_.resize(std::min(level, levels_.size()));
   if (first_open_ > levels_.size()) first_open_ = levels_.size();
+  folder_text_.resize(levels_.empty() ? 0 : levels_.back().end);
 }
 
 void FolderChain::Forget() {
@@ -134,10 +122,14 @@ std::size_t FolderChain::OpenCount() const {
   return levels_.size() - first_open_ + (anchor_fd_ >= 0 ? 1 : 0);
 }
 
-IoResult FolderChain::SetAnchor(std::string_view anchor) {
-  if (anchor_set_ && anchor == anchor_) return IoResult::Ok();
+IoResult FolderChain::SetAnchor(TextView anchor_text) {
+  if (anchor_set_ && anchor_text == anchor_) return IoResult::Ok();
   Forget();
-  const std::string path = anchor.empty() ? std::string(".") : std::string(anchor);
+  if (anchor_text.find(u'\0') != TextView::npos || HasUnmappableSurrogate(anchor_text)) {
+    return IoResult::Fail(IoResult::kInvalidName);
+  }
+  const std::string anchor = TextToUtf8(anchor_text);
+  const std::string path = anchor.empty() ? std::string(".") : anchor;
   int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0 && errno == ENAMETOOLONG) {
     // Longer than the system takes in one call: the same resolution, a component at a time
@@ -167,17 +159,18 @@ IoResult FolderChain::SetAnchor(std::string_view anchor) {
   }
   anchor_fd_ = fd;
   anchor_device_ = status.st_dev;
-  anchor_.assign(anchor);
+  anchor_.assign(anchor_text);
   anchor_set_ = true;
   return IoResult::Ok();
 }
 
-IoResult FolderChain::PushLevel(std::string_view name) {
+IoResult FolderChain::PushLevel(std::string_view name, std::size_t end) {
   const bool first = levels_.empty();
   const int parent_fd = first ? anchor_fd_ : levels_.back().fd;
   const dev_t parent_device = first ? anchor_device_ : levels_.back().device;
   Level level;
   level.name.assign(name);
+  level.end = end;
   // The first component is the user's own choice and may be a mount point; below it, nothing
   // on another volume is entered.
   const IoResult opened = OpenFolderBeneath(parent_fd, level.name, !first, parent_device, level.fd);
@@ -225,32 +218,75 @@ IoResult FolderChain::KeepLevels(std::size_t keep) {
   return IoResult::Ok();
 }
 
-IoResult FolderChain::Reach(const EntryRef& entry, bool last_is_folder, ReachedEntry& reached) {
-  std::string anchor;
-  std::vector<std::string> components;
-  IoResult result = SplitBelowAnchor(entry, anchor, components);
-  if (!result) return result;
-  result = SetAnchor(anchor);
-  if (!result) return result;
-  const std::size_t folder_count = last_is_folder ? components.size() : components.size() - 1;
-  std::size_t common = 0;
-  while (common < levels_.size() && common < folder_count &&
-         levels_[common].name == components[common]) {
-    ++common;
+std::size_t FolderChain::CommonLevels(TextView folder) const {
+  const TextView cached(folder_text_);
+  const std::size_t limit = std::min(cached.size(), folder.size());
+  std::size_t same = 0;
+  if (folder.size() == cached.size() && folder == cached) return levels_.size();
+  same = static_cast<std::size_t>(
+      std::mismatch(cached.begin(), cached.begin() + static_cast<std::ptrdiff_t>(limit),
+                    folder.begin())
+          .first -
+      cached.begin());
+  // The levels whose names end within the shared text, and end there at a component boundary
+  // of `folder` too.
+  auto after = std::upper_bound(levels_.begin(), levels_.end(), same,
+                                [](std::size_t offset, const Level& level) {
+                                  return offset < level.end;
+                                });
+  std::size_t count = static_cast<std::size_t>(after - levels_.begin());
+  while (count > 0) {
+    const std::size_t end = levels_[count - 1].end;
+    if (end == folder.size() || folder[end] == u'/') break;
+    --count;
   }
-  result = KeepLevels(common);
+  return count;
+}
+
+IoResult FolderChain::Reach(const EntryRef& entry, bool last_is_folder, ReachedEntry& reached) {
+  const TextView path = entry.path;
+  if (entry.anchor_length > path.size()) return IoResult::Fail(EINVAL);
+  TextView folder = path.substr(entry.anchor_length);
+  TextView name;
+  if (!last_is_folder) {
+    const std::size_t separator = folder.rfind(u'/');
+    name = separator == TextView::npos ? folder : folder.substr(separator + 1);
+    folder = separator == TextView::npos ? TextView() : folder.substr(0, separator);
+  }
+  while (!folder.empty() && folder.back() == u'/') folder.remove_suffix(1);
+  std::string native_name;
+  if (!last_is_folder) {
+    const IoResult valid = NativeComponent(name, native_name);
+    if (!valid) return valid;
+  } else if (folder.empty()) {
+    return IoResult::Fail(ENOENT);
+  }
+  IoResult result = SetAnchor(path.substr(0, entry.anchor_length));
+  if (!result) return result;
+  result = KeepLevels(CommonLevels(folder));
   if (!result) {
     // A folder on the way is not where it was: start again from the anchor; what is reached
     // then is checked as any other entry.
     Forget();
-    result = SetAnchor(anchor);
+    result = SetAnchor(path.substr(0, entry.anchor_length));
     if (!result) return result;
   }
-  for (std::size_t i = levels_.size(); i < folder_count; ++i) {
-    result = PushLevel(components[i]);
-    if (!result) return result;
+  std::size_t start = levels_.empty() ? 0 : levels_.back().end;
+  std::string native;
+  while (start < folder.size()) {
+    std::size_t end = folder.find(u'/', start);
+    if (end == TextView::npos) end = folder.size();
+    if (end > start) {
+      result = NativeComponent(folder.substr(start, end - start), native);
+      if (!result) return result;
+      result = PushLevel(native, end);
+      if (!result) return result;
+      folder_text_.assign(folder.substr(0, end));
+    }
+    start = end + 1;
   }
   if (last_is_folder) {
+    if (levels_.empty()) return IoResult::Fail(ENOENT);
     reached.folder_fd = levels_.back().fd;
     reached.folder_device = levels_.back().device;
     reached.below_first_component = levels_.size() > 1;
@@ -259,7 +295,7 @@ IoResult FolderChain::Reach(const EntryRef& entry, bool last_is_folder, ReachedE
     reached.folder_fd = levels_.empty() ? anchor_fd_ : levels_.back().fd;
     reached.folder_device = levels_.empty() ? anchor_device_ : levels_.back().device;
     reached.below_first_component = !levels_.empty();
-    reached.name = std::move(components.back());
+    reached.name = std::move(native_name);
   }
   return IoResult::Ok();
 }

@@ -61,29 +61,33 @@ class FolderChain {
     int fd = -1;
     dev_t device = 0;
     ino_t inode = 0;
+    std::size_t end = 0;  // where the level's name ends in folder_text_
   };
 
   IoResult Reach(const EntryRef& entry, bool last_is_folder, ReachedEntry& reached);
-  IoResult SetAnchor(std::string_view anchor);
+  IoResult SetAnchor(TextView anchor);
+  // How many of the open levels `folder` (the text after the anchor) shares with them.
+  std::size_t CommonLevels(TextView folder) const;
   // Makes levels_[0, keep) valid and open and closes the rest.
   IoResult KeepLevels(std::size_t keep);
-  IoResult PushLevel(std::string_view name);
+  IoResult PushLevel(std::string_view name, std::size_t end);
   void CloseFrom(std::size_t level);
 
-  std::string anchor_;
+  Text anchor_;
   bool anchor_set_ = false;
+  // The text after the anchor that the levels stand for, as the caller wrote it: comparing it
+  // with the next entry's folder costs one comparison of text, not a split into components.
+  Text folder_text_;
   int anchor_fd_ = -1;
   dev_t anchor_device_ = 0;
   std::vector<Level> levels_;
   std::size_t first_open_ = 0;  // levels_[0, first_open_) are closed, the rest open
 };
 
-// Splits the part of `path` after `anchor_length` into its components (native bytes). Refuses
-// (kInvalidName) a path that holds U+0000 or a lone surrogate that stands for no byte, and a
-// "." or ".." component, which would lead out of the user's tree; empty components (doubled
-// separators) are skipped.
-IoResult SplitBelowAnchor(const EntryRef& entry, std::string& anchor,
-                          std::vector<std::string>& components);
+// The native form of one component below an anchor. Refuses (kInvalidName) a name that holds
+// U+0000 or a lone surrogate that stands for no byte, and "." or "..", which would lead out of
+// the user's tree.
+IoResult NativeComponent(TextView name, std::string& native);
 
 // Opens `name` in the folder `folder_fd` as a folder, never following a link and never entering
 // another volume (EXDEV from openat2 becomes kOtherVolume; the fallback compares devices after
