@@ -1,14 +1,17 @@
 // NativeFileSystem: looking up one entry and listing a folder, and the item list's path keys.
 //
-// Directory entries are classified from their own attributes, never from what a link points
-// at: FILE_ATTRIBUTE_REPARSE_POINT makes an entry a link (symbolic link, junction, mount point
-// or any other reparse point), whatever else it claims to be.
+// Directory entries are classified from their own attributes and reparse tag, never from what
+// a link points at: an entry is a link exactly when its tag is a name surrogate (symbolic
+// link, junction, mount point). A folder is listed through its own handle, opened relative to
+// the folder that holds it, so that a folder replaced by a link is refused, never entered.
 #include <windows.h>
 
-#include <utility>
+#include <vector>
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_path.h"
 
 namespace nulvane::platform {
 
@@ -24,67 +27,19 @@ class FindHandle {
     if (valid()) FindClose(handle_);
   }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
 
  private:
   HANDLE handle_;
 };
 
-EntryInfo Classify(const WIN32_FIND_DATAW& data) {
+EntryInfo Classify(DWORD attributes, DWORD reparse_tag, std::uint64_t size) {
   EntryInfo info;
-  info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  const DWORD attributes = data.dwFileAttributes;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    info.kind = EntryKind::kLink;
-    info.link_to_folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    info.kind = EntryKind::kFolder;
-  } else if (attributes & FILE_ATTRIBUTE_DEVICE) {
-    info.kind = EntryKind::kOther;
-  } else {
-    info.kind = EntryKind::kFile;
-  }
+  info.kind = win32::KindOf(attributes, reparse_tag);
+  info.link_to_folder =
+      info.kind == EntryKind::kLink && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.size = size;
   return info;
 }
-
-// Paths at or above this length are handed to the system in extended-length form; below it the
-// classic form works everywhere (MAX_PATH, less room for the "\*" a listing appends).
-constexpr std::size_t kClassicPathLimit = MAX_PATH - 2;
-
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-// `path` in a form the system takes whole, whatever its length: the classic form when short,
-// otherwise made absolute (GetFullPathNameW: the same textual rules as for a short path) and
-// prefixed with \\?\ or \\?\UNC\. A path already in extended or device form is left alone.
-// Returns an empty text when the path cannot be made absolute.
-Text SystemPath(TextView path) {
-  if (path.size() < kClassicPathLimit) return Text(path);
-  if (path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
-      (path[2] == u'?' || path[2] == u'.') && IsSeparator(path[3])) {
-    return Text(path);
-  }
-  const Text input(path);
-  DWORD capacity = static_cast<DWORD>(input.size()) + 16;
-  Text full;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    full.assign(capacity, u'\0');
-    const DWORD length = GetFullPathNameW(Wide(input), capacity, Wide(full), nullptr);
-    if (length == 0) return Text();
-    if (length < capacity) {
-      full.resize(length);
-      break;
-    }
-    capacity = length + 1;
-    full.clear();
-  }
-  if (full.empty()) return Text();
-  if (full.size() >= 2 && full[0] == u'\\' && full[1] == u'\\') {
-    return u"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\... -> \\?\UNC\server\share\...
-  }
-  return u"\\\\?\\" + full;
-}
-
-IoResult LastError() { return IoResult::Fail(GetLastError()); }
 
 }  // namespace
 
@@ -93,47 +48,70 @@ IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
   if (path.empty() || path.find(u'\0') != TextView::npos) {
     return IoResult::Fail(ERROR_FILE_NOT_FOUND);
   }
-  const Text system_path = SystemPath(path);
-  if (system_path.empty()) return IoResult::Fail(IoResult::kPathTooLong);
+  // Absolute and in extended-length form; a trailing separator stays, so that "name\" names no
+  // entry, as a listing of that name would not.
+  Text system_path = win32::ExtendedPath(win32::ResolvedFullPath(path));
+  if (system_path.empty()) return IoResult::Fail(ERROR_FILE_NOT_FOUND);
+  if (win32::IsSeparator(path.back()) && system_path.back() != u'\\') {
+    system_path.push_back(u'\\');
+  }
   WIN32_FIND_DATAW data;
   FindHandle find(FindFirstFileExW(Wide(system_path), FindExInfoBasic, &data, FindExSearchNameMatch,
                                    nullptr, 0));
-  if (!find.valid()) return LastError();
-  info = Classify(data);
+  if (!find.valid()) return win32::LastError();
+  info = Classify(data.dwFileAttributes, data.dwReserved0,
+                  (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
   return IoResult::Ok();
 }
 
 IoResult NativeFileSystem::ListFolder(
-    TextView folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
-  if (folder.empty() || folder.find(u'\0') != TextView::npos) {
-    return IoResult::Fail(ERROR_PATH_NOT_FOUND);
+    const EntryRef& folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  win32::Placement placement;
+  if (IoResult placed = win32::Place(folder, placement); !placed) return placed;
+  // The listing owns its handle: `visit` may list sub-folders, which changes the chain.
+  win32::UniqueHandle handle;
+  if (IoResult opened = win32::OpenPlaced(
+          placement, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+          win32::kShareAll, FILE_DIRECTORY_FILE, handle);
+      !opened) {
+    return opened;
   }
-  Text pattern(folder);
-  if (!IsSeparator(pattern.back())) pattern.push_back(u'\\');
-  pattern.push_back(u'*');
-  const Text system_pattern = SystemPath(pattern);
-  if (system_pattern.empty()) return IoResult::Fail(IoResult::kPathTooLong);
+  win32::Examined examined;
+  if (IoResult looked = win32::Examine(handle.get(), examined); !looked) return looked;
+  if (examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (IoResult same = win32::CheckSame(folder, placement, examined); !same) return same;
+  const std::uint64_t volume = examined.identity.volume;
 
-  // A listing through a junction or directory link would list what it points at. Callers only
-  // list real folders; the folder's own attributes are checked here as well, so that a folder
-  // that has been replaced by a link since the caller looked is refused rather than entered.
-  const Text system_folder = system_pattern.substr(0, system_pattern.size() - 1);
-  const DWORD attributes = GetFileAttributesW(Wide(system_folder));
-  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return IoResult::Fail(ERROR_CANT_RESOLVE_FILENAME);
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return IoResult::Fail(ERROR_DIRECTORY);
-
-  WIN32_FIND_DATAW data;
-  FindHandle find(FindFirstFileExW(Wide(system_pattern), FindExInfoBasic, &data,
-                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-  if (!find.valid()) return LastError();
+  std::vector<std::uint64_t> buffer(64 * 1024 / sizeof(std::uint64_t));
   Text name;
-  do {
-    name = FromWide(data.cFileName);
-    visit(name, Classify(data));
-  } while (FindNextFileW(find.get(), &data));
-  const DWORD error = GetLastError();
-  if (error != ERROR_NO_MORE_FILES) return IoResult::Fail(error);
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
+       kind = FileIdBothDirectoryInfo) {
+    if (!::GetFileInformationByHandleEx(handle.get(), kind, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof buffer[0]))) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_NO_MORE_FILES) break;
+      return win32::FromError(error);
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (std::size_t offset = 0;;) {
+      const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
+      name = FromWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+      // For a reparse point the listing carries its tag where the EA size would stand.
+      const DWORD tag =
+          (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? entry->EaSize : 0;
+      EntryInfo info = Classify(entry->FileAttributes, tag,
+                                static_cast<std::uint64_t>(entry->EndOfFile.QuadPart));
+      if (info.kind == EntryKind::kFolder) info.size = 0;
+      if (entry->FileId.QuadPart != 0) {
+        info.identity.volume = volume;
+        info.identity.object = static_cast<std::uint64_t>(entry->FileId.QuadPart);
+        info.identity.known = true;
+      }
+      visit(name, info);
+      if (entry->NextEntryOffset == 0) break;
+      offset += entry->NextEntryOffset;
+    }
+  }
   return IoResult::Ok();
 }
 

@@ -1,9 +1,12 @@
-// NativeFileSystem: inspection, overwrite, rename, removal and volume space. Every open carries
-// FILE_FLAG_OPEN_REPARSE_POINT, so a symbolic link, junction or other reparse point is opened
-// as itself and then refused, never followed. Long paths are passed whole in their
-// extended-length form.
+// NativeFileSystem: inspection, overwrite, rename, removal and volume space. Below an entry's
+// anchor every step is an NtCreateFile relative to the open folder that holds it, with
+// FILE_OPEN_REPARSE_POINT: a symbolic link, junction or mount point is opened as itself and
+// refused, never followed. Renames and removals go by the opened entry's handle, after its
+// identity was checked. Every path handed to the system is absolute and in extended-length
+// form, so that names ending in a dot or a blank reach it unchanged.
 #include <windows.h>
 #include <winioctl.h>
+#include <winternl.h>
 // The interface has a method of this name; the Win32 function is always called as DeleteFileW.
 #undef DeleteFile
 
@@ -15,87 +18,39 @@
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_storage_probe.h"
+#include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_path.h"
 
 namespace nulvane::platform {
 
+using win32::Examine;
+using win32::Examined;
+using win32::FromError;
+using win32::kShareAll;
+using win32::LastError;
+using win32::Placement;
+using win32::UniqueHandle;
+
 namespace {
-
-// Paths from this length on are given the extended-length form: CreateDirectoryW already
-// refuses MAX_PATH - 12 units without it.
-constexpr std::size_t kExtendedFrom = 240;
-// The longest path the extended-length form takes.
-constexpr std::size_t kMaxExtendedPath = 32767;
-
-// ERROR_DISK_QUOTA_EXCEEDED, missing from some headers.
-constexpr DWORD kErrorDiskQuotaExceeded = 1295;
-
-IoResult FromError(DWORD error) {
-  switch (error) {
-    case ERROR_SUCCESS:
-      return IoResult::Fail(IoResult::kGenericFailure);
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case kErrorDiskQuotaExceeded:  // the caller's share of the volume is used up
-      return IoResult::Fail(IoResult::kDiskFull);
-    case ERROR_FILE_TOO_LARGE:
-      return IoResult::Fail(IoResult::kFileTooLarge);
-    case ERROR_FILENAME_EXCED_RANGE:
-      return IoResult::Fail(IoResult::kPathTooLong);
-    default:
-      return IoResult::Fail(static_cast<std::uint32_t>(error));
-  }
-}
-
-IoResult LastError() { return FromError(::GetLastError()); }
 
 bool StartsWith(TextView text, TextView prefix) {
   return text.size() >= prefix.size() && text.substr(0, prefix.size()) == prefix;
 }
 
-Text FullPathOf(const Text& path) {
-  const DWORD needed = ::GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::vector<wchar_t> buffer(needed + 1);
-  const DWORD length =
-      ::GetFullPathNameW(Wide(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (length == 0 || length >= buffer.size()) return path;
-  return FromWide(buffer.data(), length);
-}
-
-// The form of `path` the wide API calls take whole. Short paths stay as they are (the system
-// then applies its usual rules: "/" as separator, "." and ".." resolved); long ones are made
-// absolute and given the \\?\ or \\?\UNC\ prefix. A path holding U+0000 is refused: the system
-// would stop reading there and act on another path.
+// The extended-length form of `path` (made absolute, normal, its ".." resolved on the real
+// folder). A path holding U+0000 is refused: the system would stop reading there and act on
+// another path. A device path is left as it is; callers refuse it.
 IoResult ApiPath(TextView path, Text& out) {
-  if (path.empty() || path.find(u'\0') != TextView::npos) {
-    return IoResult::Fail(ERROR_INVALID_NAME);
-  }
-  out.assign(path);
-  if (StartsWith(path, u"\\\\?\\") || StartsWith(path, u"\\\\.\\") || path.size() < kExtendedFrom) {
+  if (path.empty()) return FromError(ERROR_INVALID_NAME);
+  if (path.find(u'\0') != TextView::npos) return IoResult::Fail(IoResult::kInvalidName);
+  if (win32::IsDevicePath(path)) {
+    out.assign(path);
     return IoResult::Ok();
   }
-  const Text full = FullPathOf(out);
-  if (StartsWith(full, u"\\\\?\\") || StartsWith(full, u"\\\\.\\")) {
-    out = full;
-  } else if (StartsWith(full, u"\\\\")) {
-    out = u"\\\\?\\UNC\\" + full.substr(2);
-  } else if (full.size() >= 3 && full[1] == u':' && full[2] == u'\\') {
-    out = u"\\\\?\\" + full;
-  } else {
-    out = full;
-  }
-  if (out.size() > kMaxExtendedPath) return IoResult::Fail(IoResult::kPathTooLong);
+  out = win32::ExtendedPath(win32::ResolvedFullPath(path));
+  if (out.empty()) return FromError(ERROR_PATH_NOT_FOUND);
+  if (out.size() > 32767) return IoResult::Fail(IoResult::kPathTooLong);
   return IoResult::Ok();
-}
-
-// The device namespace (\\.\PhysicalDrive0, \\?\GLOBALROOT\..., \\?\Volume{...}) names disks
-// and devices, never a file of the user's list: nothing there is opened for writing.
-bool IsDevicePath(TextView api_path) {
-  if (StartsWith(api_path, u"\\\\.\\")) return true;
-  if (!StartsWith(api_path, u"\\\\?\\")) return false;
-  const TextView rest = api_path.substr(4);
-  if (StartsWith(rest, u"UNC\\")) return false;
-  return !(rest.size() >= 3 && rest[1] == u':' && rest[2] == u'\\');
 }
 
 #define NULVANE_API_PATH(variable, path) \
@@ -160,6 +115,32 @@ class Win32UncachedReader final : public UncachedReader {
   HANDLE handle_;
   AlignedBlock buffer_;
 };
+constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Clears read-only, hidden and system on the opened entry where it has them; times unchanged.
+IoResult ClearInTheWay(HANDLE handle, DWORD attributes) {
+  if ((attributes & kInTheWay) == 0) return IoResult::Ok();
+  FILE_BASIC_INFO basic{};  // zero times: leave them as they are
+  basic.FileAttributes = attributes & ~kInTheWay;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
+    return LastError();
+  }
+  return IoResult::Ok();
+}
+
+// Places `entry` and opens it for examination and attribute changes (such a handle takes
+// part in no sharing check), then checks that it is the listed entry on its folder's volume.
+IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options,
+                     Placement& placement, UniqueHandle& handle, Examined& examined) {
+  if (IoResult placed = win32::Place(entry, placement); !placed) return placed;
+  if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle);
+      !opened) {
+    return opened;
+  }
+  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  return win32::CheckSame(entry, placement, examined);
+}
 
 // Owns one handle; INVALID_HANDLE_VALUE is empty. Close reports, the destructor closes silently.
 class Win32OpenFile final : public OpenFile {
@@ -266,14 +247,6 @@ class Win32OpenFile final : public OpenFile {
   AlignedBlock scratch_;  // WriteRepeated's request, kept for the next one
 };
 
-// Opens `path` itself (never what a reparse point names) with `access`.
-HANDLE OpenEntry(const Text& api_path, DWORD access, DWORD share, DWORD flags) {
-  return ::CreateFileW(Wide(api_path), access, share, nullptr, OPEN_EXISTING,
-                       flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-}
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The root of the volume that holds `full` as the text says it: C:\ or \\server\share\.
 Text TextualRoot(const Text& full) {
   std::size_t position = 0;
@@ -298,94 +271,93 @@ Text TextualRoot(const Text& full) {
 
 }  // namespace
 
-IoResult NativeFileSystem::Inspect(TextView path, EntryInfo& info) {
+IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   info = EntryInfo{};
-  NULVANE_API_PATH(api, path);
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExW(Wide(api), GetFileExInfoStandard, &data)) return LastError();
-  const DWORD attributes = data.dwFileAttributes;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-    info.kind = EntryKind::kLink;
-    info.link_to_folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    info.kind = EntryKind::kFolder;
-  } else if ((attributes & FILE_ATTRIBUTE_DEVICE) || IsDevicePath(api)) {
+  if (win32::IsDevicePath(entry.path)) {
     info.kind = EntryKind::kOther;
-  } else {
-    info.kind = EntryKind::kFile;
-    info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return IoResult::Ok();
   }
+  Placement placement;
+  if (IoResult placed = win32::Place(entry, placement); !placed) return placed;
+  UniqueHandle handle;
+  if (IoResult opened =
+          win32::OpenPlaced(placement, FILE_READ_ATTRIBUTES, kShareAll, 0, handle);
+      !opened) {
+    return opened;
+  }
+  Examined examined;
+  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  info.kind = examined.kind;
+  info.link_to_folder =
+      examined.kind == EntryKind::kLink && (examined.attributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (examined.kind == EntryKind::kFile) info.size = examined.size;
+  info.identity = examined.identity;
+  info.other_volume =
+      !placement.name.empty() && examined.identity.volume != placement.folder_volume;
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::MakeWritable(TextView path) {
-  NULVANE_API_PATH(api, path);
-  const HANDLE handle = OpenEntry(api, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                                  FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
-  Win32OpenFile owner(handle);
-  BY_HANDLE_FILE_INFORMATION file_info;
-  if (!::GetFileInformationByHandle(handle, &file_info)) return LastError();
-  const DWORD attributes = file_info.dwFileAttributes;
-  // A link is left as it is: nothing is ever written through it.
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return owner.Close();
-  constexpr DWORD kInTheWay =
-      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if ((attributes & kInTheWay) == 0) return owner.Close();
-  FILE_BASIC_INFO basic{};  // zero times: leave them as they are
-  basic.FileAttributes = attributes & ~kInTheWay;
-  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
-    return LastError();
-  }
-  return owner.Close();
-}
-
-IoResult NativeFileSystem::OpenForOverwrite(TextView path, std::unique_ptr<OpenFile>& file,
+IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
+                                            std::unique_ptr<OpenFile>& file,
                                             OpenedFileInfo& info) {
   file.reset();
   info = OpenedFileInfo{};
-  NULVANE_API_PATH(api, path);
-  if (IsDevicePath(api)) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (win32::IsDevicePath(file_entry.path)) return IoResult::Fail(IoResult::kNotRegularFile);
+  // Everything is checked on the object itself before anything about it changes.
+  Placement placement;
+  UniqueHandle examine;
+  Examined examined;
+  if (IoResult checked = OpenChecked(file_entry, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                     0, placement, examine, examined);
+      !checked) {
+    return checked;
+  }
+  if (examined.kind != EntryKind::kFile) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (examined.link_count > 1) return IoResult::Fail(IoResult::kHardLinked);
+  if (IoResult cleared = ClearInTheWay(examine.get(), examined.attributes); !cleared) {
+    return cleared;
+  }
   // Buffered on purpose: each pass is forced to the device by Flush. Unbuffered writes would
   // demand sector-sized blocks, and the last block of a pass is the file's odd remainder.
-  // Others may only read (the read-back reopens it through ReOpenFile, which needs that).
-  const HANDLE handle =
-      ::CreateFileW(Wide(api), GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
-  auto opened = std::make_unique<Win32OpenFile>(handle);
-  // A serial port, pipe or console opened through a reserved name (COM1, CON) is no file.
-  if (::GetFileType(handle) != FILE_TYPE_DISK) return IoResult::Fail(IoResult::kNotRegularFile);
-  BY_HANDLE_FILE_INFORMATION file_info;
-  if (!::GetFileInformationByHandle(handle, &file_info)) return LastError();
-  const DWORD attributes = file_info.dwFileAttributes;
-  if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return IoResult::Fail(IoResult::kNotRegularFile);
+  UniqueHandle writer;
+  if (IoResult opened = win32::OpenPlaced(placement, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
+                                          FILE_NON_DIRECTORY_FILE, writer);
+      !opened) {
+    return opened;
   }
-  info.size = (static_cast<std::uint64_t>(file_info.nFileSizeHigh) << 32) | file_info.nFileSizeLow;
-  info.link_count = file_info.nNumberOfLinks;
-  info.stored_elsewhere = IsStoredElsewhere(handle, attributes);
-  file = std::move(opened);
+  // The name may have been given to another file between the two opens.
+  Examined written;
+  if (IoResult looked = Examine(writer.get(), written); !looked) return looked;
+  if (!(written.identity == examined.identity) || written.kind != EntryKind::kFile) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  const DWORD attributes = written.attributes;
+  info.size = written.size;
+  info.link_count = written.link_count;
+  info.stored_elsewhere = IsStoredElsewhere(writer.get(), attributes);
+  file = std::make_unique<Win32OpenFile>(writer.release());
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::OpenFolderForStamp(TextView path, std::unique_ptr<OpenFile>& folder) {
+IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& folder_entry,
+                                              std::unique_ptr<OpenFile>& folder) {
   folder.reset();
-  NULVANE_API_PATH(api, path);
   // Attribute access only: such a handle takes part in no sharing check, so it stands in the
-  // way of nobody.
-  const HANDLE handle = OpenEntry(api, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                                  FILE_FLAG_BACKUP_SEMANTICS);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
-  auto opened = std::make_unique<Win32OpenFile>(handle);
-  BY_HANDLE_FILE_INFORMATION file_info;
-  if (!::GetFileInformationByHandle(handle, &file_info)) return LastError();
-  if ((file_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (file_info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return IoResult::Fail(IoResult::kNotRegularFile);
+  // way of nobody, not of the folder's own rename and removal either.
+  Placement placement;
+  UniqueHandle handle;
+  Examined examined;
+  IoResult checked = OpenChecked(folder_entry, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 FILE_DIRECTORY_FILE, placement, handle, examined);
+  if (!checked) {
+    if (checked.error == ERROR_DIRECTORY) return IoResult::Fail(IoResult::kNotRegularFile);
+    return checked;
   }
-  folder = std::move(opened);
+  if (examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (IoResult cleared = ClearInTheWay(handle.get(), examined.attributes); !cleared) {
+    return cleared;
+  }
+  folder = std::make_unique<Win32OpenFile>(handle.release());
   return IoResult::Ok();
 }
 
@@ -393,7 +365,7 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
                                          Caching caching) {
   file.reset();
   NULVANE_API_PATH(api, path);
-  if (IsDevicePath(api)) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (win32::IsDevicePath(api)) return IoResult::Fail(IoResult::kNotRegularFile);
   DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN;
   if (caching == Caching::kUnbuffered) flags |= FILE_FLAG_NO_BUFFERING;
   const HANDLE handle =
@@ -403,25 +375,73 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::RenameNoReplace(TextView from, TextView to) {
-  NULVANE_API_PATH(api_from, from);
-  NULVANE_API_PATH(api_to, to);
-  // Without MOVEFILE_REPLACE_EXISTING the move fails when the target exists; without
-  // MOVEFILE_COPY_ALLOWED it never copies to another volume. A link is moved as itself.
-  if (!::MoveFileExW(Wide(api_from), Wide(api_to), 0)) return LastError();
+IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
+  std::size_t name_start = to.size();
+  while (name_start > 0 && !win32::IsSeparator(to[name_start - 1])) --name_start;
+  const TextView new_name = to.substr(name_start);
+  if (new_name.empty() || new_name == u"." || new_name == u"..") {
+    return FromError(ERROR_INVALID_NAME);
+  }
+  if (new_name.find(u'\0') != TextView::npos) return IoResult::Fail(IoResult::kInvalidName);
+  Placement placement;
+  UniqueHandle handle;
+  Examined examined;
+  if (IoResult checked = OpenChecked(from, DELETE | FILE_READ_ATTRIBUTES, 0, placement, handle,
+                                     examined);
+      !checked) {
+    return checked;
+  }
+  if (placement.name.empty()) return FromError(ERROR_ACCESS_DENIED);  // the anchor itself
+  // NtSetInformationFile takes the new name as it stands, relative to the folder's handle;
+  // no conversion of a DOS path may strip a final dot or blank from it.
+  std::vector<std::uint64_t> buffer(
+      (sizeof(FILE_RENAME_INFO) + new_name.size() * sizeof(wchar_t)) / sizeof(std::uint64_t) + 1);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = placement.folder;
+  rename->FileNameLength = static_cast<DWORD>(new_name.size() * sizeof(wchar_t));
+  std::copy(new_name.begin(), new_name.end(), reinterpret_cast<char16_t*>(rename->FileName));
+  IO_STATUS_BLOCK io{};
+  const NTSTATUS status =
+      ::NtSetInformationFile(handle.get(), &io, rename,
+                             static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
+                             FileRenameInformation);
+  if (!NT_SUCCESS(status)) return win32::FromStatus(status);
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::DeleteFile(TextView path) {
-  NULVANE_API_PATH(api, path);
-  if (!::DeleteFileW(Wide(api))) return LastError();
+namespace {
+
+// Removes the opened entry by its handle, after the checks, as itself (a link, not its target).
+IoResult RemoveChecked(const EntryRef& entry, ULONG options, bool folder) {
+  Placement placement;
+  UniqueHandle handle;
+  Examined examined;
+  if (IoResult checked = OpenChecked(entry, DELETE | FILE_READ_ATTRIBUTES, options, placement,
+                                     handle, examined);
+      !checked) {
+    return checked;
+  }
+  const bool is_folder = (examined.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (is_folder != folder) return FromError(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFileW = TRUE;  // the field's name, turned by the DeleteFile macro
+  if (!::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition,
+                                    sizeof disposition)) {
+    return LastError();
+  }
+  handle.reset();
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::RemoveFolder(TextView path) {
-  NULVANE_API_PATH(api, path);
-  if (!::RemoveDirectoryW(Wide(api))) return LastError();
-  return IoResult::Ok();
+}  // namespace
+
+IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
+  return RemoveChecked(entry, 0, false);
+}
+
+IoResult NativeFileSystem::RemoveFolder(const EntryRef& entry) {
+  return RemoveChecked(entry, 0, true);
 }
 
 IoResult NativeFileSystem::CreateFolder(TextView path) {
@@ -431,10 +451,7 @@ IoResult NativeFileSystem::CreateFolder(TextView path) {
 }
 
 IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
-  if (path.empty() || path.find(u'\0') != TextView::npos) {
-    return IoResult::Fail(ERROR_INVALID_NAME);
-  }
-  const Text full = FullPathOf(Text(path));
+  NULVANE_API_PATH(full, path);
   // The volume's own root, also where a volume is mounted in a folder of another one; the
   // root as the path reads when the system cannot say. A network path keeps its "\\".
   Text root;
@@ -466,9 +483,10 @@ IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
 
 IoResult NativeFileSystem::PrepareFillFolder(TextView folder) {
   NULVANE_API_PATH(api, folder);
-  const HANDLE handle = OpenEntry(
-      api, FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_FLAG_BACKUP_SEMANTICS);
+  const HANDLE handle = ::CreateFileW(
+      Wide(api), FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   Win32OpenFile owner(handle);
   // Files created in the folder inherit its state: plain storage, so that the fill's zeros
@@ -514,12 +532,12 @@ IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
   }
   if (length == 0 || length >= buffer.size()) {
     // A volume without a drive letter has no such name: the text's own meaning is all there is.
-    resolved = FullPathOf(Text(path));
+    resolved = win32::AbsolutePath(path);
     return owner.Close();
   }
   Text final_path = FromWide(buffer.data(), length);
   // The system answers in the extended-length form; short paths are shown without it.
-  if (final_path.size() < kExtendedFrom) {
+  if (final_path.size() < 240) {
     if (StartsWith(final_path, u"\\\\?\\UNC\\")) {
       final_path = u"\\\\" + final_path.substr(8);
     } else if (StartsWith(final_path, u"\\\\?\\") && final_path.size() >= 6 &&
@@ -532,9 +550,15 @@ IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
 }
 
 Text NativeFileSystem::FullPath(TextView path) {
-  if (path.empty() || path.find(u'\0') != TextView::npos) return Text(path);
-  return FullPathOf(Text(path));
+  if (path.empty() || path.find(u'\0') != TextView::npos || win32::IsDevicePath(path)) {
+    return Text(path);
+  }
+  Text full = win32::ResolvedFullPath(path);
+  if (full.empty()) return Text(path);
+  return full;
 }
+
+void NativeFileSystem::ForgetOpenFolders() { win32::ForgetChain(); }
 
 FileSystem& SystemFileSystem() {
   static NativeFileSystem file_system;

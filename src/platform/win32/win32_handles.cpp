@@ -1,0 +1,282 @@
+#include "platform/win32/win32_handles.h"
+
+#include <winternl.h>
+
+#include <vector>
+
+#include "platform/win32/wide.h"
+#include "platform/win32/win32_path.h"
+
+namespace nulvane::platform::win32 {
+
+namespace {
+
+constexpr ULONG kOpenOptions =
+    FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT;
+constexpr ACCESS_MASK kFolderAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+struct OpenFolder {
+  Text name;
+  UniqueHandle handle;
+  std::uint32_t volume = 0;
+};
+
+// The folders of the last resolved path of this thread: the anchor (keyed by its absolute
+// text) and the folders below it, each opened relative to the one before.
+struct FolderChain {
+  Text anchor_key;
+  UniqueHandle anchor;
+  std::uint32_t anchor_volume = 0;
+  std::vector<OpenFolder> folders;
+};
+
+thread_local FolderChain chain;
+
+IoResult OpenAnchor(const Text& key, FolderChain& target) {
+  const Text full = ResolvedFullPath(key);
+  const Text extended = ExtendedPath(full);
+  if (extended.empty()) return IoResult::Fail(ERROR_PATH_NOT_FOUND);
+  if (extended.size() > 32767) return IoResult::Fail(IoResult::kPathTooLong);
+  // As typed: a link the user chose on the way to the anchor is followed.
+  UniqueHandle handle(::CreateFileW(Wide(extended), kFolderAccess, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle.valid()) return LastError();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle.get(), &info)) return LastError();
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return FromError(ERROR_DIRECTORY);
+  target.anchor_key = key;
+  target.anchor = std::move(handle);
+  target.anchor_volume = info.dwVolumeSerialNumber;
+  target.folders.clear();
+  return IoResult::Ok();
+}
+
+// Opens the folder `name` below `parent`: a real folder on the parent's volume, not a link.
+IoResult OpenFolderBelow(HANDLE parent, std::uint32_t parent_volume, TextView name,
+                         OpenFolder& out) {
+  UniqueHandle handle;
+  IoResult opened = OpenRelative(parent, name, kFolderAccess, kShareAll, FILE_DIRECTORY_FILE,
+                                 handle);
+  if (!opened) {
+    if (opened.error == ERROR_FILE_NOT_FOUND) return FromError(ERROR_PATH_NOT_FOUND);
+    return opened;
+  }
+  Examined examined;
+  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  // A folder on the way that is now a link was replaced since it was listed.
+  if (examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kChangedEntry);
+  if (examined.identity.volume != parent_volume) return IoResult::Fail(IoResult::kOtherVolume);
+  out.name = Text(name);
+  out.handle = std::move(handle);
+  out.volume = static_cast<std::uint32_t>(examined.identity.volume);
+  return IoResult::Ok();
+}
+
+}  // namespace
+
+IoResult FromError(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+      return IoResult::Fail(IoResult::kGenericFailure);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case 1295:  // ERROR_DISK_QUOTA_EXCEEDED, missing from some headers: the caller's share is used up
+      return IoResult::Fail(IoResult::kDiskFull);
+    case ERROR_FILE_TOO_LARGE:
+      return IoResult::Fail(IoResult::kFileTooLarge);
+    case ERROR_FILENAME_EXCED_RANGE:
+      return IoResult::Fail(IoResult::kPathTooLong);
+    default:
+      return IoResult::Fail(static_cast<std::uint32_t>(error));
+  }
+}
+
+IoResult LastError() { return FromError(::GetLastError()); }
+
+IoResult FromStatus(long status) {
+  return FromError(::RtlNtStatusToDosError(static_cast<NTSTATUS>(status)));
+}
+
+IoResult Examine(HANDLE handle, Examined& out) {
+  out = Examined{};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info)) return LastError();
+  out.attributes = info.dwFileAttributes;
+  if (out.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    // A reparse point whose tag cannot be read counts as a link: it is never written through.
+    out.reparse_tag = ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag,
+                                                     sizeof tag)
+                          ? tag.ReparseTag
+                          : IO_REPARSE_TAG_SYMLINK;
+  }
+  out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out.link_count = info.nNumberOfLinks;
+  out.identity.volume = info.dwVolumeSerialNumber;
+  out.identity.object = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+                        info.nFileIndexLow;
+  out.identity.known = true;
+  out.kind = KindOf(out.attributes, out.reparse_tag);
+  out.disk = ::GetFileType(handle) == FILE_TYPE_DISK;
+  if (!out.disk) out.kind = EntryKind::kOther;
+  return IoResult::Ok();
+}
+
+IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
+                      ULONG options, UniqueHandle& out) {
+  out.reset();
+  if (name.empty()) return FromError(ERROR_INVALID_NAME);
+  if (name.size() > 32767) return IoResult::Fail(IoResult::kPathTooLong);
+  Text copy(name);
+  UNICODE_STRING object_name;
+  object_name.Buffer = Wide(copy);
+  object_name.Length = static_cast<USHORT>(copy.size() * sizeof(wchar_t));
+  object_name.MaximumLength = object_name.Length;
+  OBJECT_ATTRIBUTES attributes;
+  // Case-insensitive, as every Win32 open: the item list keeps its paths lower-cased.
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
+  IO_STATUS_BLOCK io{};
+  HANDLE handle = nullptr;
+  const NTSTATUS status =
+      ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, share, FILE_OPEN,
+                     options | kOpenOptions, nullptr, 0);
+  if (!NT_SUCCESS(status)) return FromStatus(status);
+  out.reset(handle);
+  return IoResult::Ok();
+}
+
+IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share, ULONG options,
+                    UniqueHandle& out) {
+  if (!placement.name.empty()) {
+    return OpenRelative(placement.folder, placement.name, access, share, options, out);
+  }
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
+  if (options & FILE_NON_DIRECTORY_FILE) flags = 0;
+  out.reset(::CreateFileW(Wide(placement.anchor_path), access, share, nullptr, OPEN_EXISTING,
+                          flags, nullptr));
+  if (!out.valid()) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Examined& examined) {
+  if (!entry.identity.Admits(examined.identity)) return IoResult::Fail(IoResult::kChangedEntry);
+  if (!placement.name.empty() && examined.identity.volume != placement.folder_volume) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
+  return IoResult::Ok();
+}
+
+IoResult Place(const EntryRef& entry, Placement& out) {
+  out = Placement{};
+  const TextView path = entry.path;
+  if (path.empty()) return FromError(ERROR_PATH_NOT_FOUND);
+  if (path.find(u'\0') != TextView::npos) return IoResult::Fail(IoResult::kInvalidName);
+  const std::size_t anchor_length = entry.anchor_length <= path.size() ? entry.anchor_length : 0;
+  const Text key = AbsolutePath(path.substr(0, anchor_length));
+  if (key.empty()) return FromError(ERROR_PATH_NOT_FOUND);
+
+  // The components after the anchor; "." and empty ones are nothing, ".." would climb out.
+  const bool extended = key.size() >= 4 && key.substr(0, 4) == u"\\\\?\\";
+  std::vector<TextView> components;
+  std::size_t position = anchor_length;
+  while (position < path.size()) {
+    std::size_t end = position;
+    while (end < path.size() && path[end] != u'\\' && (extended || path[end] != u'/')) ++end;
+    const TextView component = path.substr(position, end - position);
+    if (component == u"..") return IoResult::Fail(IoResult::kInvalidName);
+    if (!component.empty() && component != u".") components.push_back(component);
+    position = end + 1;
+  }
+
+  if (components.empty()) {
+    out.anchor_path = ExtendedPath(ResolvedFullPath(key));
+    if (out.anchor_path.empty()) return FromError(ERROR_PATH_NOT_FOUND);
+    return IoResult::Ok();
+  }
+  if (!chain.anchor.valid() || chain.anchor_key != key) {
+    ForgetChain();
+    if (IoResult opened = OpenAnchor(key, chain); !opened) {
+      ForgetChain();
+      return opened;
+    }
+  }
+  const std::size_t parents = components.size() - 1;
+  for (std::size_t i = 0; i < parents; ++i) {
+    if (i < chain.folders.size() && chain.folders[i].name == components[i]) continue;
+    chain.folders.resize(i);
+    const HANDLE parent = i == 0 ? chain.anchor.get() : chain.folders[i - 1].handle.get();
+    const std::uint32_t volume = i == 0 ? chain.anchor_volume : chain.folders[i - 1].volume;
+    OpenFolder folder;
+    if (IoResult opened = OpenFolderBelow(parent, volume, components[i], folder); !opened) {
+      return opened;
+    }
+    chain.folders.push_back(std::move(folder));
+  }
+  // Nothing at or below the entry itself stays open: it may be renamed or removed next.
+  chain.folders.resize(parents);
+  out.folder = parents == 0 ? chain.anchor.get() : chain.folders[parents - 1].handle.get();
+  out.folder_volume = parents == 0 ? chain.anchor_volume : chain.folders[parents - 1].volume;
+  out.name = components.back();
+  return IoResult::Ok();
+}
+
+void ForgetChain() {
+  chain.folders.clear();
+  chain.anchor.reset();
+  chain.anchor_key.clear();
+}
+
+Text ResolvedFullPath(TextView path) {
+  if (path.empty() || path.find(u'\0') != TextView::npos || IsDevicePath(path)) return Text();
+  const Text absolute = AbsolutePath(path);
+  Text root;
+  std::vector<TextView> components;
+  if (!SplitAbsolute(absolute, root, components)) return Text();
+  std::size_t last_up = components.size();
+  for (std::size_t i = 0; i < components.size(); ++i) {
+    if (components[i] == u"..") last_up = i;
+  }
+  Text current = root;
+  auto append = [&current](TextView component) {
+    if (!IsSeparator(current.back())) current.push_back(u'\\');
+    current.append(component);
+  };
+  if (last_up == components.size()) {
+    for (const TextView component : components) append(component);
+    return current;
+  }
+  const bool classic = ClassicPath(root) == root;
+  for (std::size_t i = 0; i <= last_up; ++i) {
+    if (components[i] != u"..") {
+      append(components[i]);
+      continue;
+    }
+    // The parent of the real folder the text names so far, as the system resolves it.
+    UniqueHandle folder(::CreateFileW(Wide(ExtendedPath(current)), FILE_READ_ATTRIBUTES,
+                                      kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder.valid()) return Text();
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = 0;
+    for (;;) {
+      length = ::GetFinalPathNameByHandleW(folder.get(), buffer.data(),
+                                           static_cast<DWORD>(buffer.size()), VOLUME_NAME_DOS);
+      if (length == 0) return Text();
+      if (length < buffer.size()) break;
+      buffer.resize(length + 1);
+    }
+    Text real = NormalPath(FromWide(buffer.data(), length));
+    if (classic) real = ClassicPath(real);
+    Text real_root;
+    std::vector<TextView> real_components;
+    if (!SplitAbsolute(real, real_root, real_components)) return Text();
+    current = real_root;
+    if (!real_components.empty()) real_components.pop_back();
+    for (const TextView component : real_components) append(component);
+  }
+  for (std::size_t i = last_up + 1; i < components.size(); ++i) append(components[i]);
+  return current;
+}
+
+}  // namespace nulvane::platform::win32

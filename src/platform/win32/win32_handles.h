@@ -1,0 +1,98 @@
+// Handle-relative access below an entry's anchor: the one owner type of a handle, the
+// thread's chain of open folders, and the checks every opened entry goes through.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/file_system.h"
+
+namespace nulvane::platform::win32 {
+
+// Owns one handle; null and INVALID_HANDLE_VALUE are both empty (neither is ever a file).
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { reset(); }
+
+  bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  HANDLE release() {
+    const HANDLE handle = handle_;
+    handle_ = nullptr;
+    return handle;
+  }
+  void reset(HANDLE handle = nullptr) {
+    if (valid()) ::CloseHandle(handle_);
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+IoResult FromError(DWORD error);
+IoResult LastError();
+IoResult FromStatus(long status);
+
+// What an opened entry is, read from its handle.
+struct Examined {
+  DWORD attributes = 0;
+  DWORD reparse_tag = 0;
+  std::uint64_t size = 0;
+  std::uint32_t link_count = 1;
+  EntryIdentity identity;
+  EntryKind kind = EntryKind::kMissing;
+  bool disk = true;  // GetFileType says FILE_TYPE_DISK
+};
+IoResult Examine(HANDLE handle, Examined& out);
+
+// Where a reference leads: the open folder that holds the entry and the entry's name in it.
+// When nothing follows the anchor, the entry is the anchor folder itself: `name` is empty and
+// `anchor_path` is its extended-length form.
+struct Placement {
+  HANDLE folder = nullptr;  // owned by the thread's chain; valid until the next Place
+  std::uint32_t folder_volume = 0;
+  TextView name;
+  Text anchor_path;
+};
+
+// Resolves everything of `entry` but its last component: the anchor as typed (links the user
+// chose are followed), then each folder after it relative to the one before, never following a
+// link (kChangedEntry) and never entering another volume (kOtherVolume). Folders of the last
+// resolved chain stay open per thread and are reused while the path goes the same way.
+// U+0000 anywhere, or a ".." after the anchor, is kInvalidName.
+IoResult Place(const EntryRef& entry, Placement& out);
+
+// Closes the calling thread's chain of open folders.
+void ForgetChain();
+
+// Opens `name` inside `folder` itself (FILE_OPEN_REPARSE_POINT: never what a link names),
+// with SYNCHRONIZE and synchronous I/O added to `access` and `options`.
+IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
+                      ULONG options, UniqueHandle& out);
+
+// Opens the entry a placement leads to: relative to its folder, or the anchor itself.
+IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share, ULONG options,
+                    UniqueHandle& out);
+
+// The checks before anything about an opened entry changes: it must be the entry `entry`
+// names (kChangedEntry) and lie on the volume of its folder (kOtherVolume).
+IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Examined& examined);
+
+// `path` made absolute and normal, its ".." resolved on the real folders (see FullPath). Empty
+// when that fails.
+Text ResolvedFullPath(TextView path);
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace nulvane::platform::win32
