@@ -1,0 +1,10 @@
+#include "app/program.h"
+
+namespace nulvane::app {
+
+ProgramState& Program() {
+  static ProgramState state;
+  return state;
+}
+
+}  // namespace nulvane::app
