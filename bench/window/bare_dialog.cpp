@@ -29,7 +29,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   words.push_back(0);  // default class
   words.push_back(0);  // empty caption
   words.push_back(8);  // font size
-  for (const wchar_t* c = L"MS Sans Serif"; ; ++c) {
+  for (const wchar_t* c = L"MS Sans Serif";; ++c) {
     words.push_back(static_cast<WORD>(*c));
     if (!*c) break;
   }

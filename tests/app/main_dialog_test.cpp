@@ -15,6 +15,7 @@
 
 #include "app/main_dialog.h"
 #include "app/main_layout.h"
+#include "engine/run_flags.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "platform/win32/wide.h"
@@ -419,6 +420,49 @@ TEST_F(MainDialogTest, EscDuringTheCountdownAbortsKeepsEveryFileAndASecondEscClo
       });
   EXPECT_EQ(Run(dialog, script, /*close_at_end=*/false), 2);
   EXPECT_TRUE(script.completed());
+}
+
+// A close during a fill asks first, in a message box owned by the dialog.
+TEST_F(MainDialogTest, CloseDuringAFillAsksAndOnlyYesEndsTheDialog) {
+  engine::RunFlags& flags = engine::ProcessRunFlags();
+  flags.fill_running.store(1);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  std::pair<HWND, HWND> box{nullptr, nullptr};
+  const auto find_box = [&] {
+    box.first = dialog.Window();
+    box.second = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+          auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(data);
+          if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window)) {
+            found->second = window;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&box));
+    return box.second != nullptr;
+  };
+  script.Do([&] { PostCommand(dialog, kCommandCancel); })
+      .WaitFor("the question", find_box)
+      .Do([&] {
+        EXPECT_EQ(WindowText(box.second), L"Cancel");
+        PostMessageW(box.second, WM_COMMAND, IDNO, 0);
+      })
+      .WaitFor("the question to go", [&] { return !find_box(); })
+      .Do([&] {
+        EXPECT_TRUE(IsWindowVisible(dialog.Window()));
+        EXPECT_EQ(flags.fill_running.load(), 1);
+        PostCommand(dialog, kCommandCancel);
+      })
+      .WaitFor("the question again", find_box)
+      .Do([&] { PostMessageW(box.second, WM_COMMAND, IDYES, 0); });
+  EXPECT_EQ(Run(dialog, script, /*close_at_end=*/false), 2);
+  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(flags.fill_running.load(), 0);
+  flags.fill_running.store(0);
 }
 
 TEST_F(MainDialogTest, ADropDuringARunIsAddedAfterItAndNotDestroyed) {

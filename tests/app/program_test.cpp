@@ -80,8 +80,8 @@ TEST(Program, StartsShowsItsWindowDestroysOnDeleteAndEndsOnCancel) {
   EXPECT_TRUE(shown);
   if (shown) {
     PostMessageW(found.window, WM_COMMAND, 1014, 0);
-    EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES; },
-                        20000));
+    EXPECT_TRUE(WaitFor(
+        [&] { return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES; }, 20000));
     // The run's end gives the title back; then the window closes at rest.
     EXPECT_TRUE(WaitFor(
         [&] {
