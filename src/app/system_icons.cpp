@@ -4,7 +4,11 @@ namespace nulvane::app {
 
 HICON CUniSysIco::LoadShellIcon(int id, int size_flag) const {
   if (!looked_up_) {
+    // Loaded here when nothing else has loaded it yet, from the system folder only, and kept
+    // for the life of the process.
     shell_ = GetModuleHandleW(L"shell32.dll");
+    if (!shell_) shell_ = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!shell_) shell_ = LoadLibraryW(L"shell32.dll");
     looked_up_ = true;
   }
   if (!shell_ || id <= 0) return nullptr;
