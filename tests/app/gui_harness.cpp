@@ -325,6 +325,8 @@ void UiScript::Start(UINT interval_ms) {
   Scripts()[state_->timer] = state_.get();
 }
 
+bool UiScript::done() const { return state_->done; }
+
 bool UiScript::completed() const {
   return state_->started && !state_->failed && state_->next >= state_->steps.size();
 }

@@ -99,6 +99,8 @@ class UiScript {
   void Start(UINT interval_ms = 10);
   // True when every step ran (and no condition timed out).
   bool completed() const;
+  // True once the script has stopped: every step ran, or a condition timed out.
+  bool done() const;
 
   struct State;
 
