@@ -77,6 +77,7 @@ class CSetFileTime {
   items::ItemList& Items() { return items_; }
   engine::RunHost& Host();
   HWND Window() const { return dialog_; }
+  HWND MenuBarWindow() const { return menu_bar_; }
   HWND TopStrip() const { return top_strip_; }
   HWND CornerToolbar() const { return corner_toolbar_; }
   HWND ListToolbar() const { return list_toolbar_; }
@@ -119,6 +120,7 @@ class CSetFileTime {
   const Text command_line_;
 
   HWND dialog_ = nullptr;
+  HWND menu_bar_ = nullptr;
   HWND top_strip_ = nullptr;
   HWND strip_toolbar_ = nullptr;
   HWND corner_toolbar_ = nullptr;

@@ -6,9 +6,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/label_text.h"
 #include "app/main_dialog.h"
+#include "app/program.h"
 #include "app/resource_ids.h"
 #include "engine/deletion_run.h"
 #include "lang/language_table.h"
@@ -43,6 +45,12 @@ constexpr int kDeletePlusText = 57;
 constexpr int kTitleGeneralText = 19;
 constexpr int kGermanHomeGeneralText = 20;
 constexpr int kEnglishHomeGeneralText = 21;
+
+// The shell32 icon of each menu command: FAQ, Donate and the home page; Exit; Edit Send-To;
+// Remove from Send-To; Fill and Fill +; Info.
+constexpr std::pair<int, int> kMenuCommandIcons[] = {{14, 32794},  {14, 32793},  {14, 32795},
+                                                     {28, 2},      {5, 32799},   {240, 32798},
+                                                     {275, 32791}, {275, 32805}, {1001, 32776}};
 
 constexpr TextView kLanguageButtonText = u"\u00BB\u00BB LNG \u00AB\u00AB";
 
@@ -158,7 +166,18 @@ INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
 
-  // 2. The menu bar goes here, on the dialog, before the top strip.
+  // 2. The menu bar, on the dialog, and the icons of its menu's commands (shell32 icons by
+  // number; one that the system lacks leaves its command without an icon).
+  CWinCmdBar2& bar = MenuBar();
+  menu_bar_ = bar.CreateBar(window);
+  if (menu_bar_) {
+    for (const auto& [icon_id, command] : kMenuCommandIcons) {
+      if (HICON icon = SystemIcons().LoadShellIcon(icon_id, 0)) {
+        bar.AddIcon(icon, command);
+        DestroyIcon(icon);
+      }
+    }
+  }
 
   item_list_view_ = GetDlgItem(window, IDC_ITEM_LIST);
   message_list_ = GetDlgItem(window, IDC_MESSAGE_LIST);
@@ -312,7 +331,11 @@ void CSetFileTime::ApplyLanguageTexts() {
   const char16_t* product = lang::GetGeneralText(kTitleGeneralText);
   const Text title = Text(product ? product : u"") + u" [Unicode]";
   SetWindowTextW(dialog_, Wide(title));
-  // 2. The menu bar's menu is rebuilt here; the strip is shown.
+  // 2. The menu bar's menu (built by the commands, which install the builder); the strip is
+  // shown.
+  if (menu_bar_ && Program().build_menu_bar_menu) {
+    if (HMENU menu = Program().build_menu_bar_menu()) MenuBar().SetBarMenu(menu);
+  }
   if (top_strip_) ShowWindow(top_strip_, SW_SHOW);
   // 3. Status and help text.
   SetStatusText(lang::Txt(kReadyText));
@@ -432,6 +455,19 @@ void CSetFileTime::LayoutMainDialog(int width, int height) {
     Place(message_list_, *layout->message_list);
   }
   if (layout->corner_toolbar) Place(corner_toolbar_, *layout->corner_toolbar);
+  // The menu bar sits at the strip's left, as wide as its buttons and above the strip, so that
+  // it never covers the corner toolbar.
+  if (menu_bar_ && IsWindow(menu_bar_)) {
+    const auto buttons = static_cast<int>(SendMessageW(menu_bar_, TB_BUTTONCOUNT, 0, 0));
+    RECT last{};
+    if (buttons > 0)
+      SendMessageW(menu_bar_, TB_GETITEMRECT, buttons - 1, reinterpret_cast<LPARAM>(&last));
+    RECT bar{};
+    GetWindowRect(menu_bar_, &bar);
+    const int bar_height = bar.bottom - bar.top;
+    SetWindowPos(menu_bar_, HWND_TOP, 0, std::max(0, (layout->top_strip.height - bar_height) / 2),
+                 last.right, bar_height, SWP_NOACTIVATE);
+  }
 }
 
 void CSetFileTime::ApplyDpiResources() {

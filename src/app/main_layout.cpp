@@ -1,15 +1,6 @@
 #include "app/main_layout.h"
 
-#include <cstdint>
-
 namespace nulvane::app {
-
-int ScaleForDpi(int pixels, int dpi) {
-  const std::int64_t product = static_cast<std::int64_t>(pixels) * dpi;
-  const std::int64_t half = kBaseDpi / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / kBaseDpi
-                                       : -((-product + half) / kBaseDpi));
-}
 
 std::optional<MainLayout> LayoutMainWindow(const LayoutInput& in) {
   if (!in.has_top_strip) return std::nullopt;

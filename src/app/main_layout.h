@@ -5,14 +5,12 @@
 
 #include <optional>
 
+#include "app/menu_bar_rules.h"  // ScaleForDpi: one rounding rule for every size of the window
+
 namespace nulvane::app {
 
 // The DPI at which every figure of the layout is given.
 inline constexpr int kBaseDpi = 96;
-
-// `pixels` measured at 96 DPI, at `dpi`: rounded to the nearest pixel (halves away from zero),
-// exact at 96.
-int ScaleForDpi(int pixels, int dpi);
 
 struct Rect {
   int x = 0;

@@ -82,6 +82,9 @@ int CWinCmdBar::Dpi() const {
 }
 
 HWND CWinCmdBar::CreateBar(HWND parent) {
+  // A toolbar destroyed with its former parent (its WM_NCDESTROY comes while it is still a
+  // window, so Detach kept the handle) does not block a new bar.
+  if (toolbar_ && !IsWindow(toolbar_)) toolbar_ = nullptr;
   if (!parent || (g_attached_bar && g_attached_bar != this) || toolbar_) return nullptr;
   const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | TBSTYLE_FLAT |
                       TBSTYLE_LIST | TBSTYLE_TRANSPARENT | TBSTYLE_TOOLTIPS | CCS_NODIVIDER |

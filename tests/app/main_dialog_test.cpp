@@ -15,6 +15,8 @@
 
 #include "app/main_dialog.h"
 #include "app/main_layout.h"
+#include "app/menu_bar.h"
+#include "app/program.h"
 #include "engine/run_flags.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
@@ -293,6 +295,35 @@ void SetClientSize(HWND window, int width, int height) {
                      static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
   SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
                SWP_NOMOVE | SWP_NOZORDER);
+}
+
+HMENU TestMenuBarMenu() {
+  HMENU popup = CreatePopupMenu();
+  AppendMenuW(popup, MF_STRING, kCommandCancel, L"Exit");
+  HMENU menu = CreateMenu();
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"&Nulvane");
+  return menu;
+}
+
+TEST_F(MainDialogTest, TheMenuBarSitsAtTheStripsLeftAboveItAndClearOfTheCornerToolbar) {
+  Program().build_menu_bar_menu = TestMenuBarMenu;
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    const HWND bar = dialog.MenuBarWindow();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(GetParent(bar), dialog.Window());
+    EXPECT_EQ(ButtonText(bar, kFirstBarButtonId), L"&Nulvane");
+    const Rect place = ChildRect(bar);
+    EXPECT_EQ(place.x, 0);
+    EXPECT_GT(place.width, 0);
+    EXPECT_LE(place.y + place.height, ChildRect(dialog.TopStrip()).height);
+    EXPECT_LT(place.x + place.width, ChildRect(dialog.CornerToolbar()).x);
+    EXPECT_EQ(GetWindow(dialog.Window(), GW_CHILD), bar);  // on top of the strip
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  Program().build_menu_bar_menu = nullptr;
+  EXPECT_TRUE(script.completed());
 }
 
 TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndPushesTheCornerToolbarLeftWhenNarrow) {
