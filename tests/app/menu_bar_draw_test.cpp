@@ -94,7 +94,7 @@ TEST_F(MenuBarDrawTest, SeparatorItemAndDefaultItemAreMeasuredByTheirFont) {
   HDC screen = GetDC(nullptr);
   HGDIOBJ old = SelectObject(screen, regular);
   RECT text{};
-  DrawTextW(screen, L"&Same text", -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_HIDEPREFIX);
+  DrawTextW(screen, L"Same text", -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(screen, old);
   ReleaseDC(nullptr, screen);
   DeleteObject(regular);
@@ -158,6 +158,30 @@ TEST_F(MenuBarDrawTest, TheTextAfterATabIsRightAligned) {
   // Between the two parts the text area is empty.
   const int middle = (layout.text.left + layout.text.right) / 2;
   EXPECT_EQ(canvas.CountPixelsOtherThan({middle - 20, 0, middle + 20, 24}, menu_colour_), 0);
+}
+
+TEST_F(MenuBarDrawTest, TheMnemonicUnderlineIsHidden) {
+  ConvertTestMenu();
+  const ItemLayout layout = LayoutItem({0, 0, 220, 24}, ScreenDpi());
+  Canvas item(220, 24, menu_colour_);
+  Draw(item, Popup(1), 0, 0, item_rect_);  // "&Copy"
+  // The same word without its mark, drawn plainly in the menu font, gives the same pixels.
+  Canvas plain(220, 24, menu_colour_);
+  HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  HGDIOBJ old = SelectObject(plain.dc(), font);
+  SetBkMode(plain.dc(), TRANSPARENT);
+  SetTextColor(plain.dc(), GetSysColor(COLOR_MENUTEXT));
+  RECT text = RectOf(layout.text);
+  DrawTextW(plain.dc(), L"Copy", -1, &text, DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  SelectObject(plain.dc(), old);
+  GdiFlush();
+  const RECT area = RectOf(layout.text);
+  ASSERT_GT(plain.CountPixelsOtherThan(area, menu_colour_), 0);
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      ASSERT_EQ(item.Pixel(x, y), plain.Pixel(x, y)) << "at " << x << "," << y;
+    }
+  }
 }
 
 TEST_F(MenuBarDrawTest, ASelectedItemIsHighlightedWithItsGlyphInTheHighlightTextColour) {
@@ -228,12 +252,13 @@ TEST(MenuBarDpi, At144DpiTheColumnIconAndGlyphScale) {
                                           reinterpret_cast<BYTE*>(&old_value),
                                           &size) == ERROR_SUCCESS;
   const DWORD dpi = 144;
+  std::string output;
   RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
                  sizeof(dpi));
   const int code = RunThisProgram(
       L"--gtest_also_run_disabled_tests "
       L"--gtest_filter=MenuBarDrawTest.DISABLED_At144DpiTheColumnIconAndGlyphScale",
-      {});
+      {}, 60000, &output);
   if (had_value) {
     RegSetValueExW(desktop, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&old_value),
                    sizeof(old_value));
@@ -241,7 +266,8 @@ TEST(MenuBarDpi, At144DpiTheColumnIconAndGlyphScale) {
     RegDeleteValueW(desktop, L"LogPixels");
   }
   RegCloseKey(desktop);
-  EXPECT_EQ(code, 0) << "the test at 144 DPI failed (its output is above)";
+  EXPECT_EQ(code, 0) << "the test at 144 DPI failed:\n" << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 }  // namespace
