@@ -69,8 +69,8 @@ void CWinCmdBar2::ConvertPopup(HMENU popup) {
     record->state = item.fState;
     record->unchecked_bitmap = item.hbmpUnchecked != nullptr;
     if (!item.hSubMenu) {
-      const auto found = std::find(icon_commands_.begin(), icon_commands_.end(),
-                                   static_cast<int>(item.wID));
+      const auto found =
+          std::find(icon_commands_.begin(), icon_commands_.end(), static_cast<int>(item.wID));
       if (found != icon_commands_.end()) {
         record->image = static_cast<int>(found - icon_commands_.begin());
       }
@@ -117,8 +117,7 @@ bool CWinCmdBar2::OnPopupMenuChar(WPARAM wparam, LPARAM lparam, LRESULT& result)
   return true;
 }
 
-bool CWinCmdBar2::OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam,
-                                   LRESULT& result) {
+bool CWinCmdBar2::OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   switch (message) {
     case WM_DRAWITEM: {
       const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
@@ -244,8 +243,8 @@ void CWinCmdBar2::DrawItem(const DRAWITEMSTRUCT& draw) const {
   // DT_HIDEPREFIX, which not every system honours.
   const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
   const std::u16string left = RemoveMnemonicMarks(split.left);
-  DrawTextW(dc, reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()),
-            &text, DT_LEFT | format);
+  DrawTextW(dc, reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()), &text,
+            DT_LEFT | format);
   if (split.has_tab) {
     const std::u16string right = RemoveMnemonicMarks(split.right);
     DrawTextW(dc, reinterpret_cast<const wchar_t*>(right.data()), static_cast<int>(right.size()),

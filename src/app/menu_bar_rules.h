@@ -39,8 +39,7 @@ struct MnemonicMatch {
 // Finds `key` among the mnemonics of `texts`. With several matches the one after the
 // position `after` (the highlighted item, -1 for none) is chosen, wrapping round, so that
 // typing the letter again moves on to the next item that carries it.
-MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char16_t key,
-                            int after);
+MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char16_t key, int after);
 
 // `text` as drawn with its mnemonic underline hidden: every "&" that marks a mnemonic is
 // dropped and "&&" becomes "&".
@@ -83,10 +82,10 @@ Size MeasureItem(int text_width, int font_height, int check_mark_width, int dpi)
 
 // Where an item's parts go inside its rectangle.
 struct ItemLayout {
-  Box icon_box;    // the icon column's box at the item's left, centred vertically
-  Box icon;        // the icon, centred in the box
-  Box check;       // the check glyph, centred in the box
-  Box text;        // from the icon box's right edge + 3 to the item's right edge - one column
+  Box icon_box;  // the icon column's box at the item's left, centred vertically
+  Box icon;      // the icon, centred in the box
+  Box check;     // the check glyph, centred in the box
+  Box text;      // from the icon box's right edge + 3 to the item's right edge - one column
 };
 ItemLayout LayoutItem(const Box& item, int dpi);
 

@@ -66,8 +66,8 @@ int RunThisProgram(const std::wstring& arguments, const std::vector<std::wstring
                    DWORD timeout_ms, std::string* output) {
   std::wstring program(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, program.data(),
-                                            static_cast<DWORD>(program.size()));
+    const DWORD length =
+        GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
     if (length == 0) return -1;
     if (length < program.size()) {
       program.resize(length);
@@ -342,8 +342,7 @@ UiScript& UiScript::Do(std::function<void()> step) {
   return *this;
 }
 
-UiScript& UiScript::WaitFor(std::string what, std::function<bool()> condition,
-                            DWORD timeout_ms) {
+UiScript& UiScript::WaitFor(std::string what, std::function<bool()> condition, DWORD timeout_ms) {
   state_->steps.push_back({std::move(what), nullptr, std::move(condition), timeout_ms});
   return *this;
 }
@@ -430,9 +429,7 @@ void PostKey(HWND target, UINT virtual_key) {
   PostMessageW(target, WM_KEYUP, virtual_key, KeyParam(virtual_key, true, false));
 }
 
-void PostChar(HWND target, wchar_t character) {
-  PostMessageW(target, WM_CHAR, character, 1);
-}
+void PostChar(HWND target, wchar_t character) { PostMessageW(target, WM_CHAR, character, 1); }
 
 void PostAltChar(HWND target, wchar_t character) {
   PostMessageW(target, WM_SYSCHAR, character, 1 | (LPARAM{1} << 29));
@@ -550,8 +547,8 @@ bool Canvas::SaveBmp(const wchar_t* path) const {
   if (out == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   bool ok = WriteFile(out, &file, sizeof(file), &written, nullptr) && written == sizeof(file);
-  ok = ok && WriteFile(out, &header, sizeof(header), &written, nullptr) &&
-       written == sizeof(header);
+  ok =
+      ok && WriteFile(out, &header, sizeof(header), &written, nullptr) && written == sizeof(header);
   ok = ok && WriteFile(out, pixels.data(), header.biSizeImage, &written, nullptr) &&
        written == header.biSizeImage;
   return CloseHandle(out) && ok;

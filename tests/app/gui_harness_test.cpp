@@ -42,14 +42,14 @@ TEST(GuiHarness, AConditionThatNeverComesFailsAndEndsTheMenu) {
   TestDialog dialog;
   PopupMenu popup;
   UiScript script;
-  script.WaitFor("something that never happens", [] { return false; }, 200);
+  script.WaitFor(
+      "something that never happens", [] { return false; }, 200);
   script.Start();
   ::testing::TestPartResultArray failures;
   {
     ::testing::ScopedFakeTestPartResultReporter reporter(
         ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
-    TrackPopupMenu(popup.menu, TPM_LEFTALIGN | TPM_TOPALIGN, 100, 100, 0, dialog.hwnd(),
-                   nullptr);
+    TrackPopupMenu(popup.menu, TPM_LEFTALIGN | TPM_TOPALIGN, 100, 100, 0, dialog.hwnd(), nullptr);
   }
   EXPECT_FALSE(script.completed());
   ASSERT_EQ(failures.size(), 1);
@@ -100,7 +100,8 @@ TEST(GuiHarness, WatchdogEndsAHangingMenuAndFailsTheTest) {
 TEST(GuiHarness, WatchdogEndsAProgramThatCannotBeWoken) {
   std::string output;
   const int code = RunThisProgram(
-      L"--gtest_also_run_disabled_tests --gtest_filter=GuiHarnessChild.DISABLED_LoopWithoutMessages",
+      L"--gtest_also_run_disabled_tests "
+      L"--gtest_filter=GuiHarnessChild.DISABLED_LoopWithoutMessages",
       {L"NULVANE_GUI_TEST_TIMEOUT=1"}, 60000, &output);
   EXPECT_EQ(code, 3) << output;
   EXPECT_NE(output.find("ending the test program"), std::string::npos) << output;

@@ -1,7 +1,8 @@
 // The entry point of the GUI test programs: GoogleTest with a watchdog, so that no test can
 // hang the suite. A test that runs longer than its limit first gets its modal loops cancelled
 // (menus closed, dialogs asked to end) and is marked failed; if it is still running a few
-// seconds later (5 s, or the limit when it is shorter), the process ends with exit code 3 and names the test.
+// seconds later (5 s, or the limit when it is shorter), the process ends with exit code 3 and names
+// the test.
 //
 // NULVANE_GUI_TEST_TIMEOUT (seconds, default 30) changes the limit per test.
 #include <windows.h>

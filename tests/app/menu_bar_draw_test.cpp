@@ -100,7 +100,8 @@ TEST_F(MenuBarDrawTest, SeparatorItemAndDefaultItemAreMeasuredByTheirFont) {
   DeleteObject(regular);
 
   const MEASUREITEMSTRUCT item = Measure(popup, 0);
-  EXPECT_EQ(item.itemHeight, static_cast<UINT>(std::max(18, static_cast<int>(std::abs(font.lfHeight)) + 8)));
+  EXPECT_EQ(item.itemHeight,
+            static_cast<UINT>(std::max(18, static_cast<int>(std::abs(font.lfHeight)) + 8)));
   EXPECT_EQ(static_cast<int>(item.itemWidth),
             text.right - text.left + 2 * 21 + 6 - GetSystemMetrics(SM_CXMENUCHECK));
   // The default item is measured in the heavier font: the same text is wider.
@@ -119,7 +120,8 @@ TEST_F(MenuBarDrawTest, ACheckedItemWithoutIconShowsTheCheckGlyph) {
   for (int y = 0; y < 9; ++y) {
     for (int x = 0; x < 9; ++x) {
       const COLORREF pixel = canvas.Pixel(layout.check.left + x, layout.check.top + y);
-      EXPECT_EQ(pixel, CheckGlyphPixel(x, y) ? ink : menu_colour_) << "glyph pixel " << x << "," << y;
+      EXPECT_EQ(pixel, CheckGlyphPixel(x, y) ? ink : menu_colour_)
+          << "glyph pixel " << x << "," << y;
     }
   }
   // Nothing else inside the icon box: the glyph's 27 pixels only.
@@ -153,7 +155,7 @@ TEST_F(MenuBarDrawTest, TheTextAfterATabIsRightAligned) {
   Canvas canvas(220, 24, menu_colour_);
   Draw(canvas, Popup(0), 0, 0, item_rect_);  // "&Open\tCtrl+O"
   const RECT ink = canvas.BoundsOfPixelsOtherThan(RectOf(layout.text), menu_colour_);
-  EXPECT_LE(ink.left, layout.text.left + 2);   // "Open" starts at the left
+  EXPECT_LE(ink.left, layout.text.left + 2);    // "Open" starts at the left
   EXPECT_GE(ink.right, layout.text.right - 2);  // "Ctrl+O" ends at the right
   // Between the two parts the text area is empty.
   const int middle = (layout.text.left + layout.text.right) / 2;
@@ -248,9 +250,9 @@ TEST(MenuBarDpi, At144DpiTheColumnIconAndGlyphScale) {
   DWORD old_value = 0;
   DWORD size = sizeof(old_value);
   DWORD type = 0;
-  const bool had_value = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type,
-                                          reinterpret_cast<BYTE*>(&old_value),
-                                          &size) == ERROR_SUCCESS;
+  const bool had_value =
+      RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&old_value),
+                       &size) == ERROR_SUCCESS;
   const DWORD dpi = 144;
   std::string output;
   RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),

@@ -59,11 +59,12 @@ TEST_F(MenuBarTest, DISABLED_HoldAPopupOpenForAScreenshot) {
       .Do([&] { PostKey(toolbar_, VK_DOWN); })
       .WaitFor("the second item highlighted", [&] { return HighlightedItem(file) == 1; })
       .Do([&] {
-        HANDLE marker = CreateFileW(open_marker.c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, 0, nullptr);
+        HANDLE marker =
+            CreateFileW(open_marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
       })
-      .WaitFor("the screenshot", [&] { return FileExists(done_marker); }, 20000)
+      .WaitFor(
+          "the screenshot", [&] { return FileExists(done_marker); }, 20000)
       .Do([&] { EndMenus(); });
   Run(script, [&] { ClickButton(0); });
   EXPECT_TRUE(script.completed());
