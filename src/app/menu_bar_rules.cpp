@@ -65,10 +65,10 @@ std::u16string RemoveMnemonicMarks(std::u16string_view text) {
   std::u16string plain;
   plain.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'&' && i + 1 < text.size())
-      ++i;  // keep what follows, "&" included
-    else if (text[i] == u'&')
-      continue;  // a trailing "&" marks nothing
+    if (text[i] == u'&') {
+      if (i + 1 == text.size()) break;  // a trailing "&" marks nothing
+      ++i;                              // keep what follows, "&" included
+    }
     plain.push_back(text[i]);
   }
   return plain;
