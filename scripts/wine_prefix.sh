@@ -18,3 +18,9 @@ if ! grep -q '^"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
     exit 1
   fi
 fi
+# The GUI tests switch the prefix to 144 DPI for a child process and back; a run that was killed
+# in between would leave every later run at 144 DPI.
+if grep -q '^"LogPixels"=dword:00000090' "$prefix/user.reg" 2>/dev/null; then
+  wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
+  wineserver -w || true
+fi

@@ -69,8 +69,8 @@ void CWinCmdBar::Detach() {
 
 int CWinCmdBar::Dpi() const {
   using DpiForWindow = UINT(WINAPI*)(HWND);
-  static const auto dpi_for_window = reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  static const auto dpi_for_window = reinterpret_cast<DpiForWindow>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
   if (dpi_for_window && toolbar_) {
     const UINT dpi = dpi_for_window(toolbar_);
     if (dpi > 0) return static_cast<int>(dpi);
@@ -111,10 +111,10 @@ HWND CWinCmdBar::CreateBar(HWND parent) {
                SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(toolbar_, SW_SHOW);
   g_attached_bar = this;
-  parent_proc_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-      parent_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BarSubclassProc)));
-  toolbar_proc_ = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-      toolbar_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BarSubclassProc)));
+  parent_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(parent_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BarSubclassProc)));
+  toolbar_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(toolbar_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&BarSubclassProc)));
   return toolbar_;
 }
 
@@ -182,8 +182,8 @@ void CWinCmdBar::TrackCurrentPopup() {
   g_hook_target = this;
   hook_ = SetWindowsHookExW(WH_MSGFILTER, BarMessageFilter, nullptr, GetCurrentThreadId());
   TPMPARAMS exclude{sizeof(exclude), button};
-  TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON,
-                   button.left, button.bottom, toolbar_, &exclude);
+  TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON, button.left,
+                   button.bottom, toolbar_, &exclude);
   PressButton(current_, false);
   if (hook_) UnhookWindowsHookEx(hook_);
   hook_ = nullptr;
@@ -206,8 +206,7 @@ bool CWinCmdBar::OnParentMessage(UINT message, WPARAM wparam, LPARAM, LRESULT& r
   for (const std::wstring& text : texts) {
     views.emplace_back(reinterpret_cast<const char16_t*>(text.data()), text.size());
   }
-  const MnemonicMatch match =
-      MatchMnemonic(views, static_cast<char16_t>(LOWORD(wparam)), -1);
+  const MnemonicMatch match = MatchMnemonic(views, static_cast<char16_t>(LOWORD(wparam)), -1);
   if (match.count == 0) return false;
   current_ = match.index;
   PostMessageW(toolbar_, kOpenCurrentPopup, 0, 0);

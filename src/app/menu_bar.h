@@ -114,9 +114,9 @@ class CWinCmdBar2 : public CWinCmdBar {
   struct ItemRecord {
     DWORD marker = kItemRecordMarker;
     std::wstring text;
-    UINT type = 0;   // the item's type flags before it became owner-drawn
+    UINT type = 0;  // the item's type flags before it became owner-drawn
     UINT state = 0;
-    int image = -1;  // the item's icon in the image list, -1 for none
+    int image = -1;                 // the item's icon in the image list, -1 for none
     bool unchecked_bitmap = false;  // the item had its own unchecked-state bitmap
   };
   // The bar's record behind item data, or nullptr when the data is not one of the bar's.

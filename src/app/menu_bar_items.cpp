@@ -69,8 +69,8 @@ void CWinCmdBar2::ConvertPopup(HMENU popup) {
     record->state = item.fState;
     record->unchecked_bitmap = item.hbmpUnchecked != nullptr;
     if (!item.hSubMenu) {
-      const auto found = std::find(icon_commands_.begin(), icon_commands_.end(),
-                                   static_cast<int>(item.wID));
+      const auto found =
+          std::find(icon_commands_.begin(), icon_commands_.end(), static_cast<int>(item.wID));
       if (found != icon_commands_.end()) {
         record->image = static_cast<int>(found - icon_commands_.begin());
       }
@@ -117,8 +117,7 @@ bool CWinCmdBar2::OnPopupMenuChar(WPARAM wparam, LPARAM lparam, LRESULT& result)
   return true;
 }
 
-bool CWinCmdBar2::OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam,
-                                   LRESULT& result) {
+bool CWinCmdBar2::OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   switch (message) {
     case WM_DRAWITEM: {
       const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
@@ -169,8 +168,9 @@ void CWinCmdBar2::MeasureItem(MEASUREITEMSTRUCT& measure) const {
   const TabSplit split = SplitAtTab(ViewOf(record->text));
   auto width_of = [&](std::u16string_view part) {
     RECT box{0, 0, 0, 0};
-    DrawTextW(screen, reinterpret_cast<const wchar_t*>(part.data()), static_cast<int>(part.size()),
-              &box, DT_CALCRECT | DT_SINGLELINE | DT_HIDEPREFIX);
+    const std::u16string plain = RemoveMnemonicMarks(part);
+    DrawTextW(screen, reinterpret_cast<const wchar_t*>(plain.data()),
+              static_cast<int>(plain.size()), &box, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     return static_cast<int>(box.right - box.left);
   };
   int text_width = width_of(split.left);
@@ -239,12 +239,16 @@ void CWinCmdBar2::DrawItem(const DRAWITEMSTRUCT& draw) const {
   HGDIOBJ old_font = SelectObject(dc, MenuFont(record->state & MFS_DEFAULT));
   RECT text = RectOf(layout.text);
   const TabSplit split = SplitAtTab(ViewOf(record->text));
-  const UINT format = DT_SINGLELINE | DT_VCENTER | DT_HIDEPREFIX;
-  DrawTextW(dc, reinterpret_cast<const wchar_t*>(split.left.data()),
-            static_cast<int>(split.left.size()), &text, DT_LEFT | format);
+  // The mnemonic underlines stay hidden: the marks are removed rather than left to
+  // DT_HIDEPREFIX, which not every system honours.
+  const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
+  const std::u16string left = RemoveMnemonicMarks(split.left);
+  DrawTextW(dc, reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()), &text,
+            DT_LEFT | format);
   if (split.has_tab) {
-    DrawTextW(dc, reinterpret_cast<const wchar_t*>(split.right.data()),
-              static_cast<int>(split.right.size()), &text, DT_RIGHT | format);
+    const std::u16string right = RemoveMnemonicMarks(split.right);
+    DrawTextW(dc, reinterpret_cast<const wchar_t*>(right.data()), static_cast<int>(right.size()),
+              &text, DT_RIGHT | format);
   }
   SelectObject(dc, old_font);
   SetTextColor(dc, old_colour);

@@ -61,6 +61,19 @@ MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char1
   return match;
 }
 
+std::u16string RemoveMnemonicMarks(std::u16string_view text) {
+  std::u16string plain;
+  plain.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&') {
+      if (i + 1 == text.size()) break;  // a trailing "&" marks nothing
+      ++i;                              // keep what follows, "&" included
+    }
+    plain.push_back(text[i]);
+  }
+  return plain;
+}
+
 TabSplit SplitAtTab(std::u16string_view text) {
   const std::size_t tab = text.find(u'\t');
   if (tab == std::u16string_view::npos) return {text, {}, false};

@@ -4,6 +4,7 @@
 // Win32 bar (menu_bar.*) applies them; they are tested natively.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,8 +39,11 @@ struct MnemonicMatch {
 // Finds `key` among the mnemonics of `texts`. With several matches the one after the
 // position `after` (the highlighted item, -1 for none) is chosen, wrapping round, so that
 // typing the letter again moves on to the next item that carries it.
-MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char16_t key,
-                            int after);
+MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char16_t key, int after);
+
+// `text` as drawn with its mnemonic underline hidden: every "&" that marks a mnemonic is
+// dropped and "&&" becomes "&".
+std::u16string RemoveMnemonicMarks(std::u16string_view text);
 
 // A menu item's text split at its first tab: the part before is drawn left-aligned, the part
 // after right-aligned (a shortcut). `has_tab` tells an empty right part from none.
@@ -78,10 +82,10 @@ Size MeasureItem(int text_width, int font_height, int check_mark_width, int dpi)
 
 // Where an item's parts go inside its rectangle.
 struct ItemLayout {
-  Box icon_box;    // the icon column's box at the item's left, centred vertically
-  Box icon;        // the icon, centred in the box
-  Box check;       // the check glyph, centred in the box
-  Box text;        // from the icon box's right edge + 3 to the item's right edge - one column
+  Box icon_box;  // the icon column's box at the item's left, centred vertically
+  Box icon;      // the icon, centred in the box
+  Box check;     // the check glyph, centred in the box
+  Box text;      // from the icon box's right edge + 3 to the item's right edge - one column
 };
 ItemLayout LayoutItem(const Box& item, int dpi);
 

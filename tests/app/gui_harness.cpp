@@ -63,7 +63,7 @@ static void WatchThisThread() {
 }
 
 int RunThisProgram(const std::wstring& arguments, const std::vector<std::wstring>& environment,
-                   DWORD timeout_ms) {
+                   DWORD timeout_ms, std::string* output) {
   std::wstring program(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length =
@@ -90,13 +90,37 @@ int RunThisProgram(const std::wstring& arguments, const std::vector<std::wstring
   std::wstring command = L"\"" + program + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  // The child writes to a temporary file that is read back once it has ended.
+  HANDLE capture = INVALID_HANDLE_VALUE;
+  std::wstring capture_path;
+  if (output) {
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH + 1] = {};
+    if (GetTempPathW(MAX_PATH + 1, folder) && GetTempFileNameW(folder, L"nvt", 0, name)) {
+      capture_path = name;
+      SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+      capture = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    }
+    if (capture != INVALID_HANDLE_VALUE) {
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+      startup.hStdOutput = capture;
+      startup.hStdError = capture;
+    }
+  }
   PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
-                                      nullptr, nullptr, &startup, &process);
+  const BOOL started =
+      CreateProcessW(program.c_str(), command.data(), nullptr, nullptr,
+                     capture != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &startup, &process);
   for (const auto& [name, old] : saved) {
     SetEnvironmentVariableW(name.c_str(), old == std::wstring(1, L'\0') ? nullptr : old.c_str());
   }
-  if (!started) return -1;
+  if (!started) {
+    if (capture != INVALID_HANDLE_VALUE) CloseHandle(capture);
+    if (!capture_path.empty()) DeleteFileW(capture_path.c_str());
+    return -1;
+  }
   int result = -1;
   if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
     DWORD code = 0;
@@ -107,6 +131,16 @@ int RunThisProgram(const std::wstring& arguments, const std::vector<std::wstring
   }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  if (capture != INVALID_HANDLE_VALUE) {
+    SetFilePointer(capture, 0, nullptr, FILE_BEGIN);
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(capture, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+      output->append(buffer, got);
+    }
+    CloseHandle(capture);
+  }
+  if (!capture_path.empty()) DeleteFileW(capture_path.c_str());
   return result;
 }
 

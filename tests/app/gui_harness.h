@@ -27,7 +27,7 @@ void CancelModalLoops(DWORD thread);
 // is then ended). Tests use it for what must happen in a fresh process: a watchdog that ends the
 // program, a system setting that is read at start-up.
 int RunThisProgram(const std::wstring& arguments, const std::vector<std::wstring>& environment,
-                   DWORD timeout_ms = 60000);
+                   DWORD timeout_ms = 60000, std::string* output = nullptr);
 
 // Handles every message waiting for this thread, then returns.
 void PumpMessages();

@@ -89,18 +89,22 @@ TEST(GuiHarnessChild, DISABLED_MenuThatNobodyEnds) {
 TEST(GuiHarnessChild, DISABLED_LoopWithoutMessages) { Sleep(INFINITE); }
 
 TEST(GuiHarness, WatchdogEndsAHangingMenuAndFailsTheTest) {
+  std::string output;
   const int code = RunThisProgram(
       L"--gtest_also_run_disabled_tests --gtest_filter=GuiHarnessChild.DISABLED_MenuThatNobodyEnds",
-      {L"NULVANE_GUI_TEST_TIMEOUT=1"});
-  EXPECT_EQ(code, 1);  // GoogleTest's exit code for a failed test: the menu was ended
+      {L"NULVANE_GUI_TEST_TIMEOUT=1"}, 60000, &output);
+  EXPECT_EQ(code, 1) << output;  // a failed test: the menu was ended and the program went on
+  EXPECT_NE(output.find("cancelling its modal loops"), std::string::npos) << output;
 }
 
 TEST(GuiHarness, WatchdogEndsAProgramThatCannotBeWoken) {
+  std::string output;
   const int code = RunThisProgram(
       L"--gtest_also_run_disabled_tests "
       L"--gtest_filter=GuiHarnessChild.DISABLED_LoopWithoutMessages",
-      {L"NULVANE_GUI_TEST_TIMEOUT=1"});
-  EXPECT_EQ(code, 3);
+      {L"NULVANE_GUI_TEST_TIMEOUT=1"}, 60000, &output);
+  EXPECT_EQ(code, 3) << output;
+  EXPECT_NE(output.find("ending the test program"), std::string::npos) << output;
 }
 
 TEST(GuiHarness, CanvasReadsBackWhatWasDrawn) {

@@ -94,13 +94,14 @@ TEST_F(MenuBarDrawTest, SeparatorItemAndDefaultItemAreMeasuredByTheirFont) {
   HDC screen = GetDC(nullptr);
   HGDIOBJ old = SelectObject(screen, regular);
   RECT text{};
-  DrawTextW(screen, L"&Same text", -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_HIDEPREFIX);
+  DrawTextW(screen, L"Same text", -1, &text, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
   SelectObject(screen, old);
   ReleaseDC(nullptr, screen);
   DeleteObject(regular);
 
   const MEASUREITEMSTRUCT item = Measure(popup, 0);
-  EXPECT_EQ(item.itemHeight, static_cast<UINT>(std::max(18, static_cast<int>(std::abs(font.lfHeight)) + 8)));
+  EXPECT_EQ(item.itemHeight,
+            static_cast<UINT>(std::max(18, static_cast<int>(std::abs(font.lfHeight)) + 8)));
   EXPECT_EQ(static_cast<int>(item.itemWidth),
             text.right - text.left + 2 * 21 + 6 - GetSystemMetrics(SM_CXMENUCHECK));
   // The default item is measured in the heavier font: the same text is wider.
@@ -119,7 +120,8 @@ TEST_F(MenuBarDrawTest, ACheckedItemWithoutIconShowsTheCheckGlyph) {
   for (int y = 0; y < 9; ++y) {
     for (int x = 0; x < 9; ++x) {
       const COLORREF pixel = canvas.Pixel(layout.check.left + x, layout.check.top + y);
-      EXPECT_EQ(pixel, CheckGlyphPixel(x, y) ? ink : menu_colour_) << "glyph pixel " << x << "," << y;
+      EXPECT_EQ(pixel, CheckGlyphPixel(x, y) ? ink : menu_colour_)
+          << "glyph pixel " << x << "," << y;
     }
   }
   // Nothing else inside the icon box: the glyph's 27 pixels only.
@@ -153,11 +155,35 @@ TEST_F(MenuBarDrawTest, TheTextAfterATabIsRightAligned) {
   Canvas canvas(220, 24, menu_colour_);
   Draw(canvas, Popup(0), 0, 0, item_rect_);  // "&Open\tCtrl+O"
   const RECT ink = canvas.BoundsOfPixelsOtherThan(RectOf(layout.text), menu_colour_);
-  EXPECT_LE(ink.left, layout.text.left + 2);   // "Open" starts at the left
+  EXPECT_LE(ink.left, layout.text.left + 2);    // "Open" starts at the left
   EXPECT_GE(ink.right, layout.text.right - 2);  // "Ctrl+O" ends at the right
   // Between the two parts the text area is empty.
   const int middle = (layout.text.left + layout.text.right) / 2;
   EXPECT_EQ(canvas.CountPixelsOtherThan({middle - 20, 0, middle + 20, 24}, menu_colour_), 0);
+}
+
+TEST_F(MenuBarDrawTest, TheMnemonicUnderlineIsHidden) {
+  ConvertTestMenu();
+  const ItemLayout layout = LayoutItem({0, 0, 220, 24}, ScreenDpi());
+  Canvas item(220, 24, menu_colour_);
+  Draw(item, Popup(1), 0, 0, item_rect_);  // "&Copy"
+  // The same word without its mark, drawn plainly in the menu font, gives the same pixels.
+  Canvas plain(220, 24, menu_colour_);
+  HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  HGDIOBJ old = SelectObject(plain.dc(), font);
+  SetBkMode(plain.dc(), TRANSPARENT);
+  SetTextColor(plain.dc(), GetSysColor(COLOR_MENUTEXT));
+  RECT text = RectOf(layout.text);
+  DrawTextW(plain.dc(), L"Copy", -1, &text, DT_LEFT | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+  SelectObject(plain.dc(), old);
+  GdiFlush();
+  const RECT area = RectOf(layout.text);
+  ASSERT_GT(plain.CountPixelsOtherThan(area, menu_colour_), 0);
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      ASSERT_EQ(item.Pixel(x, y), plain.Pixel(x, y)) << "at " << x << "," << y;
+    }
+  }
 }
 
 TEST_F(MenuBarDrawTest, ASelectedItemIsHighlightedWithItsGlyphInTheHighlightTextColour) {
@@ -224,16 +250,17 @@ TEST(MenuBarDpi, At144DpiTheColumnIconAndGlyphScale) {
   DWORD old_value = 0;
   DWORD size = sizeof(old_value);
   DWORD type = 0;
-  const bool had_value = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type,
-                                          reinterpret_cast<BYTE*>(&old_value),
-                                          &size) == ERROR_SUCCESS;
+  const bool had_value =
+      RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&old_value),
+                       &size) == ERROR_SUCCESS;
   const DWORD dpi = 144;
+  std::string output;
   RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
                  sizeof(dpi));
   const int code = RunThisProgram(
       L"--gtest_also_run_disabled_tests "
       L"--gtest_filter=MenuBarDrawTest.DISABLED_At144DpiTheColumnIconAndGlyphScale",
-      {});
+      {}, 60000, &output);
   if (had_value) {
     RegSetValueExW(desktop, L"LogPixels", 0, type, reinterpret_cast<const BYTE*>(&old_value),
                    sizeof(old_value));
@@ -241,7 +268,8 @@ TEST(MenuBarDpi, At144DpiTheColumnIconAndGlyphScale) {
     RegDeleteValueW(desktop, L"LogPixels");
   }
   RegCloseKey(desktop);
-  EXPECT_EQ(code, 0) << "the test at 144 DPI failed (its output is above)";
+  EXPECT_EQ(code, 0) << "the test at 144 DPI failed:\n" << output;
+  EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
 
 }  // namespace

@@ -103,8 +103,8 @@ class MenuBarTest : public ::testing::Test {
   void Run(UiScript& script, const std::function<void()>& start) {
     script.Start();
     start();
-    const bool ended = PumpUntil(
-        [&] { return script.done() && OpenMenuCount() == 0 && !bar_.tracking(); }, 8000);
+    const bool ended =
+        PumpUntil([&] { return script.done() && OpenMenuCount() == 0 && !bar_.tracking(); }, 8000);
     EXPECT_TRUE(ended) << "the menus did not close";
     PumpMessages();
   }

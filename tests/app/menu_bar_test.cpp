@@ -25,8 +25,7 @@ TEST_F(MenuBarTest, SetBarMenuMakesOneButtonPerItemWithItsFullText) {
   const wchar_t* texts[] = {L"&File", L"&Edit", L"&Help"};
   for (int i = 0; i < 3; ++i) {
     TBBUTTON button{};
-    SendMessageW(toolbar_, TB_GETBUTTON, static_cast<WPARAM>(i),
-                 reinterpret_cast<LPARAM>(&button));
+    SendMessageW(toolbar_, TB_GETBUTTON, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&button));
     EXPECT_EQ(button.idCommand, kFirstBarButtonId + i);
     EXPECT_EQ(ButtonText(toolbar_, kFirstBarButtonId + i), texts[i]);
   }
