@@ -36,3 +36,5 @@ NATIVE_PACKAGES=(cmake ninja-build g++ make)
 TEST_PACKAGES=(googletest libbenchmark-dev clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
                e2fsprogs btrfs-progs xfsprogs)
+# The menu bar's screenshot script (scripts/screenshot_menu_bar.sh).
+SCREENSHOT_PACKAGES=(imagemagick)

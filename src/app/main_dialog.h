@@ -1,0 +1,150 @@
+// CSetFileTime: the main dialog. It owns the item list and the window's RunHost, creates the
+// controls of the top strip, the list toolbar and the status bar, lays them out, shows every
+// text in the current language, routes the dialog's messages and applies the closing rules.
+#pragma once
+
+#include <windows.h>
+#undef DeleteFile
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "app/main_layout.h"
+#include "engine/run_flags.h"
+#include "engine/run_host.h"
+#include "items/item_list.h"
+#include "platform/text.h"
+
+namespace nulvane::app {
+
+class WindowHost;
+
+// Command ids of the main dialog's toolbars and keys.
+enum Command : int {
+  kCommandEnter = 1,
+  kCommandCancel = 2,
+  kCommandDelete = 1014,
+  kCommandReset = 1015,
+  kCommandDeletePlusItem = 1048,
+  kCommandHomeLink = 1024,
+  kCommandDelayMenu = 4019,
+  kCommandOverwriteMenu = 4020,
+  kCommandLanguageMenu = 32800,
+  kCommandDeletePlus = 32802,
+};
+
+// The one private message of the main dialog: lParam points to a const std::function<void()>
+// that the dialog runs on its own thread before the send returns (WindowHost's mechanism).
+inline constexpr UINT kRunOnWindowThreadMessage = WM_APP + 1;
+
+class CSetFileTime {
+ public:
+  // `command_line`: the text after the program name, parsed as the last step of WM_INITDIALOG.
+  explicit CSetFileTime(Text command_line);
+  CSetFileTime(const CSetFileTime&) = delete;
+  CSetFileTime& operator=(const CSetFileTime&) = delete;
+  virtual ~CSetFileTime();
+
+  // The dialog procedure's target: the result of the message (the dialog procedure's value).
+  INT_PTR HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+  // Sets every language-dependent text, in the current language, and lays the window out.
+  void ApplyLanguageTexts();
+  // Places the strips and lists for a client size in pixels; nothing before the top strip
+  // exists.
+  void LayoutMainDialog(int width, int height);
+  // Re-reads the overwrite count and the delay and relabels their buttons; returns the delay
+  // button's label.
+  Text RefreshOptionLabels();
+  // Inserts `text` as the new top line of the message list.
+  void AddMessage(TextView text, engine::MessageKind kind);
+  // Enables or disables Delete, Delete +, the overwrite button, Reset and Exit.
+  void SetCommandsEnabled(bool enabled);
+
+  // Appends a button (a separator when `style` says so) and resets the button size.
+  void AddToolbarButton(HWND toolbar, TextView text, int command, BYTE style);
+  // Replaces a button's text, keeping the toolbar's button size as it was.
+  static void SetToolbarButtonText(HWND toolbar, TextView text, int command);
+
+  // True from a run's start until its worker has handed everything back; counts every
+  // CSetFileTime (the program has one). The program must not destroy a dialog object, nor end
+  // normally, while it is true.
+  static bool WorkerActive();
+
+  items::ItemList& Items() { return items_; }
+  engine::RunHost& Host();
+  HWND Window() const { return dialog_; }
+  HWND MenuBarWindow() const { return menu_bar_; }
+  HWND TopStrip() const { return top_strip_; }
+  HWND CornerToolbar() const { return corner_toolbar_; }
+  HWND ListToolbar() const { return list_toolbar_; }
+  HWND StatusBar() const { return status_bar_; }
+  HWND LinkButton() const { return link_button_; }
+  HWND ItemListView() const { return item_list_view_; }
+  HWND MessageList() const { return message_list_; }
+  int Dpi() const { return dpi_; }
+
+ private:
+  class RowDisplay final : public items::ItemListDisplay {
+   public:
+    explicit RowDisplay(CSetFileTime& dialog) : dialog_(dialog) {}
+    void SetRowCount(int count) override;
+    void SetStatusText(TextView text) override;
+    // What the list could not list or examine, and mount points it did not enter.
+    void AddWarning(TextView text) override;
+
+   private:
+    CSetFileTime& dialog_;
+  };
+
+  INT_PTR OnInitDialog(HWND window);
+  void CreateStripsAndBars();
+  void AddButtons();
+  void ApplyDpiResources();
+  void ApplyToolbarFont();
+  void OnDpiChanged(int dpi, const RECT& suggested);
+  INT_PTR OnNotify(const NMHDR& header);
+  void OnCommand(int command);
+  void OnCancel();
+  void OnDropFiles(HDROP drop);
+  void StartDeletionRun(int command);
+  void SetStatusText(TextView text);
+  void EndDialogWith(INT_PTR result);
+  LayoutInput CurrentLayoutInput(int width, int height) const;
+
+  engine::RunFlags& flags_;
+  RowDisplay row_display_;
+  items::ItemList items_;
+  std::unique_ptr<WindowHost> host_;
+  const Text command_line_;
+
+  HWND dialog_ = nullptr;
+  HWND menu_bar_ = nullptr;
+  HWND top_strip_ = nullptr;
+  HWND strip_toolbar_ = nullptr;
+  HWND corner_toolbar_ = nullptr;
+  HWND list_toolbar_ = nullptr;
+  HWND status_bar_ = nullptr;
+  HWND link_button_ = nullptr;
+  HWND item_list_view_ = nullptr;
+  HWND message_list_ = nullptr;
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
+  HIMAGELIST message_images_ = nullptr;
+  // A font made for a DPI other than the system's; null while the toolbars' own font serves.
+  HFONT dpi_font_ = nullptr;
+  int dpi_ = kBaseDpi;
+  // The template's edges that the layout keeps, in client pixels at dpi_.
+  int item_list_left_ = 0;
+  int item_list_top_ = 0;
+  int message_list_left_ = 0;
+};
+
+// Runs the main dialog (template 145) modally with no owner, with `dialog` as the target of
+// its dialog procedure; returns the dialog's result, or -1 when it could not be created.
+INT_PTR RunMainDialog(HINSTANCE instance, CSetFileTime& dialog);
+
+}  // namespace nulvane::app

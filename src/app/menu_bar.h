@@ -1,0 +1,148 @@
+// The menu bar in a toolbar. CWinCmdBar shows the top-level items of a menu as the buttons of a
+// flat toolbar and tracks their popups as a real menu bar does (mouse, Alt+letter, the arrow
+// keys between the items); CWinCmdBar2 draws the popup items itself, with a 16 × 16 icon
+// column, so that commands can carry icons.
+//
+// One bar is attached at a time: the subclassed windows and the message-filter hook reach it
+// through program-wide pointers. User-interface thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace nulvane::app {
+
+// Asks the bar's toolbar to open the popup of the current top-level item (the index is
+// wrapped first). Posted by the bar itself when the keyboard or the mouse moves to another item.
+inline constexpr UINT kOpenCurrentPopup = WM_USER + 1101;
+// The command id of top-level item i's button.
+inline constexpr int kFirstBarButtonId = 40000;
+// The marker at the start of the bar's own per-item records.
+inline constexpr DWORD kItemRecordMarker = 0x1313;
+
+class CWinCmdBar {
+ public:
+  CWinCmdBar() = default;
+  virtual ~CWinCmdBar();
+  CWinCmdBar(const CWinCmdBar&) = delete;
+  CWinCmdBar& operator=(const CWinCmdBar&) = delete;
+
+  // Creates the bar's toolbar as a child of `parent`, sized to the parent's client width and
+  // the bar height, and attaches the bar to both windows. Returns the toolbar, nullptr on
+  // failure (or when another bar is attached).
+  HWND CreateBar(HWND parent);
+  // Takes `menu` (the bar owns it from now on and destroys the previous one, with the records
+  // of its items) and makes one button per top-level item: id 40000 + i, the item's full text
+  // with its "&".
+  void SetBarMenu(HMENU menu);
+
+  HWND toolbar() const { return toolbar_; }
+  HWND parent() const { return parent_; }
+  HMENU menu() const { return menu_; }
+  int current_index() const { return current_; }
+  // True while a popup of this bar is tracked (the message-filter hook is installed).
+  bool tracking() const { return hook_ != nullptr; }
+
+  // (1) The parent window's messages; true when consumed, with `result` as the answer.
+  virtual bool OnParentMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
+  // (2) The toolbar's messages; true when consumed.
+  virtual bool OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
+
+ protected:
+  // The DPI that the bar's sizes are scaled to.
+  int Dpi() const;
+  // Frees what the bar attached to the items of the menu being replaced or destroyed.
+  virtual void ReleaseMenuRecords() {}
+
+ private:
+  friend LRESULT CALLBACK BarSubclassProc(HWND, UINT, WPARAM, LPARAM);
+  friend LRESULT CALLBACK BarMessageFilter(int, WPARAM, LPARAM);
+
+  void TrackCurrentPopup();
+  // The toolbar button at a point in toolbar client coordinates, or -1.
+  int ButtonAt(POINT point) const;
+  void PressButton(int index, bool pressed);
+  // Moves to top-level item `index` (wrapped when opened) and reopens the popup there.
+  void SwitchTo(int index);
+  bool OnMenuChar(WPARAM wparam, LRESULT& result);
+  bool OnLeftButtonDown(LPARAM lparam);
+  // The message-filter hook's work while a popup is tracked; true when consumed.
+  bool FilterMenuMessage(MSG& message);
+  bool FilterKey(MSG& message);
+  bool FilterMouseMove(MSG& message);
+  bool FilterLeftButtonDown(MSG& message);
+  void Detach();
+
+  HWND toolbar_ = nullptr;
+  HWND parent_ = nullptr;
+  HMENU menu_ = nullptr;
+  int item_count_ = 0;
+  int current_ = 0;
+  UINT highlighted_flags_ = 0;
+  POINT last_mouse_{-1, -1};
+  bool adding_buttons_ = false;
+  int bar_height_ = 20;
+  int popup_depth_ = 0;  // open popups of the tracked menu: above 1 while a submenu is open
+  HFONT font_ = nullptr;
+  HHOOK hook_ = nullptr;
+  WNDPROC parent_proc_ = nullptr;
+  WNDPROC toolbar_proc_ = nullptr;
+};
+
+class CWinCmdBar2 : public CWinCmdBar {
+ public:
+  CWinCmdBar2();
+  ~CWinCmdBar2() override;
+
+  // Appends `icon` to the bar's image list (created at the first call) as the icon of command
+  // `command`. Returns `command`, or 0 when the list cannot be created, the icon cannot be
+  // added or 256 icons are already registered. The caller keeps `icon`.
+  int AddIcon(HICON icon, int command);
+  int icon_count() const { return static_cast<int>(icon_commands_.size()); }
+  HIMAGELIST image_list() const { return images_; }
+  // How many item records the bar holds for the popups of its current menu.
+  int record_count() const { return static_cast<int>(records_.size()); }
+
+  bool OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override;
+
+  // The record attached to an owner-drawn item of the bar.
+  struct ItemRecord {
+    DWORD marker = kItemRecordMarker;
+    std::wstring text;
+    UINT type = 0;  // the item's type flags before it became owner-drawn
+    UINT state = 0;
+    int image = -1;                 // the item's icon in the image list, -1 for none
+    bool unchecked_bitmap = false;  // the item had its own unchecked-state bitmap
+  };
+  // The bar's record behind item data, or nullptr when the data is not one of the bar's.
+  const ItemRecord* RecordOf(ULONG_PTR item_data) const;
+
+  // Measure and draw rules for one owner-drawn item (used by the toolbar handler; the tests
+  // call them with their own structures and memory DCs).
+  void MeasureItem(MEASUREITEMSTRUCT& measure) const;
+  void DrawItem(const DRAWITEMSTRUCT& draw) const;
+
+ protected:
+  void ReleaseMenuRecords() override;
+
+ private:
+  void ConvertPopup(HMENU popup);
+  bool OnPopupMenuChar(WPARAM wparam, LPARAM lparam, LRESULT& result) const;
+  HFONT MenuFont(bool bold) const;
+  void DrawCheckGlyph(HDC dc, const RECT& box, COLORREF colour) const;
+
+  LOGFONTW menu_font_{};
+  HIMAGELIST images_ = nullptr;
+  int image_size_ = 16;
+  std::vector<int> icon_commands_;
+  std::vector<std::unique_ptr<ItemRecord>> records_;
+  mutable HFONT font_regular_ = nullptr;
+  mutable HFONT font_bold_ = nullptr;
+};
+
+}  // namespace nulvane::app

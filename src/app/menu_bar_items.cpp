@@ -1,0 +1,258 @@
+// CWinCmdBar2: the popup items of the bar, owner-drawn with an icon column.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "app/menu_bar.h"
+#include "app/menu_bar_rules.h"
+#include "app/menu_item_text.h"
+
+namespace nulvane::app {
+namespace {
+
+constexpr int kMaximumIcons = 256;
+
+Box BoxOf(const RECT& rect) { return {rect.left, rect.top, rect.right, rect.bottom}; }
+RECT RectOf(const Box& box) { return {box.left, box.top, box.right, box.bottom}; }
+
+std::u16string_view ViewOf(const std::wstring& text) {
+  return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
+}
+
+}  // namespace
+
+CWinCmdBar2::CWinCmdBar2() {
+  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(menu_font_), &menu_font_);
+}
+
+CWinCmdBar2::~CWinCmdBar2() {
+  if (images_) ImageList_Destroy(images_);
+  if (font_regular_) DeleteObject(font_regular_);
+  if (font_bold_) DeleteObject(font_bold_);
+}
+
+int CWinCmdBar2::AddIcon(HICON icon, int command) {
+  if (!icon || icon_count() >= kMaximumIcons) return 0;
+  if (!images_) {
+    image_size_ = ScaleForDpi(kIconSize, Dpi());
+    images_ = ImageList_Create(image_size_, image_size_, ILC_COLOR32 | ILC_MASK, 1, 1);
+    if (!images_) return 0;
+  }
+  if (ImageList_AddIcon(images_, icon) < 0) return 0;
+  icon_commands_.push_back(command);
+  return command;
+}
+
+void CWinCmdBar2::ReleaseMenuRecords() { records_.clear(); }
+
+const CWinCmdBar2::ItemRecord* CWinCmdBar2::RecordOf(ULONG_PTR item_data) const {
+  // Item data is only read once it is known to be one of the bar's own records.
+  for (const auto& record : records_) {
+    if (reinterpret_cast<ULONG_PTR>(record.get()) == item_data) {
+      return record->marker == kItemRecordMarker ? record.get() : nullptr;
+    }
+  }
+  return nullptr;
+}
+
+void CWinCmdBar2::ConvertPopup(HMENU popup) {
+  const int count = GetMenuItemCount(popup);
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof(item);
+    item.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_FTYPE | MIIM_DATA;
+    if (!GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item)) continue;
+    if (item.fType & MFT_OWNERDRAW) continue;
+    auto record = std::make_unique<ItemRecord>();
+    record->text = MenuItemText(popup, static_cast<UINT>(i));
+    record->type = item.fType;
+    record->state = item.fState;
+    record->unchecked_bitmap = item.hbmpUnchecked != nullptr;
+    if (!item.hSubMenu) {
+      const auto found =
+          std::find(icon_commands_.begin(), icon_commands_.end(), static_cast<int>(item.wID));
+      if (found != icon_commands_.end()) {
+        record->image = static_cast<int>(found - icon_commands_.begin());
+      }
+    }
+    // The item keeps no string of its own: the bar draws it and answers its mnemonic itself.
+    MENUITEMINFOW owner_drawn{};
+    owner_drawn.cbSize = sizeof(owner_drawn);
+    owner_drawn.fMask = MIIM_FTYPE | MIIM_DATA | MIIM_STRING;
+    owner_drawn.fType = (item.fType & ~static_cast<UINT>(MFT_BITMAP)) | MFT_OWNERDRAW;
+    owner_drawn.dwItemData = reinterpret_cast<ULONG_PTR>(record.get());
+    owner_drawn.dwTypeData = nullptr;
+    if (SetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &owner_drawn)) {
+      records_.push_back(std::move(record));
+    }
+  }
+}
+
+bool CWinCmdBar2::OnPopupMenuChar(WPARAM wparam, LPARAM lparam, LRESULT& result) const {
+  if (HIWORD(wparam) & MF_SYSMENU) return false;
+  HMENU popup = reinterpret_cast<HMENU>(lparam);
+  const int count = GetMenuItemCount(popup);
+  std::vector<std::wstring> texts(count > 0 ? count : 0);
+  bool any_record = false;
+  int highlighted = -1;
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof(item);
+    item.fMask = MIIM_DATA | MIIM_STATE;
+    if (!GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item)) continue;
+    if (item.fState & MFS_HILITE) highlighted = i;
+    const ItemRecord* record = RecordOf(item.dwItemData);
+    if (!record) continue;
+    any_record = true;
+    // Separators and disabled items take no letter.
+    if (!(record->type & MFT_SEPARATOR) && !(item.fState & MFS_DISABLED)) texts[i] = record->text;
+  }
+  if (!any_record) return false;
+  std::vector<std::u16string_view> views;
+  for (const std::wstring& text : texts) views.push_back(ViewOf(text));
+  const MnemonicMatch match =
+      MatchMnemonic(views, static_cast<char16_t>(LOWORD(wparam)), highlighted);
+  if (match.count == 0) return false;
+  result = MAKELRESULT(match.index, match.count == 1 ? MNC_EXECUTE : MNC_SELECT);
+  return true;
+}
+
+bool CWinCmdBar2::OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) {
+  switch (message) {
+    case WM_DRAWITEM: {
+      const auto* draw = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (draw && draw->CtlType == ODT_MENU && RecordOf(draw->itemData)) DrawItem(*draw);
+      result = TRUE;
+      return true;
+    }
+    case WM_MEASUREITEM: {
+      auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lparam);
+      if (!measure || measure->CtlType != ODT_MENU || !RecordOf(measure->itemData)) break;
+      MeasureItem(*measure);
+      result = TRUE;
+      return true;
+    }
+    case WM_INITMENUPOPUP:
+      if (!HIWORD(lparam) && tracking()) ConvertPopup(reinterpret_cast<HMENU>(wparam));
+      break;
+    case WM_MENUCHAR:
+      if (OnPopupMenuChar(wparam, lparam, result)) return true;
+      break;
+    default:
+      break;
+  }
+  return CWinCmdBar::OnToolbarMessage(message, wparam, lparam, result);
+}
+
+HFONT CWinCmdBar2::MenuFont(bool bold) const {
+  HFONT& font = bold ? font_bold_ : font_regular_;
+  if (!font) {
+    LOGFONTW description = menu_font_;
+    if (bold) description.lfWeight = std::min(description.lfWeight + 200, 1000L);
+    font = CreateFontIndirectW(&description);
+  }
+  return font;
+}
+
+void CWinCmdBar2::MeasureItem(MEASUREITEMSTRUCT& measure) const {
+  const ItemRecord* record = RecordOf(measure.itemData);
+  if (!record) return;
+  if (record->type & MFT_SEPARATOR) {
+    const Size size = MeasureSeparator(GetSystemMetrics(SM_CYMENU));
+    measure.itemWidth = static_cast<UINT>(size.width);
+    measure.itemHeight = static_cast<UINT>(size.height);
+    return;
+  }
+  HDC screen = GetDC(nullptr);
+  HGDIOBJ old_font = SelectObject(screen, MenuFont(record->state & MFS_DEFAULT));
+  const TabSplit split = SplitAtTab(ViewOf(record->text));
+  auto width_of = [&](std::u16string_view part) {
+    RECT box{0, 0, 0, 0};
+    const std::u16string plain = RemoveMnemonicMarks(part);
+    DrawTextW(screen, reinterpret_cast<const wchar_t*>(plain.data()),
+              static_cast<int>(plain.size()), &box, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    return static_cast<int>(box.right - box.left);
+  };
+  int text_width = width_of(split.left);
+  // The shortcut after a tab keeps one icon column of room from the text.
+  if (split.has_tab) text_width += ScaleForDpi(kIconColumnWidth, Dpi()) + width_of(split.right);
+  SelectObject(screen, old_font);
+  ReleaseDC(nullptr, screen);
+  const Size size = app::MeasureItem(text_width, static_cast<int>(menu_font_.lfHeight),
+                                     GetSystemMetrics(SM_CXMENUCHECK), Dpi());
+  measure.itemWidth = static_cast<UINT>(size.width);
+  measure.itemHeight = static_cast<UINT>(size.height);
+}
+
+void CWinCmdBar2::DrawCheckGlyph(HDC dc, const RECT& box, COLORREF colour) const {
+  const int size = box.right - box.left;
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      if (ScaledCheckGlyphPixel(x, y, size)) SetPixelV(dc, box.left + x, box.top + y, colour);
+    }
+  }
+}
+
+void CWinCmdBar2::DrawItem(const DRAWITEMSTRUCT& draw) const {
+  const ItemRecord* record = RecordOf(draw.itemData);
+  if (!record) return;
+  HDC dc = draw.hDC;
+  const RECT item = draw.rcItem;
+  const bool selected = draw.itemState & ODS_SELECTED;
+  const bool disabled = draw.itemState & (ODS_DISABLED | ODS_GRAYED);
+  const bool checked = draw.itemState & ODS_CHECKED;
+
+  if (selected) {
+    FillRect(dc, &item, GetSysColorBrush(COLOR_MENUHILIGHT));
+    FrameRect(dc, &item, GetSysColorBrush(COLOR_HIGHLIGHT));
+  } else if (draw.itemAction & ODA_SELECT) {
+    FillRect(dc, &item, GetSysColorBrush(COLOR_MENU));
+  }
+
+  if (record->type & MFT_SEPARATOR) {
+    const int middle = (item.top + item.bottom) / 2;
+    RECT line{item.left, middle - 1, item.right, middle + 1};
+    DrawEdge(dc, &line, EDGE_ETCHED, BF_TOP);
+    return;
+  }
+
+  const int dpi = Dpi();
+  const ItemLayout layout = LayoutItem(BoxOf(item), dpi);
+  if (record->image < 0) {
+    if (checked || record->unchecked_bitmap) {
+      const int colour_index = disabled ? (selected ? COLOR_GRAYTEXT : COLOR_BTNSHADOW)
+                                        : (selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
+      DrawCheckGlyph(dc, RectOf(layout.check), GetSysColor(colour_index));
+    }
+  } else if (!disabled && images_) {
+    // The list holds its icons at the size of the DPI it was made at: centre that size.
+    const Box& box = layout.icon_box;
+    const int left = box.left + (box.width() - image_size_) / 2;
+    const int top = box.top + (box.height() - image_size_) / 2;
+    ImageList_Draw(images_, record->image, dc, left, top, ILD_TRANSPARENT);
+  }
+
+  const int text_colour = disabled ? (selected ? COLOR_GRAYTEXT : COLOR_BTNSHADOW)
+                                   : (selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT);
+  const int old_mode = SetBkMode(dc, TRANSPARENT);
+  const COLORREF old_colour = SetTextColor(dc, GetSysColor(text_colour));
+  HGDIOBJ old_font = SelectObject(dc, MenuFont(record->state & MFS_DEFAULT));
+  RECT text = RectOf(layout.text);
+  const TabSplit split = SplitAtTab(ViewOf(record->text));
+  // The mnemonic underlines stay hidden: the marks are removed rather than left to
+  // DT_HIDEPREFIX, which not every system honours.
+  const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
+  const std::u16string left = RemoveMnemonicMarks(split.left);
+  DrawTextW(dc, reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()), &text,
+            DT_LEFT | format);
+  if (split.has_tab) {
+    const std::u16string right = RemoveMnemonicMarks(split.right);
+    DrawTextW(dc, reinterpret_cast<const wchar_t*>(right.data()), static_cast<int>(right.size()),
+              &text, DT_RIGHT | format);
+  }
+  SelectObject(dc, old_font);
+  SetTextColor(dc, old_colour);
+  SetBkMode(dc, old_mode);
+}
+
+}  // namespace nulvane::app

@@ -1,0 +1,35 @@
+// The process-wide values of nulvane.exe, set during start-up.
+#pragma once
+
+#include <windows.h>
+#undef DeleteFile
+
+#include "app/menu_bar.h"
+#include "app/system_icons.h"
+#include "platform/text.h"
+#include "platform/win32/wide.h"
+
+namespace nulvane::app {
+
+// The program's name, the same in every language.
+inline constexpr TextView kProgramName = u"Nulvane";
+
+struct ProgramState {
+  HINSTANCE instance = nullptr;
+  // Resource string 103 (at most 100 characters); names the translators' export file.
+  Text app_title;
+  // The text after the program name on the command line.
+  Text command_line;
+  // Builds the menu bar's menu in the current language; installed by the commands. The main
+  // dialog calls it whenever it applies its texts.
+  HMENU (*build_menu_bar_menu)() = nullptr;
+};
+
+ProgramState& Program();
+
+// The program's one menu bar and its system-icon loader, constructed before the entry point in
+// this order.
+CWinCmdBar2& MenuBar();
+CUniSysIco& SystemIcons();
+
+}  // namespace nulvane::app

@@ -1,0 +1,104 @@
+#include "app/window_host.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "app/label_text.h"
+#include "app/main_dialog.h"
+#include "platform/win32/wide.h"
+
+namespace nulvane::app {
+
+using platform::Wide;
+
+bool WindowHost::OnWindowThread(const std::function<void()>& call) {
+  const HWND window = dialog_.Window();
+  if (!window || !IsWindow(window)) return false;
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    call();
+    return true;
+  }
+  // SendMessageW returns only when the dialog's thread has run the call (its modal loop, a
+  // message box or a menu loop all serve sent messages), or at once with 0 when the window
+  // has been destroyed meanwhile.
+  return SendMessageW(window, kRunOnWindowThreadMessage, 0, reinterpret_cast<LPARAM>(&call)) != 0;
+}
+
+void WindowHost::AddMessage(TextView text, engine::MessageKind kind) {
+  OnWindowThread([&] { dialog_.AddMessage(text, kind); });
+}
+
+void WindowHost::SetProgressText(TextView text) {
+  const Text copy(text);
+  OnWindowThread([&] {
+    if (HWND control = GetDlgItem(dialog_.Window(), 1046)) SetWindowTextW(control, Wide(copy));
+  });
+}
+
+void WindowHost::SetStatusText(TextView text) {
+  const Text copy(text);
+  OnWindowThread([&] {
+    if (dialog_.StatusBar()) {
+      SendMessageW(dialog_.StatusBar(), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(copy)));
+    }
+  });
+}
+
+void WindowHost::SetTitle(TextView text) {
+  const Text copy(text);
+  OnWindowThread([&] { SetWindowTextW(dialog_.Window(), Wide(copy)); });
+}
+
+void WindowHost::SetCommandsEnabled(bool enabled) {
+  OnWindowThread([&] { dialog_.SetCommandsEnabled(enabled); });
+}
+
+WindowHost::ItemSnapshot WindowHost::SnapshotItems() {
+  ItemSnapshot rows{};
+  OnWindowThread([&] { rows = dialog_.Items().SnapshotRows(); });
+  return rows;
+}
+
+void WindowHost::RebuildRows() {
+  OnWindowThread([&] { dialog_.Items().RebuildRows(); });
+}
+
+Text WindowHost::RefreshOptionLabels() {
+  Text label;
+  OnWindowThread([&] { label = dialog_.RefreshOptionLabels(); });
+  // The label goes into the message list, which shows it as plain text.
+  return WithoutMnemonic(label);
+}
+
+void WindowHost::SendCancel() {
+  const HWND window = dialog_.Window();
+  if (window && IsWindow(window)) SendMessageW(window, WM_COMMAND, kCommandCancel, 0);
+}
+
+void WindowHost::StartAfterRunAction(int action) {
+  if (after_run_) after_run_(action);
+}
+
+std::optional<Text> WindowHost::ChooseFolder() {
+  // The chooser runs on the calling thread (the fill's worker), owned by the main window; the
+  // shell needs COM on that thread for as long as it is shown.
+  const HRESULT com = OleInitialize(nullptr);
+  BROWSEINFOW info{};
+  info.hwndOwner = dialog_.Window();
+  std::optional<Text> chosen;
+  if (PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&info)) {
+    // Long enough for any path the shell can give, not only MAX_PATH.
+    std::vector<wchar_t> path(32768, L'\0');
+    if (SHGetPathFromIDListEx(list, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT) &&
+        path[0] != L'\0') {
+      chosen = platform::FromWide(path.data());
+    }
+    CoTaskMemFree(list);
+  }
+  if (SUCCEEDED(com)) OleUninitialize();
+  return chosen;
+}
+
+}  // namespace nulvane::app

@@ -1,0 +1,51 @@
+// The window's RunHost: every access of a run's worker to the window and the item list is
+// carried to the dialog's own thread by one synchronous message (kRunOnWindowThreadMessage)
+// and done there while the worker waits. The dialog's thread never waits for the worker, so
+// the two cannot deadlock; once the dialog is gone the calls do nothing.
+#pragma once
+
+#include <windows.h>
+#undef DeleteFile
+
+#include <functional>
+#include <utility>
+
+#include "engine/run_host.h"
+
+namespace nulvane::app {
+
+class CSetFileTime;
+
+class WindowHost final : public engine::RunHost {
+ public:
+  // What SnapshotItems returns: whatever the engine's interface declares.
+  using ItemSnapshot = decltype(std::declval<engine::RunHost&>().SnapshotItems());
+
+  explicit WindowHost(CSetFileTime& dialog) : dialog_(dialog) {}
+
+  // Runs `call` on the dialog's thread: at once when called there, else through the private
+  // message. Returns false (and runs nothing) when the dialog window does not exist.
+  bool OnWindowThread(const std::function<void()>& call);
+
+  // The after-run step for actions 1 to 3; the countdown dialog installs it. Without one the
+  // action is not started.
+  void SetAfterRunStarter(std::function<void(int)> starter) { after_run_ = std::move(starter); }
+
+  void AddMessage(TextView text, engine::MessageKind kind) override;
+  void SetProgressText(TextView text) override;
+  void SetStatusText(TextView text) override;
+  void SetTitle(TextView text) override;
+  void SetCommandsEnabled(bool enabled) override;
+  ItemSnapshot SnapshotItems() override;
+  void RebuildRows() override;
+  Text RefreshOptionLabels() override;
+  void SendCancel() override;
+  void StartAfterRunAction(int action) override;
+  std::optional<Text> ChooseFolder() override;
+
+ private:
+  CSetFileTime& dialog_;
+  std::function<void(int)> after_run_;
+};
+
+}  // namespace nulvane::app

@@ -1,0 +1,607 @@
+// The real main dialog, from the real resources, run modally and driven from inside its own
+// loop: texts at rest in English and German, the layout, the command line and drops, a run on a
+// folder under Z:, Esc during a countdown and at rest, a drop during a run, and 144 DPI.
+#include <windows.h>
+#undef DeleteFile
+
+#include <commctrl.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/main_dialog.h"
+#include "app/main_layout.h"
+#include "app/menu_bar.h"
+#include "app/program.h"
+#include "engine/run_flags.h"
+#include "gui_harness.h"
+#include "lang/language_table.h"
+#include "platform/win32/wide.h"
+#include "settings/settings.h"
+
+namespace nulvane::app {
+namespace {
+
+using testing::PostKey;
+using testing::UiScript;
+
+std::wstring W(TextView text) { return std::wstring(text.begin(), text.end()); }
+
+// A fresh folder under Z:\tmp (the Unix /tmp, as Windows programs reach it under Wine), removed
+// with its contents at the end.
+class ZFolder {
+ public:
+  ZFolder() {
+    static std::atomic<int> counter{0};
+    path_ = L"Z:\\tmp\\nulvane-window-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(counter++);
+    CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~ZFolder() { Remove(path_); }
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+  static void Write(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  static bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+ private:
+  static void Remove(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = path + L"\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          Remove(child);
+        } else {
+          SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+          DeleteFileW(child.c_str());
+        }
+      } while (FindNextFileW(find, &entry));
+      FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+  }
+  std::wstring path_;
+};
+
+// A folder "tree" with a.txt (5 bytes) and sub\b.txt (3 bytes).
+void MakeTree(const std::wstring& tree) {
+  CreateDirectoryW(tree.c_str(), nullptr);
+  CreateDirectoryW((tree + L"\\sub").c_str(), nullptr);
+  ZFolder::Write(tree + L"\\a.txt", "hello");
+  ZFolder::Write(tree + L"\\sub\\b.txt", "abc");
+}
+
+std::wstring Lower(std::wstring text) {
+  CharLowerW(text.data());
+  return text;
+}
+
+// Read-back of what the window shows.
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::wstring StatusText(const CSetFileTime& dialog) {
+  const auto length = LOWORD(SendMessageW(dialog.StatusBar(), SB_GETTEXTLENGTHW, 0, 0));
+  std::wstring text(length + 1u, L'\0');
+  SendMessageW(dialog.StatusBar(), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(length);
+  return text;
+}
+
+std::wstring ButtonText(HWND toolbar, int command) {
+  const auto length = SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, 0);
+  if (length < 0) return L"<none>";
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+bool ButtonEnabled(HWND toolbar, int command) {
+  return SendMessageW(toolbar, TB_ISBUTTONENABLED, command, 0) != 0;
+}
+
+std::wstring CellText(HWND list, int row, int column) {
+  wchar_t buffer[1024] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = buffer;
+  item.cchTextMax = 1024;
+  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return buffer;
+}
+
+std::vector<std::wstring> Column(HWND list, int column) {
+  std::vector<std::wstring> rows;
+  const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) rows.push_back(CellText(list, row, column));
+  return rows;
+}
+
+std::wstring HeaderText(HWND list, int column) {
+  wchar_t buffer[256] = {};
+  LVCOLUMNW info{};
+  info.mask = LVCF_TEXT;
+  info.pszText = buffer;
+  info.cchTextMax = 256;
+  SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info));
+  return buffer;
+}
+
+Rect ChildRect(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+std::wstring TopMessage(const CSetFileTime& dialog) { return CellText(dialog.MessageList(), 0, 0); }
+
+// A drop of `paths` as the shell makes it: a GlobalAlloc'ed DROPFILES with wide names.
+void PostDrop(HWND window, const std::vector<std::wstring>& paths) {
+  std::wstring names;
+  for (const std::wstring& path : paths) names += path + L'\0';
+  names += L'\0';
+  const SIZE_T bytes = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+  drop->pFiles = sizeof(DROPFILES);
+  drop->fWide = TRUE;
+  memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(),
+         names.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+void PostCommand(const CSetFileTime& dialog, int command) {
+  PostMessageW(dialog.Window(), WM_COMMAND, static_cast<WPARAM>(command), 0);
+}
+
+// Every test: the language table, a settings file of its own in a fresh folder, a language.
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool loaded = lang::LoadLanguageTable();
+    ASSERT_TRUE(loaded);
+    settings_ = Text(reinterpret_cast<const char16_t*>((folder_ / L"nulvane.ini").c_str()));
+    settings::UseSettingsFile(settings_);
+    UseLanguage(1);
+    SetOption(settings::kDelayKey, 0);
+    SetOption(settings::kPassesKey, 1);
+  }
+  void TearDown() override {
+    // No worker may outlive the dialog object it reports to.
+    EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 20000));
+    lang::Table().SetCurrentLanguage(1);
+  }
+  static void UseLanguage(int slot) { lang::Table().SetCurrentLanguage(slot); }
+  static void SetOption(const char16_t* key, int value) { settings::PutOptionInt(key, value); }
+
+  // Runs the dialog modally with `script` driving it from its own loop; returns its result.
+  INT_PTR Run(CSetFileTime& dialog, UiScript& script, bool close_at_end = true) {
+    if (close_at_end) script.Do([&] { PostCommand(dialog, kCommandCancel); });
+    script.Start();
+    return RunMainDialog(GetModuleHandleW(nullptr), dialog);
+  }
+
+  ZFolder folder_;
+  Text settings_;
+};
+
+Text ToText(const std::wstring& text) {
+  return Text(reinterpret_cast<const char16_t*>(text.c_str()), text.size());
+}
+
+TEST_F(MainDialogTest, AtRestInEnglishShowsTitleStatusLabelsLegendAndHeaders) {
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane 4.21 [Unicode]");
+    EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
+    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)), W(lang::Txt(5)));
+    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1023)), L" # Sure Delete ;)");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandReset), L"&Reset");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), L"&Delete");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDeletePlus), L"Delete +");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"&Overwrite 1 times");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelayMenu), L"Delete &Delay 0 sec");
+    EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandLanguageMenu),
+              L"\u00BB\u00BB LNG \u00AB\u00AB");
+    EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
+              L"\u00BB\u00BB Exit \u00AB\u00AB");
+    EXPECT_EQ(ButtonText(dialog.LinkButton(), kCommandHomeLink), L"https://nulvane.example");
+    EXPECT_EQ(Column(dialog.MessageList(), 0),
+              (std::vector<std::wstring>{L"Warning", L"Error", L"Info"}));
+    EXPECT_EQ(HeaderText(dialog.ItemListView(), 0), L"Path");
+    EXPECT_EQ(HeaderText(dialog.ItemListView(), 1), L"Size");
+    EXPECT_EQ(HeaderText(dialog.MessageList(), 0), L"Messages");
+    EXPECT_EQ(GetParent(dialog.LinkButton()), dialog.StatusBar());
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, AtRestInGermanEveryTextComesFromTheGermanSlot) {
+  UseLanguage(0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane 4.21 [Unicode]");
+    EXPECT_EQ(StatusText(dialog), L"Objekte:0 // Total: 0.0 byte");
+    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)), W(lang::Txt(5)));
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), L"&L\u00F6schen");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDeletePlus), L"L\u00F6schen +");
+    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"1 mal &schreiben");
+    EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
+              L"\u00BB\u00BB Beenden \u00AB\u00AB");
+    EXPECT_EQ(ButtonText(dialog.LinkButton(), kCommandHomeLink), L"https://nulvane.example/de");
+    EXPECT_EQ(Column(dialog.MessageList(), 0),
+              (std::vector<std::wstring>{L"Warnung", L"Fehler", L"Info"}));
+    EXPECT_EQ(HeaderText(dialog.ItemListView(), 0), L"Pfad");
+    EXPECT_EQ(HeaderText(dialog.ItemListView(), 1), L"Gr\u00F6\u00DFe");
+    EXPECT_EQ(HeaderText(dialog.MessageList(), 0), L"Meldungen");
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+// The rectangles the window really has for a client size, against the layout rules.
+void ExpectLayoutForClient(const CSetFileTime& dialog, int width, int height, int dpi) {
+  RECT client{};
+  GetClientRect(dialog.Window(), &client);
+  ASSERT_EQ(client.right, width);
+  ASSERT_EQ(client.bottom, height);
+  const auto px = [&](int pixels) { return ScaleForDpi(pixels, dpi); };
+  const Rect item_list = ChildRect(dialog.ItemListView());
+  EXPECT_EQ(ChildRect(dialog.TopStrip()), (Rect{0, 0, width, px(24)}));
+  EXPECT_EQ(ChildRect(dialog.StatusBar()), (Rect{0, height - px(24), width, px(24)}));
+  EXPECT_EQ(ChildRect(dialog.LinkButton()), (Rect{width - px(191), px(3), px(167), px(24)}));
+  EXPECT_EQ(ChildRect(dialog.ListToolbar()),
+            (Rect{item_list.x, item_list.y - px(24), width, px(24)}));
+  EXPECT_EQ(item_list.width, width - 2 * item_list.x);
+  EXPECT_EQ(item_list.height, std::max(0, height - item_list.y - px(130)));
+  EXPECT_EQ(ChildRect(dialog.MessageList()),
+            (Rect{item_list.x, height - px(126), width - 2 * item_list.x, px(100)}));
+  RECT first{};
+  RECT second{};
+  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  EXPECT_EQ(ChildRect(dialog.CornerToolbar()),
+            (Rect{width - (second.right - first.left), 0, width, px(24)}));
+}
+
+void SetClientSize(HWND window, int width, int height) {
+  RECT rect{0, 0, width, height};
+  AdjustWindowRectEx(&rect, static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE)));
+  SetWindowPos(window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+               SWP_NOMOVE | SWP_NOZORDER);
+}
+
+HMENU TestMenuBarMenu() {
+  HMENU popup = CreatePopupMenu();
+  AppendMenuW(popup, MF_STRING, kCommandCancel, L"Exit");
+  HMENU menu = CreateMenu();
+  AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), L"&Nulvane");
+  return menu;
+}
+
+TEST_F(MainDialogTest, TheMenuBarSitsAtTheStripsLeftAboveItAndClearOfTheCornerToolbar) {
+  Program().build_menu_bar_menu = TestMenuBarMenu;
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    const HWND bar = dialog.MenuBarWindow();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(GetParent(bar), dialog.Window());
+    EXPECT_EQ(ButtonText(bar, kFirstBarButtonId), L"&Nulvane");
+    const Rect place = ChildRect(bar);
+    EXPECT_EQ(place.x, 0);
+    EXPECT_GT(place.width, 0);
+    EXPECT_LE(place.y + place.height, ChildRect(dialog.TopStrip()).height);
+    EXPECT_LT(place.x + place.width, ChildRect(dialog.CornerToolbar()).x);
+    EXPECT_EQ(GetWindow(dialog.Window(), GW_CHILD), bar);  // on top of the strip
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  Program().build_menu_bar_menu = nullptr;
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndPushesTheCornerToolbarLeftWhenNarrow) {
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    ASSERT_EQ(dialog.Dpi(), 96);
+    for (const auto& [width, height] : {std::pair{640, 480}, std::pair{900, 620}}) {
+      SCOPED_TRACE(width);
+      SetClientSize(dialog.Window(), width, height);
+      ExpectLayoutForClient(dialog, width, height, 96);
+    }
+    SetClientSize(dialog.Window(), 120, 300);
+    RECT client{};
+    GetClientRect(dialog.Window(), &client);
+    ExpectLayoutForClient(dialog, client.right, client.bottom, 96);
+    EXPECT_LT(ChildRect(dialog.CornerToolbar()).x, 0);
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
+  const std::wstring tree = folder_ / L"Tree";
+  MakeTree(tree);
+  const std::wstring other = folder_ / L"other file.txt";
+  ZFolder::Write(other, "1234567");
+  // A folder's tree, plus a path that names nothing, which adds nothing.
+  CSetFileTime dialog(ToText(L"\"" + tree + L"\" " + (folder_ / L"missing")));
+  UiScript script;
+  const std::wstring t = Lower(tree);
+  script
+      .Do([&] {
+        EXPECT_EQ(
+            Column(dialog.ItemListView(), 0),
+            (std::vector<std::wstring>{t, t + L"\\a.txt", t + L"\\sub", t + L"\\sub\\b.txt"}));
+        EXPECT_EQ(Column(dialog.ItemListView(), 1),
+                  (std::vector<std::wstring>{L"<DIR>", L"5.0 byte", L"<DIR>", L"3.0 byte"}));
+        EXPECT_EQ(StatusText(dialog), L"Items:4 // Total: 8.0 byte");
+        PostDrop(dialog.Window(), {other});
+      })
+      .WaitFor("the dropped file's row",
+               [&] { return SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0) == 5; })
+      .Do([&] {
+        EXPECT_EQ(CellText(dialog.ItemListView(), 0, 0), Lower(other));
+        EXPECT_EQ(StatusText(dialog), L"Items:5 // Total: 15.0 byte");
+      });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, ADropReadsPathsLongerThanFiveHundredNineteenCharacters) {
+  // Nested folders until the file's path passes 519 characters.
+  std::wstring deep = L"\\\\?\\" + folder_.path();
+  while (deep.size() < 560) {
+    deep += L"\\" + std::wstring(60, L'd');
+    CreateDirectoryW(deep.c_str(), nullptr);
+  }
+  const std::wstring file = deep + L"\\long.txt";
+  ZFolder::Write(file, "xy");
+  const std::wstring plain = file.substr(4);
+  ASSERT_GT(plain.size(), 519u);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { PostDrop(dialog.Window(), {plain}); })
+      .WaitFor("the long path's row",
+               [&] { return SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0) == 1; })
+      .Do([&] { EXPECT_EQ(dialog.Items().SnapshotRows().front().path.size(), plain.size()); });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, DeleteWithDelayZeroDestroysTheFolderUnderZAndReenablesTheCommands) {
+  const std::wstring tree = folder_ / L"Doomed";
+  MakeTree(tree);
+  CSetFileTime dialog(ToText(L"\"" + tree + L"\""));
+  UiScript script;
+  script.Do([&] { PostCommand(dialog, kCommandDelete); })
+      .WaitFor(
+          "the run's summary",
+          [&] {
+            return !CSetFileTime::WorkerActive() && StatusText(dialog) == L"100.0 % // Error: 0 ";
+          },
+          20000)
+      .Do([&] {
+        EXPECT_FALSE(ZFolder::Exists(tree));
+        EXPECT_EQ(SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0), 0);
+        EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane");
+        for (int command :
+             {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset})
+          EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), command)) << command;
+        EXPECT_TRUE(ButtonEnabled(dialog.CornerToolbar(), kCommandCancel));
+      });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, EscDuringTheCountdownAbortsKeepsEveryFileAndASecondEscCloses) {
+  SetOption(settings::kDelayKey, 3);
+  const std::wstring tree = folder_ / L"Kept";
+  MakeTree(tree);
+  CSetFileTime dialog(ToText(L"\"" + tree + L"\""));
+  UiScript script;
+  script.Do([&] { PostCommand(dialog, kCommandDelete); })
+      .WaitFor("the countdown's first line",
+               [&] { return TopMessage(dialog) == L"The begin in 3 sec. Abort with [ESC]"; })
+      .Do([&] {
+        for (int command :
+             {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset})
+          EXPECT_FALSE(ButtonEnabled(dialog.ListToolbar(), command)) << command;
+        EXPECT_FALSE(ButtonEnabled(dialog.CornerToolbar(), kCommandCancel));
+        EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), kCommandDelayMenu));
+        PostKey(dialog.ItemListView(), VK_ESCAPE);
+      })
+      .WaitFor(
+          "the abort line", [&] { return TopMessage(dialog) == L"Abort // [ESC]"; }, 5000)
+      .WaitFor("the worker's end", [] { return !CSetFileTime::WorkerActive(); })
+      .Do([&] {
+        EXPECT_TRUE(IsWindow(dialog.Window()));
+        EXPECT_TRUE(ZFolder::Exists(tree + L"\\a.txt"));
+        EXPECT_TRUE(ZFolder::Exists(tree + L"\\sub\\b.txt"));
+        EXPECT_EQ(SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0), 4);
+        EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), kCommandDelete));
+        PostKey(dialog.ItemListView(), VK_ESCAPE);
+      });
+  EXPECT_EQ(Run(dialog, script, /*close_at_end=*/false), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+// A close during a fill asks first, in a message box owned by the dialog.
+TEST_F(MainDialogTest, CloseDuringAFillAsksAndOnlyYesEndsTheDialog) {
+  engine::RunFlags& flags = engine::ProcessRunFlags();
+  flags.fill_running.store(1);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  std::pair<HWND, HWND> box{nullptr, nullptr};
+  const auto find_box = [&] {
+    box.first = dialog.Window();
+    box.second = nullptr;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+          auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(data);
+          if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window)) {
+            found->second = window;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&box));
+    return box.second != nullptr;
+  };
+  script.Do([&] { PostCommand(dialog, kCommandCancel); })
+      .WaitFor("the question", find_box)
+      .Do([&] {
+        EXPECT_EQ(WindowText(box.second), L"Cancel");
+        PostMessageW(box.second, WM_COMMAND, IDNO, 0);
+      })
+      .WaitFor("the question to go", [&] { return !find_box(); })
+      .Do([&] {
+        EXPECT_TRUE(IsWindowVisible(dialog.Window()));
+        EXPECT_EQ(flags.fill_running.load(), 1);
+        PostCommand(dialog, kCommandCancel);
+      })
+      .WaitFor("the question again", find_box)
+      .Do([&] { PostMessageW(box.second, WM_COMMAND, IDYES, 0); });
+  EXPECT_EQ(Run(dialog, script, /*close_at_end=*/false), 2);
+  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(flags.fill_running.load(), 0);
+  flags.fill_running.store(0);
+}
+
+TEST_F(MainDialogTest, ADropDuringARunIsAddedAfterItAndNotDestroyed) {
+  SetOption(settings::kDelayKey, 1);
+  const std::wstring doomed = folder_ / L"Doomed";
+  const std::wstring later = folder_ / L"Later";
+  MakeTree(doomed);
+  MakeTree(later);
+  CSetFileTime dialog(ToText(L"\"" + doomed + L"\""));
+  UiScript script;
+  script.Do([&] { PostCommand(dialog, kCommandDelete); })
+      .WaitFor("the run to disable Delete",
+               [&] { return !ButtonEnabled(dialog.ListToolbar(), kCommandDelete); })
+      .Do([&] { PostDrop(dialog.Window(), {later}); })
+      .WaitFor(
+          "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 20000)
+      .Do([&] {
+        EXPECT_FALSE(ZFolder::Exists(doomed));
+        EXPECT_TRUE(ZFolder::Exists(later + L"\\sub\\b.txt"));
+        const std::wstring l = Lower(later);
+        EXPECT_EQ(
+            Column(dialog.ItemListView(), 0),
+            (std::vector<std::wstring>{l, l + L"\\a.txt", l + L"\\sub", l + L"\\sub\\b.txt"}));
+      });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(MainDialogTest, DpiChangeMovesToTheSuggestedRectangleAndScalesTheStrips) {
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    ASSERT_EQ(dialog.Dpi(), 96);
+    const Rect list96 = ChildRect(dialog.ItemListView());
+    RECT suggested{20, 30, 20 + 1000, 30 + 760};
+    SendMessageW(dialog.Window(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(dialog.Dpi(), 144);
+    RECT window{};
+    GetWindowRect(dialog.Window(), &window);
+    EXPECT_EQ(window.left, 20);
+    EXPECT_EQ(window.top, 30);
+    EXPECT_EQ(window.right - window.left, 1000);
+    EXPECT_EQ(window.bottom - window.top, 760);
+    EXPECT_EQ(ChildRect(dialog.ItemListView()).x, MulDiv(list96.x, 144, 96));
+    RECT client{};
+    GetClientRect(dialog.Window(), &client);
+    ExpectLayoutForClient(dialog, client.right, client.bottom, 144);
+    EXPECT_EQ(Column(dialog.MessageList(), 0).size(), 3u);
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+// At 144 DPI (the prefix's LogPixels, read when a process starts): run in a child process of
+// this program, with the setting changed for its start and restored after.
+constexpr wchar_t kDpiChildVariable[] = L"NULVANE_TEST_DPI_CHILD";
+
+bool SetLogPixels(DWORD value, DWORD* previous) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                      KEY_READ | KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  if (previous) {
+    DWORD size = sizeof *previous;
+    DWORD type = 0;
+    if (RegQueryValueExW(key, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(previous),
+                         &size) != ERROR_SUCCESS) {
+      *previous = 0;
+    }
+  }
+  LONG result;
+  if (value == 0) {
+    result = RegDeleteValueW(key, L"LogPixels");
+  } else {
+    result = RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                            sizeof value);
+  }
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS;
+}
+
+TEST_F(MainDialogTest, At144DpiEveryStripIsScaled) {
+  if (GetEnvironmentVariableW(kDpiChildVariable, nullptr, 0) == 0) {
+    DWORD previous = 0;
+    ASSERT_TRUE(SetLogPixels(144, &previous));
+    const int code =
+        testing::RunThisProgram(L"--gtest_filter=MainDialogTest.At144DpiEveryStripIsScaled",
+                                {std::wstring(kDpiChildVariable) + L"=1"}, 90000);
+    SetLogPixels(previous, nullptr);
+    EXPECT_EQ(code, 0);
+    return;
+  }
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] {
+    ASSERT_EQ(dialog.Dpi(), 144);
+    RECT client{};
+    GetClientRect(dialog.Window(), &client);
+    ExpectLayoutForClient(dialog, client.right, client.bottom, 144);
+    SetClientSize(dialog.Window(), 1100, 800);
+    ExpectLayoutForClient(dialog, 1100, 800, 144);
+    EXPECT_EQ(SendMessageW(dialog.ItemListView(), LVM_GETCOLUMNWIDTH, 0, 0), 495);
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+}  // namespace
+}  // namespace nulvane::app
