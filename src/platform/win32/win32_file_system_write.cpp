@@ -165,6 +165,8 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   if (IoResult opened =
           win32::OpenPlaced(placement, FILE_READ_ATTRIBUTES, kShareAll, 0, handle);
       !opened) {
+    // A name no entry can have (a wildcard, say) names no entry.
+    if (opened.error == ERROR_INVALID_NAME) return FromError(ERROR_FILE_NOT_FOUND);
     return opened;
   }
   Examined examined;
