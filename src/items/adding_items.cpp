@@ -88,6 +88,8 @@ bool ItemList::AddPath(TextView path) {
       info.kind == platform::EntryKind::kFolder) {
     ExpandFolder(key, anchor);
   }
+  // Nothing of the walk stays open: a later run on another thread removes these folders.
+  file_system_.ForgetOpenFolders();
   return true;
 }
 

@@ -83,6 +83,9 @@ void ItemList::RebuildRows() {
     rows_.push_back(&entry);
     total += entry.second.size;
   }
+  // A folder handle this thread kept open would leave that folder pending deletion when a run
+  // on another thread removes it (Windows): nothing stays open past the rebuild.
+  file_system_.ForgetOpenFolders();
   const int count = static_cast<int>(rows_.size());
   display_.SetRowCount(count);
   display_.SetStatusText(platform::Format(u"%s:%d // %s: %s", lang::Txt(kItemsTextId), count,
@@ -110,6 +113,7 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     platform::EntryInfo info;
     const bool found =
         file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info).ok();
+    file_system_.ForgetOpenFolders();  // asked on the window's thread, maybe during a run
     const bool folder = found && (info.kind == platform::EntryKind::kFolder ||
                                   (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     if (folder) {
