@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
 # Every benchmark of the project in one run, each measured side by side with its reference on
 # the same disk, with the ratio printed:
-#   1. one 256 MiB file, one pass:   nulvane-cli -d 0 -p 1 FILE  vs  shred -n0 -z -u FILE
+#   1. one 256 MiB file, one pass:   nulvane-cli -d 0 -p 1 FILE  vs  shred -n0 -z -u FILE,
+#      and the same wipe with --verify (read back past the cache) vs without it
 #   2. 10,000 files of 4 KiB:        nulvane-cli -d 0 -p 1 DIR   vs  find DIR -type f -exec shred -n0 -z -u {} +
 #   3. free-space fill of a dedicated 512 MiB ext4 volume (loop image, root only):
 #      nulvane-cli --fill DIR        vs  dd if=/dev/zero of=X bs=1M oflag=direct (until full)
 #   4. expansion of a 100,000-entry tree vs find DIR | wc -l, and the Google Benchmark programs
 #      (table load, formatters, item store memory, one-pass wipe).
-# Usage: bench/run_benchmarks.sh [work folder on the disk to measure]   (ROUNDS=3 by default)
+# Usage: bench/run_benchmarks.sh [work folder on the disk to measure]   (ROUNDS=3 by default;
+#        SECTIONS="1 3" runs only those sections and builds only nulvane-cli unless 4 is among them)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/packages.sh"
 ensure_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev e2fsprogs coreutils
 cd "$root"
+sections=${SECTIONS:-1 2 3 4}
+want() { [[ " $sections " == *" $1 "* ]]; }
 cmake --preset bench >/dev/null
-cmake --build build/bench -j"$(nproc)" >build/bench/build.log || { cat build/bench/build.log; exit 1; }
+targets=()
+want 4 || targets=(--target nulvane-cli)
+cmake --build build/bench -j"$(nproc)" "${targets[@]}" >build/bench/build.log || { cat build/bench/build.log; exit 1; }
 cli="$root/build/bench/src/nulvane-cli"
 work=${1:-$root/build/bench/work}
 rounds=${ROUNDS:-3}
@@ -27,18 +33,24 @@ time_ms() { local start; start=$(ms_now); "$@" >/dev/null 2>&1 || true; echo $((
 median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
+if want 1; then
 echo "== 1. one 256 MiB file, one pass ($rounds rounds each)"
-ours=(); theirs=()
+ours=(); theirs=(); verified=()
 for _ in $(seq "$rounds"); do
   head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
   ours+=("$(time_ms "$cli" -q -d 0 -p 1 "$work/one.bin")")
   head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
   theirs+=("$(time_ms shred -n0 -z -u "$work/one.bin")")
+  head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
+  verified+=("$(time_ms "$cli" -q -d 0 -p 1 --verify "$work/one.bin")")
 done
-a=$(median "${ours[@]}"); b=$(median "${theirs[@]}")
-echo "nulvane-cli ${ours[*]} ms; shred ${theirs[*]} ms"
+a=$(median "${ours[@]}"); b=$(median "${theirs[@]}"); c=$(median "${verified[@]}")
+echo "nulvane-cli ${ours[*]} ms; shred ${theirs[*]} ms; nulvane-cli --verify ${verified[*]} ms"
 summary+=("256 MiB file, time nulvane / shred:            $(ratio "$a" "$b")  (goal <= 1.0)")
+summary+=("256 MiB file, time with --verify / without:    $(ratio "$c" "$a")  (goal <= 1.6)")
+fi
 
+if want 2; then
 echo "== 2. 10,000 files of 4 KiB (one round each)"
 make_tree() {
   rm -rf "$1"; mkdir -p "$1"
@@ -53,7 +65,9 @@ make_tree "$work/tree"; b=$(time_ms find "$work/tree" -type f -exec shred -n0 -z
 rm -rf "$work/tree"
 echo "nulvane-cli $a ms; find -exec shred $b ms"
 summary+=("10,000 files, time nulvane / find+shred:       $(ratio "$a" "$b")  (goal <= 1.0)")
+fi
 
+if want 3; then
 echo "== 3. free-space fill of a dedicated 512 MiB volume"
 if [ "$(id -u)" -eq 0 ]; then
   image="$work/fill.img" mnt="$work/fill-volume"
@@ -95,7 +109,9 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   echo "skipped: the fill benchmark mounts a loop volume and needs root"
 fi
+fi
 
+if want 4; then
 echo "== 4. item list expansion and the Google Benchmark programs"
 NULVANE_ITEMS_BENCH_TREE="$work/items-tree" bench/expand_vs_find.sh build/bench/bench/items_bench 5 |
   tee "$work/expand.txt"
@@ -103,6 +119,7 @@ summary+=("$(grep 'expansion / find:' "$work/expand.txt")")
 build/bench/bench/items_bench --benchmark_filter='Memory|Store' 2>/dev/null | grep -E '^BM_' || true
 build/bench/bench/language_table_bench 2>/dev/null | grep -E '^BM_' || true
 NULVANE_BENCH_DIR="$work" build/bench/bench/wipe_bench 2>/dev/null | grep -E '^BM_' || true
+fi
 
 echo
 echo "== summary"

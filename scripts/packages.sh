@@ -32,5 +32,7 @@ ensure_packages() {
 NATIVE_PACKAGES=(cmake ninja-build g++ make)
 # The tests: GoogleTest sources, Google Benchmark, clang with its sanitizer runtimes (fuzzing
 # and ThreadSanitizer), the Windows cross compiler, Wine and a virtual display.
+# The loop-volume tests format small images with mkfs.ext4, mkfs.btrfs and mkfs.xfs.
 TEST_PACKAGES=(googletest libbenchmark-dev clang libclang-rt-14-dev
-               g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth)
+               g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
+               e2fsprogs btrfs-progs xfsprogs)

@@ -31,6 +31,7 @@ struct Options {
   std::optional<int> delay;
   std::optional<int> language;
   bool quiet = false;
+  bool verify = false;
   std::vector<Text> paths;
   std::optional<Text> export_file;
 };
@@ -116,6 +117,8 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
     }
     if (name == u"-q" || name == u"--quiet") {
       options.quiet = true;
+    } else if (name == u"--verify") {
+      options.verify = true;
     } else if (name == u"--list") {
       command_ok = SetCommand(options, Command::kList);
     } else if (name == u"--fill") {
@@ -146,7 +149,7 @@ void PrintHelp(TextView program) {
   auto line = [&](TextView usage, int id) {
     text += Format(u"  %s %s\n      %s\n", program, usage, lang::Txt(id));
   };
-  line(u"[-p N] [-d S] [-L N] [-q] [--] PATH...", 130);
+  line(u"[-p N] [-d S] [-L N] [-q] [--verify] [--] PATH...", 130);
   line(u"--list [--] PATH...", 131);
   line(u"--fill FOLDER [-L N] [-q]", 132);
   line(u"--export-translation [FILE]", 133);
@@ -161,6 +164,7 @@ void PrintHelp(TextView program) {
   option(u"-d, --delay S", 136);
   option(u"-L, --language N", 137);
   option(u"-q, --quiet", 138);
+  option(u"--verify", 156);
   text += Format(u"\n%s\n  %s -p 3 -d 5 ~/old-letters report.doc\n  %s --list ~/old-letters\n",
                  lang::Txt(141), program, program);
   Out(text);
@@ -260,6 +264,7 @@ int RunCli(TextView program, const std::vector<Text>& args) {
   job.passes = options->passes;
   job.delay = options->delay;
   job.quiet = options->quiet;
+  job.verify = options->verify;
   job.paths = options->paths;
   switch (options->command) {
     case Command::kList:

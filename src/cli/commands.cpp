@@ -117,6 +117,7 @@ int DestroyPaths(const JobOptions& options) {
   engine::RunContext context{host, platform::SystemFileSystem(), platform::SystemClock(), flags};
   context.passes = options.passes;
   context.delay = options.delay;
+  context.verify = options.verify;
   context.stop_after_item = &g_stop_after_item;
   context.countdown_text_id = 120;
   context.on_wiping = [] { g_wiping.store(true); };

@@ -1,6 +1,7 @@
 #include "engine/deletion_run.h"
 
 #include <array>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -95,8 +96,10 @@ RunResult RunDeletion(const RunContext& context) {
   if (flags.stop.load() != 0) return Abort(context, abort_text);
   if (context.on_wiping) context.on_wiping();
 
-  // Folder handles kept from before the countdown could stand for folders replaced since.
-  context.fs.ForgetOpenFolders();
+  // From here to the last item the folders on the way stay open between items; they are opened
+  // anew now, after the countdown, and closed before the run reports its end.
+  std::optional<platform::OpenFolderScope> open_folders;
+  open_folders.emplace(context.fs);
   RunTally tally;
   tally.total_bytes = TotalBytes(context.fs, items, passes);
   AddMessage(host, Format(u"%s %s", lang::Txt(kTotalText), FormatByteSize(tally.total_bytes)),
@@ -105,6 +108,7 @@ RunResult RunDeletion(const RunContext& context) {
   ProgressDisplay progress(host, context.clock);
   progress.Start();
   WipeTools tools{context.fs, host, progress, zero_buffer};
+  tools.verify = context.verify;
   RunResult result;
   // Last item first: every folder stands before its contents in the list, so walking
   // backwards empties each folder before its own turn.
@@ -119,7 +123,7 @@ RunResult RunDeletion(const RunContext& context) {
     ++result.items_done;
   }
 
-  context.fs.ForgetOpenFolders();
+  open_folders.reset();
   host.RebuildRows();
   host.SetTitle(lang::Txt(kProductNameText));
   // What was really written: a run whose files failed does not claim 100 %.

@@ -37,6 +37,9 @@ struct RunContext {
   int countdown_text_id = 10;
   // Called on the worker when the countdown is over and the wiping phase begins.
   std::function<void()> on_wiping;
+  // Read every file back after its last pass, past the system's cache, and keep (as an error)
+  // any file that is not all zeros. The console's --verify; the window's setting.
+  bool verify = false;
 };
 
 struct RunResult {

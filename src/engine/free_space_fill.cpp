@@ -21,12 +21,13 @@ constexpr int kReadyText = 14;
 constexpr int kProductTitleGeneralText = 19;
 constexpr int kFreeSpaceUnreadableText = 104;
 constexpr int kFillStoppedText = 105;
+constexpr int kNeverFullText = 155;
 
 constexpr int kCreateAttempts = 8;
 // Clean-up is retried: a virus scanner or indexer often holds a fresh file for a moment.
 constexpr int kCleanupAttempts = 5;
 constexpr std::uint32_t kCleanupPauseMs = 100;
-// Buffer alignment enough for any sector size an unbuffered write could demand.
+// The least buffer alignment; a larger sector is aligned to itself.
 constexpr std::size_t kBufferAlignment = 4096;
 
 bool IsSeparator(char16_t c) {
@@ -64,13 +65,14 @@ IoResult RemoveWithRetries(const RunContext& context, Remove remove) {
   return result;
 }
 
-// A zero-filled buffer of kMaxFillBlock bytes whose start is aligned for unbuffered writes.
+// A zero-filled buffer of `size` bytes whose start is aligned to `alignment` (a power of two),
+// as unbuffered writes of that block demand.
 class AlignedZeros {
  public:
-  AlignedZeros() : storage_(kMaxFillBlock + kBufferAlignment, 0) {
+  AlignedZeros(std::size_t size, std::size_t alignment) : storage_(size + alignment, 0) {
     void* start = storage_.data();
     std::size_t space = storage_.size();
-    data_ = static_cast<unsigned char*>(std::align(kBufferAlignment, kMaxFillBlock, start, space));
+    data_ = static_cast<unsigned char*>(std::align(alignment, size, start, space));
   }
   const unsigned char* data() const { return data_; }
 
@@ -87,29 +89,36 @@ TextView FolderOf(TextView path) {
   return path;
 }
 
-// Writes zeros into `file` until the target is reached, the volume is full, a write fails or
-// a stop is requested. On a full volume the block is halved down to one sector before the
-// file counts as full.
-void WriteUntilFull(const RunContext& context, ProgressDisplay& progress, FillState& state,
-                    platform::OpenFile& file, TextView name, std::uint32_t sector_size) {
-  const AlignedZeros zeros;
+// How one file's writing ended.
+enum class FileEnd { kVolumeFull, kFileFull, kOther };
+
+// Writes zeros into `file` until the volume refuses a one-sector write for lack of space, the
+// file cannot grow, a write fails, a stop is requested, or more than `limit` bytes have been
+// written in all. On a full volume the block is halved down to one sector before the volume
+// counts as full. The measured target plays no part: the free space the system reported may
+// be less than what the caller can really write (root's reserved blocks, a quota that grew,
+// space freed meanwhile).
+FileEnd WriteUntilFull(const RunContext& context, ProgressDisplay& progress, FillState& state,
+                       platform::OpenFile& file, TextView name, std::uint32_t sector_size,
+                       std::uint64_t limit) {
   const std::uint32_t sector = sector_size == 0 ? 512 : sector_size;
   const std::uint32_t full_block = FillBlockSize(sector);
+  // Sized and aligned for the block really written, sectors above 64000 bytes included.
+  const AlignedZeros zeros(full_block, std::max<std::size_t>(kBufferAlignment, sector));
   std::uint32_t block = full_block;
-  while (state.written_bytes < state.target_bytes) {
+  for (;;) {
     if (StopRequested(context)) {
       state.stopped = true;
-      return;
+      return FileEnd::kOther;
+    }
+    if (state.written_bytes > limit) {
+      state.never_full = true;
+      return FileEnd::kOther;
     }
     // Whole blocks go to the system several at a time while none has been refused: the same
     // blocks in a sixteenth of the requests, which is what lets unbuffered writes keep up with
-    // the device. A stop request is seen between requests (about a megabyte apart). The last
-    // request ends with the block that reaches the target.
-    const std::uint64_t remaining = state.target_bytes - state.written_bytes;
-    const std::size_t count = block == full_block
-                                  ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                                        (remaining + block - 1) / block, kFillBlocksPerRequest))
-                                  : 1;
+    // the device. A stop request is seen between requests (about a megabyte apart).
+    const std::size_t count = block == full_block ? kFillBlocksPerRequest : 1;
     std::size_t written = 0;
     const IoResult result = file.WriteRepeated(zeros.data(), block, count, written);
     if (written > count * block) written = count * block;
@@ -118,17 +127,18 @@ void WriteUntilFull(const RunContext& context, ProgressDisplay& progress, FillSt
     if (result) {
       if (written == 0) {
         state.volume_full = true;  // the system takes nothing more without saying why
-        return;
+        return FileEnd::kVolumeFull;
       }
       continue;
     }
+    if (result.error == IoResult::kFileTooLarge) return FileEnd::kFileFull;
     if (result.error != IoResult::kDiskFull) {
       AddError(context, state, FailureLine(name, result));
-      return;
+      return FileEnd::kOther;
     }
     if (block <= sector) {
       state.volume_full = true;
-      return;
+      return FileEnd::kVolumeFull;
     }
     block = block / 2 / sector * sector;
     if (block < sector) block = sector;
@@ -145,6 +155,7 @@ void ReportEnd(const RunContext& context, const FillState& state, bool measured)
                                      static_cast<double>(state.target_bytes) * 100;
     AddMessage(host, Format(u"%.2lf %%", percent), MessageKind::kInfo);
   }
+  if (state.never_full) AddMessage(host, lang::Txt(kNeverFullText), MessageKind::kWarning);
   if (state.stopped) AddMessage(host, lang::Txt(kFillStoppedText), MessageKind::kWarning);
   AddMessage(host, lang::Txt(kReadyText), MessageKind::kInfo);
   host.SetProgressText(lang::Txt(kInstructionText));
@@ -194,36 +205,68 @@ Text FillFolderPath(TextView chosen, std::uint32_t tick) {
 void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state) {
   platform::FileSystem& fs = context.fs;
   std::uint32_t sector_size = 512;
+  std::uint64_t total_bytes = 0;
   const std::uint64_t free_bytes =
-      GetDriveFreeBytes(fs, FolderOf(state.prefix), nullptr, &sector_size);
+      GetDriveFreeBytes(fs, FolderOf(state.prefix), &total_bytes, &sector_size);
   if (free_bytes < 1024) return;
+  // No volume takes more zeros than its own size, unless it does not store them as written.
+  const std::uint64_t limit =
+      std::max(total_bytes, state.target_bytes == kUnknownFreeBytes ? 0 : state.target_bytes) +
+      kFillOverrunAllowance;
 
-  std::unique_ptr<platform::OpenFile> file;
-  Text name;
-  IoResult created;
-  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    name = state.prefix + MakeRandomName(u"DATEIDATEIDATEI") + u".xxx";
-    // Unbuffered: the blocks go to the volume as they are written, at the device's own speed,
-    // without filling the system's cache. Every block is whole sectors from an aligned buffer.
-    created = fs.CreateNewFile(name, file, platform::Caching::kUnbuffered);
-    if (created) break;
-  }
-  if (!created) {
-    AddError(context, state, Text(u"Error-File:") + name);
-    return;
-  }
-  AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
+  std::vector<Text> names;
+  for (;;) {
+    std::unique_ptr<platform::OpenFile> file;
+    Text name;
+    IoResult created;
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+      name = state.prefix + MakeRandomName(u"DATEIDATEIDATEI") + u".xxx";
+      // Unbuffered: the blocks go to the volume as they are written, at the device's own
+      // speed, without filling the system's cache. Every block is whole sectors from an
+      // aligned buffer.
+      created = fs.CreateNewFile(name, file, platform::Caching::kUnbuffered);
+      if (created) break;
+    }
+    if (!created) {
+      AddError(context, state, Text(u"Error-File:") + name);
+      break;
+    }
+    names.push_back(name);
+    ++state.file_count;
+    // Files after the first are named once they have taken something.
+    const bool first = state.file_count == 1;
+    if (first) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
 
-  WriteUntilFull(context, progress, state, *file, name, sector_size);
-  // A volume that is full may refuse the flush for the same reason; that is the goal reached.
-  const IoResult flushed = file->Flush();
-  if (!flushed && flushed.error != IoResult::kDiskFull)
-    AddError(context, state, FailureLine(name, flushed));
-  const IoResult closed = file->Close();
-  if (!closed) AddError(context, state, FailureLine(name, closed));
+    const std::uint64_t before = state.written_bytes;
+    const FileEnd end = WriteUntilFull(context, progress, state, *file, name, sector_size, limit);
+    const bool took_some = state.written_bytes > before;
+    if (!first && took_some) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
+    // A volume that is full may refuse the flush for the same reason; that is the goal reached.
+    if (took_some) {
+      const IoResult flushed = file->Flush();
+      if (!flushed && flushed.error != IoResult::kDiskFull)
+        AddError(context, state, FailureLine(name, flushed));
+    }
+    const IoResult closed = file->Close();
+    if (!closed) AddError(context, state, FailureLine(name, closed));
+    // A full volume is tried once more with a fresh file: a file that grew through many
+    // extents may need a block of its own for the next one (ext4's extent tree), while a new
+    // file keeps its first extent in its inode and takes the last free blocks. The fill ends
+    // when a fresh file cannot take one sector.
+    if (end == FileEnd::kVolumeFull && took_some) continue;
+    if (end != FileEnd::kFileFull) break;
+    if (state.file_count >= kMaxFillFiles) {
+      AddError(context, state, FailureLine(name, IoResult::Fail(IoResult::kFileTooLarge)));
+      break;
+    }
+  }
   progress.Report(state.written_bytes, state.target_bytes);
-  const IoResult removed = RemoveWithRetries(context, [&] { return fs.DeleteFile(name); });
-  if (!removed) AddError(context, state, FailureLine(name, removed));
+  // The newest first: the space stays taken until the last (and largest) file goes.
+  for (auto it = names.rbegin(); it != names.rend(); ++it) {
+    const Text& name = *it;
+    const IoResult removed = RemoveWithRetries(context, [&] { return fs.DeleteFile(name); });
+    if (!removed) AddError(context, state, FailureLine(name, removed));
+  }
 }
 
 FillResult RunFreeSpaceFill(const RunContext& context) {
@@ -236,7 +279,16 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   result.chosen = true;
   FillState& state = result.state;
 
-  const Text folder = FillFolderPath(fs.FullPath(*chosen), context.clock.NowMs());
+  // The folder the system reaches, not the one the text suggests: "a/link/.." is the parent
+  // of the link's target, on whatever volume that is.
+  Text resolved;
+  const IoResult found = fs.ResolveFolder(*chosen, resolved);
+  if (!found) {
+    AddError(context, state, FailureLine(*chosen, found));
+    ReportEnd(context, state, false);
+    return result;
+  }
+  const Text folder = FillFolderPath(resolved, context.clock.NowMs());
   const IoResult created = fs.CreateFolder(folder);
   if (!created) {
     AddError(context, state, FailureLine(folder, created));
@@ -264,6 +316,8 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
     FillFreeSpace(context, progress, state);
     flags.fill_running.store(0);
   }
+  const IoResult released = fs.ReleaseFillFolder(folder);
+  if (!released) AddMessage(host, FailureLine(folder, released), MessageKind::kWarning);
   const IoResult removed = RemoveWithRetries(context, [&] { return fs.RemoveFolder(folder); });
   if (!removed) AddError(context, state, FailureLine(folder, removed));
   flags.stop.store(1);

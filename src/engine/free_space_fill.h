@@ -1,6 +1,7 @@
-// The free-space fill: writes zeros into one temporary file in a temporary folder on the chosen
-// folder's volume until the free space measured at the start is used up, then removes both,
-// so that the remains of files deleted the ordinary way are covered.
+// The free-space fill: writes zeros into a temporary file in a temporary folder on the chosen
+// folder's volume until the volume refuses even a one-sector write for lack of space, then
+// removes both, so that the remains of files deleted the ordinary way are covered. The free
+// space measured at the start is only the target of the percentage.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +18,15 @@ namespace nulvane::engine {
 inline constexpr std::uint64_t kUnknownFreeBytes = ~std::uint64_t{0};
 // The largest fill write; the real block is the largest multiple of the sector size not above.
 inline constexpr std::uint32_t kMaxFillBlock = 64000;
-// Whole fill blocks handed to the system in one request (POSIX: one writev); a stop request
-// is seen between requests.
+// Whole fill blocks handed to the system in one request (POSIX: one writev, Windows: one
+// WriteFile); a stop request is seen between requests.
 inline constexpr std::size_t kFillBlocksPerRequest = 16;
+// Temporary files of one fill at most, for volumes whose files cannot grow to the whole free
+// space (FAT's 4 GiB): each is written until it cannot grow, then the next one follows.
+inline constexpr int kMaxFillFiles = 10000;
+// What the fill may write beyond the volume's whole size before it gives up on a volume that
+// never reports itself full (it compresses or deduplicates the zeros).
+inline constexpr std::uint64_t kFillOverrunAllowance = 64ull << 20;
 // The program name the fill folder is named after.
 inline constexpr char16_t kFillProgramName[] = u"Nulvane";
 
@@ -30,7 +37,8 @@ std::uint64_t GetDriveFreeBytes(platform::FileSystem& fs, TextView path,
                                 std::uint32_t* sector_size = nullptr);
 
 // The largest multiple of `sector_size` not above 64000 (64000 itself on 512-byte sectors);
-// the sector size itself when it is larger than that, 512 for a sector size of 0.
+// the sector size itself when it is larger than that (65536-byte sectors: 65536-byte blocks),
+// 512 for a sector size of 0.
 std::uint32_t FillBlockSize(std::uint32_t sector_size);
 
 // The fill folder for a chosen folder: inside `chosen` (an absolute path), named after the
@@ -40,11 +48,14 @@ Text FillFolderPath(TextView chosen, std::uint32_t tick);
 // The state of one fill, owned by its worker.
 struct FillState {
   Text prefix;                      // fill folder + separator + "tmp_ttt_"
-  std::uint64_t target_bytes = 0;   // the free space measured at the start
+  std::uint64_t target_bytes = 0;   // the free space measured at the start: the percentage's 100
   std::uint64_t written_bytes = 0;  // bytes the system accepted
   int error_count = 0;
+  int file_count = 0;        // temporary files created
   bool stopped = false;      // a stop request ended the fill
   bool volume_full = false;  // even a one-sector write found no space
+  // The volume took more than its whole size without becoming full (a warning line).
+  bool never_full = false;
 };
 
 struct FillResult {
@@ -52,16 +63,19 @@ struct FillResult {
   FillState state;
 };
 
-// Writes one temporary file named `state.prefix` + 15 random characters + ".xxx" until the
-// written bytes reach the target, the volume is full, a write fails or a stop is requested
-// (context.flags.stop set to 1 or fill_running cleared, checked between blocks), then flushes,
-// closes and deletes it. Failures are message lines counted in `state.error_count`.
+// Writes temporary files named `state.prefix` + 15 random characters + ".xxx" until the volume
+// refuses a one-sector write for lack of space (the caller's quota included), a write fails, a
+// stop is requested (context.flags.stop set to 1 or fill_running cleared, checked between
+// requests), or the volume has taken its whole size and more; a file that cannot grow any more
+// is followed by the next. Then flushes, closes and deletes them. Failures are message lines
+// counted in `state.error_count`.
 void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state);
 
-// The whole fill on the calling thread: the folder from context.host.ChooseFolder(), the fill
-// folder, the measurement, FillFreeSpace, the clean-up (the temporary file and folder are
-// removed however the fill ended) and the report. Sets fill_running while it writes; clears the
-// stop flag at its start and sets it again at its end.
+// The whole fill on the calling thread: the folder from context.host.ChooseFolder() as the
+// system resolves it (FileSystem::ResolveFolder), the fill folder inside it, the measurement,
+// FillFreeSpace, the clean-up (the temporary file and folder are removed however the fill ended)
+// and the report. Sets fill_running while it writes; clears the stop flag at its start and sets it
+// again at its end.
 FillResult RunFreeSpaceFill(const RunContext& context);
 
 // Starts RunFreeSpaceFill on a thread of its own and returns that thread; `done`, when given,

@@ -1,6 +1,7 @@
 #include "engine/wipe.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "lang/language_table.h"
@@ -25,6 +26,11 @@ constexpr int kPathTooLongText = 102;
 constexpr int kNotRegularFileText = 103;
 constexpr int kChangedWhileOpeningText = 106;
 constexpr int kOtherVolumeText = 107;
+constexpr int kKeptGrowingText = 150;
+constexpr int kNowStandsText = 151;
+constexpr int kReasonText = 152;
+constexpr int kNotZeroText = 153;
+constexpr int kCannotReadBackText = 154;
 
 thread_local std::uint32_t random_state = 1;
 
@@ -60,14 +66,28 @@ Text FolderLine(TextView path) {
   return line;
 }
 
-// Writes `size` zero bytes at the file's current position: whole blocks of kWriteBlock bytes,
-// handed to the system up to kBlocksPerRequest at a time, then the remainder as the last block,
-// so the file keeps its length. A short write goes on with the rest; only what the system
-// accepted counts as written. Returns the first failure (a write that accepted nothing counts
-// as one).
-IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t size, RunTally& tally) {
+// The lines whose shape is fixed (a bare path, "0 <dir>" and a path) are followed by the
+// system's reason on an information line of its own, when the system gave one.
+void AddReason(WipeTools& tools, IoResult result) {
+  if (result.ok() || result.error == IoResult::kGenericFailure) return;
+  tools.host.AddMessage(Format(lang::Txt(kReasonText), platform::SystemErrorText(result.error)),
+                        MessageKind::kInfo);
+}
+
+// An item that stays behind under a random name is named, so that it can be found.
+void AddLeftBehind(WipeTools& tools, TextView path, TextView now_named) {
+  if (now_named == path) return;
+  tools.host.AddMessage(Format(lang::Txt(kNowStandsText), path, now_named), MessageKind::kInfo);
+}
+
+// Writes zero bytes from `offset` (the file's current position) up to `size`: whole blocks of
+// kWriteBlock bytes at multiples of kWriteBlock, handed to the system up to kBlocksPerRequest
+// at a time, then the remainder as the last block, so the file keeps its length. A short write
+// goes on with the rest; only what the system accepted counts as written. Returns the first
+// failure (a write that accepted nothing counts as one).
+IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std::uint64_t size,
+                    RunTally& tally) {
   const unsigned char* zeros = tools.zero_buffer.data();
-  std::uint64_t offset = 0;
   while (offset < size) {
     const std::uint64_t remaining = size - offset;
     std::size_t written = 0;
@@ -126,16 +146,89 @@ bool ReportRefusal(WipeTools& tools, TextView path, IoResult result, RunTally& t
   }
 }
 
+// After a pass has written and flushed `covered` bytes: what the file grew by meanwhile (another
+// program appending to it) is overwritten and flushed too, until a look at the size finds no
+// growth. A file still growing after kMaxGrowthRounds rounds is an error line (false). Growth
+// joins the run's total, so that the percentage stays what was really written.
+bool OverwriteGrowth(WipeTools& tools, OpenFile& file, TextView path, std::uint64_t covered,
+                     RunTally& tally) {
+  for (int round = 0;; ++round) {
+    std::uint64_t size = 0;
+    IoResult result = file.CurrentSize(size);
+    if (!result) {
+      AddError(tools, tally, FailureLine(path, result));
+      return false;
+    }
+    if (size <= covered) return true;
+    if (round == kMaxGrowthRounds) {
+      AddError(tools, tally, Format(lang::Txt(kKeptGrowingText), path));
+      return false;
+    }
+    tally.total_bytes += size - covered;
+    result = WriteZeros(tools, file, covered, size, tally);
+    if (result) result = file.Flush();
+    if (!result) {
+      AddError(tools, tally, FailureLine(path, result));
+      return false;
+    }
+    covered = size;
+  }
+}
+
+// The first byte of `data` that is not zero, or `size`.
+std::size_t FirstNonZero(const unsigned char* data, std::size_t size) {
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    if (word != 0) break;
+  }
+  for (; i < size; ++i) {
+    if (data[i] != 0) return i;
+  }
+  return size;
+}
+
+// Reads the whole file back past the system's cache; true when every byte is zero. A byte
+// that is not, or a read-back that fails, is an error line (false): the file is kept.
+bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path, RunTally& tally) {
+  std::unique_ptr<platform::UncachedReader> reader;
+  IoResult result = file.OpenUncachedReader(reader);
+  std::uint64_t offset = 0;
+  while (result) {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    result = reader->ReadNext(data, size);
+    if (!result || size == 0) break;
+    const std::size_t bad = FirstNonZero(data, size);
+    if (bad < size) {
+      AddError(tools, tally, Format(lang::Txt(kNotZeroText), path, offset + bad));
+      return false;
+    }
+    offset += size;
+  }
+  if (!result) {
+    AddError(tools, tally,
+             Format(lang::Txt(kCannotReadBackText), path, platform::SystemErrorText(result.error)));
+    return false;
+  }
+  return true;
+}
+
 // One overwrite pass over the regular file `entry`. Returns false when the item must end here
 // (the failure is already reported); the file is then left where it is.
-bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, RunTally& tally) {
+bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, bool last_pass,
+                   RunTally& tally) {
   const TextView path = entry.path;
   std::unique_ptr<OpenFile> file;
   OpenedFileInfo info;
   // The open checks kind, identity and names before it makes a read-only file writable.
   const IoResult opened = tools.fs.OpenForOverwrite(entry, file, info);
   if (!opened) {
-    if (!ReportRefusal(tools, path, opened, tally)) AddError(tools, tally, path);
+    if (!ReportRefusal(tools, path, opened, tally)) {
+      AddError(tools, tally, path);
+      AddReason(tools, opened);
+    }
     return false;
   }
   if (info.link_count > 1) {
@@ -146,11 +239,16 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, Run
   if (first_pass && info.stored_elsewhere) {
     tools.host.AddMessage(Format(lang::Txt(kStoredElsewhereText), path), MessageKind::kWarning);
   }
-  IoResult result = WriteZeros(tools, *file, info.size, tally);
+  IoResult result = WriteZeros(tools, *file, 0, info.size, tally);
   if (result) result = file->Flush();
   if (!result) {
     file->Close();
     AddError(tools, tally, FailureLine(path, result));
+    return false;
+  }
+  if (!OverwriteGrowth(tools, *file, path, info.size, tally) ||
+      (last_pass && tools.verify && !VerifyZeros(tools, *file, path, tally))) {
+    file->Close();
     return false;
   }
   StampFixedFileTime(*file);  // a date that cannot be set does not keep the item alive
@@ -164,13 +262,16 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, Run
 
 void WipeFile(WipeTools& tools, const EntryRef& entry, int pass_count, RunTally& tally) {
   for (int pass = 1; pass <= pass_count; ++pass) {
-    if (!OverwritePass(tools, entry, pass == 1, tally)) return;
+    if (!OverwritePass(tools, entry, pass == 1, pass == pass_count, tally)) return;
   }
   const Text final_name = RenameRandomly(tools.fs, entry);
   const IoResult removed =
       tools.fs.DeleteFile(EntryRef(final_name, entry.anchor_length, entry.identity));
-  if (!removed && !ReportRefusal(tools, entry.path, removed, tally)) {
-    AddError(tools, tally, FailureLine(entry.path, removed));
+  if (!removed) {
+    if (!ReportRefusal(tools, entry.path, removed, tally)) {
+      AddError(tools, tally, FailureLine(entry.path, removed));
+    }
+    AddLeftBehind(tools, entry.path, final_name);
   }
 }
 
@@ -185,6 +286,7 @@ void WipeFolder(WipeTools& tools, const EntryRef& entry, int pass_count, RunTall
         ReportRefusal(tools, path, opened, tally);
       } else {
         AddError(tools, tally, FolderLine(path));
+        AddReason(tools, opened);
       }
       return;
     }
@@ -196,9 +298,13 @@ void WipeFolder(WipeTools& tools, const EntryRef& entry, int pass_count, RunTall
       const Text final_name = RenameRandomly(tools.fs, entry);
       const IoResult removed =
           tools.fs.RemoveFolder(EntryRef(final_name, entry.anchor_length, entry.identity));
-      if (!removed && !(removed.error == IoResult::kChangedEntry &&
-                        ReportRefusal(tools, path, removed, tally))) {
-        AddError(tools, tally, FolderLine(path));
+      if (!removed) {
+        if (!(removed.error == IoResult::kChangedEntry &&
+              ReportRefusal(tools, path, removed, tally))) {
+          AddError(tools, tally, FolderLine(path));
+          AddReason(tools, removed);
+        }
+        AddLeftBehind(tools, path, final_name);
       }
     }
   }
@@ -210,8 +316,11 @@ void WipeLink(WipeTools& tools, const EntryRef& entry, const EntryInfo& info, Ru
   const EntryRef renamed(final_name, entry.anchor_length, entry.identity);
   const IoResult removed =
       info.link_to_folder ? tools.fs.RemoveFolder(renamed) : tools.fs.DeleteFile(renamed);
-  if (!removed && !ReportRefusal(tools, entry.path, removed, tally)) {
-    AddError(tools, tally, FailureLine(entry.path, removed));
+  if (!removed) {
+    if (!ReportRefusal(tools, entry.path, removed, tally)) {
+      AddError(tools, tally, FailureLine(entry.path, removed));
+    }
+    AddLeftBehind(tools, entry.path, final_name);
   }
 }
 

@@ -36,14 +36,23 @@ struct WipeTools {
   ProgressDisplay& progress;
   // All zero; writes take their bytes from its start. Zeroed by the run before the first item.
   const std::array<unsigned char, 3000>& zero_buffer;
+  // Read every file back after its last pass, bypassing the cache; a file that is not all
+  // zeros then is an error and is kept.
+  bool verify = false;
 };
+
+// Rounds of overwriting what a file grew by during a pass, before it counts as still growing
+// (an error: it is kept).
+inline constexpr int kMaxGrowthRounds = 8;
 
 // Destroys the item `entry` with `pass_count` passes (1..10). Every failure is a message line
 // and adds 1 to the error count; a file whose overwrite did not fully succeed is neither renamed
-// nor removed. A link is never opened: it is renamed and removed as a link. A file that has
-// other hard links, an entry that is not the one listed (its identity differs) and a mount
-// point inside the tree are left untouched, with a line that names them. Every call reaches the
-// entry through the folder handles below its anchor (see platform::EntryRef).
+// nor removed. What a file grows by while a pass writes is overwritten in that pass; a file that
+// keeps growing is kept. An item left behind under a random name gets a line that names it. A
+// link is never opened: it is renamed and removed as a link. A file that has other hard links,
+// an entry that is not the one listed (its identity differs) and a mount point inside the tree
+// are left untouched, with a line that names them. Every call reaches the entry through the
+// folder handles below its anchor (see platform::EntryRef).
 void WipeItem(WipeTools& tools, const platform::EntryRef& entry, int pass_count, RunTally& tally);
 
 // The calling thread's pseudo-random source: state = state * 214013 + 2531011 (mod 2^32),

@@ -74,6 +74,7 @@ bool ItemList::AddPath(TextView path) {
     StoreItem(key, found.size, 0);
     return true;
   }
+  const platform::OpenFolderScope open_folders(file_system_);
   // One form for every way of naming the same entry, so that it is one item and the text that
   // is stored (and later destroyed) is the one the system resolves.
   Text key = file_system_.FullPath(path);

@@ -45,8 +45,8 @@ void ItemList::CountListing() {
 
 void ItemList::ExpandFolder(TextView folder, std::size_t anchor_length) {
   RequireOwnerThread();
-  // A walk starts from the folders as they are now, not as an earlier walk found them.
-  file_system_.ForgetOpenFolders();
+  // The folders on the way stay open for the walk, and only for it.
+  const platform::OpenFolderScope open_folders(file_system_);
   // Folders still to be listed, the next one last. The walk keeps its own stack rather than
   // recursing; the file system keeps the folders on the way open, so each listing is reached
   // from the one before it through handles, whatever the depth.

@@ -60,7 +60,7 @@ void ItemList::RebuildRows() {
   std::uint64_t total = 0;
   platform::EntryInfo info;
   Text path;
-  file_system_.ForgetOpenFolders();
+  const platform::OpenFolderScope open_folders(file_system_);
   for (const ItemStore::Entry& entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     ItemStore::KeyOf(entry, path);

@@ -20,6 +20,8 @@ const char16_t* OwnErrorText(std::uint32_t error) {
       return u"The name holds a character no file name can hold";
     case IoResult::kHardLinked:
       return u"The file has other names (hard links)";
+    case IoResult::kFileTooLarge:
+      return u"The file is too large for the volume";
     default:
       return nullptr;
   }
@@ -35,6 +37,20 @@ std::size_t ParentAnchorLength(TextView path) {
   }
   return 0;
 }
+
+namespace {
+thread_local int open_folder_scopes = 0;
+}  // namespace
+
+OpenFolderScope::OpenFolderScope(FileSystem& fs) : fs_(fs) {
+  if (open_folder_scopes++ == 0) fs_.ForgetOpenFolders();
+}
+
+OpenFolderScope::~OpenFolderScope() {
+  if (--open_folder_scopes == 0) fs_.ForgetOpenFolders();
+}
+
+bool OpenFolderScope::Active() { return open_folder_scopes > 0; }
 
 EntryRef::EntryRef(TextView whole_path)
     : path(whole_path), anchor_length(ParentAnchorLength(whole_path)) {}

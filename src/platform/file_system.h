@@ -38,7 +38,8 @@ struct IoResult {
   static constexpr std::uint32_t kNotRegularFile = 0x20000001;
   // The path is longer than the system can take.
   static constexpr std::uint32_t kPathTooLong = 0x20000002;
-  // The volume is full (ENOSPC / ERROR_DISK_FULL / ERROR_HANDLE_DISK_FULL).
+  // The volume is full, or the caller's quota is used up (ENOSPC, EDQUOT / ERROR_DISK_FULL,
+  // ERROR_HANDLE_DISK_FULL, ERROR_DISK_QUOTA_EXCEEDED).
   static constexpr std::uint32_t kDiskFull = 0x20000003;
   // The entry found under the name is not the one that was listed (another object was put in
   // its place, or a folder on the way was replaced): nothing about it was changed.
@@ -52,6 +53,8 @@ struct IoResult {
   // The file has more than one name (hard links): its content also belongs to names nobody
   // chose, so it was neither opened for writing nor changed.
   static constexpr std::uint32_t kHardLinked = 0x20000007;
+  // The file cannot grow any further (EFBIG / ERROR_FILE_TOO_LARGE: a FAT volume's 4 GiB).
+  static constexpr std::uint32_t kFileTooLarge = 0x20000008;
 };
 
 // The system's own message for an error code, without a trailing line break or full stop
@@ -138,8 +141,10 @@ using FileTime = std::uint64_t;
 struct OpenedFileInfo {
   std::uint64_t size = 0;
   std::uint32_t link_count = 1;  // names (hard links) the opened file has
-  // Compressed, encrypted or sparse: the file system may write the new data elsewhere and keep
-  // the old clusters, so an overwrite in place is not guaranteed to cover them.
+  // The file system may write the new data elsewhere and keep the old blocks, so an overwrite
+  // in place is not guaranteed to cover them: copy-on-write file systems, compressed,
+  // encrypted or sparse files, extents shared with other files or snapshots, files that a
+  // cloud provider, deduplication or compression on demand (WOF) keep elsewhere.
   bool stored_elsewhere = false;
 };
 
@@ -169,10 +174,37 @@ class OpenFile {
   virtual IoResult SetTimes(FileTime time) = 0;
   // Closes the handle; later calls on this object fail.
   virtual IoResult Close() = 0;
+
+  // ---- Work on the object this handle already holds (growing files, read-back) ----
+  // Neither call looks at a path again: both reach exactly the object that was opened, even
+  // when it has been renamed meanwhile.
+
+  // The object's size as it is now (fstat / GetFileSizeEx on the handle).
+  virtual IoResult CurrentSize(std::uint64_t& size) = 0;
+  // Opens the same object again for reading that bypasses the system's cache, so that what is
+  // read is what the device holds (POSIX: O_DIRECT through /proc/self/fd; Windows: ReOpenFile
+  // with FILE_FLAG_NO_BUFFERING). Where the system refuses that, the reader drops the cached
+  // pages of the flushed file and reads normally (`reader->uncached` is then false).
+  virtual IoResult OpenUncachedReader(std::unique_ptr<class UncachedReader>& reader) = 0;
+};
+
+// Reads one object from offset 0 to its end in chunks that the reader aligns itself, as the
+// uncached modes demand. Made by OpenFile::OpenUncachedReader.
+class UncachedReader {
+ public:
+  virtual ~UncachedReader() = default;
+  // Reads the next chunk into the reader's own buffer: `data` and `size` describe it until the
+  // next call. `size` 0 is the end of the object.
+  virtual IoResult ReadNext(const unsigned char*& data, std::size_t& size) = 0;
+  // False when the system refused uncached reads and the chunks come through its cache (the
+  // reader dropped the cached pages of the file first).
+  bool uncached = true;
 };
 
 struct VolumeSpace {
-  std::uint64_t free_bytes = 0;  // bytes the caller may still write
+  // Bytes the caller may still write: on POSIX the blocks reserved for root count for root
+  // (f_bfree) and not for others (f_bavail); on Windows what the caller's quota allows.
+  std::uint64_t free_bytes = 0;
   std::uint64_t total_bytes = 0;
   std::uint32_t sector_size = 512;
 };
@@ -235,8 +267,24 @@ class FileSystem {
   // Space of the volume that holds `path`.
   virtual IoResult GetVolumeSpace(TextView path, VolumeSpace& space) = 0;
 
-  // Makes files created in `folder` be stored plainly: not compressed (Windows). No-op elsewhere.
+  // Makes files created in `folder` be stored plainly: not compressed (Windows). On Linux, for
+  // root on ext4, also lets the fill reach the clusters ext4 holds back for its own metadata
+  // (reserved_clusters, 2 % of a small volume), which no file may use otherwise.
   virtual IoResult PrepareFillFolder(TextView folder) = 0;
+  // Undoes what PrepareFillFolder changed beyond the folder itself (ext4's reserved clusters).
+  // Called once the fill has written, whatever happened.
+  virtual IoResult ReleaseFillFolder(TextView /*folder*/) { return IoResult::Ok(); }
+
+  // ---- The fill's folder as the system resolves it ----
+  // Opens the folder at `path` (following links, as the user's own path is meant) and gives in
+  // `resolved` the absolute path the system reports for the opened folder (POSIX: the link
+  // /proc/self/fd/N; Windows: GetFinalPathNameByHandleW), so that "a/link/.." names the folder
+  // the system reaches, not the one the text suggests. Fails when the path is no folder. The
+  // default, for file systems that cannot ask the system, resolves the text with FullPath.
+  virtual IoResult ResolveFolder(TextView path, Text& resolved) {
+    resolved = FullPath(path);
+    return IoResult::Ok();
+  }
 
   // `path` made absolute against the current directory and lexically normal: "." components
   // and doubled and trailing separators removed. A ".." is resolved by the system on the real
@@ -249,6 +297,26 @@ class FileSystem {
   // expansion, a rebuild of the rows), so that a handle kept from earlier never stands for a
   // folder that has since been replaced.
   virtual void ForgetOpenFolders() {}
+};
+
+// While one of these lives on a thread, the file system keeps the folder handles of that
+// thread's last entry open between calls, so that a walk over many entries of the same folders
+// does not reopen them for each. Outside every scope nothing stays open after a call: an idle
+// program holds no handle that would keep a volume from being unmounted or ejected. A scope
+// begins and ends with ForgetOpenFolders, so that no handle from before it stands for a folder
+// replaced since.
+class OpenFolderScope {
+ public:
+  explicit OpenFolderScope(FileSystem& fs);
+  ~OpenFolderScope();
+  OpenFolderScope(const OpenFolderScope&) = delete;
+  OpenFolderScope& operator=(const OpenFolderScope&) = delete;
+
+  // Whether the calling thread is inside a scope.
+  static bool Active();
+
+ private:
+  FileSystem& fs_;
 };
 
 // The operating system's file system.

@@ -26,6 +26,10 @@ class NativeFileSystem final : public FileSystem {
   IoResult PrepareFillFolder(TextView folder) override;
   Text FullPath(TextView path) override;
   void ForgetOpenFolders() override;
+
+  // The fill's folder as the system resolves it.
+  IoResult ResolveFolder(TextView path, Text& resolved) override;
+  IoResult ReleaseFillFolder(TextView folder) override;
 };
 
 }  // namespace nulvane::platform

@@ -36,6 +36,16 @@ void MakeTree(const TempFolder& folder) {
   WriteTestFile(folder / u"keep.txt", "keep me");
 }
 
+TEST(CliJobs, VerifyReadsTheTreeBackAndDestroysItWhenAllIsZero) {
+  TempFolder folder;
+  MakeTree(folder);
+  ProcessResult result = Cli({u"-d", u"0", u"--verify", u"-L", u"1", folder / u"victim"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_FALSE(PathExists(folder / u"victim"));
+  EXPECT_TRUE(PathExists(folder / u"keep.txt"));
+  EXPECT_NE(Cli({u"--help", u"-L", u"1"}).out.find("--verify"), std::string::npos);
+}
+
 TEST(CliJobs, DestroysATreeAndLeavesTheFileBesideIt) {
   TempFolder folder;
   MakeTree(folder);

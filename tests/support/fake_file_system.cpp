@@ -37,6 +37,16 @@ const char* FsOpName(FsOp op) {
       return "PrepareFillFolder";
     case FsOp::kFullPath:
       return "FullPath";
+    case FsOp::kResolveFolder:
+      return "ResolveFolder";
+    case FsOp::kReleaseFillFolder:
+      return "ReleaseFillFolder";
+    case FsOp::kCurrentSize:
+      return "CurrentSize";
+    case FsOp::kOpenUncachedReader:
+      return "OpenUncachedReader";
+    case FsOp::kReadNext:
+      return "ReadNext";
     case FsOp::kWrite:
       return "Write";
     case FsOp::kFlush:
@@ -101,6 +111,7 @@ struct FakeFileSystem::Data {
   int open_count = 0;
   // The object's identity (its "inode"): shared by hard links, new for every entry made.
   std::uint64_t id = NextObjectId();
+  std::optional<std::uint64_t> corrupt_read_at;  // the read-back shows a non-zero byte there
 };
 
 struct FakeFileSystem::Node {
@@ -108,6 +119,45 @@ struct FakeFileSystem::Node {
   std::shared_ptr<Data> data = std::make_shared<Data>();
   Text link_target;
   bool link_to_folder = false;
+};
+
+// Reads a copy of the content as it stands when each chunk is read.
+class FakeFileSystem::FakeReader final : public platform::UncachedReader {
+ public:
+  FakeReader(FakeFileSystem& fs, std::shared_ptr<Data> data, Text path)
+      : fs_(fs), data_(std::move(data)), path_(std::move(path)) {}
+
+  IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
+    data = nullptr;
+    size = 0;
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kReadNext, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    const std::vector<unsigned char>& bytes = data_->bytes;
+    if (offset_ < bytes.size()) {
+      const std::size_t take =
+          std::min<std::size_t>(fs_.read_chunk_, bytes.size() - static_cast<std::size_t>(offset_));
+      chunk_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(offset_),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(offset_ + take));
+      if (data_->corrupt_read_at && *data_->corrupt_read_at >= offset_ &&
+          *data_->corrupt_read_at < offset_ + take) {
+        chunk_[static_cast<std::size_t>(*data_->corrupt_read_at - offset_)] = 0x55;
+      }
+      offset_ += take;
+      data = chunk_.data();
+      size = take;
+    }
+    fs_.calls_[index].error = 0;
+    return IoResult::Ok();
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  std::shared_ptr<Data> data_;
+  Text path_;
+  std::uint64_t offset_ = 0;
+  std::vector<unsigned char> chunk_;
 };
 
 class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
@@ -137,6 +187,12 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     }
     std::size_t take = size;
     if (fs_.max_write_chunk_ != 0) take = std::min(take, fs_.max_write_chunk_);
+    if (fs_.max_file_size_ != 0 && position_ + take > fs_.max_file_size_) {
+      if (position_ >= fs_.max_file_size_) {
+        return FinishLocked(index, IoResult::Fail(IoResult::kFileTooLarge));
+      }
+      take = static_cast<std::size_t>(fs_.max_file_size_ - position_);
+    }
     // Only bytes beyond the current end need new space.
     const std::uint64_t end = position_ + take;
     const std::uint64_t growth = end > data_->bytes.size() ? end - data_->bytes.size() : 0;
@@ -174,6 +230,28 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     // A failing close still releases the handle, as on every real system.
     Release();
     return FinishLocked(index, injected ? IoResult::Fail(injected) : IoResult::Ok());
+  }
+
+  IoResult CurrentSize(std::uint64_t& size) override {
+    size = 0;
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kCurrentSize, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    size = data_->bytes.size();
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult OpenUncachedReader(std::unique_ptr<platform::UncachedReader>& reader) override {
+    reader.reset();
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kOpenUncachedReader, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    reader = std::make_unique<FakeReader>(fs_, data_, path_);
+    return FinishLocked(index, IoResult::Ok());
   }
 
  private:
@@ -306,6 +384,16 @@ void FakeFileSystem::ReportFreeBytes(std::optional<std::uint64_t> bytes) {
   reported_free_ = bytes;
 }
 
+void FakeFileSystem::ReportTotalBytes(std::optional<std::uint64_t> bytes) {
+  std::lock_guard lock(mutex_);
+  reported_total_ = bytes;
+}
+
+void FakeFileSystem::SetMaxFileSize(std::uint64_t bytes) {
+  std::lock_guard lock(mutex_);
+  max_file_size_ = bytes;
+}
+
 void FakeFileSystem::SetMaxWriteChunk(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   max_write_chunk_ = bytes;
@@ -319,6 +407,29 @@ void FakeFileSystem::RequireSectorAlignedWrites(bool required) {
 void FakeFileSystem::SetCurrentFolder(TextView folder) {
   std::lock_guard lock(mutex_);
   current_folder_ = Text(folder);
+}
+
+void FakeFileSystem::SetResolvedFolder(TextView path, TextView resolved) {
+  std::lock_guard lock(mutex_);
+  resolved_folders_.insert_or_assign(Text(path), Text(resolved));
+}
+
+void FakeFileSystem::Append(TextView path, std::size_t size) {
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  if (!node || node->kind != EntryKind::kFile) return;
+  std::vector<unsigned char>& bytes = node->data->bytes;
+  for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<unsigned char>('a' + i % 26));
+}
+
+void FakeFileSystem::CorruptReadBack(TextView path, std::uint64_t offset) {
+  std::lock_guard lock(mutex_);
+  if (Node* node = Find(path)) node->data->corrupt_read_at = offset;
+}
+
+void FakeFileSystem::SetReadChunk(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  read_chunk_ = bytes == 0 ? 1 : bytes;
 }
 
 // ---- faults and recording ----
@@ -783,7 +894,7 @@ IoResult FakeFileSystem::GetVolumeSpace(TextView path, platform::VolumeSpace& sp
   }
   std::lock_guard lock(mutex_);
   space.free_bytes = reported_free_ ? *reported_free_ : FreeBytesLocked();
-  space.total_bytes = capacity_;
+  space.total_bytes = reported_total_ ? *reported_total_ : capacity_;
   space.sector_size = sector_size_;
   return IoResult::Ok();
 }
@@ -808,6 +919,41 @@ Text FakeFileSystem::FullPath(TextView path) {
   std::lock_guard lock(mutex_);
   if (path.empty() || IsAbsolute(path)) return Text(path);
   return current_folder_ + kSeparator + Text(path);
+}
+
+IoResult FakeFileSystem::ReleaseFillFolder(TextView folder) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kReleaseFillFolder, folder, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  return IoResult::Ok();
+}
+
+IoResult FakeFileSystem::ResolveFolder(TextView path, Text& resolved) {
+  std::size_t index = 0;
+  if (const std::uint32_t injected = Begin(FsOp::kResolveFolder, path, {}, 0, index)) {
+    return Finish(index, IoResult::Fail(injected));
+  }
+  Text target;
+  {
+    std::lock_guard lock(mutex_);
+    const auto mapped = resolved_folders_.find(path);
+    if (mapped != resolved_folders_.end()) {
+      target = mapped->second;
+    } else if (path.empty() || IsAbsolute(path)) {
+      target = Text(path);
+    } else {
+      target = current_folder_ + kSeparator + Text(path);
+    }
+    const Node* node = Find(target);
+    if (!IsRoot(target) && (!node || node->kind != EntryKind::kFolder)) {
+      const IoResult result = IoResult::Fail(node ? FakeError::kNotFolder : FakeError::kNotFound);
+      calls_[index].error = result.error;
+      return result;
+    }
+  }
+  resolved = std::move(target);
+  return IoResult::Ok();
 }
 
 }  // namespace nulvane::testing

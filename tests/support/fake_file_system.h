@@ -33,11 +33,16 @@ enum class FsOp {
   kGetVolumeSpace,
   kPrepareFillFolder,
   kFullPath,
+  kResolveFolder,
+  kReleaseFillFolder,
   // Calls on an OpenFile; their path is the path the file was opened under.
   kWrite,
   kFlush,
   kSetTimes,
   kClose,
+  kCurrentSize,
+  kOpenUncachedReader,
+  kReadNext,  // on the reader: its path is the path the file was opened under
 };
 const char* FsOpName(FsOp op);
 
@@ -113,6 +118,12 @@ class FakeFileSystem final : public platform::FileSystem {
   // Whether the free space is reported from the capacity (true) or as `bytes` (false after
   // this call): lets a test report a free space that differs from what really fits.
   void ReportFreeBytes(std::optional<std::uint64_t> bytes);
+  // The volume's size as GetVolumeSpace reports it, when it is not the capacity (a volume
+  // that stores more than its size, as one that compresses zeros does).
+  void ReportTotalBytes(std::optional<std::uint64_t> bytes);
+  // Files cannot grow beyond this many bytes (FAT's 4 GiB): writes past it write what fits,
+  // then fail with IoResult::kFileTooLarge. 0 for no limit.
+  void SetMaxFileSize(std::uint64_t bytes);
   // Writes take at most this many bytes each (short writes); 0 for no limit.
   void SetMaxWriteChunk(std::size_t bytes);
   // Files made by CreateNewFile take only writes whose size and buffer address are multiples
@@ -120,6 +131,17 @@ class FakeFileSystem final : public platform::FileSystem {
   void RequireSectorAlignedWrites(bool required);
   // The current folder FullPath resolves relative paths against.
   void SetCurrentFolder(TextView folder);
+  // ResolveFolder gives `resolved` for `path` (as the system would after following a link);
+  // without such an entry it resolves the text as FullPath does.
+  void SetResolvedFolder(TextView path, TextView resolved);
+  // Adds `size` bytes that are not zero to the end of the file, also while it is open (what
+  // another program appending to it does).
+  void Append(TextView path, std::size_t size);
+  // The read-back of the file (OpenUncachedReader) shows a non-zero byte at `offset`, as a
+  // device that did not take the overwrite would.
+  void CorruptReadBack(TextView path, std::uint64_t offset);
+  // Readers hand out at most this many bytes per chunk (default 64 KiB).
+  void SetReadChunk(std::size_t bytes);
 
   // Fault injection. Counts start at 1 and include every call since construction.
   void FailNth(FsOp op, int nth, std::uint32_t error);
@@ -178,9 +200,12 @@ class FakeFileSystem final : public platform::FileSystem {
   platform::IoResult GetVolumeSpace(TextView path, platform::VolumeSpace& space) override;
   platform::IoResult PrepareFillFolder(TextView folder) override;
   Text FullPath(TextView path) override;
+  platform::IoResult ResolveFolder(TextView path, Text& resolved) override;
+  platform::IoResult ReleaseFillFolder(TextView folder) override;
 
  private:
   class FakeOpenFile;
+  class FakeReader;
   struct Node;
   platform::IoResult LookUp(FsOp op, TextView path, platform::EntryInfo& info);
   struct Data;
@@ -217,10 +242,14 @@ class FakeFileSystem final : public platform::FileSystem {
   std::function<void(const FsCall&)> observer_;
   std::uint64_t capacity_ = 1ULL << 30;
   std::optional<std::uint64_t> reported_free_;
+  std::optional<std::uint64_t> reported_total_;
+  std::uint64_t max_file_size_ = 0;
   std::uint32_t sector_size_ = 512;
   std::size_t max_write_chunk_ = 0;
   bool sector_aligned_writes_ = false;
   Text current_folder_;
+  std::map<Text, Text, std::less<>> resolved_folders_;
+  std::size_t read_chunk_ = 64 * 1024;
   int open_handles_ = 0;
   bool last_created_unbuffered_ = false;
 };

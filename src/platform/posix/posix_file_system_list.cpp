@@ -110,6 +110,7 @@ IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
 
 IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   info = EntryInfo{};
+  const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
@@ -126,6 +127,7 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
 
 IoResult NativeFileSystem::ListFolder(
     const EntryRef& folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  const posix::ChainUse use;
   int folder_fd = -1;
   IoResult result = posix::ThreadChain().ReachFolder(folder, folder_fd);
   if (!result) return result;

@@ -2,12 +2,14 @@
 // a symbolic link: entries are looked at with lstat, files are opened with O_NOFOLLOW and then
 // checked with fstat on the opened object itself.
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +20,7 @@
 
 #include "platform/native_file_system.h"
 #include "platform/posix/posix_folder_chain.h"
+#include "platform/posix/posix_storage_probe.h"
 
 namespace nulvane::platform {
 
@@ -36,6 +39,8 @@ IoResult FromErrno(int error) {
       return IoResult::Fail(IoResult::kDiskFull);
     case ENAMETOOLONG:
       return IoResult::Fail(IoResult::kPathTooLong);
+    case EFBIG:
+      return IoResult::Fail(IoResult::kFileTooLarge);
     default:
       return IoResult::Fail(static_cast<std::uint32_t>(error));
   }
@@ -56,13 +61,74 @@ bool NativePath(TextView path, std::string& native) {
   std::string variable;                     \
   if (!NativePath(path, variable)) return IoResult::Fail(static_cast<std::uint32_t>(EINVAL))
 
+// Reads one file from offset 0 with O_DIRECT into an aligned buffer of its own; where O_DIRECT
+// is refused (tmpfs, some network file systems) it drops the file's cached pages and reads
+// through the cache. Owns its descriptor.
+class PosixUncachedReader final : public UncachedReader {
+ public:
+  // Alignment and chunk size suit every logical block size a device reports (up to 64 KiB).
+  static constexpr std::size_t kAlignment = 64 * 1024;
+  static constexpr std::size_t kChunk =
+      4 * 1024 * 1024;  // large requests: the read keeps up with the device
+
+  PosixUncachedReader(int fd, bool direct) : fd_(fd) {
+    uncached = direct;
+    if (!direct) DropCache();
+  }
+  PosixUncachedReader(const PosixUncachedReader&) = delete;
+  PosixUncachedReader& operator=(const PosixUncachedReader&) = delete;
+  ~PosixUncachedReader() override {
+    ::close(fd_);
+    std::free(buffer_);
+  }
+
+  IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
+    data = nullptr;
+    size = 0;
+    if (!buffer_ && ::posix_memalign(&buffer_, kAlignment, kChunk) != 0) {
+      buffer_ = nullptr;
+      return FromErrno(ENOMEM);
+    }
+    for (;;) {
+      const ssize_t n = ::pread(fd_, buffer_, kChunk, static_cast<off_t>(offset_));
+      if (n >= 0) {
+        offset_ += static_cast<std::uint64_t>(n);
+        data = static_cast<const unsigned char*>(buffer_);
+        size = static_cast<std::size_t>(n);
+        return IoResult::Ok();
+      }
+      if (errno == EINTR) continue;
+      // A short direct read left an unaligned offset, or the file system changed its mind:
+      // go on through the cache, emptied of this file first.
+      if (errno == EINVAL && uncached) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) return LastError();
+        uncached = false;
+        DropCache();
+        continue;
+      }
+      return LastError();
+    }
+  }
+
+ private:
+  // The pages are clean (the overwrite was flushed), so the system can let them go and read
+  // the device again.
+  void DropCache() { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
+
+  int fd_;
+  void* buffer_ = nullptr;
+  std::uint64_t offset_ = 0;
+};
+
 // Owns one file descriptor. Close reports what the system says; the destructor closes silently.
 // More blocks per writev than IOV_MAX (1024 on Linux) would be refused.
 constexpr std::size_t kMaxBlocksPerRequest = 64;
 
 class PosixOpenFile final : public OpenFile {
  public:
-  explicit PosixOpenFile(int fd) : fd_(fd) {}
+  // `sync_volume`: Flush also writes the whole volume's metadata in place (see Flush).
+  explicit PosixOpenFile(int fd, bool sync_volume = false) : fd_(fd), sync_volume_(sync_volume) {}
   PosixOpenFile(const PosixOpenFile&) = delete;
   PosixOpenFile& operator=(const PosixOpenFile&) = delete;
   ~PosixOpenFile() override {
@@ -106,6 +172,11 @@ class PosixOpenFile final : public OpenFile {
     while (::fdatasync(fd_) != 0) {
       if (errno != EINTR) return LastError();
     }
+    // A new file that grew over many blocks got new metadata blocks too (ext4's extent tree),
+    // taken from the free space. A journalling file system holds their content in its journal
+    // first; freed before they were written in place, they would keep what deleted files left
+    // there. syncfs writes them in place before the file is deleted.
+    if (sync_volume_ && ::syncfs(fd_) != 0) return LastError();
     return IoResult::Ok();
   }
 
@@ -136,8 +207,43 @@ class PosixOpenFile final : public OpenFile {
     return IoResult::Ok();
   }
 
+  IoResult CurrentSize(std::uint64_t& size) override {
+    size = 0;
+    if (fd_ < 0) return FromErrno(EBADF);
+    struct stat status;
+    if (::fstat(fd_, &status) != 0) return LastError();
+    size = static_cast<std::uint64_t>(status.st_size);
+    return IoResult::Ok();
+  }
+
+  // /proc/self/fd/N names the object this descriptor holds, whatever its name is now; opening
+  // it opens that object again, with a read access and caching of its own.
+  IoResult OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) override {
+    reader.reset();
+    if (fd_ < 0) return FromErrno(EBADF);
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+    bool direct = true;
+    int fd = ::open(self, kFlags | O_DIRECT);
+    if (fd < 0 && errno == EINVAL) {
+      direct = false;
+      fd = ::open(self, kFlags);
+    }
+    if (fd < 0) return LastError();
+    struct stat mine, theirs;
+    if (::fstat(fd_, &mine) != 0 || ::fstat(fd, &theirs) != 0 || mine.st_dev != theirs.st_dev ||
+        mine.st_ino != theirs.st_ino) {
+      ::close(fd);
+      return IoResult::Fail(IoResult::kGenericFailure);
+    }
+    reader = std::make_unique<PosixUncachedReader>(fd, direct);
+    return IoResult::Ok();
+  }
+
  private:
   int fd_;
+  bool sync_volume_ = false;
 };
 
 // The components of `path` with "." and empty ones (doubled or trailing separators) left out.
@@ -227,14 +333,17 @@ IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const str
   return IoResult::Ok();
 }
 
-// Opens the object `path_fd` stands for again with `flags`. Without /proc, by its name in its
-// folder, accepted only when that is still the same object.
+// Opens the object `path_fd` stands for again with `flags`: by its name in its folder, accepted
+// only when that is still the same object (errno ESTALE otherwise). A name that has become a
+// link fails (O_NOFOLLOW). Cheaper than /proc/self/fd, which costs a look-up in procfs.
 int ReopenDescriptor(int path_fd, const posix::ReachedEntry& reached, const struct stat& status,
                      int flags) {
-  int fd = ::open(DescriptorPath(path_fd).c_str(), flags);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
-  if (fd < 0) return fd;
+  (void)path_fd;
+  const int fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ELOOP) errno = ESTALE;
+    return fd;
+  }
   struct stat now;
   if (::fstat(fd, &now) != 0 || now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
     ::close(fd);
@@ -273,6 +382,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
                                             OpenedFileInfo& info) {
   file.reset();
   info = OpenedFileInfo{};
+  const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
@@ -317,7 +427,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return LastError();
   info.size = static_cast<std::uint64_t>(now.st_size);
   info.link_count = static_cast<std::uint32_t>(now.st_nlink);
-  info.stored_elsewhere = false;
+  info.stored_elsewhere = IsStoredElsewhere(fd, now);
   file = std::move(opened);
   return IoResult::Ok();
 }
@@ -325,6 +435,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
 IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
                                               std::unique_ptr<OpenFile>& folder) {
   folder.reset();
+  const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
@@ -363,6 +474,7 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
     return IoResult::Fail(IoResult::kInvalidName);
   }
   const std::string new_name = TextToUtf8(new_name_text);
+  const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(from, reached);
   if (!result) return result;
@@ -384,6 +496,7 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
 }
 
 IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
+  const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
@@ -395,6 +508,7 @@ IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
 }
 
 IoResult NativeFileSystem::RemoveFolder(const EntryRef& entry) {
+  const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
@@ -421,7 +535,7 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  file = std::make_unique<PosixOpenFile>(fd);
+  file = std::make_unique<PosixOpenFile>(fd, true);
   return IoResult::Ok();
 }
 
@@ -436,13 +550,45 @@ IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   struct statvfs volume;
   if (::statvfs(native.c_str(), &volume) != 0) return LastError();
   const std::uint64_t unit = volume.f_frsize ? volume.f_frsize : volume.f_bsize;
-  space.free_bytes = static_cast<std::uint64_t>(volume.f_bavail) * unit;
+  // Root may write into the blocks reserved for it (ext4: 5 % by default); the fill must
+  // cover those too, and its percentage must measure against them.
+  const auto free_blocks = ::geteuid() == 0 ? volume.f_bfree : volume.f_bavail;
+  space.free_bytes = static_cast<std::uint64_t>(free_blocks) * unit;
   space.total_bytes = static_cast<std::uint64_t>(volume.f_blocks) * unit;
   space.sector_size = volume.f_frsize ? static_cast<std::uint32_t>(volume.f_frsize) : 512;
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::PrepareFillFolder(TextView) { return IoResult::Ok(); }
+IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
+  NULVANE_NATIVE_PATH(native, path);
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return LastError();
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+  std::vector<char> buffer(4096);
+  ssize_t length = -1;
+  for (;;) {
+    length = ::readlink(self, buffer.data(), buffer.size());
+    if (length < 0 || static_cast<std::size_t>(length) < buffer.size()) break;
+    if (buffer.size() > (1u << 20)) {
+      length = -1;
+      break;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  ::close(fd);
+  if (length > 0 && buffer[0] == '/') {
+    resolved = Utf8ToText(std::string(buffer.data(), static_cast<std::size_t>(length)));
+    return IoResult::Ok();
+  }
+  // Without /proc: realpath resolves link by link as the system does ("link/.." is the
+  // parent of the link's target).
+  char* real = ::realpath(native.c_str(), nullptr);
+  if (!real) return LastError();
+  resolved = Utf8ToText(real);
+  std::free(real);
+  return IoResult::Ok();
+}
 
 Text NativeFileSystem::FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return Text(path);

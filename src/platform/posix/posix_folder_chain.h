@@ -100,4 +100,16 @@ IoResult ErrnoResult(int error);
 // The calling thread's chain.
 FolderChain& ThreadChain();
 
+// Held by every call that uses the chain: outside an OpenFolderScope, the chain is emptied when
+// the call returns.
+class ChainUse {
+ public:
+  ChainUse() = default;
+  ChainUse(const ChainUse&) = delete;
+  ChainUse& operator=(const ChainUse&) = delete;
+  ~ChainUse() {
+    if (!OpenFolderScope::Active()) ThreadChain().Forget();
+  }
+};
+
 }  // namespace nulvane::platform::posix

@@ -1,0 +1,112 @@
+#include "platform/posix/posix_storage_probe.h"
+
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/vfs.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace nulvane::platform {
+
+namespace {
+
+// f_type of the file systems that matter here (linux/magic.h has only some of them).
+constexpr std::uint32_t kBtrfsMagic = 0x9123683E;
+constexpr std::uint32_t kZfsMagic = 0x2FC12FC1;
+constexpr std::uint32_t kBcachefsMagic = 0xCA451A4E;
+constexpr std::uint32_t kXfsMagic = 0x58465342;
+constexpr std::uint32_t kOcfs2Magic = 0x7461636F;
+
+enum class VolumeKind : std::uint8_t {
+  kPlain,            // overwrites stay in place unless the file is flagged otherwise
+  kCopyOnWrite,      // btrfs: every write goes to new blocks unless the file is No_COW
+  kAlwaysElsewhere,  // ZFS, bcachefs: every write goes to new blocks, no way out
+  kSharesExtents,    // XFS, OCFS2: reflinked extents are copied on write
+};
+
+VolumeKind KindOfMagic(std::uint32_t magic) {
+  switch (magic) {
+    case kBtrfsMagic:
+      return VolumeKind::kCopyOnWrite;
+    case kZfsMagic:
+    case kBcachefsMagic:
+      return VolumeKind::kAlwaysElsewhere;
+    case kXfsMagic:
+    case kOcfs2Magic:
+      return VolumeKind::kSharesExtents;
+    default:
+      return VolumeKind::kPlain;
+  }
+}
+
+// The kind of the file system that holds `fd`. Asked for every file and never cached: device
+// numbers are reused once a volume is unmounted, so a cache keyed by them could answer for a
+// file system that is gone. One fstatfs costs far less than the open and the flush around it.
+VolumeKind KindOfVolume(int fd) {
+  struct statfs volume;
+  if (::fstatfs(fd, &volume) != 0) return VolumeKind::kPlain;
+  return KindOfMagic(static_cast<std::uint32_t>(volume.f_type));
+}
+
+// The file's inode flags, or 0 when the file system keeps none.
+unsigned InodeFlags(int fd) {
+  int flags = 0;  // the kernel reads and writes an int, whatever the macro's type says
+  if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) return 0;
+  return static_cast<unsigned>(flags);
+}
+
+// Whether any extent of the file is shared, or stored in a form (encoded, encrypted) that an
+// overwrite rewrites elsewhere. Files of many extents are walked a batch at a time.
+bool HasSharedExtents(int fd, std::uint64_t size) {
+  constexpr std::uint32_t kBatch = 32;
+  constexpr int kMaxBatches = 64;  // 2048 extents: beyond that, a fragmented file is not walked on
+  // The header and its extents in one buffer, as the ioctl takes them.
+  alignas(struct fiemap) unsigned char
+      buffer[sizeof(struct fiemap) + kBatch * sizeof(struct fiemap_extent)];
+  auto* map = reinterpret_cast<struct fiemap*>(buffer);
+  std::uint64_t start = 0;
+  for (int batch = 0; batch < kMaxBatches && start < size; ++batch) {
+    std::memset(buffer, 0, sizeof buffer);
+    map->fm_start = start;
+    map->fm_length = FIEMAP_MAX_OFFSET - start;
+    map->fm_extent_count = kBatch;
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return false;
+    const std::uint32_t count = std::min(map->fm_mapped_extents, kBatch);
+    if (count == 0) return false;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const struct fiemap_extent& extent = map->fm_extents[i];
+      if (extent.fe_flags &
+          (FIEMAP_EXTENT_SHARED | FIEMAP_EXTENT_ENCODED | FIEMAP_EXTENT_DATA_ENCRYPTED)) {
+        return true;
+      }
+      if (extent.fe_flags & FIEMAP_EXTENT_LAST) return false;
+      start = extent.fe_logical + extent.fe_length;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsStoredElsewhere(int fd, const struct stat& status) {
+  const VolumeKind kind = KindOfVolume(fd);
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  switch (kind) {
+    case VolumeKind::kAlwaysElsewhere:
+      return true;
+    case VolumeKind::kCopyOnWrite:
+      // No_COW files are overwritten in place, unless a snapshot or reflink shares a block.
+      if ((InodeFlags(fd) & FS_NOCOW_FL) == 0) return true;
+      return HasSharedExtents(fd, size);
+    case VolumeKind::kSharesExtents:
+      return HasSharedExtents(fd, size);
+    case VolumeKind::kPlain:
+      return (InodeFlags(fd) & (FS_COMPR_FL | FS_ENCRYPT_FL)) != 0;
+  }
+  return false;
+}
+
+}  // namespace nulvane::platform
