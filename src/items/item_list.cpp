@@ -60,6 +60,8 @@ void ItemList::RebuildRows() {
   std::uint64_t total = 0;
   platform::EntryInfo info;
   Text path;
+  // A folder handle this thread kept open would leave that folder pending deletion when a run
+  // on another thread removes it (Windows): nothing stays open past the rebuild.
   const platform::OpenFolderScope open_folders(file_system_);
   for (const ItemStore::Entry& entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
@@ -110,6 +112,7 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     platform::EntryInfo info;
     const bool found =
         file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info).ok();
+    file_system_.ForgetOpenFolders();  // asked on the window's thread, maybe during a run
     const bool folder = found && (info.kind == platform::EntryKind::kFolder ||
                                   (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     if (folder) {

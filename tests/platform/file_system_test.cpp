@@ -295,8 +295,15 @@ TEST_F(SystemFileSystemTest, VolumeSpaceIsPlausible) {
 }
 
 #ifdef _WIN32
-TEST_F(SystemFileSystemTest, FullPathResolvesDotsTextually) {
-  EXPECT_EQ(fs_.FullPath(u"C:\\a\\b\\..\\c\\.\\d"), u"C:\\a\\c\\d");
+TEST_F(SystemFileSystemTest, FullPathResolvesDotDotOnTheRealFolder) {
+  // A ".." is resolved by the system on the folder it stands in; where that folder does not
+  // exist, nothing can be resolved and the path comes back as it was.
+  const Text folder = Folder(u"a");
+  EXPECT_TRUE(fs_.CreateFolder(folder + u"\\b"));
+  EXPECT_EQ(fs_.FullPath(folder + u"\\b\\..\\c\\.\\d"), folder + u"\\c\\d");
+  EXPECT_EQ(fs_.FullPath(u"C:\\a\\\\c\\.\\d\\"), u"C:\\a\\c\\d");
+  const Text missing = temp_ / u"missing\\..\\d";
+  EXPECT_EQ(fs_.FullPath(missing), missing);
 #else
 TEST_F(SystemFileSystemTest, FullPathIsLexicallyNormalAndLeavesDotDotToTheSystem) {
   EXPECT_EQ(fs_.FullPath(u"/a//b/"), u"/a/b");

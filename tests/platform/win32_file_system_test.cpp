@@ -142,6 +142,7 @@ TEST_F(Win32FileSystem, DeepTreesAndLongRelativePathsAreHandledWhole) {
     const Text renamed = folder.substr(0, ParentAnchorLength(folder)) + u"0";
     EXPECT_TRUE(fs_.RenameNoReplace(folder, renamed)) << TextToUtf8(folder);
     EXPECT_TRUE(fs_.RemoveFolder(renamed)) << TextToUtf8(renamed);
+    EXPECT_EQ(Attributes(fs_.FullPath(renamed)), INVALID_FILE_ATTRIBUTES) << "not left pending";
     const std::size_t cut = folder.rfind(u'\\');
     folder = cut == Text::npos ? Text() : folder.substr(0, cut);
   }

@@ -29,6 +29,8 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() {
+  // Folders this thread's file system keeps open would stay behind, pending deletion (Windows).
+  platform::SystemFileSystem().ForgetOpenFolders();
   std::error_code ignored;
   // remove_all does not follow symbolic links: a link inside removes only the link.
   fs::remove_all(ToPath(path_), ignored);

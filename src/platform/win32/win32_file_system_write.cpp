@@ -17,9 +17,9 @@
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
-#include "platform/win32/win32_storage_probe.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_path.h"
+#include "platform/win32/win32_storage_probe.h"
 
 namespace nulvane::platform {
 
@@ -56,6 +56,33 @@ IoResult ApiPath(TextView path, Text& out) {
 #define NULVANE_API_PATH(variable, path) \
   Text variable;                         \
   if (IoResult bad = ApiPath(path, variable); !bad) return bad
+
+constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// Clears read-only, hidden and system on the opened entry where it has them; times unchanged.
+IoResult ClearInTheWay(HANDLE handle, DWORD attributes) {
+  if ((attributes & kInTheWay) == 0) return IoResult::Ok();
+  FILE_BASIC_INFO basic{};  // zero times: leave them as they are
+  basic.FileAttributes = attributes & ~kInTheWay;
+  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
+    return LastError();
+  }
+  return IoResult::Ok();
+}
+
+// Places `entry` and opens it for examination and attribute changes (such a handle takes
+// part in no sharing check), then checks that it is the listed entry on its folder's volume.
+IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options,
+                     Placement& placement, UniqueHandle& handle, Examined& examined) {
+  if (IoResult placed = win32::Place(entry, placement); !placed) return placed;
+  if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle);
+      !opened) {
+    return opened;
+  }
+  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  return win32::CheckSame(entry, placement, examined);
+}
 
 // Memory from VirtualAlloc: aligned to the allocation granularity (64 KiB), which suits every
 // sector size an unbuffered transfer demands. Move-only owner.
@@ -115,32 +142,6 @@ class Win32UncachedReader final : public UncachedReader {
   HANDLE handle_;
   AlignedBlock buffer_;
 };
-constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-
-// Clears read-only, hidden and system on the opened entry where it has them; times unchanged.
-IoResult ClearInTheWay(HANDLE handle, DWORD attributes) {
-  if ((attributes & kInTheWay) == 0) return IoResult::Ok();
-  FILE_BASIC_INFO basic{};  // zero times: leave them as they are
-  basic.FileAttributes = attributes & ~kInTheWay;
-  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
-    return LastError();
-  }
-  return IoResult::Ok();
-}
-
-// Places `entry` and opens it for examination and attribute changes (such a handle takes
-// part in no sharing check), then checks that it is the listed entry on its folder's volume.
-IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options,
-                     Placement& placement, UniqueHandle& handle, Examined& examined) {
-  if (IoResult placed = win32::Place(entry, placement); !placed) return placed;
-  if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle);
-      !opened) {
-    return opened;
-  }
-  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
-  return win32::CheckSame(entry, placement, examined);
-}
 
 // Owns one handle; INVALID_HANDLE_VALUE is empty. Close reports, the destructor closes silently.
 class Win32OpenFile final : public OpenFile {
@@ -283,6 +284,8 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   if (IoResult opened =
           win32::OpenPlaced(placement, FILE_READ_ATTRIBUTES, kShareAll, 0, handle);
       !opened) {
+    // A name no entry can have (a wildcard, say) names no entry.
+    if (opened.error == ERROR_INVALID_NAME) return FromError(ERROR_FILE_NOT_FOUND);
     return opened;
   }
   Examined examined;
@@ -320,8 +323,9 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   // Buffered on purpose: each pass is forced to the device by Flush. Unbuffered writes would
   // demand sector-sized blocks, and the last block of a pass is the file's odd remainder.
   UniqueHandle writer;
-  if (IoResult opened = win32::OpenPlaced(placement, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
-                                          FILE_NON_DIRECTORY_FILE, writer);
+  // Others may only read (the read-back reopens it through ReOpenFile, which needs that).
+  if (IoResult opened = win32::OpenPlaced(placement, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ, FILE_NON_DIRECTORY_FILE, writer);
       !opened) {
     return opened;
   }
@@ -532,7 +536,8 @@ IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
   }
   if (length == 0 || length >= buffer.size()) {
     // A volume without a drive letter has no such name: the text's own meaning is all there is.
-    resolved = win32::AbsolutePath(path);
+    resolved = win32::ResolvedFullPath(path);
+    if (resolved.empty()) resolved = Text(path);
     return owner.Close();
   }
   Text final_path = FromWide(buffer.data(), length);

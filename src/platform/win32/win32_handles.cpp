@@ -81,7 +81,7 @@ IoResult FromError(DWORD error) {
       return IoResult::Fail(IoResult::kGenericFailure);
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case 1295:  // ERROR_DISK_QUOTA_EXCEEDED, missing from some headers: the caller's share is used up
+    case 1295:  // ERROR_DISK_QUOTA_EXCEEDED: the caller's share of the volume is used up
       return IoResult::Fail(IoResult::kDiskFull);
     case ERROR_FILE_TOO_LARGE:
       return IoResult::Fail(IoResult::kFileTooLarge);
