@@ -51,8 +51,8 @@ void Terminal::Message(TextView text, engine::MessageKind kind) {
   const bool information = kind == engine::MessageKind::kInfo;
   if (information && quiet_) return;
   // Names that are not text (POSIX bytes) are shown escaped, never as another name.
-  const Text line = platform::Format(u"%s: %s\n", lang::Txt(KindTextId(kind)),
-                                     platform::EscapeForDisplay(text));
+  const Text line =
+      platform::Format(u"%s: %s\n", lang::Txt(KindTextId(kind)), platform::EscapeForDisplay(text));
   std::lock_guard lock(mutex_);
   ClearProgressLocked();
   WriteText(information ? Stream::kOut : Stream::kErr, line);

@@ -12,8 +12,8 @@ namespace nulvane::engine {
 namespace {
 
 using platform::EntryInfo;
-using platform::EntryRef;
 using platform::EntryKind;
+using platform::EntryRef;
 using platform::Format;
 using platform::IoResult;
 using platform::OpenedFileInfo;

@@ -89,7 +89,7 @@ TEST(MainLayout, ScalesEveryFixedFigureAt144Dpi) {
 
 TEST(MainLayout, ScaleForDpiIsExactAt96AndRoundsHalvesAway) {
   EXPECT_EQ(ScaleForDpi(191, 96), 191);
-  EXPECT_EQ(ScaleForDpi(3, 144), 5);  // 4.5
+  EXPECT_EQ(ScaleForDpi(3, 144), 5);      // 4.5
   EXPECT_EQ(ScaleForDpi(167, 144), 251);  // 250.5
   EXPECT_EQ(ScaleForDpi(-3, 144), -5);
   EXPECT_EQ(ScaleForDpi(24, 120), 30);

@@ -36,7 +36,6 @@ using testing::ObservingFileSystem;
 using testing::RecordingHost;
 using testing::TempFolder;
 
-
 std::string ReadAll(const Text& path) {
   std::string bytes;
   EXPECT_TRUE(testing::ReadTestFile(path, bytes)) << testing::Narrow(path);

@@ -76,8 +76,8 @@ TEST_F(ItemListRun, TheSnapshotIsTheRowsInRowOrderNotTheStore) {
   EXPECT_EQ(testing::RowPaths(list_).size(), 5u);
   list_.RebuildRows();
   EXPECT_EQ(testing::RowPaths(list_), (std::vector<Text>{folder_, Join(folder_, u"late-folder"),
-                                                     Join(Join(folder_, u"late-folder"), u"x"),
-                                                     Join(folder_, u"queued")}));
+                                                         Join(Join(folder_, u"late-folder"), u"x"),
+                                                         Join(folder_, u"queued")}));
 }
 
 #if GTEST_HAS_DEATH_TEST && !defined(_WIN32)

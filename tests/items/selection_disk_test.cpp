@@ -41,7 +41,8 @@ std::string Native(const Text& path) { return TextToUtf8(path); }
 bool Write(const Text& path, const std::string& bytes) {
   const int fd = ::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
-  const bool written = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  const bool written =
+      ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   return ::close(fd) == 0 && written;
 }
 
@@ -98,7 +99,8 @@ class SelectionOnDisk : public ::testing::Test {
 
   std::vector<Text> Refusals() const {
     std::vector<Text> lines = host_.MessagesOfKind(engine::MessageKind::kWarning);
-    for (const Text& line : host_.MessagesOfKind(engine::MessageKind::kError)) lines.push_back(line);
+    for (const Text& line : host_.MessagesOfKind(engine::MessageKind::kError))
+      lines.push_back(line);
     return lines;
   }
 
@@ -203,8 +205,8 @@ class BindMount {
  public:
   BindMount(const Text& source, const Text& target, const Text& below)
       : below_(Native(below) + "/") {
-    mounted_ = ::mount(Native(source).c_str(), Native(target).c_str(), nullptr, MS_BIND,
-                       nullptr) == 0;
+    mounted_ =
+        ::mount(Native(source).c_str(), Native(target).c_str(), nullptr, MS_BIND, nullptr) == 0;
   }
   ~BindMount() {
     if (!mounted_) return;

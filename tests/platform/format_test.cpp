@@ -42,9 +42,9 @@ TEST(Text, Utf8RoundTripsAndKeepsEveryMalformedByte) {
   EXPECT_EQ(Utf8ToText(TextToUtf8(text)), text);
   // Each byte that does not decode stands as U+DC80 + (byte - 0x80) and comes back as itself:
   // a file name "r\xFF" must never turn into the different name "r\xEF\xBF\xBD".
-  for (const std::string bytes : {std::string("a\xC3"), std::string("\xE0\x80\xAF"),
-                                  std::string("\xED\xA0\x80x"), std::string("r\xFF"),
-                                  std::string("\xC3\xA9\xFF\xC3")}) {
+  for (const std::string bytes :
+       {std::string("a\xC3"), std::string("\xE0\x80\xAF"), std::string("\xED\xA0\x80x"),
+        std::string("r\xFF"), std::string("\xC3\xA9\xFF\xC3")}) {
     EXPECT_EQ(TextToUtf8(Utf8ToText(bytes)), bytes);
     EXPECT_FALSE(HasUnmappableSurrogate(Utf8ToText(bytes)));
   }

@@ -32,9 +32,7 @@ std::string ReadWhole(const Text& path) {
   return bytes;
 }
 
-DWORD Attributes(const Text& path) {
-  return ::GetFileAttributesW(Wide(win32::ExtendedPath(path)));
-}
+DWORD Attributes(const Text& path) { return ::GetFileAttributesW(Wide(win32::ExtendedPath(path))); }
 
 class Win32FileSystem : public ::testing::Test {
  protected:
@@ -50,9 +48,8 @@ class Win32FileSystem : public ::testing::Test {
   }
   std::map<Text, EntryInfo> List(const EntryRef& folder) {
     std::map<Text, EntryInfo> entries;
-    EXPECT_TRUE(fs_.ListFolder(folder, [&](TextView name, const EntryInfo& info) {
-      entries[Text(name)] = info;
-    }));
+    EXPECT_TRUE(fs_.ListFolder(
+        folder, [&](TextView name, const EntryInfo& info) { entries[Text(name)] = info; }));
     return entries;
   }
   bool Overwrite(const EntryRef& entry) {

@@ -163,8 +163,8 @@ IoResult NativeFileSystem::ListFolder(
       info.size_known = false;
     } else if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       info = Classify(st);
-      info.identity = {static_cast<std::uint64_t>(st.st_dev),
-                       static_cast<std::uint64_t>(st.st_ino), true};
+      info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                       true};
       info.other_volume = st.st_dev != folder_status.st_dev;
     } else if (errno == ENOENT) {
       continue;  // removed since readdir saw it

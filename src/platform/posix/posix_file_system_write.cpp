@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,21 +30,8 @@ namespace {
 constexpr std::int64_t kEpochDifferenceSeconds = 11644473600LL;
 constexpr std::int64_t kTicksPerSecond = 10000000LL;
 
-IoResult FromErrno(int error) {
-  switch (error) {
-    case 0:
-      return IoResult::Fail(IoResult::kGenericFailure);
-    case ENOSPC:
-    case EDQUOT:
-      return IoResult::Fail(IoResult::kDiskFull);
-    case ENAMETOOLONG:
-      return IoResult::Fail(IoResult::kPathTooLong);
-    case EFBIG:
-      return IoResult::Fail(IoResult::kFileTooLarge);
-    default:
-      return IoResult::Fail(static_cast<std::uint32_t>(error));
-  }
-}
+// The one mapping of errno to results (shared with the folder chain).
+IoResult FromErrno(int error) { return posix::ErrnoResult(error); }
 
 IoResult LastError() { return FromErrno(errno); }
 IoResult LastErrorOf(int error) { return FromErrno(error); }
@@ -376,6 +363,25 @@ struct ScopedFd {
   return result == 0 ? buffer : nullptr;
 }
 
+// Reaches `entry` and examines it through a descriptor that opens nothing (O_PATH: no device is
+// opened, no pipe waited for), so that nothing about a refused entry changes: it must be the
+// listed object, of `kind` (S_IFREG or S_IFDIR), on its folder's volume below the first
+// component.
+IoResult ReachAndExamine(const EntryRef& entry, mode_t kind, posix::ReachedEntry& reached,
+                         ScopedFd& path_fd, struct stat& status) {
+  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  if (!result) return result;
+  path_fd.fd = ::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (path_fd.fd < 0) return LastError();
+  if (::fstat(path_fd.fd, &status) != 0) return LastError();
+  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
+  if ((status.st_mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (reached.below_first_component && status.st_dev != reached.folder_device) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
+  return IoResult::Ok();
+}
+
 }  // namespace
 
 IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_ptr<OpenFile>& file,
@@ -384,20 +390,10 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   info = OpenedFileInfo{};
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
-  if (!result) return result;
-  // Examined first, through a descriptor that opens nothing (O_PATH: no device is opened, no
-  // pipe waited for), so that nothing about a refused entry changes.
-  ScopedFd path_fd(::openat(reached.folder_fd, reached.name.c_str(),
-                            O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (path_fd.fd < 0) return LastError();
+  ScopedFd path_fd;
   struct stat status;
-  if (::fstat(path_fd.fd, &status) != 0) return LastError();
-  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
-  if (!S_ISREG(status.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
-  if (reached.below_first_component && status.st_dev != reached.folder_device) {
-    return IoResult::Fail(IoResult::kOtherVolume);
-  }
+  IoResult result = ReachAndExamine(entry, S_IFREG, reached, path_fd, status);
+  if (!result) return result;
   if (status.st_nlink > 1) return IoResult::Fail(IoResult::kHardLinked);
 
   // Read-only: the owner's write permission is given, now that the file is known to be the
@@ -437,18 +433,10 @@ IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
   folder.reset();
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
-  if (!result) return result;
-  ScopedFd path_fd(::openat(reached.folder_fd, reached.name.c_str(),
-                            O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (path_fd.fd < 0) return LastError();
+  ScopedFd path_fd;
   struct stat status;
-  if (::fstat(path_fd.fd, &status) != 0) return LastError();
-  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
-  if (!S_ISDIR(status.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
-  if (reached.below_first_component && status.st_dev != reached.folder_device) {
-    return IoResult::Fail(IoResult::kOtherVolume);
-  }
+  IoResult result = ReachAndExamine(entry, S_IFDIR, reached, path_fd, status);
+  if (!result) return result;
   // A folder must be readable and searchable to be opened for its time stamps, and writable to
   // be emptied.
   constexpr mode_t kNeeded = S_IRUSR | S_IWUSR | S_IXUSR;

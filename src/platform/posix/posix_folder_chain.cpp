@@ -34,6 +34,8 @@ IoResult ErrnoResult(int error) {
       return IoResult::Fail(IoResult::kDiskFull);
     case ENAMETOOLONG:
       return IoResult::Fail(IoResult::kPathTooLong);
+    case EFBIG:
+      return IoResult::Fail(IoResult::kFileTooLarge);
     default:
       return IoResult::Fail(static_cast<std::uint32_t>(error));
   }
@@ -223,17 +225,16 @@ std::size_t FolderChain::CommonLevels(TextView folder) const {
   const std::size_t limit = std::min(cached.size(), folder.size());
   std::size_t same = 0;
   if (folder.size() == cached.size() && folder == cached) return levels_.size();
-  same = static_cast<std::size_t>(
-      std::mismatch(cached.begin(), cached.begin() + static_cast<std::ptrdiff_t>(limit),
-                    folder.begin())
-          .first -
-      cached.begin());
+  same = static_cast<std::size_t>(std::mismatch(cached.begin(),
+                                                cached.begin() + static_cast<std::ptrdiff_t>(limit),
+                                                folder.begin())
+                                      .first -
+                                  cached.begin());
   // The levels whose names end within the shared text, and end there at a component boundary
   // of `folder` too.
-  auto after = std::upper_bound(levels_.begin(), levels_.end(), same,
-                                [](std::size_t offset, const Level& level) {
-                                  return offset < level.end;
-                                });
+  auto after =
+      std::upper_bound(levels_.begin(), levels_.end(), same,
+                       [](std::size_t offset, const Level& level) { return offset < level.end; });
   std::size_t count = static_cast<std::size_t>(after - levels_.begin());
   while (count > 0) {
     const std::size_t end = levels_[count - 1].end;

@@ -70,9 +70,9 @@ IoResult NativeFileSystem::ListFolder(
   if (IoResult placed = win32::Place(folder, placement); !placed) return placed;
   // The listing owns its handle: `visit` may list sub-folders, which changes the chain.
   win32::UniqueHandle handle;
-  if (IoResult opened = win32::OpenPlaced(
-          placement, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-          win32::kShareAll, FILE_DIRECTORY_FILE, handle);
+  if (IoResult opened =
+          win32::OpenPlaced(placement, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                            win32::kShareAll, FILE_DIRECTORY_FILE, handle);
       !opened) {
     return opened;
   }
@@ -97,8 +97,7 @@ IoResult NativeFileSystem::ListFolder(
       const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
       name = FromWide(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
       // For a reparse point the listing carries its tag where the EA size would stand.
-      const DWORD tag =
-          (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? entry->EaSize : 0;
+      const DWORD tag = (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? entry->EaSize : 0;
       EntryInfo info = Classify(entry->FileAttributes, tag,
                                 static_cast<std::uint64_t>(entry->EndOfFile.QuadPart));
       if (info.kind == EntryKind::kFolder) info.size = 0;

@@ -73,11 +73,10 @@ IoResult ClearInTheWay(HANDLE handle, DWORD attributes) {
 
 // Places `entry` and opens it for examination and attribute changes (such a handle takes
 // part in no sharing check), then checks that it is the listed entry on its folder's volume.
-IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options,
-                     Placement& placement, UniqueHandle& handle, Examined& examined) {
+IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options, Placement& placement,
+                     UniqueHandle& handle, Examined& examined) {
   if (IoResult placed = win32::Place(entry, placement); !placed) return placed;
-  if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle);
-      !opened) {
+  if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle); !opened) {
     return opened;
   }
   if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
@@ -281,8 +280,7 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   Placement placement;
   if (IoResult placed = win32::Place(entry, placement); !placed) return placed;
   UniqueHandle handle;
-  if (IoResult opened =
-          win32::OpenPlaced(placement, FILE_READ_ATTRIBUTES, kShareAll, 0, handle);
+  if (IoResult opened = win32::OpenPlaced(placement, FILE_READ_ATTRIBUTES, kShareAll, 0, handle);
       !opened) {
     // A name no entry can have (a wildcard, say) names no entry.
     if (opened.error == ERROR_INVALID_NAME) return FromError(ERROR_FILE_NOT_FOUND);
@@ -301,8 +299,7 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
 }
 
 IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
-                                            std::unique_ptr<OpenFile>& file,
-                                            OpenedFileInfo& info) {
+                                            std::unique_ptr<OpenFile>& file, OpenedFileInfo& info) {
   file.reset();
   info = OpenedFileInfo{};
   if (win32::IsDevicePath(file_entry.path)) return IoResult::Fail(IoResult::kNotRegularFile);
@@ -310,8 +307,8 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   Placement placement;
   UniqueHandle examine;
   Examined examined;
-  if (IoResult checked = OpenChecked(file_entry, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                     0, placement, examine, examined);
+  if (IoResult checked = OpenChecked(file_entry, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                     placement, examine, examined);
       !checked) {
     return checked;
   }
@@ -390,8 +387,8 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
   Placement placement;
   UniqueHandle handle;
   Examined examined;
-  if (IoResult checked = OpenChecked(from, DELETE | FILE_READ_ATTRIBUTES, 0, placement, handle,
-                                     examined);
+  if (IoResult checked =
+          OpenChecked(from, DELETE | FILE_READ_ATTRIBUTES, 0, placement, handle, examined);
       !checked) {
     return checked;
   }
@@ -406,10 +403,9 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
   rename->FileNameLength = static_cast<DWORD>(new_name.size() * sizeof(wchar_t));
   std::copy(new_name.begin(), new_name.end(), reinterpret_cast<char16_t*>(rename->FileName));
   IO_STATUS_BLOCK io{};
-  const NTSTATUS status =
-      ::NtSetInformationFile(handle.get(), &io, rename,
-                             static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
-                             FileRenameInformation);
+  const NTSTATUS status = ::NtSetInformationFile(
+      handle.get(), &io, rename, static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
+      FileRenameInformation);
   if (!NT_SUCCESS(status)) return win32::FromStatus(status);
   return IoResult::Ok();
 }
@@ -421,8 +417,8 @@ IoResult RemoveChecked(const EntryRef& entry, ULONG options, bool folder) {
   Placement placement;
   UniqueHandle handle;
   Examined examined;
-  if (IoResult checked = OpenChecked(entry, DELETE | FILE_READ_ATTRIBUTES, options, placement,
-                                     handle, examined);
+  if (IoResult checked =
+          OpenChecked(entry, DELETE | FILE_READ_ATTRIBUTES, options, placement, handle, examined);
       !checked) {
     return checked;
   }

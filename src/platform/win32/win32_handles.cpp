@@ -56,8 +56,8 @@ IoResult OpenAnchor(const Text& key, FolderChain& target) {
 IoResult OpenFolderBelow(HANDLE parent, std::uint32_t parent_volume, TextView name,
                          OpenFolder& out) {
   UniqueHandle handle;
-  IoResult opened = OpenRelative(parent, name, kFolderAccess, kShareAll, FILE_DIRECTORY_FILE,
-                                 handle);
+  IoResult opened =
+      OpenRelative(parent, name, kFolderAccess, kShareAll, FILE_DIRECTORY_FILE, handle);
   if (!opened) {
     if (opened.error == ERROR_FILE_NOT_FOUND) return FromError(ERROR_PATH_NOT_FOUND);
     return opened;
@@ -106,16 +106,15 @@ IoResult Examine(HANDLE handle, Examined& out) {
   if (out.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     // A reparse point whose tag cannot be read counts as a link: it is never written through.
-    out.reparse_tag = ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag,
-                                                     sizeof tag)
+    out.reparse_tag = ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)
                           ? tag.ReparseTag
                           : IO_REPARSE_TAG_SYMLINK;
   }
   out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   out.link_count = info.nNumberOfLinks;
   out.identity.volume = info.dwVolumeSerialNumber;
-  out.identity.object = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
-                        info.nFileIndexLow;
+  out.identity.object =
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   out.identity.known = true;
   out.kind = KindOf(out.attributes, out.reparse_tag);
   out.disk = ::GetFileType(handle) == FILE_TYPE_DISK;
@@ -123,8 +122,8 @@ IoResult Examine(HANDLE handle, Examined& out) {
   return IoResult::Ok();
 }
 
-IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
-                      ULONG options, UniqueHandle& out) {
+IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share, ULONG options,
+                      UniqueHandle& out) {
   out.reset();
   if (name.empty()) return FromError(ERROR_INVALID_NAME);
   if (name.size() > 32767) return IoResult::Fail(IoResult::kPathTooLong);
@@ -138,9 +137,8 @@ IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG sh
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  const NTSTATUS status =
-      ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, 0, share, FILE_OPEN,
-                     options | kOpenOptions, nullptr, 0);
+  const NTSTATUS status = ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                                         0, share, FILE_OPEN, options | kOpenOptions, nullptr, 0);
   if (!NT_SUCCESS(status)) return FromStatus(status);
   out.reset(handle);
   return IoResult::Ok();
@@ -153,8 +151,8 @@ IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share,
   }
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (options & FILE_NON_DIRECTORY_FILE) flags = 0;
-  out.reset(::CreateFileW(Wide(placement.anchor_path), access, share, nullptr, OPEN_EXISTING,
-                          flags, nullptr));
+  out.reset(::CreateFileW(Wide(placement.anchor_path), access, share, nullptr, OPEN_EXISTING, flags,
+                          nullptr));
   if (!out.valid()) return LastError();
   return IoResult::Ok();
 }
@@ -253,9 +251,8 @@ Text ResolvedFullPath(TextView path) {
       continue;
     }
     // The parent of the real folder the text names so far, as the system resolves it.
-    UniqueHandle folder(::CreateFileW(Wide(ExtendedPath(current)), FILE_READ_ATTRIBUTES,
-                                      kShareAll, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle folder(::CreateFileW(Wide(ExtendedPath(current)), FILE_READ_ATTRIBUTES, kShareAll,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.valid()) return Text();
     std::vector<wchar_t> buffer(MAX_PATH);
     DWORD length = 0;

@@ -78,8 +78,8 @@ void ForgetChain();
 
 // Opens `name` inside `folder` itself (FILE_OPEN_REPARSE_POINT: never what a link names),
 // with SYNCHRONIZE and synchronous I/O added to `access` and `options`.
-IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
-                      ULONG options, UniqueHandle& out);
+IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share, ULONG options,
+                      UniqueHandle& out);
 
 // Opens the entry a placement leads to: relative to its folder, or the anchor itself.
 IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share, ULONG options,
