@@ -112,7 +112,8 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     platform::EntryInfo info;
     const bool found =
         file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info).ok();
-    file_system_.ForgetOpenFolders();  // asked on the window's thread, maybe during a run
+    // Asked on the window's thread, maybe during a run: outside a walk nothing stays open.
+    if (!platform::OpenFolderScope::Active()) file_system_.ForgetOpenFolders();
     const bool folder = found && (info.kind == platform::EntryKind::kFolder ||
                                   (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     if (folder) {
