@@ -80,6 +80,11 @@ Text CleanAddress(TextView address) {
 
 }  // namespace
 
+int ClampOverwriteLabelCount(int stored_count) {
+  if (stored_count < 1) return 1;
+  return stored_count > kOverwriteCounts.back() ? kOverwriteCounts.back() : stored_count;
+}
+
 MenuModel OverwriteMenu(const lang::LanguageTable& table, int stored_count) {
   MenuModel menu;
   menu.reserve(kOverwriteCounts.size());

@@ -44,6 +44,9 @@ inline constexpr int kTranslateEntry = 1000;
 inline constexpr std::array<int, 19> kOverwriteCounts{1,  2,  3,  4,  5,  6,  7,  8,  9, 11,
                                                       13, 15, 17, 20, 23, 26, 29, 32, 35};
 
+// The count the overwrite button shows for a stored `re_write`: 1 to the menu's largest count.
+int ClampOverwriteLabelCount(int stored_count);
+
 struct MenuEntry {
   enum class Kind { kItem, kSeparator, kSubmenu };
   Kind kind = Kind::kItem;

@@ -248,3 +248,17 @@ TEST(LinkAddresses, UmlautBecomesOeBlanksGoAndAMissingBaseGivesNothing) {
 
 }  // namespace
 }  // namespace nulvane::app
+
+namespace nulvane::app {
+namespace {
+
+TEST(ClampOverwriteLabelCount, ShowsOneToThirtyFiveNotTheRunsTenPassLimit) {
+  EXPECT_EQ(ClampOverwriteLabelCount(0), 1);
+  EXPECT_EQ(ClampOverwriteLabelCount(-4), 1);
+  EXPECT_EQ(ClampOverwriteLabelCount(20), 20);
+  EXPECT_EQ(ClampOverwriteLabelCount(35), 35);
+  EXPECT_EQ(ClampOverwriteLabelCount(36), 35);
+}
+
+}  // namespace
+}  // namespace nulvane::app
