@@ -120,6 +120,12 @@ void CSetFileTime::OnCommand(int command) {
       // Not while a run works: its end rebuilds the rows from the store.
       if (!WorkerActive()) items_.ResetList();
       break;
+    case kCommandOverwriteMenu:
+      OnOverwriteMenu();
+      break;
+    case kCommandDelayMenu:
+      OnDelayMenu();
+      break;
     default:
       // The menus, popups and links are handled by the commands of the menu bar.
       break;

@@ -109,6 +109,9 @@ class CSetFileTime {
   INT_PTR OnNotify(const NMHDR& header);
   void OnCommand(int command);
   void OnCancel();
+  // The overwrite and delay popups below their buttons (commands.cpp).
+  void OnOverwriteMenu();
+  void OnDelayMenu();
   void OnDropFiles(HDROP drop);
   void StartDeletionRun(int command);
   void SetStatusText(TextView text);

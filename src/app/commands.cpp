@@ -1,0 +1,42 @@
+// The main dialog's menu commands: the popups below the list toolbar's option buttons.
+#include <windows.h>
+#undef DeleteFile
+
+#include <commctrl.h>
+
+#include "app/main_dialog.h"
+#include "app/menu_build.h"
+#include "app/menus.h"
+#include "lang/language_table.h"
+#include "settings/settings.h"
+
+namespace nulvane::app {
+
+void CSetFileTime::OnOverwriteMenu() {
+  int stored = 0;
+  settings::GetOptionInt(settings::kPassesKey, stored);
+  const UniqueMenu menu = CreatePopupFromModel(OverwriteMenu(lang::Table(), stored));
+  const int chosen =
+      ShowPopupBelowButton(dialog_, list_toolbar_, kCommandOverwriteMenu, menu.get(), true);
+  // Only the menu's own ids are stored; a stray return value changes nothing.
+  for (int count : kOverwriteCounts) {
+    if (chosen == count) settings::PutOptionInt(settings::kPassesKey, count);
+  }
+  // Also without a choice: the labels show what the settings file holds now.
+  RefreshOptionLabels();
+}
+
+void CSetFileTime::OnDelayMenu() {
+  int delay = flags_.delay.load();
+  settings::GetOptionInt(settings::kDelayKey, delay);
+  flags_.delay.store(delay);
+  const UniqueMenu menu = CreatePopupFromModel(DelayMenu(lang::Table(), delay));
+  const int chosen =
+      ShowPopupBelowButton(dialog_, list_toolbar_, kCommandDelayMenu, menu.get(), true);
+  if (chosen >= kDelayEntryBase && chosen < kDelayEntryBase + kDelayEntries) {
+    settings::PutOptionInt(settings::kDelayKey, chosen - kDelayEntryBase);
+  }
+  RefreshOptionLabels();
+}
+
+}  // namespace nulvane::app
