@@ -1,4 +1,4 @@
-// The main dialog's menu commands: the popups below the list toolbar's option buttons.
+// The main dialog's menu commands: the popups below the option buttons and the language button.
 #include <windows.h>
 #undef DeleteFile
 
@@ -8,6 +8,7 @@
 #include "app/menu_build.h"
 #include "app/menus.h"
 #include "lang/language_table.h"
+#include "lang/translation_export.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
@@ -37,6 +38,23 @@ void CSetFileTime::OnDelayMenu() {
     settings::PutOptionInt(settings::kDelayKey, chosen - kDelayEntryBase);
   }
   RefreshOptionLabels();
+}
+
+void CSetFileTime::ShowLanguageMenu() {
+  const UniqueMenu menu = CreatePopupFromModel(LanguageMenu(lang::Table()));
+  const int chosen =
+      ShowPopupBelowButton(dialog_, corner_toolbar_, kCommandLanguageMenu, menu.get(), true);
+  if (chosen == kTranslateEntry) {
+    // A failed export reports nothing: the translator sees no file and asks again.
+    lang::ExportTranslation();
+    return;
+  }
+  // Every slot the table can hold has an id; the grayed current one never comes back.
+  if (chosen < kLanguageEntryBase || chosen >= kLanguageEntryBase + lang::kMaxSlots) return;
+  const int slot = chosen - kLanguageEntryBase;
+  lang::Table().SetCurrentLanguage(slot);
+  ApplyLanguageTexts();
+  settings::PutProgramInt(settings::kLanguageKey, slot);
 }
 
 }  // namespace nulvane::app

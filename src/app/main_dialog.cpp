@@ -126,6 +126,9 @@ void CSetFileTime::OnCommand(int command) {
     case kCommandDelayMenu:
       OnDelayMenu();
       break;
+    case kCommandLanguageMenu:
+      ShowLanguageMenu();
+      break;
     default:
       // The menus, popups and links are handled by the commands of the menu bar.
       break;

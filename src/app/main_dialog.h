@@ -112,6 +112,8 @@ class CSetFileTime {
   // The overwrite and delay popups below their buttons (commands.cpp).
   void OnOverwriteMenu();
   void OnDelayMenu();
+  // The language menu below the corner toolbar's language button.
+  void ShowLanguageMenu();
   void OnDropFiles(HDROP drop);
   void StartDeletionRun(int command);
   void SetStatusText(TextView text);

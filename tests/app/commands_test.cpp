@@ -14,6 +14,7 @@
 #include "app/menu_item_text.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
+#include "lang/translation_export.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
@@ -33,6 +34,22 @@ std::wstring ButtonText(HWND toolbar, int command) {
   SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text.data()));
   text.resize(static_cast<std::size_t>(length));
   return text;
+}
+
+std::wstring CellText(HWND list, int row) {
+  std::wstring text(1024, L'\0');
+  LVITEMW item{};
+  item.iSubItem = 0;
+  item.pszText = text.data();
+  item.cchTextMax = static_cast<int>(text.size());
+  const auto length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                   reinterpret_cast<LPARAM>(&item));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+std::wstring W(const char16_t* text) {
+  return text ? std::wstring(text, text + std::char_traits<char16_t>::length(text)) : L"";
 }
 
 bool ButtonPressed(HWND toolbar, int command) {
@@ -97,6 +114,14 @@ class CommandsTest : public ::testing::Test {
                    [i] { return HighlightedItem(OpenMenu()) == i; });
     }
     script.Do([target] { PostKey(target->Window(), VK_RETURN); });
+  }
+  // Chooses the last entry of the open menu.
+  static void ChooseLast(UiScript& script, const CSetFileTime& dialog) {
+    const CSetFileTime* target = &dialog;
+    script.Do([target] { PostKey(target->Window(), VK_END); })
+        .WaitFor("the last entry to be highlighted",
+                 [] { return HighlightedItem(OpenMenu()) == GetMenuItemCount(OpenMenu()) - 1; })
+        .Do([target] { PostKey(target->Window(), VK_RETURN); });
   }
 
   std::wstring folder_;
@@ -193,6 +218,86 @@ TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSecond
       })
       .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandLanguageMenu); })
+      .WaitFor("the language menu", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        HMENU menu = OpenMenu();
+        const int count = GetMenuItemCount(menu);
+        ASSERT_EQ(count, 18) << "sixteen languages, a separator and Translate";
+        EXPECT_EQ(MenuItemText(menu, 0), L"Deutsch\tGerman");
+        EXPECT_EQ(GetMenuItemID(menu, 0), 10u);
+        EXPECT_EQ(GetMenuItemID(menu, 15), 25u);
+        EXPECT_TRUE(GetMenuState(menu, 1, MF_BYPOSITION) & MF_GRAYED) << "English is current";
+        EXPECT_FALSE(GetMenuState(menu, 0, MF_BYPOSITION) & MF_GRAYED);
+        EXPECT_TRUE(GetMenuState(menu, 16, MF_BYPOSITION) & MF_SEPARATOR);
+        EXPECT_EQ(MenuItemText(menu, 17), L"Translate");
+        EXPECT_EQ(GetMenuItemID(menu, 17), 1000u);
+        EXPECT_TRUE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
+      });
+  Choose(script, dialog, 0);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the German texts",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandDelete) == L"&L\u00F6schen";
+               })
+      .Do([&] {
+        EXPECT_EQ(lang::Table().CurrentLanguage(), 0);
+        EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", -1, ini_.c_str()), 0u);
+        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"1 mal &schreiben");
+        EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
+                  L"\u00BB\u00BB Beenden \u00AB\u00AB");
+        EXPECT_FALSE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
+        // The message list holds the legend again, in German, and nothing else.
+        EXPECT_EQ(CellText(dialog.MessageList(), 0), L"Warnung");
+        EXPECT_EQ(CellText(dialog.MessageList(), 1), L"Fehler");
+        EXPECT_EQ(CellText(dialog.MessageList(), 2), L"Info");
+        EXPECT_EQ(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0), 3);
+      })
+      // Opened again, German is the grayed entry.
+      .Do([&] { Open(dialog, kCommandLanguageMenu); })
+      .WaitFor("the language menu again", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        EXPECT_TRUE(GetMenuState(OpenMenu(), 0, MF_BYPOSITION) & MF_GRAYED);
+        EXPECT_FALSE(GetMenuState(OpenMenu(), 1, MF_BYPOSITION) & MF_GRAYED);
+        PostKey(dialog.Window(), VK_ESCAPE);
+      })
+      .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .Do([&] { EXPECT_EQ(lang::Table().CurrentLanguage(), 0) << "no choice changes nothing"; })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
+  const Text export_path = lang::TranslationExportPath();
+  const std::wstring path(export_path.begin(), export_path.end());
+  DeleteFileW(path.c_str());
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandLanguageMenu); })
+      .WaitFor("the language menu", [] { return OpenMenuCount() == 1; });
+  ChooseLast(script, dialog);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the export file",
+               [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })
+      .Do([&] {
+        EXPECT_EQ(lang::Table().CurrentLanguage(), 1);
+        EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", 99, ini_.c_str()), 99u);
+        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), W(lang::GetText(29)));
+        DeleteFileW(path.c_str());
+      })
       .Do([&] { Close(dialog); });
   script.Start();
   EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
