@@ -4,14 +4,21 @@
 
 #include <commctrl.h>
 
+#include "app/launcher.h"
 #include "app/main_dialog.h"
 #include "app/menu_build.h"
 #include "app/menus.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
+#include "platform/win32/wide.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
+namespace {
+
+constexpr int kHelpCaptionText = 60;
+
+}  // namespace
 
 void CSetFileTime::OnOverwriteMenu() {
   int stored = 0;
@@ -55,6 +62,34 @@ void CSetFileTime::ShowLanguageMenu() {
   lang::Table().SetCurrentLanguage(slot);
   ApplyLanguageTexts();
   settings::PutProgramInt(settings::kLanguageKey, slot);
+}
+
+void CSetFileTime::ShowHelpBox() {
+  const Text text = HelpText(lang::Table());
+  const Text caption(lang::Txt(kHelpCaptionText));
+  MessageBoxW(dialog_, platform::Wide(text), platform::Wide(caption), MB_OK);
+}
+
+void CSetFileTime::OpenLink(int command) {
+  Text address;
+  switch (command) {
+    case kCommandHomeLink:
+      address = HomeAddress(lang::Table());
+      break;
+    case kMenuCommandFaq:
+      address = FaqAddress(lang::Table());
+      break;
+    case kMenuCommandHomePage:
+      address = HomePageAddress(lang::Table());
+      break;
+    case kMenuCommandDonate:
+      address = DonateAddress(lang::Table());
+      break;
+    default:
+      return;
+  }
+  // A table without the address opens nothing rather than a broken address.
+  if (!address.empty()) CurrentLauncher().OpenAddress(address);
 }
 
 }  // namespace nulvane::app

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "app/menus.h"
 #include "app/window_host.h"
 #include "engine/deletion_run.h"
 #include "lang/language_table.h"
@@ -128,6 +129,15 @@ void CSetFileTime::OnCommand(int command) {
       break;
     case kCommandLanguageMenu:
       ShowLanguageMenu();
+      break;
+    case kMenuCommandInfo:
+      ShowHelpBox();
+      break;
+    case kCommandHomeLink:
+    case kMenuCommandFaq:
+    case kMenuCommandHomePage:
+    case kMenuCommandDonate:
+      OpenLink(command);
       break;
     default:
       // The menus, popups and links are handled by the commands of the menu bar.

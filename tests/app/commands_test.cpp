@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "app/launcher.h"
 #include "app/main_dialog.h"
+#include "app/menus.h"
 #include "app/menu_item_text.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
@@ -298,6 +301,91 @@ TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
         EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), W(lang::GetText(29)));
         DeleteFileW(path.c_str());
       })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// A visible window of this thread owned by `owner` (a message box), or null.
+HWND OwnedWindow(HWND owner) {
+  std::pair<HWND, HWND> search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(data);
+        if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window)) {
+          found->second = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {
+  lang::Table().SetCurrentLanguage(0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  HWND box = nullptr;
+  script.Do([&] { Open(dialog, kMenuCommandInfo); })
+      .WaitFor("the help box", [&] { return (box = OwnedWindow(dialog.Window())) != nullptr; })
+      .Do([&] {
+        EXPECT_EQ(WindowText(box), L"Hilfe");
+        // The message box's text control; Wine and Windows both give it id 0xFFFF.
+        const Text help = HelpText(lang::Table());
+        EXPECT_GT(help.size(), 400u);
+        EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), std::wstring(help.begin(), help.end()));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      })
+      .WaitFor("the box to go", [&] { return OwnedWindow(dialog.Window()) == nullptr; })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+class RecordingLauncher final : public Launcher {
+ public:
+  RecordingLauncher() { UseLauncher(this); }
+  ~RecordingLauncher() override { UseLauncher(nullptr); }
+  void OpenAddress(TextView address) override {
+    opened.emplace_back(address.begin(), address.end());
+  }
+  std::vector<std::wstring> opened;
+};
+
+TEST_F(CommandsTest, LinkCommandsOpenTheirAddressesThroughTheLauncher) {
+  RecordingLauncher launcher;
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script
+      .Do([&] {
+        for (int command : {static_cast<int>(kCommandHomeLink), kMenuCommandFaq,
+                            kMenuCommandHomePage, kMenuCommandDonate}) {
+          Open(dialog, command);
+        }
+      })
+      .WaitFor("four addresses", [&] { return launcher.opened.size() == 4; })
+      .Do([&] {
+        EXPECT_EQ(launcher.opened,
+                  (std::vector<std::wstring>{
+                      L"https://nulvane.example/", L"https://nulvane.example/?faq-Nulvane&faq=0",
+                      L"https://nulvane.example/?seite=Microsoft/Nulvane",
+                      L"https://nulvane.example?paypal&item_name=FreewareQuorvellprogramNulvane"}));
+        lang::Table().SetCurrentLanguage(0);
+        Open(dialog, kCommandHomeLink);
+      })
+      .WaitFor("the German home address", [&] { return launcher.opened.size() == 5; })
+      .Do([&] { EXPECT_EQ(launcher.opened.back(), L"https://nulvane.example/de/"); })
       .Do([&] { Close(dialog); });
   script.Start();
   EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
