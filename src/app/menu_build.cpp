@@ -4,7 +4,6 @@
 
 #include <string>
 
-
 namespace nulvane::app {
 namespace {
 
@@ -59,9 +58,8 @@ int ShowPopupBelowButton(HWND owner, HWND toolbar, int command, HMENU menu, bool
   if (!menu || !toolbar) return 0;
   const LRESULT index = SendMessageW(toolbar, TB_COMMANDTOINDEX, static_cast<WPARAM>(command), 0);
   RECT button{};
-  if (index < 0 ||
-      !SendMessageW(toolbar, TB_GETITEMRECT, static_cast<WPARAM>(index),
-                    reinterpret_cast<LPARAM>(&button))) {
+  if (index < 0 || !SendMessageW(toolbar, TB_GETITEMRECT, static_cast<WPARAM>(index),
+                                 reinterpret_cast<LPARAM>(&button))) {
     return 0;
   }
   POINT corner{button.left, button.bottom};

@@ -123,36 +123,35 @@ MenuModel LanguageMenu(const lang::LanguageTable& table) {
 }
 
 MenuModel DeletePlusMenu(const lang::LanguageTable& table) {
-  return AfterRunChoices(table, kMenuCommandEndProgram, kMenuCommandShutdown,
-                         kMenuCommandStandby, kMenuCommandEndAndStandby);
+  return AfterRunChoices(table, kMenuCommandEndProgram, kMenuCommandShutdown, kMenuCommandStandby,
+                         kMenuCommandEndAndStandby);
 }
 
 MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
   MenuEntry fill_plus = Item(kMenuCommandFillPlus, Text(TextOf(table, kFillText)) + Text(kJoin));
   fill_plus.kind = MenuEntry::Kind::kSubmenu;
-  fill_plus.submenu =
-      AfterRunChoices(table, kMenuCommandFillEndProgram, kMenuCommandFillShutdown,
-                      kMenuCommandFillStandby, kMenuCommandFillEndAndStandby);
+  fill_plus.submenu = AfterRunChoices(table, kMenuCommandFillEndProgram, kMenuCommandFillShutdown,
+                                      kMenuCommandFillStandby, kMenuCommandFillEndAndStandby);
   MenuEntry add_send_to = Item(kMenuCommandAddSendTo, Text(TextOf(table, kAddSendToText)));
   add_send_to.checked = in_send_to;
 
   MenuEntry popup = Item(0, Text(kProgramName));
   popup.kind = MenuEntry::Kind::kSubmenu;
-  popup.submenu = {Item(kMenuCommandInfo, Text(TextOf(table, kInfoText))),
-                   Separator(),
-                   Item(kMenuCommandFill, Text(TextOf(table, kFillText))),
-                   std::move(fill_plus),
-                   Separator(),
-                   std::move(add_send_to),
-                   Item(kMenuCommandRemoveSendTo, Text(TextOf(table, kRemoveSendToText))),
-                   Item(kMenuCommandOpenSendTo, Text(TextOf(table, kOpenSendToText))),
-                   Separator(),
-                   Item(kMenuCommandFaq, u"FAQ"),
-                   Item(kMenuCommandDonate, Text(TextOf(table, kDonateText))),
-                   Item(kMenuCommandHomePage,
-                        Text(kProgramName) + u" " + Text(TextOf(table, kHomepageText))),
-                   Separator(),
-                   Item(kMenuCommandExit, Text(TextOf(table, kExitText)))};
+  popup.submenu = {
+      Item(kMenuCommandInfo, Text(TextOf(table, kInfoText))),
+      Separator(),
+      Item(kMenuCommandFill, Text(TextOf(table, kFillText))),
+      std::move(fill_plus),
+      Separator(),
+      std::move(add_send_to),
+      Item(kMenuCommandRemoveSendTo, Text(TextOf(table, kRemoveSendToText))),
+      Item(kMenuCommandOpenSendTo, Text(TextOf(table, kOpenSendToText))),
+      Separator(),
+      Item(kMenuCommandFaq, u"FAQ"),
+      Item(kMenuCommandDonate, Text(TextOf(table, kDonateText))),
+      Item(kMenuCommandHomePage, Text(kProgramName) + u" " + Text(TextOf(table, kHomepageText))),
+      Separator(),
+      Item(kMenuCommandExit, Text(TextOf(table, kExitText)))};
   MenuModel menu;
   menu.push_back(std::move(popup));
   return menu;

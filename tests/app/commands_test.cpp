@@ -13,8 +13,8 @@
 
 #include "app/launcher.h"
 #include "app/main_dialog.h"
-#include "app/menus.h"
 #include "app/menu_item_text.h"
+#include "app/menus.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
@@ -151,9 +151,11 @@ TEST_F(CommandsTest, OverwriteMenuChoosingThirtyFiveStoresItAndTheButtonShowsIt)
       });
   Choose(script, dialog, 18);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
-      .WaitFor("the label", [&] {
-        return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) == L"&Overwrite 35 times";
-      })
+      .WaitFor("the label",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) ==
+                        L"&Overwrite 35 times";
+               })
       .Do([&] {
         EXPECT_EQ(StoredOption(L"re_write"), 35);
         EXPECT_FALSE(ButtonPressed(dialog.ListToolbar(), kCommandOverwriteMenu));
@@ -175,9 +177,11 @@ TEST_F(CommandsTest, OverwriteMenuClosedWithEscStoresNothingButRefreshesTheLabel
       .Do([&] { Store(settings::kPassesKey, 20); })
       .Do([&] { PostKey(dialog.Window(), VK_ESCAPE); })
       .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
-      .WaitFor("the label", [&] {
-        return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) == L"&Overwrite 20 times";
-      })
+      .WaitFor("the label",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) ==
+                        L"&Overwrite 20 times";
+               })
       .Do([&] {
         EXPECT_EQ(StoredOption(L"re_write"), 20);
         EXPECT_TRUE(IsWindowVisible(dialog.Window())) << "Esc in the menu leaves the dialog open";
@@ -206,10 +210,11 @@ TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSecond
       });
   Choose(script, dialog, 2);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
-      .WaitFor("the label", [&] {
-        return ButtonText(dialog.ListToolbar(), kCommandDelayMenu) ==
-               L"L\u00F6sch-&Verz\u00F6gerung 2 Sek";
-      })
+      .WaitFor("the label",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandDelayMenu) ==
+                        L"L\u00F6sch-&Verz\u00F6gerung 2 Sek";
+               })
       .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
       // Opened again, the menu marks the stored 2.
       .Do([&] { Open(dialog, kCommandDelayMenu); })
@@ -251,9 +256,7 @@ TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng)
   Choose(script, dialog, 0);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .WaitFor("the German texts",
-               [&] {
-                 return ButtonText(dialog.ListToolbar(), kCommandDelete) == L"&L\u00F6schen";
-               })
+               [&] { return ButtonText(dialog.ListToolbar(), kCommandDelete) == L"&L\u00F6schen"; })
       .Do([&] {
         EXPECT_EQ(lang::Table().CurrentLanguage(), 0);
         EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", -1, ini_.c_str()), 0u);
@@ -289,8 +292,9 @@ TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
   DeleteFileW(path.c_str());
   CSetFileTime dialog(u"");
   UiScript script;
-  script.Do([&] { Open(dialog, kCommandLanguageMenu); })
-      .WaitFor("the language menu", [] { return OpenMenuCount() == 1; });
+  script.Do([&] { Open(dialog, kCommandLanguageMenu); }).WaitFor("the language menu", [] {
+    return OpenMenuCount() == 1;
+  });
   ChooseLast(script, dialog);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .WaitFor("the export file",

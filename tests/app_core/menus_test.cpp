@@ -99,21 +99,20 @@ TEST_F(BuiltInTable, DeletePlusPopupAndTheMenuBarMenu) {
     int id;
     const char16_t* text;  // null: a separator
   };
-  const std::vector<Expected> expected{
-      {32776, u"Info"},
-      {0, nullptr},
-      {32791, u"Fill the free space with null"},
-      {32805, u"Fill the free space with null + "},
-      {0, nullptr},
-      {32797, u"Add to Send-To Shell-Context Menu"},
-      {32798, u"Remove from Send-To Shell-Context Menu"},
-      {32799, u"Edit Send-To"},
-      {0, nullptr},
-      {32794, u"FAQ"},
-      {32793, u"Donate"},
-      {32795, u"Nulvane Homepage"},
-      {0, nullptr},
-      {2, u"Exit"}};
+  const std::vector<Expected> expected{{32776, u"Info"},
+                                       {0, nullptr},
+                                       {32791, u"Fill the free space with null"},
+                                       {32805, u"Fill the free space with null + "},
+                                       {0, nullptr},
+                                       {32797, u"Add to Send-To Shell-Context Menu"},
+                                       {32798, u"Remove from Send-To Shell-Context Menu"},
+                                       {32799, u"Edit Send-To"},
+                                       {0, nullptr},
+                                       {32794, u"FAQ"},
+                                       {32793, u"Donate"},
+                                       {32795, u"Nulvane Homepage"},
+                                       {0, nullptr},
+                                       {2, u"Exit"}};
   for (std::size_t i = 0; i < entries.size(); ++i) {
     SCOPED_TRACE(i);
     if (!expected[i].text) {
@@ -209,8 +208,7 @@ TEST_F(BuiltInTable, HelpTextPairsLinesWithAnEmptyLineBetweenPairs) {
   const TextView german_start =
       u"Reset:\r\nL\u00F6scht nur den Inhalt der Liste (kein Datenl\u00F6schen)!\r\n\r\n"
       u"L\u00F6schen:\r\n";
-  EXPECT_EQ(TextView(german).substr(0, german_start.size()), german_start)
-      << Utf8(german);
+  EXPECT_EQ(TextView(german).substr(0, german_start.size()), german_start) << Utf8(german);
 }
 
 TEST_F(BuiltInTable, LinkAddressesFollowTheLanguageAndCarryNoBlanks) {
