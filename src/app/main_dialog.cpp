@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "app/menus.h"
 #include "app/window_host.h"
 #include "engine/deletion_run.h"
 #include "lang/language_table.h"
@@ -119,6 +120,24 @@ void CSetFileTime::OnCommand(int command) {
     case kCommandReset:
       // Not while a run works: its end rebuilds the rows from the store.
       if (!WorkerActive()) items_.ResetList();
+      break;
+    case kCommandOverwriteMenu:
+      OnOverwriteMenu();
+      break;
+    case kCommandDelayMenu:
+      OnDelayMenu();
+      break;
+    case kCommandLanguageMenu:
+      ShowLanguageMenu();
+      break;
+    case kMenuCommandInfo:
+      ShowHelpBox();
+      break;
+    case kCommandHomeLink:
+    case kMenuCommandFaq:
+    case kMenuCommandHomePage:
+    case kMenuCommandDonate:
+      OpenLink(command);
       break;
     default:
       // The menus, popups and links are handled by the commands of the menu bar.

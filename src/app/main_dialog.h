@@ -109,6 +109,14 @@ class CSetFileTime {
   INT_PTR OnNotify(const NMHDR& header);
   void OnCommand(int command);
   void OnCancel();
+  // The overwrite and delay popups below their buttons (commands.cpp).
+  void OnOverwriteMenu();
+  void OnDelayMenu();
+  // The language menu below the corner toolbar's language button.
+  void ShowLanguageMenu();
+  // The help box (command 32776) and the web links (1024, 32793 to 32795).
+  void ShowHelpBox();
+  void OpenLink(int command);
   void OnDropFiles(HDROP drop);
   void StartDeletionRun(int command);
   void SetStatusText(TextView text);

@@ -373,11 +373,12 @@ void CSetFileTime::ApplyLanguageTexts() {
 }
 
 Text CSetFileTime::RefreshOptionLabels() {
-  // The overwrite count as a run will use it: a run makes at most ten passes.
+  // The stored count as the overwrite menu offers it (up to 35), although a run makes at most
+  // ten passes: the label shows what the user chose.
   int passes = 1;
   settings::GetOptionInt(settings::kPassesKey, passes);
   SetToolbarButtonText(list_toolbar_,
-                       Format(lang::Txt(kOverwriteLabelText), engine::ClampPassCount(passes)),
+                       Format(lang::Txt(kOverwriteLabelText), ClampOverwriteLabelCount(passes)),
                        kCommandOverwriteMenu);
   int delay = flags_.delay.load();
   settings::GetOptionInt(settings::kDelayKey, delay);

@@ -5,14 +5,12 @@
 #undef DeleteFile
 
 #include "app/menu_bar.h"
+#include "app/menus.h"
 #include "app/system_icons.h"
 #include "platform/text.h"
 #include "platform/win32/wide.h"
 
 namespace nulvane::app {
-
-// The program's name, the same in every language.
-inline constexpr TextView kProgramName = u"Nulvane";
 
 struct ProgramState {
   HINSTANCE instance = nullptr;

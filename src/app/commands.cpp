@@ -1,0 +1,95 @@
+// The main dialog's menu commands: the popups below the option buttons and the language button.
+#include <windows.h>
+#undef DeleteFile
+
+#include <commctrl.h>
+
+#include "app/launcher.h"
+#include "app/main_dialog.h"
+#include "app/menu_build.h"
+#include "app/menus.h"
+#include "lang/language_table.h"
+#include "lang/translation_export.h"
+#include "platform/win32/wide.h"
+#include "settings/settings.h"
+
+namespace nulvane::app {
+namespace {
+
+constexpr int kHelpCaptionText = 60;
+
+}  // namespace
+
+void CSetFileTime::OnOverwriteMenu() {
+  int stored = 0;
+  settings::GetOptionInt(settings::kPassesKey, stored);
+  const UniqueMenu menu = CreatePopupFromModel(OverwriteMenu(lang::Table(), stored));
+  const int chosen =
+      ShowPopupBelowButton(dialog_, list_toolbar_, kCommandOverwriteMenu, menu.get(), true);
+  // Only the menu's own ids are stored; a stray return value changes nothing.
+  for (int count : kOverwriteCounts) {
+    if (chosen == count) settings::PutOptionInt(settings::kPassesKey, count);
+  }
+  // Also without a choice: the labels show what the settings file holds now.
+  RefreshOptionLabels();
+}
+
+void CSetFileTime::OnDelayMenu() {
+  int delay = flags_.delay.load();
+  settings::GetOptionInt(settings::kDelayKey, delay);
+  flags_.delay.store(delay);
+  const UniqueMenu menu = CreatePopupFromModel(DelayMenu(lang::Table(), delay));
+  const int chosen =
+      ShowPopupBelowButton(dialog_, list_toolbar_, kCommandDelayMenu, menu.get(), true);
+  if (chosen >= kDelayEntryBase && chosen < kDelayEntryBase + kDelayEntries) {
+    settings::PutOptionInt(settings::kDelayKey, chosen - kDelayEntryBase);
+  }
+  RefreshOptionLabels();
+}
+
+void CSetFileTime::ShowLanguageMenu() {
+  const UniqueMenu menu = CreatePopupFromModel(LanguageMenu(lang::Table()));
+  const int chosen =
+      ShowPopupBelowButton(dialog_, corner_toolbar_, kCommandLanguageMenu, menu.get(), true);
+  if (chosen == kTranslateEntry) {
+    // A failed export reports nothing: the translator sees no file and asks again.
+    lang::ExportTranslation();
+    return;
+  }
+  // Every slot the table can hold has an id; the grayed current one never comes back.
+  if (chosen < kLanguageEntryBase || chosen >= kLanguageEntryBase + lang::kMaxSlots) return;
+  const int slot = chosen - kLanguageEntryBase;
+  lang::Table().SetCurrentLanguage(slot);
+  ApplyLanguageTexts();
+  settings::PutProgramInt(settings::kLanguageKey, slot);
+}
+
+void CSetFileTime::ShowHelpBox() {
+  const Text text = HelpText(lang::Table());
+  const Text caption(lang::Txt(kHelpCaptionText));
+  MessageBoxW(dialog_, platform::Wide(text), platform::Wide(caption), MB_OK);
+}
+
+void CSetFileTime::OpenLink(int command) {
+  Text address;
+  switch (command) {
+    case kCommandHomeLink:
+      address = HomeAddress(lang::Table());
+      break;
+    case kMenuCommandFaq:
+      address = FaqAddress(lang::Table());
+      break;
+    case kMenuCommandHomePage:
+      address = HomePageAddress(lang::Table());
+      break;
+    case kMenuCommandDonate:
+      address = DonateAddress(lang::Table());
+      break;
+    default:
+      return;
+  }
+  // A table without the address opens nothing rather than a broken address.
+  if (!address.empty()) CurrentLauncher().OpenAddress(address);
+}
+
+}  // namespace nulvane::app

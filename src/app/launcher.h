@@ -1,0 +1,21 @@
+// The shell calls that leave the program's own window: opening a web address. They go through
+// one replaceable object so that a test records them instead of making them.
+#pragma once
+
+#include "platform/text.h"
+
+namespace nulvane::app {
+
+class Launcher {
+ public:
+  virtual ~Launcher() = default;
+  // Opens `address` with the system's handler; failures are not reported.
+  virtual void OpenAddress(TextView address) = 0;
+};
+
+// The launcher in use: the system's unless a test has put its own in place.
+Launcher& CurrentLauncher();
+// Makes `launcher` the one in use (null: the system's again). The caller keeps it alive.
+void UseLauncher(Launcher* launcher);
+
+}  // namespace nulvane::app

@@ -1,0 +1,197 @@
+#include "app/menus.h"
+
+#include "platform/format.h"
+
+namespace nulvane::app {
+namespace {
+
+constexpr int kFillText = 4;
+constexpr int kExitText = 28;
+constexpr int kDelayEntryText = 34;
+constexpr int kOverwriteEntryText = 35;
+constexpr int kInfoText = 36;
+constexpr int kAddSendToText = 51;
+constexpr int kRemoveSendToText = 52;
+constexpr int kOpenSendToText = 53;
+constexpr int kHomepageText = 54;
+constexpr int kDonateText = 56;
+constexpr int kEndProgramText = 58;
+constexpr int kShutdownText = 59;
+constexpr int kFirstHelpText = 61;
+constexpr int kHelpPairs = 5;
+constexpr int kStandbyText = 80;
+
+// General block: the English address without its slash, the German and the English with it.
+constexpr int kEnglishSiteGeneral = 21;
+constexpr int kGermanHomeGeneral = 23;
+constexpr int kEnglishHomeGeneral = 24;
+constexpr int kGermanSlot = 0;
+
+constexpr TextView kJoin = u" + ";
+
+TextView TextOf(const lang::LanguageTable& table, int id) {
+  const char16_t* text = table.GetText(id);
+  return text ? TextView(text) : TextView();
+}
+
+MenuEntry Item(int id, Text text) {
+  MenuEntry entry;
+  entry.id = id;
+  entry.text = std::move(text);
+  return entry;
+}
+
+MenuEntry Separator() {
+  MenuEntry entry;
+  entry.kind = MenuEntry::Kind::kSeparator;
+  return entry;
+}
+
+Text Joined(const lang::LanguageTable& table, int first, int second) {
+  Text text(TextOf(table, first));
+  text += kJoin;
+  text += TextOf(table, second);
+  return text;
+}
+
+// The four after-run choices, shared by the "Delete +" popup and the fill submenu.
+MenuModel AfterRunChoices(const lang::LanguageTable& table, int end, int shutdown, int standby,
+                          int end_and_standby) {
+  return {Item(end, Text(TextOf(table, kEndProgramText))),
+          Item(shutdown, Text(TextOf(table, kShutdownText))),
+          Item(standby, Text(TextOf(table, kStandbyText))),
+          Item(end_and_standby, Joined(table, kEndProgramText, kStandbyText))};
+}
+
+// Addresses may not carry blanks, and the sites spell "ö" as "oe".
+Text CleanAddress(TextView address) {
+  Text clean;
+  clean.reserve(address.size() + 8);
+  for (char16_t c : address) {
+    if (c == u' ') continue;
+    if (c == u'\u00F6') {
+      clean += u"oe";
+      continue;
+    }
+    clean.push_back(c);
+  }
+  return clean;
+}
+
+}  // namespace
+
+int ClampOverwriteLabelCount(int stored_count) {
+  if (stored_count < 1) return 1;
+  return stored_count > kOverwriteCounts.back() ? kOverwriteCounts.back() : stored_count;
+}
+
+MenuModel OverwriteMenu(const lang::LanguageTable& table, int stored_count) {
+  MenuModel menu;
+  menu.reserve(kOverwriteCounts.size());
+  for (int count : kOverwriteCounts) {
+    MenuEntry entry = Item(count, platform::Format(TextOf(table, kOverwriteEntryText), count));
+    entry.checked = count == stored_count;
+    menu.push_back(std::move(entry));
+  }
+  return menu;
+}
+
+MenuModel DelayMenu(const lang::LanguageTable& table, int delay) {
+  MenuModel menu;
+  menu.reserve(kDelayEntries);
+  for (int seconds = 0; seconds < kDelayEntries; ++seconds) {
+    MenuEntry entry =
+        Item(kDelayEntryBase + seconds, platform::Format(TextOf(table, kDelayEntryText), seconds));
+    entry.checked = seconds == delay;
+    menu.push_back(std::move(entry));
+  }
+  return menu;
+}
+
+MenuModel LanguageMenu(const lang::LanguageTable& table) {
+  MenuModel menu;
+  for (int slot = 0; slot < table.SlotCount() && slot < lang::kMaxSlots; ++slot) {
+    const char16_t* name = table.SlotName(slot);
+    if (!name || TextView(name).size() <= 5) continue;
+    MenuEntry entry = Item(kLanguageEntryBase + slot, Text(name));
+    entry.grayed = slot == table.CurrentLanguage();
+    menu.push_back(std::move(entry));
+  }
+  menu.push_back(Separator());
+  menu.push_back(Item(kTranslateEntry, u"Translate"));
+  return menu;
+}
+
+MenuModel DeletePlusMenu(const lang::LanguageTable& table) {
+  return AfterRunChoices(table, kMenuCommandEndProgram, kMenuCommandShutdown, kMenuCommandStandby,
+                         kMenuCommandEndAndStandby);
+}
+
+MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
+  MenuEntry fill_plus = Item(kMenuCommandFillPlus, Text(TextOf(table, kFillText)) + Text(kJoin));
+  fill_plus.kind = MenuEntry::Kind::kSubmenu;
+  fill_plus.submenu = AfterRunChoices(table, kMenuCommandFillEndProgram, kMenuCommandFillShutdown,
+                                      kMenuCommandFillStandby, kMenuCommandFillEndAndStandby);
+  MenuEntry add_send_to = Item(kMenuCommandAddSendTo, Text(TextOf(table, kAddSendToText)));
+  add_send_to.checked = in_send_to;
+
+  MenuEntry popup = Item(0, Text(kProgramName));
+  popup.kind = MenuEntry::Kind::kSubmenu;
+  popup.submenu = {
+      Item(kMenuCommandInfo, Text(TextOf(table, kInfoText))),
+      Separator(),
+      Item(kMenuCommandFill, Text(TextOf(table, kFillText))),
+      std::move(fill_plus),
+      Separator(),
+      std::move(add_send_to),
+      Item(kMenuCommandRemoveSendTo, Text(TextOf(table, kRemoveSendToText))),
+      Item(kMenuCommandOpenSendTo, Text(TextOf(table, kOpenSendToText))),
+      Separator(),
+      Item(kMenuCommandFaq, u"FAQ"),
+      Item(kMenuCommandDonate, Text(TextOf(table, kDonateText))),
+      Item(kMenuCommandHomePage, Text(kProgramName) + u" " + Text(TextOf(table, kHomepageText))),
+      Separator(),
+      Item(kMenuCommandExit, Text(TextOf(table, kExitText)))};
+  MenuModel menu;
+  menu.push_back(std::move(popup));
+  return menu;
+}
+
+Text HelpText(const lang::LanguageTable& table) {
+  Text help;
+  for (int pair = 0; pair < kHelpPairs; ++pair) {
+    if (pair > 0) help += u"\r\n";
+    help += TextOf(table, kFirstHelpText + 2 * pair);
+    help += u"\r\n";
+    help += TextOf(table, kFirstHelpText + 2 * pair + 1);
+    help += u"\r\n";
+  }
+  return help;
+}
+
+Text HomeAddress(const lang::LanguageTable& table) {
+  const char16_t* home = table.GetGeneralText(
+      table.CurrentLanguage() == kGermanSlot ? kGermanHomeGeneral : kEnglishHomeGeneral);
+  return home ? Text(home) : Text();
+}
+
+Text FaqAddress(const lang::LanguageTable& table) {
+  Text home = HomeAddress(table);
+  if (home.empty()) return home;
+  return home + u"?faq-" + Text(kProgramName) + u"&faq=0";
+}
+
+Text HomePageAddress(const lang::LanguageTable& table) {
+  Text home = HomeAddress(table);
+  if (home.empty()) return home;
+  return CleanAddress(home + u"?seite=Microsoft/" + Text(kProgramName));
+}
+
+Text DonateAddress(const lang::LanguageTable& table) {
+  const char16_t* site = table.GetGeneralText(kEnglishSiteGeneral);
+  if (!site) return Text();
+  return CleanAddress(Text(site) + u"?paypal" + u"&item_name=Freeware Quorvell " + u"program" +
+                      u" " + Text(kProgramName));
+}
+
+}  // namespace nulvane::app

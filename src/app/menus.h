@@ -1,0 +1,85 @@
+// The contents of every menu and popup of the window, and the texts its commands show or open,
+// as plain data in the current language. Nothing here touches a window: one place turns a
+// MenuModel into an HMENU, so these rules are tested on every system.
+#pragma once
+
+#include <array>
+#include <vector>
+
+#include "lang/language_table.h"
+#include "platform/text.h"
+
+namespace nulvane::app {
+
+// The program's name, the same in every language.
+inline constexpr TextView kProgramName = u"Nulvane";
+
+// Command ids of the menus (the toolbar commands are in main_dialog.h).
+inline constexpr int kMenuCommandExit = 2;
+inline constexpr int kMenuCommandEndProgram = 1048;
+inline constexpr int kMenuCommandInfo = 32776;
+inline constexpr int kMenuCommandFill = 32791;
+inline constexpr int kMenuCommandDonate = 32793;
+inline constexpr int kMenuCommandFaq = 32794;
+inline constexpr int kMenuCommandHomePage = 32795;
+inline constexpr int kMenuCommandAddSendTo = 32797;
+inline constexpr int kMenuCommandRemoveSendTo = 32798;
+inline constexpr int kMenuCommandOpenSendTo = 32799;
+inline constexpr int kMenuCommandShutdown = 32803;
+inline constexpr int kMenuCommandStandby = 32804;
+inline constexpr int kMenuCommandFillPlus = 32805;  // the fill submenu itself
+inline constexpr int kMenuCommandFillEndProgram = 32806;
+inline constexpr int kMenuCommandFillShutdown = 32807;
+inline constexpr int kMenuCommandFillStandby = 32808;
+inline constexpr int kMenuCommandFillEndAndStandby = 32809;
+inline constexpr int kMenuCommandEndAndStandby = 32810;
+
+// The delay menu's entry for d seconds has id kDelayEntryBase + d.
+inline constexpr int kDelayEntryBase = 1000;
+inline constexpr int kDelayEntries = 10;
+// The language menu: slot s has id kLanguageEntryBase + s; "Translate" has kTranslateEntry.
+inline constexpr int kLanguageEntryBase = 10;
+inline constexpr int kTranslateEntry = 1000;
+// The overwrite counts offered, in menu order; each entry's id is its count.
+inline constexpr std::array<int, 19> kOverwriteCounts{1,  2,  3,  4,  5,  6,  7,  8,  9, 11,
+                                                      13, 15, 17, 20, 23, 26, 29, 32, 35};
+
+// The count the overwrite button shows for a stored `re_write`: 1 to the menu's largest count.
+int ClampOverwriteLabelCount(int stored_count);
+
+struct MenuEntry {
+  enum class Kind { kItem, kSeparator, kSubmenu };
+  Kind kind = Kind::kItem;
+  int id = 0;
+  Text text;
+  bool checked = false;
+  // Shown grayed and not selectable.
+  bool grayed = false;
+  std::vector<MenuEntry> submenu;  // kSubmenu only
+};
+using MenuModel = std::vector<MenuEntry>;
+
+// The overwrite menu; the entry equal to `stored_count` is checked (none for any other value).
+MenuModel OverwriteMenu(const lang::LanguageTable& table, int stored_count);
+// The delay menu (0 to 9 seconds); the entry equal to `delay` is checked.
+MenuModel DelayMenu(const lang::LanguageTable& table, int delay);
+// The language menu: every slot whose name is longer than 5 characters, the current one
+// grayed, then a separator and "Translate".
+MenuModel LanguageMenu(const lang::LanguageTable& table);
+// The "Delete +" popup.
+MenuModel DeletePlusMenu(const lang::LanguageTable& table);
+// The menu bar's menu: one popup titled with the program name holding the 14 entries; the
+// Send-To entry is checked when `in_send_to`.
+MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to);
+
+// The help box's text: five pairs of lines, an empty line between pairs, CR LF line breaks.
+Text HelpText(const lang::LanguageTable& table);
+
+// The web addresses of the link commands. Each is empty when the table lacks its base address,
+// and a caller opens nothing then.
+Text HomeAddress(const lang::LanguageTable& table);
+Text FaqAddress(const lang::LanguageTable& table);
+Text HomePageAddress(const lang::LanguageTable& table);
+Text DonateAddress(const lang::LanguageTable& table);
+
+}  // namespace nulvane::app

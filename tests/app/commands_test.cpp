@@ -1,0 +1,400 @@
+// The main dialog's option popups, chosen by posted keys inside their own tracking loop: what
+// each popup shows, what reaches the settings file (read back from the file) and the labels
+// afterwards.
+#include <windows.h>
+#undef DeleteFile
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/launcher.h"
+#include "app/main_dialog.h"
+#include "app/menu_item_text.h"
+#include "app/menus.h"
+#include "gui_harness.h"
+#include "lang/language_table.h"
+#include "lang/translation_export.h"
+#include "settings/settings.h"
+
+namespace nulvane::app {
+namespace {
+
+using testing::HighlightedItem;
+using testing::MenuOfWindow;
+using testing::OpenMenuCount;
+using testing::OpenMenuWindows;
+using testing::PostKey;
+using testing::UiScript;
+
+std::wstring ButtonText(HWND toolbar, int command) {
+  const auto length = SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, 0);
+  if (length < 0) return L"<none>";
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+std::wstring CellText(HWND list, int row) {
+  std::wstring text(1024, L'\0');
+  LVITEMW item{};
+  item.iSubItem = 0;
+  item.pszText = text.data();
+  item.cchTextMax = static_cast<int>(text.size());
+  const auto length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                   reinterpret_cast<LPARAM>(&item));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+std::wstring W(const char16_t* text) {
+  return text ? std::wstring(text, text + std::char_traits<char16_t>::length(text)) : L"";
+}
+
+bool ButtonPressed(HWND toolbar, int command) {
+  return SendMessageW(toolbar, TB_ISBUTTONPRESSED, command, 0) != 0;
+}
+
+HMENU OpenMenu() {
+  const std::vector<HWND> windows = OpenMenuWindows();
+  return windows.empty() ? nullptr : MenuOfWindow(windows.front());
+}
+
+bool Checked(HMENU menu, int position) {
+  return (GetMenuState(menu, static_cast<UINT>(position), MF_BYPOSITION) & MF_CHECKED) != 0;
+}
+
+int CheckedCount(HMENU menu) {
+  int checked = 0;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) checked += Checked(menu, i) ? 1 : 0;
+  return checked;
+}
+
+// A settings file of its own in a fresh folder, read back with the system's profile calls.
+class CommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool loaded = lang::LoadLanguageTable();
+    ASSERT_TRUE(loaded);
+    wchar_t temp[MAX_PATH + 1] = {};
+    ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
+    folder_ = std::wstring(temp) + L"nulvane-commands-" + std::to_wstring(GetCurrentProcessId()) +
+              L"-" + std::to_wstring(GetTickCount());
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    ini_ = folder_ + L"\\nulvane.ini";
+    settings::UseSettingsFile(Text(ini_.begin(), ini_.end()));
+    lang::Table().SetCurrentLanguage(1);
+  }
+  void TearDown() override {
+    lang::Table().SetCurrentLanguage(1);
+    SetFileAttributesW(ini_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(ini_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  int StoredOption(const wchar_t* key) const {
+    return static_cast<int>(GetPrivateProfileIntW(L"NewFileTime", key, -1, ini_.c_str()));
+  }
+  static void Store(const char16_t* key, int value) { settings::PutOptionInt(key, value); }
+  static void Open(const CSetFileTime& dialog, int command) {
+    PostMessageW(dialog.Window(), WM_COMMAND, static_cast<WPARAM>(command), 0);
+  }
+  static void Close(const CSetFileTime& dialog) { Open(dialog, kCommandCancel); }
+  // Highlights the item at `position` of the open menu, one key at a time, then chooses it.
+  // Home first: a menu that opens under the pointer highlights the item there.
+  static void Choose(UiScript& script, const CSetFileTime& dialog, int position) {
+    // The dialog's window exists only once the script runs.
+    const CSetFileTime* target = &dialog;
+    script.Do([target] { PostKey(target->Window(), VK_HOME); })
+        .WaitFor("the first entry to be highlighted",
+                 [] { return HighlightedItem(OpenMenu()) == 0; });
+    for (int i = 1; i <= position; ++i) {
+      script.Do([target] { PostKey(target->Window(), VK_DOWN); })
+          .WaitFor("entry " + std::to_string(i) + " to be highlighted",
+                   [i] { return HighlightedItem(OpenMenu()) == i; });
+    }
+    script.Do([target] { PostKey(target->Window(), VK_RETURN); });
+  }
+  // Chooses the last entry of the open menu.
+  static void ChooseLast(UiScript& script, const CSetFileTime& dialog) {
+    const CSetFileTime* target = &dialog;
+    script.Do([target] { PostKey(target->Window(), VK_END); })
+        .WaitFor("the last entry to be highlighted",
+                 [] { return HighlightedItem(OpenMenu()) == GetMenuItemCount(OpenMenu()) - 1; })
+        .Do([target] { PostKey(target->Window(), VK_RETURN); });
+  }
+
+  std::wstring folder_;
+  std::wstring ini_;
+};
+
+TEST_F(CommandsTest, OverwriteMenuChoosingThirtyFiveStoresItAndTheButtonShowsIt) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandOverwriteMenu); })
+      .WaitFor("the overwrite menu", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        HMENU menu = OpenMenu();
+        ASSERT_EQ(GetMenuItemCount(menu), 19);
+        EXPECT_EQ(MenuItemText(menu, 0), L"&Overwrite 1 times");
+        EXPECT_EQ(GetMenuItemID(menu, 9), 11u);
+        EXPECT_EQ(GetMenuItemID(menu, 18), 35u);
+        EXPECT_EQ(MenuItemText(menu, 18), L"&Overwrite 35 times");
+        EXPECT_TRUE(Checked(menu, 0)) << "the stored 1";
+        EXPECT_EQ(CheckedCount(menu), 1);
+        EXPECT_TRUE(ButtonPressed(dialog.ListToolbar(), kCommandOverwriteMenu));
+      });
+  Choose(script, dialog, 18);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the label",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) ==
+                        L"&Overwrite 35 times";
+               })
+      .Do([&] {
+        EXPECT_EQ(StoredOption(L"re_write"), 35);
+        EXPECT_FALSE(ButtonPressed(dialog.ListToolbar(), kCommandOverwriteMenu));
+      })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, OverwriteMenuClosedWithEscStoresNothingButRefreshesTheLabel) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandOverwriteMenu); })
+      .WaitFor("the overwrite menu", [] { return OpenMenuCount() == 1; })
+      // The file changes while the menu is open; closing without a choice shows the new value.
+      .Do([&] { Store(settings::kPassesKey, 20); })
+      .Do([&] { PostKey(dialog.Window(), VK_ESCAPE); })
+      .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the label",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) ==
+                        L"&Overwrite 20 times";
+               })
+      .Do([&] {
+        EXPECT_EQ(StoredOption(L"re_write"), 20);
+        EXPECT_TRUE(IsWindowVisible(dialog.Window())) << "Esc in the menu leaves the dialog open";
+      })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSeconds) {
+  lang::Table().SetCurrentLanguage(0);
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 10);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandDelayMenu); })
+      .WaitFor("the delay menu", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        HMENU menu = OpenMenu();
+        ASSERT_EQ(GetMenuItemCount(menu), 10);
+        for (int d = 0; d < 10; ++d) EXPECT_EQ(GetMenuItemID(menu, d), 1000u + d);
+        EXPECT_EQ(MenuItemText(menu, 9), L"L\u00F6sch-&Verz\u00F6gerung 9 Sek");
+        EXPECT_EQ(CheckedCount(menu), 0) << "10 lies outside 0 to 9";
+        EXPECT_TRUE(ButtonPressed(dialog.ListToolbar(), kCommandDelayMenu));
+      });
+  Choose(script, dialog, 2);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the label",
+               [&] {
+                 return ButtonText(dialog.ListToolbar(), kCommandDelayMenu) ==
+                        L"L\u00F6sch-&Verz\u00F6gerung 2 Sek";
+               })
+      .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
+      // Opened again, the menu marks the stored 2.
+      .Do([&] { Open(dialog, kCommandDelayMenu); })
+      .WaitFor("the delay menu again", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        EXPECT_TRUE(Checked(OpenMenu(), 2));
+        EXPECT_EQ(CheckedCount(OpenMenu()), 1);
+        PostKey(dialog.Window(), VK_ESCAPE);
+      })
+      .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandLanguageMenu); })
+      .WaitFor("the language menu", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        HMENU menu = OpenMenu();
+        const int count = GetMenuItemCount(menu);
+        ASSERT_EQ(count, 18) << "sixteen languages, a separator and Translate";
+        EXPECT_EQ(MenuItemText(menu, 0), L"Deutsch\tGerman");
+        EXPECT_EQ(GetMenuItemID(menu, 0), 10u);
+        EXPECT_EQ(GetMenuItemID(menu, 15), 25u);
+        EXPECT_TRUE(GetMenuState(menu, 1, MF_BYPOSITION) & MF_GRAYED) << "English is current";
+        EXPECT_FALSE(GetMenuState(menu, 0, MF_BYPOSITION) & MF_GRAYED);
+        EXPECT_TRUE(GetMenuState(menu, 16, MF_BYPOSITION) & MF_SEPARATOR);
+        EXPECT_EQ(MenuItemText(menu, 17), L"Translate");
+        EXPECT_EQ(GetMenuItemID(menu, 17), 1000u);
+        EXPECT_TRUE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
+      });
+  Choose(script, dialog, 0);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the German texts",
+               [&] { return ButtonText(dialog.ListToolbar(), kCommandDelete) == L"&L\u00F6schen"; })
+      .Do([&] {
+        EXPECT_EQ(lang::Table().CurrentLanguage(), 0);
+        EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", -1, ini_.c_str()), 0u);
+        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"1 mal &schreiben");
+        EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
+                  L"\u00BB\u00BB Beenden \u00AB\u00AB");
+        EXPECT_FALSE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
+        // The message list holds the legend again, in German, and nothing else.
+        EXPECT_EQ(CellText(dialog.MessageList(), 0), L"Warnung");
+        EXPECT_EQ(CellText(dialog.MessageList(), 1), L"Fehler");
+        EXPECT_EQ(CellText(dialog.MessageList(), 2), L"Info");
+        EXPECT_EQ(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0), 3);
+      })
+      // Opened again, German is the grayed entry.
+      .Do([&] { Open(dialog, kCommandLanguageMenu); })
+      .WaitFor("the language menu again", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        EXPECT_TRUE(GetMenuState(OpenMenu(), 0, MF_BYPOSITION) & MF_GRAYED);
+        EXPECT_FALSE(GetMenuState(OpenMenu(), 1, MF_BYPOSITION) & MF_GRAYED);
+        PostKey(dialog.Window(), VK_ESCAPE);
+      })
+      .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .Do([&] { EXPECT_EQ(lang::Table().CurrentLanguage(), 0) << "no choice changes nothing"; })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
+  const Text export_path = lang::TranslationExportPath();
+  const std::wstring path(export_path.begin(), export_path.end());
+  DeleteFileW(path.c_str());
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandLanguageMenu); }).WaitFor("the language menu", [] {
+    return OpenMenuCount() == 1;
+  });
+  ChooseLast(script, dialog);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
+      .WaitFor("the export file",
+               [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; })
+      .Do([&] {
+        EXPECT_EQ(lang::Table().CurrentLanguage(), 1);
+        EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", 99, ini_.c_str()), 99u);
+        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), W(lang::GetText(29)));
+        DeleteFileW(path.c_str());
+      })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+// A visible window of this thread owned by `owner` (a message box), or null.
+HWND OwnedWindow(HWND owner) {
+  std::pair<HWND, HWND> search{owner, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(data);
+        if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window)) {
+          found->second = window;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {
+  lang::Table().SetCurrentLanguage(0);
+  CSetFileTime dialog(u"");
+  UiScript script;
+  HWND box = nullptr;
+  script.Do([&] { Open(dialog, kMenuCommandInfo); })
+      .WaitFor("the help box", [&] { return (box = OwnedWindow(dialog.Window())) != nullptr; })
+      .Do([&] {
+        EXPECT_EQ(WindowText(box), L"Hilfe");
+        // The message box's text control; Wine and Windows both give it id 0xFFFF.
+        const Text help = HelpText(lang::Table());
+        EXPECT_GT(help.size(), 400u);
+        EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), std::wstring(help.begin(), help.end()));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+      })
+      .WaitFor("the box to go", [&] { return OwnedWindow(dialog.Window()) == nullptr; })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+class RecordingLauncher final : public Launcher {
+ public:
+  RecordingLauncher() { UseLauncher(this); }
+  ~RecordingLauncher() override { UseLauncher(nullptr); }
+  void OpenAddress(TextView address) override {
+    opened.emplace_back(address.begin(), address.end());
+  }
+  std::vector<std::wstring> opened;
+};
+
+TEST_F(CommandsTest, LinkCommandsOpenTheirAddressesThroughTheLauncher) {
+  RecordingLauncher launcher;
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script
+      .Do([&] {
+        for (int command : {static_cast<int>(kCommandHomeLink), kMenuCommandFaq,
+                            kMenuCommandHomePage, kMenuCommandDonate}) {
+          Open(dialog, command);
+        }
+      })
+      .WaitFor("four addresses", [&] { return launcher.opened.size() == 4; })
+      .Do([&] {
+        EXPECT_EQ(launcher.opened,
+                  (std::vector<std::wstring>{
+                      L"https://nulvane.example/", L"https://nulvane.example/?faq-Nulvane&faq=0",
+                      L"https://nulvane.example/?seite=Microsoft/Nulvane",
+                      L"https://nulvane.example?paypal&item_name=FreewareQuorvellprogramNulvane"}));
+        lang::Table().SetCurrentLanguage(0);
+        Open(dialog, kCommandHomeLink);
+      })
+      .WaitFor("the German home address", [&] { return launcher.opened.size() == 5; })
+      .Do([&] { EXPECT_EQ(launcher.opened.back(), L"https://nulvane.example/de/"); })
+      .Do([&] { Close(dialog); });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+}  // namespace
+}  // namespace nulvane::app
