@@ -316,7 +316,9 @@ IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const str
       now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
     return IoResult::Fail(IoResult::kChangedEntry);
   }
-  if (::fchmodat(reached.folder_fd, reached.name.c_str(), mode, 0) != 0) return LastError();
+  if (::fchmodat(reached.folder_fd, reached.name.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0) {
+    return LastError();  // never through a link swapped in meanwhile
+  }
   return IoResult::Ok();
 }
 
