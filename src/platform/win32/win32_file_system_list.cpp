@@ -66,6 +66,7 @@ IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
 
 IoResult NativeFileSystem::ListFolder(
     const EntryRef& folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
+  const win32::ChainUse use;
   win32::Placement placement;
   if (IoResult placed = win32::Place(folder, placement); !placed) return placed;
   // The listing owns its handle: `visit` may list sub-folders, which changes the chain.

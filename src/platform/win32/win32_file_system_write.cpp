@@ -272,6 +272,7 @@ Text TextualRoot(const Text& full) {
 }  // namespace
 
 IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
+  const win32::ChainUse use;
   info = EntryInfo{};
   if (win32::IsDevicePath(entry.path)) {
     info.kind = EntryKind::kOther;
@@ -300,6 +301,7 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
 
 IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
                                             std::unique_ptr<OpenFile>& file, OpenedFileInfo& info) {
+  const win32::ChainUse use;
   file.reset();
   info = OpenedFileInfo{};
   if (win32::IsDevicePath(file_entry.path)) return IoResult::Fail(IoResult::kNotRegularFile);
@@ -342,6 +344,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
 
 IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& folder_entry,
                                               std::unique_ptr<OpenFile>& folder) {
+  const win32::ChainUse use;
   folder.reset();
   // Attribute access only: such a handle takes part in no sharing check, so it stands in the
   // way of nobody, not of the folder's own rename and removal either.
@@ -377,6 +380,7 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
 }
 
 IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
+  const win32::ChainUse use;
   std::size_t name_start = to.size();
   while (name_start > 0 && !win32::IsSeparator(to[name_start - 1])) --name_start;
   const TextView new_name = to.substr(name_start);
@@ -437,10 +441,12 @@ IoResult RemoveChecked(const EntryRef& entry, ULONG options, bool folder) {
 }  // namespace
 
 IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
+  const win32::ChainUse use;
   return RemoveChecked(entry, 0, false);
 }
 
 IoResult NativeFileSystem::RemoveFolder(const EntryRef& entry) {
+  const win32::ChainUse use;
   return RemoveChecked(entry, 0, true);
 }
 

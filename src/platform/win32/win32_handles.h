@@ -76,6 +76,19 @@ IoResult Place(const EntryRef& entry, Placement& out);
 // Closes the calling thread's chain of open folders.
 void ForgetChain();
 
+// Held by every call that places entries: outside an OpenFolderScope, the thread's chain is
+// closed when the call returns, so that an idle program holds no folder open (a held folder
+// could not be removed by another thread, nor its volume ejected).
+class ChainUse {
+ public:
+  ChainUse() = default;
+  ChainUse(const ChainUse&) = delete;
+  ChainUse& operator=(const ChainUse&) = delete;
+  ~ChainUse() {
+    if (!OpenFolderScope::Active()) ForgetChain();
+  }
+};
+
 // Opens `name` inside `folder` itself (FILE_OPEN_REPARSE_POINT: never what a link names),
 // with SYNCHRONIZE and synchronous I/O added to `access` and `options`.
 IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share, ULONG options,
