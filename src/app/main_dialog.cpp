@@ -11,6 +11,7 @@
 
 #include "app/main_dialog.h"
 #include "app/menus.h"
+#include "app/shutdown_dialog.h"
 #include "app/window_host.h"
 #include "engine/deletion_run.h"
 #include "lang/language_table.h"
@@ -45,7 +46,10 @@ CSetFileTime::CSetFileTime(Text command_line)
       row_display_(*this),
       items_(platform::SystemFileSystem(), row_display_),
       host_(std::make_unique<WindowHost>(*this)),
-      command_line_(std::move(command_line)) {}
+      command_line_(std::move(command_line)) {
+  // On the worker that finished the run, owned by the window.
+  host_->SetAfterRunStarter([this](int action) { StartAfterRunAction(dialog_, action); });
+}
 
 CSetFileTime::~CSetFileTime() {
   if (g_dialog_target == this) g_dialog_target = nullptr;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/launcher.h"
+#include "recording_launcher.h"
 #include "app/main_dialog.h"
 #include "app/menu_item_text.h"
 #include "app/menus.h"
@@ -357,15 +358,7 @@ TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {
   EXPECT_TRUE(script.completed());
 }
 
-class RecordingLauncher final : public Launcher {
- public:
-  RecordingLauncher() { UseLauncher(this); }
-  ~RecordingLauncher() override { UseLauncher(nullptr); }
-  void OpenAddress(TextView address) override {
-    opened.emplace_back(address.begin(), address.end());
-  }
-  std::vector<std::wstring> opened;
-};
+using testing::RecordingLauncher;
 
 TEST_F(CommandsTest, LinkCommandsOpenTheirAddressesThroughTheLauncher) {
   RecordingLauncher launcher;
