@@ -119,7 +119,14 @@ void CSetFileTime::OnCommand(int command) {
       OnCancel();
       break;
     case kCommandDelete:
+    case kMenuCommandEndProgram:
+    case kMenuCommandShutdown:
+    case kMenuCommandStandby:
+    case kMenuCommandEndAndStandby:
       StartDeletionRun(command);
+      break;
+    case kCommandDeletePlus:
+      ShowDeletePlusMenu();
       break;
     case kCommandReset:
       // Not while a run works: its end rebuilds the rows from the store.
@@ -194,6 +201,9 @@ void CSetFileTime::StartDeletionRun(int command) {
   flags_.after_run_action.store(0);
   SetCommandsEnabled(false);
   if (command == kCommandDeletePlusItem) flags_.exit_after_run.store(1);
+  if (command == kMenuCommandShutdown) flags_.after_run_action.store(1);
+  if (command == kMenuCommandStandby) flags_.after_run_action.store(2);
+  if (command == kMenuCommandEndAndStandby) flags_.after_run_action.store(3);
   items_.BeginRun();
   g_active_workers.fetch_add(1);
   engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
