@@ -453,6 +453,25 @@ TEST_F(CommandsTest, DeletePlusShutdownRunsTheDeletionAndThenTheCountdown) {
   EXPECT_TRUE(script.completed());
 }
 
+TEST_F(CommandsTest, DeletePlusEndTheProgramEntryEndsItAfterTheRunWithoutACountdown) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  RecordingLauncher launcher;
+  std::wstring path;
+  CSetFileTime dialog(DoomedFile(folder_, path));
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandDeletePlus); }).WaitFor("the Delete + menu", [] {
+    return OpenMenuCount() == 1;
+  });
+  Choose(script, dialog, 0);
+  script.Start();
+  // Nothing closes the dialog but the run's own end.
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 5000));
+  EXPECT_FALSE(Exists(path));
+  EXPECT_TRUE(launcher.PowerCalls().empty());
+}
+
 // A second start during a run would overwrite the first one's after-run action: it is refused,
 // so the shut-down chosen first is the countdown that follows, and the run deletes once.
 TEST_F(CommandsTest, DeletePlusStartDuringARunIsRefused) {
@@ -474,12 +493,13 @@ TEST_F(CommandsTest, DeletePlusStartDuringARunIsRefused) {
         EXPECT_EQ(CountdownWindow(L"PC Standby"), nullptr);
         EXPECT_FALSE(Exists(path));
         PostMessageW(CountdownWindow(L"PC shutdown"), WM_COMMAND, IDOK, 0);
-      })
-      .WaitFor(
-          "the end of the program", [] { return !CSetFileTime::WorkerActive(); }, 5000);
+      });
   script.Start();
   // OK on a shut-down countdown ends the program after the (recorded) shut-down.
   EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+  // The worker still reaches for the dialog object on its way out.
+  EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 5000));
   EXPECT_EQ(launcher.PowerCalls(), std::vector<std::string>{"shut down"});
   EXPECT_EQ(CountdownWindow(L"PC Standby"), nullptr) << "no second run's countdown";
 }
