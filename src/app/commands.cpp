@@ -64,6 +64,12 @@ void CSetFileTime::ShowLanguageMenu() {
   settings::PutProgramInt(settings::kLanguageKey, slot);
 }
 
+void CSetFileTime::ShowDeletePlusMenu() {
+  const UniqueMenu menu = CreatePopupFromModel(DeletePlusMenu(lang::Table()));
+  // The entries arrive as commands; each starts a run, or is refused while one works.
+  ShowPopupBelowButton(dialog_, list_toolbar_, kCommandDeletePlus, menu.get(), false);
+}
+
 void CSetFileTime::ShowHelpBox() {
   const Text text = HelpText(lang::Table());
   const Text caption(lang::Txt(kHelpCaptionText));

@@ -11,6 +11,7 @@
 
 #include "app/main_dialog.h"
 #include "app/menus.h"
+#include "app/shutdown_dialog.h"
 #include "app/window_host.h"
 #include "engine/deletion_run.h"
 #include "lang/language_table.h"
@@ -45,7 +46,10 @@ CSetFileTime::CSetFileTime(Text command_line)
       row_display_(*this),
       items_(platform::SystemFileSystem(), row_display_),
       host_(std::make_unique<WindowHost>(*this)),
-      command_line_(std::move(command_line)) {}
+      command_line_(std::move(command_line)) {
+  // On the worker that finished the run, owned by the window.
+  host_->SetAfterRunStarter([this](int action) { StartAfterRunAction(dialog_, action); });
+}
 
 CSetFileTime::~CSetFileTime() {
   if (g_dialog_target == this) g_dialog_target = nullptr;
@@ -115,7 +119,14 @@ void CSetFileTime::OnCommand(int command) {
       OnCancel();
       break;
     case kCommandDelete:
+    case kMenuCommandEndProgram:
+    case kMenuCommandShutdown:
+    case kMenuCommandStandby:
+    case kMenuCommandEndAndStandby:
       StartDeletionRun(command);
+      break;
+    case kCommandDeletePlus:
+      ShowDeletePlusMenu();
       break;
     case kCommandReset:
       // Not while a run works: its end rebuilds the rows from the store.
@@ -190,6 +201,9 @@ void CSetFileTime::StartDeletionRun(int command) {
   flags_.after_run_action.store(0);
   SetCommandsEnabled(false);
   if (command == kCommandDeletePlusItem) flags_.exit_after_run.store(1);
+  if (command == kMenuCommandShutdown) flags_.after_run_action.store(1);
+  if (command == kMenuCommandStandby) flags_.after_run_action.store(2);
+  if (command == kMenuCommandEndAndStandby) flags_.after_run_action.store(3);
   items_.BeginRun();
   g_active_workers.fetch_add(1);
   engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);

@@ -118,6 +118,7 @@ class CSetFileTime {
   void ShowHelpBox();
   void OpenLink(int command);
   void OnDropFiles(HDROP drop);
+  void ShowDeletePlusMenu();
   void StartDeletionRun(int command);
   void SetStatusText(TextView text);
   void EndDialogWith(INT_PTR result);

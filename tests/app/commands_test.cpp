@@ -18,6 +18,7 @@
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
+#include "recording_launcher.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
@@ -357,15 +358,7 @@ TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {
   EXPECT_TRUE(script.completed());
 }
 
-class RecordingLauncher final : public Launcher {
- public:
-  RecordingLauncher() { UseLauncher(this); }
-  ~RecordingLauncher() override { UseLauncher(nullptr); }
-  void OpenAddress(TextView address) override {
-    opened.emplace_back(address.begin(), address.end());
-  }
-  std::vector<std::wstring> opened;
-};
+using testing::RecordingLauncher;
 
 TEST_F(CommandsTest, LinkCommandsOpenTheirAddressesThroughTheLauncher) {
   RecordingLauncher launcher;
@@ -394,6 +387,121 @@ TEST_F(CommandsTest, LinkCommandsOpenTheirAddressesThroughTheLauncher) {
   script.Start();
   EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
   EXPECT_TRUE(script.completed());
+}
+
+}  // namespace
+}  // namespace nulvane::app
+
+namespace nulvane::app {
+namespace {
+
+using testing::RecordingLauncher;
+
+HWND CountdownWindow(const wchar_t* title) { return FindWindowW(L"#32770", title); }
+
+// A file of the test's folder, made for a run to destroy; returns the dialog's command line.
+Text DoomedFile(const std::wstring& folder, std::wstring& path) {
+  path = folder + L"\\doomed.txt";
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, "data", 4, &written, nullptr);
+  CloseHandle(file);
+  const std::wstring quoted = L"\"" + path + L"\"";
+  return Text(quoted.begin(), quoted.end());
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST_F(CommandsTest, DeletePlusShutdownRunsTheDeletionAndThenTheCountdown) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  RecordingLauncher launcher;
+  std::wstring path;
+  CSetFileTime dialog(DoomedFile(folder_, path));
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandDeletePlus); })
+      .WaitFor("the Delete + menu", [] { return OpenMenuCount() == 1; })
+      .Do([&] {
+        HMENU menu = OpenMenu();
+        ASSERT_EQ(GetMenuItemCount(menu), 4);
+        EXPECT_EQ(GetMenuItemID(menu, 0), 1048u);
+        EXPECT_EQ(GetMenuItemID(menu, 1), 32803u);
+        EXPECT_EQ(GetMenuItemID(menu, 2), 32804u);
+        EXPECT_EQ(GetMenuItemID(menu, 3), 32810u);
+      });
+  Choose(script, dialog, 1);
+  script
+      .WaitFor(
+          "the shut-down countdown", [] { return CountdownWindow(L"PC shutdown") != nullptr; },
+          20000)
+      .Do([&] {
+        EXPECT_FALSE(Exists(path));
+        PostMessageW(CountdownWindow(L"PC shutdown"), WM_COMMAND, IDCANCEL, 0);
+      })
+      .WaitFor(
+          "the worker's end", [] { return !CSetFileTime::WorkerActive(); }, 5000)
+      .Do([&] {
+        EXPECT_TRUE(launcher.PowerCalls().empty()) << "cancelled";
+        EXPECT_TRUE(IsWindow(dialog.Window()));
+        Close(dialog);
+      });
+  script.Start();
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+TEST_F(CommandsTest, DeletePlusEndTheProgramEntryEndsItAfterTheRunWithoutACountdown) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  RecordingLauncher launcher;
+  std::wstring path;
+  CSetFileTime dialog(DoomedFile(folder_, path));
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandDeletePlus); }).WaitFor("the Delete + menu", [] {
+    return OpenMenuCount() == 1;
+  });
+  Choose(script, dialog, 0);
+  script.Start();
+  // Nothing closes the dialog but the run's own end.
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 5000));
+  EXPECT_FALSE(Exists(path));
+  EXPECT_TRUE(launcher.PowerCalls().empty());
+}
+
+// A second start during a run would overwrite the first one's after-run action: it is refused,
+// so the shut-down chosen first is the countdown that follows, and the run deletes once.
+TEST_F(CommandsTest, DeletePlusStartDuringARunIsRefused) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 2);
+  RecordingLauncher launcher;
+  std::wstring path;
+  CSetFileTime dialog(DoomedFile(folder_, path));
+  UiScript script;
+  script.Do([&] { Open(dialog, kMenuCommandShutdown); })
+      .WaitFor("the run", [] { return CSetFileTime::WorkerActive(); })
+      .Do([&] {
+        Open(dialog, kMenuCommandEndAndStandby);
+        Open(dialog, kMenuCommandStandby);
+      })
+      .WaitFor(
+          "the countdown", [] { return CountdownWindow(L"PC shutdown") != nullptr; }, 20000)
+      .Do([&] {
+        EXPECT_EQ(CountdownWindow(L"PC Standby"), nullptr);
+        EXPECT_FALSE(Exists(path));
+        PostMessageW(CountdownWindow(L"PC shutdown"), WM_COMMAND, IDOK, 0);
+      });
+  script.Start();
+  // OK on a shut-down countdown ends the program after the (recorded) shut-down.
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+  // The worker still reaches for the dialog object on its way out.
+  EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 5000));
+  EXPECT_EQ(launcher.PowerCalls(), std::vector<std::string>{"shut down"});
+  EXPECT_EQ(CountdownWindow(L"PC Standby"), nullptr) << "no second run's countdown";
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// A launcher that records what the program asks of the system instead of doing it: while one
+// exists, no test can open a browser, shut the machine down or suspend it.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/launcher.h"
+
+namespace nulvane::app::testing {
+
+class RecordingLauncher final : public Launcher {
+ public:
+  RecordingLauncher() { UseLauncher(this); }
+  ~RecordingLauncher() override { UseLauncher(nullptr); }
+  RecordingLauncher(const RecordingLauncher&) = delete;
+  RecordingLauncher& operator=(const RecordingLauncher&) = delete;
+
+  void OpenAddress(TextView address) override {
+    const std::lock_guard lock(mutex_);
+    opened.emplace_back(address.begin(), address.end());
+  }
+  void ShutDown() override { Record("shut down"); }
+  void Standby() override { Record("standby"); }
+
+  // The shut-down and standby calls, oldest first ("shut down", "standby").
+  std::vector<std::string> PowerCalls() {
+    const std::lock_guard lock(mutex_);
+    return power_calls_;
+  }
+
+  std::vector<std::wstring> opened;
+
+ private:
+  void Record(const char* call) {
+    const std::lock_guard lock(mutex_);
+    power_calls_.emplace_back(call);
+  }
+  std::mutex mutex_;
+  std::vector<std::string> power_calls_;
+};
+
+}  // namespace nulvane::app::testing
