@@ -485,7 +485,11 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
   return FromErrno(error);
 }
 
-IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
+namespace {
+
+// Removes the checked entry's name from its folder: unlinkat with `flags` (AT_REMOVEDIR for a
+// folder), after the entry was found to be the listed object on its folder's volume.
+IoResult RemoveChecked(const EntryRef& entry, int flags) {
   const posix::ChainUse use;
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
@@ -493,20 +497,16 @@ IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) {
   struct stat status;
   result = ExamineReached(reached, entry, status);
   if (!result) return result;
-  if (::unlinkat(reached.folder_fd, reached.name.c_str(), 0) != 0) return LastError();
+  if (::unlinkat(reached.folder_fd, reached.name.c_str(), flags) != 0) return LastError();
   return IoResult::Ok();
 }
 
+}  // namespace
+
+IoResult NativeFileSystem::DeleteFile(const EntryRef& entry) { return RemoveChecked(entry, 0); }
+
 IoResult NativeFileSystem::RemoveFolder(const EntryRef& entry) {
-  const posix::ChainUse use;
-  posix::ReachedEntry reached;
-  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
-  if (!result) return result;
-  struct stat status;
-  result = ExamineReached(reached, entry, status);
-  if (!result) return result;
-  if (::unlinkat(reached.folder_fd, reached.name.c_str(), AT_REMOVEDIR) != 0) return LastError();
-  return IoResult::Ok();
+  return RemoveChecked(entry, AT_REMOVEDIR);
 }
 
 void NativeFileSystem::ForgetOpenFolders() { posix::ThreadChain().Forget(); }
