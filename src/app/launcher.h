@@ -10,7 +10,8 @@ namespace nulvane::app {
 class Launcher {
  public:
   virtual ~Launcher() = default;
-  // Opens `address` with the system's handler; failures are not reported.
+  // Opens `address` (a web address or a folder) with the system's handler; failures are not
+  // reported.
   virtual void OpenAddress(TextView address) = 0;
   // Starts shutting the PC down; failures are not reported.
   virtual void ShutDown() = 0;

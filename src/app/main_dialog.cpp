@@ -11,9 +11,11 @@
 
 #include "app/main_dialog.h"
 #include "app/menus.h"
+#include "app/program.h"
 #include "app/shutdown_dialog.h"
 #include "app/window_host.h"
 #include "engine/deletion_run.h"
+#include "engine/free_space_fill.h"
 #include "lang/language_table.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
@@ -27,6 +29,15 @@ using platform::Wide;
 
 constexpr int kSureText = 31;    // "Are you sure?"
 constexpr int kCancelText = 32;  // "Cancel"
+
+// How long closing waits for a stopped fill to remove its temporary file and folder; after it
+// the program ends anyway.
+constexpr DWORD kFillCleanupWaitMs = 5000;
+
+// The entries of the menu bar's menu that start a fill.
+constexpr int kFillCommands[] = {kMenuCommandFill, kMenuCommandFillEndProgram,
+                                 kMenuCommandFillShutdown, kMenuCommandFillStandby,
+                                 kMenuCommandFillEndAndStandby};
 
 // Runs still handing back to a dialog object. Process-wide: the worker decrements it as its
 // very last access, after which it touches no object of the dialog.
@@ -85,6 +96,9 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       return 0;
     case WM_DROPFILES:
       OnDropFiles(reinterpret_cast<HDROP>(wparam));
+      return 0;
+    case WM_INITMENUPOPUP:
+      OnInitMenuPopup();
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
@@ -150,28 +164,71 @@ void CSetFileTime::OnCommand(int command) {
     case kMenuCommandDonate:
       OpenLink(command);
       break;
+    case kMenuCommandFill:
+    case kMenuCommandFillEndProgram:
+    case kMenuCommandFillShutdown:
+    case kMenuCommandFillStandby:
+    case kMenuCommandFillEndAndStandby:
+      StartFreeSpaceFill(command);
+      break;
+    case kMenuCommandAddSendTo:
+    case kMenuCommandRemoveSendTo:
+    case kMenuCommandOpenSendTo:
+      OnSendToCommand(command);
+      break;
     default:
-      // The menus, popups and links are handled by the commands of the menu bar.
       break;
   }
 }
 
 void CSetFileTime::OnCancel() {
+  // A close box or Esc pressed again while closing waits for the fill.
+  if (closing_) return;
   if (flags_.fill_running.load() != 0) {
     const Text question(lang::Txt(kSureText));
     const Text caption(lang::Txt(kCancelText));
     if (MessageBoxW(dialog_, Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING) != IDYES) {
       return;
     }
-    flags_.fill_running.store(0);
-    // The fill sees the cleared flag between two writes and removes its file.
-    Sleep(300);
+    // Ending at once would leave the volume full: the temporary file holds its free space.
+    StopFillAndWait();
     EndDialogWith(2);
   } else if (flags_.stop.load() != 0) {
     EndDialogWith(2);
   }
   // Cancels a run's countdown; at rest it was set already.
   flags_.stop.store(1);
+}
+
+void CSetFileTime::StopFillAndWait() {
+  closing_ = true;
+  // The program ends: the fill's after-run step must not follow.
+  flags_.exit_after_run.store(0);
+  flags_.after_run_action.store(0);
+  // The fill sees the cleared flag between two writes, then closes and deletes its files and
+  // removes its folder, reporting through sent messages that the loop below handles.
+  flags_.fill_running.store(0);
+  EnableWindow(dialog_, FALSE);
+  const DWORD start = GetTickCount();
+  bool quit = false;
+  WPARAM quit_code = 0;
+  while (WorkerActive() && !quit && GetTickCount() - start < kFillCleanupWaitMs) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        quit = true;
+        quit_code = message.wParam;
+        break;
+      }
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  // A quit request belongs to the loop outside.
+  if (quit) PostQuitMessage(static_cast<int>(quit_code));
+  EnableWindow(dialog_, TRUE);
+  closing_ = false;
 }
 
 void CSetFileTime::EndDialogWith(INT_PTR result) { EndDialog(dialog_, result); }
@@ -213,6 +270,53 @@ void CSetFileTime::StartDeletionRun(int command) {
     host_->OnWindowThread([this] { items_.EndRun(); });
     g_active_workers.fetch_sub(1);
   }).detach();
+}
+
+void CSetFileTime::StartFreeSpaceFill(int command) {
+  // One worker at a time: a fill started during a run (or another fill) would overwrite the
+  // after-run step chosen for it. The menu grays the fill entries meanwhile.
+  if (WorkerActive()) return;
+  flags_.exit_after_run.store(command == kMenuCommandFillEndProgram ? 1 : 0);
+  int action = 0;
+  if (command == kMenuCommandFillShutdown) action = 1;
+  if (command == kMenuCommandFillStandby) action = 2;
+  if (command == kMenuCommandFillEndAndStandby) action = 3;
+  flags_.after_run_action.store(action);
+  g_active_workers.fetch_add(1);
+  engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
+  // The worker shows the folder picker itself, owned by the dialog, which stays responsive.
+  std::thread([context] {
+    engine::RunFreeSpaceFill(context);
+    g_active_workers.fetch_sub(1);
+  }).detach();
+}
+
+void CSetFileTime::OnSendToCommand(int command) {
+  // Nothing is reported: the entry's check mark shows the outcome the next time it is seen.
+  const CSendTo& send_to = SendTo();
+  if (command == kMenuCommandAddSendTo) send_to.AddToSendTo(kProgramName);
+  if (command == kMenuCommandRemoveSendTo) send_to.RemoveFromSendTo(kProgramName);
+  if (command == kMenuCommandOpenSendTo) send_to.OpenSendToFolder();
+}
+
+void CSetFileTime::OnInitMenuPopup() {
+  const HMENU menu = menu_bar_ ? MenuBar().menu() : nullptr;
+  if (!menu) return;
+  CheckMenuItem(menu, kMenuCommandAddSendTo,
+                MF_BYCOMMAND | (SendTo().IsInSendTo(kProgramName) ? MF_CHECKED : MF_UNCHECKED));
+  const UINT state = WorkerActive() ? MF_GRAYED : MF_ENABLED;
+  for (const int command : kFillCommands) EnableMenuItem(menu, command, MF_BYCOMMAND | state);
+  // The fill submenu's own entry, found as the one whose submenu holds a fill command.
+  for (int top = 0; top < GetMenuItemCount(menu); ++top) {
+    const HMENU popup = GetSubMenu(menu, top);
+    for (int i = 0; popup && i < GetMenuItemCount(popup); ++i) {
+      const HMENU submenu = GetSubMenu(popup, i);
+      if (submenu && GetMenuState(submenu, kMenuCommandFillEndProgram, MF_BYCOMMAND) !=
+                         static_cast<UINT>(-1)) {
+        EnableMenuItem(popup, static_cast<UINT>(i), MF_BYPOSITION | state);
+      }
+    }
+  }
 }
 
 void CSetFileTime::SetStatusText(TextView text) {

@@ -53,6 +53,8 @@ class CSetFileTime {
 
   // Sets every language-dependent text, in the current language, and lays the window out.
   void ApplyLanguageTexts();
+  // Builds the menu bar's menu in the current language and hands it to the menu bar.
+  void BuildMenuBarMenu();
   // Places the strips and lists for a client size in pixels; nothing before the top strip
   // exists.
   void LayoutMainDialog(int width, int height);
@@ -69,9 +71,9 @@ class CSetFileTime {
   // Replaces a button's text, keeping the toolbar's button size as it was.
   static void SetToolbarButtonText(HWND toolbar, TextView text, int command);
 
-  // True from a run's start until its worker has handed everything back; counts every
-  // CSetFileTime (the program has one). The program must not destroy a dialog object, nor end
-  // normally, while it is true.
+  // True from the start of a run or fill until its worker has handed everything back; counts
+  // every CSetFileTime (the program has one). The program must not destroy a dialog object, nor
+  // end normally, while it is true.
   static bool WorkerActive();
 
   items::ItemList& Items() { return items_; }
@@ -120,6 +122,16 @@ class CSetFileTime {
   void OnDropFiles(HDROP drop);
   void ShowDeletePlusMenu();
   void StartDeletionRun(int command);
+  // Commands 32791 and 32806 to 32809: the free-space fill on a worker, which asks for the
+  // folder first.
+  void StartFreeSpaceFill(int command);
+  // The Send-To entries (32797 to 32799).
+  void OnSendToCommand(int command);
+  // Every popup of the dialog and its menu bar: the Send-To mark and the fill entries' state.
+  void OnInitMenuPopup();
+  // After "Yes" to closing during a fill: stops it and handles messages until its worker has
+  // removed the temporary file and folder, for at most kFillCleanupWaitMs.
+  void StopFillAndWait();
   void SetStatusText(TextView text);
   void EndDialogWith(INT_PTR result);
   LayoutInput CurrentLayoutInput(int width, int height) const;
@@ -146,6 +158,8 @@ class CSetFileTime {
   // A font made for a DPI other than the system's; null while the toolbars' own font serves.
   HFONT dpi_font_ = nullptr;
   int dpi_ = kBaseDpi;
+  // True while closing waits for a stopped fill; further closing commands are ignored then.
+  bool closing_ = false;
   // The template's edges that the layout keeps, in client pixels at dpi_.
   int item_list_left_ = 0;
   int item_list_top_ = 0;

@@ -10,6 +10,7 @@
 
 #include "app/label_text.h"
 #include "app/main_dialog.h"
+#include "app/menu_build.h"
 #include "app/program.h"
 #include "app/resource_ids.h"
 #include "engine/deletion_run.h"
@@ -326,16 +327,24 @@ void CSetFileTime::SetToolbarButtonText(HWND toolbar, TextView text, int command
   SendMessageW(toolbar, TB_SETBUTTONSIZE, 0, size);
 }
 
+void CSetFileTime::BuildMenuBarMenu() {
+  if (!menu_bar_) return;
+  UniqueMenu menu(Program().build_menu_bar_menu
+                      ? Program().build_menu_bar_menu()
+                      : CreateMenuFromModel(MenuBarMenu(lang::Table(),
+                                                        SendTo().IsInSendTo(kProgramName)))
+                            .release());
+  // The bar owns the menu from here and destroys the one it had.
+  if (menu.get()) MenuBar().SetBarMenu(menu.release());
+}
+
 void CSetFileTime::ApplyLanguageTexts() {
   // 1. The title.
   const char16_t* product = lang::GetGeneralText(kTitleGeneralText);
   const Text title = Text(product ? product : u"") + u" [Unicode]";
   SetWindowTextW(dialog_, Wide(title));
-  // 2. The menu bar's menu (built by the commands, which install the builder); the strip is
-  // shown.
-  if (menu_bar_ && Program().build_menu_bar_menu) {
-    if (HMENU menu = Program().build_menu_bar_menu()) MenuBar().SetBarMenu(menu);
-  }
+  // 2. The menu bar's menu; the strip is shown.
+  BuildMenuBarMenu();
   if (top_strip_) ShowWindow(top_strip_, SW_SHOW);
   // 3. Status and help text.
   SetStatusText(lang::Txt(kReadyText));

@@ -6,6 +6,7 @@
 
 #include "app/menu_bar.h"
 #include "app/menus.h"
+#include "app/send_to.h"
 #include "app/system_icons.h"
 #include "platform/text.h"
 #include "platform/win32/wide.h"
@@ -18,16 +19,17 @@ struct ProgramState {
   Text app_title;
   // The text after the program name on the command line.
   Text command_line;
-  // Builds the menu bar's menu in the current language; installed by the commands. The main
-  // dialog calls it whenever it applies its texts.
+  // A test's own menu for the menu bar in place of the program's; null: the program's menu,
+  // which the main dialog builds whenever it applies its texts.
   HMENU (*build_menu_bar_menu)() = nullptr;
 };
 
 ProgramState& Program();
 
-// The program's one menu bar and its system-icon loader, constructed before the entry point in
-// this order.
+// The program's one menu bar, its system-icon loader and its Send-To manager, constructed before
+// the entry point in this order.
 CWinCmdBar2& MenuBar();
 CUniSysIco& SystemIcons();
+CSendTo& SendTo();
 
 }  // namespace nulvane::app

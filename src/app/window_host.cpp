@@ -7,11 +7,16 @@
 
 #include "app/label_text.h"
 #include "app/main_dialog.h"
+#include "lang/language_table.h"
 #include "platform/win32/wide.h"
 
 namespace nulvane::app {
 
 using platform::Wide;
+
+namespace {
+constexpr int kNoFolderText = 39;  // "Failed to get directory"
+}  // namespace
 
 bool WindowHost::OnWindowThread(const std::function<void()>& call) {
   const HWND window = dialog_.Window();
@@ -96,6 +101,12 @@ std::optional<Text> WindowHost::ChooseFolder() {
       chosen = platform::FromWide(path.data());
     }
     CoTaskMemFree(list);
+    if (!chosen) {
+      // A choice without a folder on a disk ("This PC", a printer): the fill does not start,
+      // and the user is told why nothing happens.
+      const Text message(lang::Txt(kNoFolderText));
+      MessageBoxW(nullptr, Wide(message), nullptr, MB_OK | MB_ICONERROR);
+    }
   }
   if (SUCCEEDED(com)) OleUninitialize();
   return chosen;

@@ -25,6 +25,9 @@ namespace nulvane::app {
 namespace {
 
 using testing::HighlightedItem;
+using testing::ListViewText;
+using testing::OwnedWindow;
+using testing::WindowText;
 using testing::MenuOfWindow;
 using testing::OpenMenuCount;
 using testing::OpenMenuWindows;
@@ -36,18 +39,6 @@ std::wstring ButtonText(HWND toolbar, int command) {
   if (length < 0) return L"<none>";
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
   SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
-std::wstring CellText(HWND list, int row) {
-  std::wstring text(1024, L'\0');
-  LVITEMW item{};
-  item.iSubItem = 0;
-  item.pszText = text.data();
-  item.cchTextMax = static_cast<int>(text.size());
-  const auto length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
-                                   reinterpret_cast<LPARAM>(&item));
   text.resize(static_cast<std::size_t>(length));
   return text;
 }
@@ -266,9 +257,9 @@ TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng)
                   L"\u00BB\u00BB Beenden \u00AB\u00AB");
         EXPECT_FALSE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
         // The message list holds the legend again, in German, and nothing else.
-        EXPECT_EQ(CellText(dialog.MessageList(), 0), L"Warnung");
-        EXPECT_EQ(CellText(dialog.MessageList(), 1), L"Fehler");
-        EXPECT_EQ(CellText(dialog.MessageList(), 2), L"Info");
+        EXPECT_EQ(ListViewText(dialog.MessageList(), 0), L"Warnung");
+        EXPECT_EQ(ListViewText(dialog.MessageList(), 1), L"Fehler");
+        EXPECT_EQ(ListViewText(dialog.MessageList(), 2), L"Info");
         EXPECT_EQ(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0), 3);
       })
       // Opened again, German is the grayed entry.
@@ -310,30 +301,6 @@ TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
   script.Start();
   EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
   EXPECT_TRUE(script.completed());
-}
-
-std::wstring WindowText(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-// A visible window of this thread owned by `owner` (a message box), or null.
-HWND OwnedWindow(HWND owner) {
-  std::pair<HWND, HWND> search{owner, nullptr};
-  EnumThreadWindows(
-      GetCurrentThreadId(),
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(data);
-        if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window)) {
-          found->second = window;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.second;
 }
 
 TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {

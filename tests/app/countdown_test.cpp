@@ -23,13 +23,7 @@ using testing::PostKey;
 using testing::PumpUntil;
 using testing::RecordingLauncher;
 using testing::TestDialog;
-
-std::wstring WindowText(HWND window) {
-  const int length = GetWindowTextLengthW(window);
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), length + 1)));
-  return text;
-}
+using testing::WindowText;
 
 LOGFONTW FontOf(HWND window) {
   LOGFONTW font{};

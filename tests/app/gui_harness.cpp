@@ -1,5 +1,6 @@
 #include "gui_harness.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -552,6 +553,50 @@ bool Canvas::SaveBmp(const wchar_t* path) const {
   ok = ok && WriteFile(out, pixels.data(), header.biSizeImage, &written, nullptr) &&
        written == header.biSizeImage;
   return CloseHandle(out) && ok;
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::wstring ListViewText(HWND list, int row, int column) {
+  std::wstring text(4096, L'\0');
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = text.data();
+  item.cchTextMax = static_cast<int>(text.size());
+  const auto length = SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row),
+                                   reinterpret_cast<LPARAM>(&item));
+  text.resize(static_cast<std::size_t>(length));
+  return text;
+}
+
+HWND OwnedWindow(HWND owner, const wchar_t* class_name) {
+  struct Search {
+    HWND owner;
+    const wchar_t* class_name;
+    HWND found;
+  } search{owner, class_name, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(data);
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process != GetCurrentProcessId() || GetWindow(window, GW_OWNER) != search->owner ||
+            !IsWindowVisible(window)) {
+          return TRUE;
+        }
+        wchar_t name[64] = {};
+        GetClassNameW(window, name, 64);
+        if (search->class_name && std::wstring(name) != search->class_name) return TRUE;
+        search->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 }  // namespace nulvane::app::testing

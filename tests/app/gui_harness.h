@@ -129,6 +129,14 @@ void PostAltChar(HWND target, wchar_t character);
 // Mouse messages during a menu's tracking carry screen coordinates.
 void PostMouseAtScreen(HWND target, UINT message, POINT screen);
 
+// A window's text at its full length.
+std::wstring WindowText(HWND window);
+// The text of cell (`row`, `column`) of a list-view control.
+std::wstring ListViewText(HWND list, int row, int column = 0);
+// A visible top-level window of any thread of this process owned by `owner` (a message box, a
+// dialog a worker shows), or null; with `class_name`, only a window of that class.
+HWND OwnedWindow(HWND owner, const wchar_t* class_name = nullptr);
+
 // The centre of a window's rectangle `client_rect` (client coordinates of `window`) on screen.
 POINT ScreenCentre(HWND window, const RECT& client_rect);
 
