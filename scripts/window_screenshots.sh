@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # scripts/window_screenshots.sh [OUT_DIR]  builds nulvane.exe and takes screenshots of its
 # window under Wine on a virtual display of its own: at rest in English and in German, during
-# a run, and at 144 DPI. Writes OUT_DIR/window-{english,german,run,144dpi}.png (default
-# build/screenshots). The program runs from a scratch folder with its own settings file; the
+# a run, at 144 DPI, and with its menus and the after-run countdown open. Writes
+# OUT_DIR/window-{english,german,run,144dpi}.png and OUT_DIR/menu-{bar,fill,language,delete-plus}.png
+# and countdown-standby.png (default build/screenshots). The program runs from a scratch folder with its own settings file; the
 # prefix's LogPixels is set back after the 144 DPI shot.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -43,7 +44,7 @@ start_window() {
     [ -n "$window" ] && break
     sleep 0.2
   done
-  [ -n "$window" ] || { echo "error: the window did not appear" >&2; exit 1; }
+  [ -n "$window" ] || { echo "error: the window did not appear" >&2; xdotool search --name . getwindowname %@ >&2 || true; exit 1; }
   sleep 1.5
 }
 
@@ -73,6 +74,40 @@ start_window
 xdotool mousemove --window "$window" 96 146 click 1
 sleep 1.6
 shot window-run
+stop_window
+
+# The menus, each opened with the mouse where the user opens it, in a window of its own
+# (window coordinates of the 96 DPI layout).
+settings 1 5 1
+menu_shot() {  # name x y [hover-x hover-y]
+  start_window
+  xdotool mousemove --window "$window" "$2" "$3" click 1
+  sleep 0.8
+  if [ $# -ge 5 ]; then
+    xdotool mousemove --window "$window" "$4" "$5"
+    sleep 1.2
+  fi
+  shot "$1"
+  stop_window
+}
+menu_shot menu-bar 35 33                   # the menu bar's "Nulvane"
+menu_shot menu-fill 35 33 108 102          # ... and its fill submenu, opened by hovering
+menu_shot menu-language 523 32             # the corner toolbar's language button
+menu_shot menu-delete-plus 165 147         # the list toolbar's "Delete +"
+
+# "Delete +" and "PC Standby": the run destroys the scratch items, then the countdown shows. The
+# program is ended long before the countdown could run out.
+settings 1 0 1
+start_window
+xdotool mousemove --window "$window" 165 147 click 1
+sleep 0.8
+xdotool mousemove --window "$window" 200 206 click 1
+for _ in $(seq 1 40); do
+  xdotool search --name '^PC Standby$' >/dev/null 2>&1 && break
+  sleep 0.2
+done
+sleep 1.2
+shot countdown-standby
 stop_window
 
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1

@@ -1,12 +1,18 @@
 // nulvane.exe as a separate process: it starts with a folder on its command line, shows its
-// window, destroys the folder on Delete and ends on the cancel command with exit code 0.
+// window, puts its shortcut into Send To and takes it out again, destroys the folder on Delete
+// and ends on the cancel command with exit code 0.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "app/send_to.h"
+#include "shortcut_reader.h"
+
 namespace {
+
+using nulvane::Text;
 
 // The build's program, reached through Z: (the build tree is a Unix path).
 std::wstring BuiltProgram() {
@@ -79,6 +85,18 @@ TEST(Program, StartsShowsItsWindowDestroysOnDeleteAndEndsOnCancel) {
       20000);
   EXPECT_TRUE(shown);
   if (shown) {
+    // The Send-To shortcut the program makes points to the program itself.
+    const Text link_text = nulvane::app::CSendTo::LinkPath(u"Nulvane");
+    const std::wstring link(link_text.begin(), link_text.end());
+    DeleteFileW(link.c_str());
+    PostMessageW(found.window, WM_COMMAND, 32797, 0);
+    EXPECT_TRUE(
+        WaitFor([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000));
+    EXPECT_EQ(nulvane::app::testing::ReadLink(link).target, program);
+    PostMessageW(found.window, WM_COMMAND, 32798, 0);
+    EXPECT_TRUE(
+        WaitFor([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; }, 20000));
+
     PostMessageW(found.window, WM_COMMAND, 1014, 0);
     EXPECT_TRUE(WaitFor(
         [&] { return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES; }, 20000));

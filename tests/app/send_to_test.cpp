@@ -22,6 +22,7 @@
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "recording_launcher.h"
+#include "shortcut_reader.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
@@ -29,7 +30,9 @@ namespace {
 
 using testing::IsMenuOpen;
 using testing::OpenMenuCount;
+using testing::LinkContents;
 using testing::PostKey;
+using testing::ReadLink;
 using testing::RecordingLauncher;
 using testing::UiScript;
 
@@ -37,36 +40,6 @@ std::wstring W(const Text& text) { return std::wstring(text.begin(), text.end())
 
 bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The target and description stored in the shortcut at `path`.
-struct LinkContents {
-  std::wstring target;
-  std::wstring description;
-};
-LinkContents ReadLink(const std::wstring& path) {
-  LinkContents contents;
-  IShellLinkW* link = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(&link)))) {
-    return contents;
-  }
-  IPersistFile* file = nullptr;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-    if (SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
-      std::vector<wchar_t> buffer(32768, L'\0');
-      if (SUCCEEDED(link->GetPath(buffer.data(), static_cast<int>(buffer.size()), nullptr, 0))) {
-        contents.target = buffer.data();
-      }
-      buffer.assign(buffer.size(), L'\0');
-      if (SUCCEEDED(link->GetDescription(buffer.data(), static_cast<int>(buffer.size())))) {
-        contents.description = buffer.data();
-      }
-    }
-    file->Release();
-  }
-  link->Release();
-  return contents;
 }
 
 std::wstring ModulePath() {

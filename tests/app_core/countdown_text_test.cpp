@@ -1,4 +1,5 @@
-// The countdown dialog's texts by after-run action, from the built-in English table.
+// The countdown dialog's texts by after-run action, from the built-in table in English and
+// German.
 #include "app/countdown_text.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,18 @@ TEST_F(CountdownTextTest, StandbyModesKeepTheirCodeAndOtherCodesShutDown) {
     EXPECT_EQ(texts.mode, kCountdownShutDown) << action;
     EXPECT_EQ(Utf8(texts.title), "PC shutdown") << action;
   }
+}
+
+TEST_F(CountdownTextTest, GermanTextsComeFromTheCurrentLanguage) {
+  lang::Table().SetCurrentLanguage(0);
+  const CountdownTexts shut_down = CountdownTextsFor(lang::Table(), 1);
+  EXPECT_EQ(Utf8(shut_down.title), "PC Herunterfahren");
+  EXPECT_EQ(Utf8(CountdownLabel(shut_down, kCountdownSeconds)), "PC Herunterfahren in 10 Sek.");
+  const CountdownTexts standby = CountdownTextsFor(lang::Table(), 3);
+  EXPECT_EQ(Utf8(standby.title), "PC Standby");
+  EXPECT_EQ(Utf8(CountdownLabel(standby, 1)), "PC Standby in 1 Sek.");
+  EXPECT_EQ(Utf8(standby.ok), "OK");
+  EXPECT_EQ(Utf8(standby.cancel), "Abbrechen");
 }
 
 }  // namespace
