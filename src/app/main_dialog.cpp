@@ -42,6 +42,9 @@ constexpr int kFillCommands[] = {kMenuCommandFill, kMenuCommandFillEndProgram,
 // Runs still handing back to a dialog object. Process-wide: the worker decrements it as its
 // very last access, after which it touches no object of the dialog.
 std::atomic<int> g_active_workers{0};
+// Of those, the fills: from the fill command until the fill's worker has handed everything back
+// (the folder choice and the clean-up included).
+std::atomic<int> g_fill_workers{0};
 
 // The object the dialog procedure forwards to.
 CSetFileTime* g_dialog_target = nullptr;
@@ -182,15 +185,20 @@ void CSetFileTime::OnCommand(int command) {
 }
 
 void CSetFileTime::OnCancel() {
-  // A close box or Esc pressed again while closing waits for the fill.
+  // A close box, Esc or the worker's own cancel arriving while closing asks or waits.
   if (closing_) return;
-  if (flags_.fill_running.load() != 0) {
-    const Text question(lang::Txt(kSureText));
-    const Text caption(lang::Txt(kCancelText));
-    if (MessageBoxW(dialog_, Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING) != IDYES) {
-      return;
+  if (g_fill_workers.load() != 0 || flags_.fill_running.load() != 0) {
+    if (flags_.fill_running.load() != 0) {
+      const Text question(lang::Txt(kSureText));
+      const Text caption(lang::Txt(kCancelText));
+      closing_ = true;
+      const int answer =
+          MessageBoxW(dialog_, Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING);
+      closing_ = false;
+      if (answer != IDYES) return;
     }
-    // Ending at once would leave the volume full: the temporary file holds its free space.
+    // Writing or not (about to write, or removing its files), a fill ends with its temporary
+    // file and folder removed: ending at once could leave the volume full.
     StopFillAndWait();
     EndDialogWith(2);
   } else if (flags_.stop.load() != 0) {
@@ -205,15 +213,19 @@ void CSetFileTime::StopFillAndWait() {
   // The program ends: the fill's after-run step must not follow.
   flags_.exit_after_run.store(0);
   flags_.after_run_action.store(0);
-  // The fill sees the cleared flag between two writes, then closes and deletes its files and
-  // removes its folder, reporting through sent messages that the loop below handles.
   flags_.fill_running.store(0);
   EnableWindow(dialog_, FALSE);
   const DWORD start = GetTickCount();
   bool quit = false;
   WPARAM quit_code = 0;
-  while (WorkerActive() && !quit && GetTickCount() - start < kFillCleanupWaitMs) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+  while (g_fill_workers.load() != 0 && !quit && GetTickCount() - start < kFillCleanupWaitMs) {
+    // Asked again on every round: a fill that was only about to write sets its flags when it
+    // starts, and must see the request all the same. It stops between two writes, then closes
+    // and deletes its files and removes its folder, reporting through sent messages that this
+    // loop handles.
+    flags_.fill_running.store(0);
+    flags_.stop.store(1);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
@@ -283,10 +295,12 @@ void CSetFileTime::StartFreeSpaceFill(int command) {
   if (command == kMenuCommandFillEndAndStandby) action = 3;
   flags_.after_run_action.store(action);
   g_active_workers.fetch_add(1);
+  g_fill_workers.fetch_add(1);
   engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
   // The worker shows the folder picker itself, owned by the dialog, which stays responsive.
   std::thread([context] {
     engine::RunFreeSpaceFill(context);
+    g_fill_workers.fetch_sub(1);
     g_active_workers.fetch_sub(1);
   }).detach();
 }

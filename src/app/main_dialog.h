@@ -129,8 +129,8 @@ class CSetFileTime {
   void OnSendToCommand(int command);
   // Every popup of the dialog and its menu bar: the Send-To mark and the fill entries' state.
   void OnInitMenuPopup();
-  // After "Yes" to closing during a fill: stops it and handles messages until its worker has
-  // removed the temporary file and folder, for at most kFillCleanupWaitMs.
+  // Closing while a fill's worker is active: stops the fill and handles messages until its
+  // worker has removed the temporary file and folder, for at most kFillCleanupWaitMs.
   void StopFillAndWait();
   void SetStatusText(TextView text);
   void EndDialogWith(INT_PTR result);
@@ -158,7 +158,7 @@ class CSetFileTime {
   // A font made for a DPI other than the system's; null while the toolbars' own font serves.
   HFONT dpi_font_ = nullptr;
   int dpi_ = kBaseDpi;
-  // True while closing waits for a stopped fill; further closing commands are ignored then.
+  // True while closing asks about or waits for a fill; further closing commands are ignored.
   bool closing_ = false;
   // The template's edges that the layout keeps, in client pixels at dpi_.
   int item_list_left_ = 0;

@@ -105,7 +105,7 @@ std::optional<Text> WindowHost::ChooseFolder() {
       // A choice without a folder on a disk ("This PC", a printer): the fill does not start,
       // and the user is told why nothing happens.
       const Text message(lang::Txt(kNoFolderText));
-      MessageBoxW(nullptr, Wide(message), nullptr, MB_OK | MB_ICONERROR);
+      MessageBoxW(dialog_.Window(), Wide(message), nullptr, MB_OK | MB_ICONERROR);
     }
   }
   if (SUCCEEDED(com)) OleUninitialize();

@@ -72,11 +72,8 @@ class CommandsTest : public ::testing::Test {
   void SetUp() override {
     static const bool loaded = lang::LoadLanguageTable();
     ASSERT_TRUE(loaded);
-    wchar_t temp[MAX_PATH + 1] = {};
-    ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
-    folder_ = std::wstring(temp) + L"nulvane-commands-" + std::to_wstring(GetCurrentProcessId()) +
-              L"-" + std::to_wstring(GetTickCount());
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    folder_ = testing::NewScratchFolder(L"nulvane-commands-");
+    ASSERT_FALSE(folder_.empty());
     ini_ = folder_ + L"\\nulvane.ini";
     settings::UseSettingsFile(Text(ini_.begin(), ini_.end()));
     lang::Table().SetCurrentLanguage(1);

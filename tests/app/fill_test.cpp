@@ -60,6 +60,22 @@ ULONGLONG FreeBytes(const std::wstring& folder) {
   return free.QuadPart;
 }
 
+ULONGLONG TotalBytes(const std::wstring& folder) {
+  ULARGE_INTEGER total{};
+  GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr);
+  return total.QuadPart;
+}
+
+// The sizes of the mount script's volumes, with room for the file system's own rounding.
+constexpr ULONGLONG kFillVolumeLimit = 64ull << 20;
+constexpr ULONGLONG kStopVolumeLimit = 1100ull << 20;
+
+// The countdown dialog of the after-run step titled `title`, owned by `dialog`, or null.
+HWND Countdown(const CSetFileTime& dialog, const std::wstring& title) {
+  const HWND countdown = OwnedWindow(dialog.Window(), L"#32770");
+  return countdown && WindowText(countdown) == title ? countdown : nullptr;
+}
+
 // The message list's rows, newest first.
 std::vector<std::wstring> Messages(const CSetFileTime& dialog) {
   std::vector<std::wstring> rows;
@@ -93,17 +109,20 @@ class FillFromWindowTest : public ::testing::Test {
     static const bool loaded = lang::LoadLanguageTable();
     ASSERT_TRUE(loaded);
     lang::Table().SetCurrentLanguage(1);
-    wchar_t temp[MAX_PATH + 1] = {};
-    ASSERT_GT(GetTempPathW(MAX_PATH + 1, temp), 0u);
-    folder_ = std::wstring(temp) + L"nulvane-fill-" + std::to_wstring(GetCurrentProcessId()) +
-              L"-" + std::to_wstring(GetTickCount());
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    folder_ = testing::NewScratchFolder(L"nulvane-fill-");
+    ASSERT_FALSE(folder_.empty());
     ini_ = folder_ + L"\\nulvane.ini";
     settings::UseSettingsFile(Text(ini_.begin(), ini_.end()));
     settings::PutOptionInt(settings::kDelayKey, 0);
     settings::PutOptionInt(settings::kPassesKey, 1);
   }
   void TearDown() override {
+    // A worker still reaching for the dialog object that is gone would take the later tests
+    // down with it: this program ends here instead.
+    if (!testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 10000)) {
+      ADD_FAILURE() << "a fill's worker outlived its dialog; the test program ends";
+      TerminateProcess(GetCurrentProcess(), 1);
+    }
     DeleteFileW(ini_.c_str());
     DeleteFileW(doomed_.c_str());
     RemoveDirectoryW(folder_.c_str());
@@ -131,10 +150,11 @@ class FillFromWindowTest : public ::testing::Test {
     return text;
   }
   // Waits for the folder picker of a fill just started and chooses `folder` in it. OK is
-  // pressed only when the picker shows that very folder selected: a fill anywhere else would
+  // pressed only when the picker shows that very folder selected and the folder is on a volume
+  // no larger than `volume_limit` that is not the one of drive C: a fill anywhere else would
   // fill the machine's own disk, so the picker is cancelled instead and the test fails.
   static void ChooseInPicker(UiScript& script, const CSetFileTime& dialog,
-                             const std::wstring& folder) {
+                             const std::wstring& folder, ULONGLONG volume_limit) {
     const CSetFileTime* target = &dialog;
     const std::wstring name = folder.substr(folder.rfind(L'\\') + 1);
     script
@@ -152,12 +172,15 @@ class FillFromWindowTest : public ::testing::Test {
               return false;
             },
             10000)
-        .Do([target, name] {
+        .Do([target, folder, name, volume_limit] {
           const HWND picker = Picker(*target);
-          const bool right = SelectedInPicker(picker) == name;
           const std::wstring shown = SelectedInPicker(picker);
-          EXPECT_TRUE(right) << "the picker shows " << std::string(shown.begin(), shown.end());
-          PostMessageW(picker, WM_COMMAND, right ? IDOK : IDCANCEL, 0);
+          const ULONGLONG total = TotalBytes(folder);
+          const bool safe = shown == name && total > 0 && total <= volume_limit &&
+                            total != TotalBytes(L"C:");
+          EXPECT_TRUE(safe) << "the picker shows " << std::string(shown.begin(), shown.end())
+                            << " on a volume of " << total << " bytes";
+          PostMessageW(picker, WM_COMMAND, safe ? IDOK : IDCANCEL, 0);
         });
   }
   // A file queued on the dialog's command line, which no fill may touch.
@@ -217,7 +240,7 @@ TEST_F(FillFromWindowTest, FillsTheChosenVolumeAndRefusesEveryOtherStartMeanwhil
         Post(dialog, kMenuCommandFill);
         Post(dialog, kMenuCommandEndAndStandby);
       });
-  ChooseInPicker(script, dialog, volume);
+  ChooseInPicker(script, dialog, volume, kFillVolumeLimit);
   script
       .WaitFor(
           "the fill's end",
@@ -225,10 +248,10 @@ TEST_F(FillFromWindowTest, FillsTheChosenVolumeAndRefusesEveryOtherStartMeanwhil
             const std::vector<std::wstring> rows = Messages(dialog);
             return !rows.empty() && rows.front() == L"Ready";
           },
-          120000)
+          30000)
       .WaitFor(
           "the chosen shut-down's countdown",
-          [] { return FindWindowW(L"#32770", L"PC shutdown") != nullptr; }, 10000)
+          [&] { return Countdown(dialog, L"PC shutdown") != nullptr; }, 10000)
       .Do([&] {
         const std::wstring fill_folder = volume + L"\\Nulvane";
         EXPECT_TRUE(HasMessageStartingWith(dialog, L"File:" + fill_folder));
@@ -245,8 +268,8 @@ TEST_F(FillFromWindowTest, FillsTheChosenVolumeAndRefusesEveryOtherStartMeanwhil
         EXPECT_NE(GetFileAttributesW(doomed_.c_str()), INVALID_FILE_ATTRIBUTES)
             << "the deletion started during the fill was refused";
         // A refused start would have replaced the chosen shut-down by a standby.
-        EXPECT_EQ(FindWindowW(L"#32770", L"PC Standby"), nullptr);
-        PostMessageW(FindWindowW(L"#32770", L"PC shutdown"), WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(Countdown(dialog, L"PC Standby"), nullptr);
+        PostMessageW(Countdown(dialog, L"PC shutdown"), WM_COMMAND, IDCANCEL, 0);
       })
       .WaitFor(
           "the worker's end", [] { return !CSetFileTime::WorkerActive(); }, 5000)
@@ -272,7 +295,7 @@ TEST_F(FillFromWindowTest, ClosingDuringTheFillAsksAndOnYesLeavesNothingOnTheVol
   ULONGLONG free_at_yes = 0;
   UiScript script;
   script.Do([&] { Post(dialog, kMenuCommandFill); });
-  ChooseInPicker(script, dialog, volume);
+  ChooseInPicker(script, dialog, volume, kStopVolumeLimit);
   script
       .WaitFor(
           "the fill to write",

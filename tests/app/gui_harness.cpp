@@ -555,6 +555,14 @@ bool Canvas::SaveBmp(const wchar_t* path) const {
   return CloseHandle(out) && ok;
 }
 
+std::wstring NewScratchFolder(const std::wstring& prefix) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  if (GetTempPathW(MAX_PATH + 1, temp) == 0) return {};
+  const std::wstring folder = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(GetTickCount());
+  return CreateDirectoryW(folder.c_str(), nullptr) ? folder : std::wstring();
+}
+
 std::wstring WindowText(HWND window) {
   std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
   text.resize(

@@ -129,6 +129,10 @@ void PostAltChar(HWND target, wchar_t character);
 // Mouse messages during a menu's tracking carry screen coordinates.
 void PostMouseAtScreen(HWND target, UINT message, POINT screen);
 
+// A fresh empty folder in the temporary folder, named `prefix` plus the process id and a tick
+// count; empty when it could not be made. The caller removes it.
+std::wstring NewScratchFolder(const std::wstring& prefix);
+
 // A window's text at its full length.
 std::wstring WindowText(HWND window);
 // The text of cell (`row`, `column`) of a list-view control.

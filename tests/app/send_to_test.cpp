@@ -116,8 +116,17 @@ TEST_F(SendToTest, AddSetsTheMarkRemoveClearsItAndEditOpensTheFolder) {
         EXPECT_EQ(contents.description, L"Nulvane");
       });
   LookAtMark(script, dialog, after_add);
-  // Adding again replaces the one shortcut.
-  script.Do([&] { Post(dialog, kMenuCommandAddSendTo); });
+  // Adding again replaces what stands under the shortcut's name.
+  script
+      .Do([&] {
+        const HANDLE file = CreateFileW(link_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+        ASSERT_TRUE(ReadLink(link_).target.empty());
+        Post(dialog, kMenuCommandAddSendTo);
+      })
+      .WaitFor("the shortcut again", [&] { return ReadLink(link_).target == ModulePath(); });
   LookAtMark(script, dialog, after_second_add);
   script.Do([&] { Post(dialog, kMenuCommandRemoveSendTo); })
       .WaitFor("the shortcut to go", [&] { return !Exists(link_); });
@@ -152,6 +161,7 @@ TEST_F(SendToTest, AFolderNamedLikeTheShortcutIsNotItAndIsNeverRemoved) {
   // A shortcut cannot take the folder's place either.
   EXPECT_TRUE(FAILED(send_to.AddToSendTo(kProgramName)));
   EXPECT_FALSE(send_to.IsInSendTo(kProgramName));
+  EXPECT_TRUE(GetFileAttributesW(link_.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 TEST_F(SendToTest, TheMenuBarMenuInGermanHoldsEveryEntryWithItsId) {
