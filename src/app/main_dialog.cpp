@@ -187,7 +187,10 @@ void CSetFileTime::OnCommand(int command) {
 void CSetFileTime::OnCancel() {
   // A close box, Esc or the worker's own cancel arriving while closing asks or waits.
   if (closing_) return;
-  if (g_fill_workers.load() != 0 || flags_.fill_running.load() != 0) {
+  // A fill clears the stop flag when it begins writing and sets it again once its temporary
+  // file and folder are gone: in between, ending at once could leave the volume full.
+  const bool fill_has_files = g_fill_workers.load() != 0 && flags_.stop.load() == 0;
+  if (fill_has_files || flags_.fill_running.load() != 0) {
     if (flags_.fill_running.load() != 0) {
       const Text question(lang::Txt(kSureText));
       const Text caption(lang::Txt(kCancelText));
@@ -197,8 +200,7 @@ void CSetFileTime::OnCancel() {
       closing_ = false;
       if (answer != IDYES) return;
     }
-    // Writing or not (about to write, or removing its files), a fill ends with its temporary
-    // file and folder removed: ending at once could leave the volume full.
+    // Writing or removing its files, the fill ends first, with both removed.
     StopFillAndWait();
     EndDialogWith(2);
   } else if (flags_.stop.load() != 0) {

@@ -283,6 +283,24 @@ TEST_F(FillFromWindowTest, FillsTheChosenVolumeAndRefusesEveryOtherStartMeanwhil
   EXPECT_TRUE(script.completed());
 }
 
+TEST_F(FillFromWindowTest, TheEndTheProgramEntryEndsItOnceTheFillHasCleanedUp) {
+  const std::wstring volume = VolumeFromEnvironment("NULVANE_FILL_VOLUME");
+  if (volume.empty()) {
+    GTEST_SKIP() << "needs a volume of its own: run as root through scripts/with_fill_volumes.sh";
+  }
+  RecordingLauncher launcher;
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Post(dialog, kMenuCommandFillEndProgram); });
+  ChooseInPicker(script, dialog, volume, kFillVolumeLimit);
+  script.Start();
+  // Nothing closes the dialog but the fill's own end, after its clean-up.
+  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_TRUE(script.completed());
+  EXPECT_TRUE(Leftovers(volume).empty());
+  EXPECT_TRUE(launcher.PowerCalls().empty());
+}
+
 TEST_F(FillFromWindowTest, ClosingDuringTheFillAsksAndOnYesLeavesNothingOnTheVolume) {
   const std::wstring volume = VolumeFromEnvironment("NULVANE_STOP_VOLUME");
   if (volume.empty()) {
