@@ -590,17 +590,17 @@ HWND OwnedWindow(HWND owner, const wchar_t* class_name) {
   } search{owner, class_name, nullptr};
   EnumWindows(
       [](HWND window, LPARAM data) -> BOOL {
-        auto* search = reinterpret_cast<Search*>(data);
+        auto* wanted = reinterpret_cast<Search*>(data);
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId() || GetWindow(window, GW_OWNER) != search->owner ||
+        if (process != GetCurrentProcessId() || GetWindow(window, GW_OWNER) != wanted->owner ||
             !IsWindowVisible(window)) {
           return TRUE;
         }
         wchar_t name[64] = {};
         GetClassNameW(window, name, 64);
-        if (search->class_name && std::wstring(name) != search->class_name) return TRUE;
-        search->found = window;
+        if (wanted->class_name && std::wstring(name) != wanted->class_name) return TRUE;
+        wanted->found = window;
         return FALSE;
       },
       reinterpret_cast<LPARAM>(&search));
