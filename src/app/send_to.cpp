@@ -91,8 +91,8 @@ HRESULT CSendTo::AddToSendTo(TextView name) const {
   const Text target = AbsolutePath(ModulePath());
   if (link.empty() || target.empty()) return E_FAIL;
   ComPtr<IShellLinkW> shell_link;
-  HRESULT status = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IShellLinkW, shell_link.out());
+  HRESULT status = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                    shell_link.out());
   if (FAILED(status)) return status;
   ComPtr<IPersistFile> file;
   status = shell_link->QueryInterface(IID_IPersistFile, file.out());

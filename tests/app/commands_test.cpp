@@ -26,13 +26,13 @@ namespace {
 
 using testing::HighlightedItem;
 using testing::ListViewText;
-using testing::OwnedWindow;
-using testing::WindowText;
 using testing::MenuOfWindow;
 using testing::OpenMenuCount;
 using testing::OpenMenuWindows;
+using testing::OwnedWindow;
 using testing::PostKey;
 using testing::UiScript;
+using testing::WindowText;
 
 std::wstring ButtonText(HWND toolbar, int command) {
   const auto length = SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, 0);

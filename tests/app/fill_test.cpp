@@ -97,8 +97,8 @@ bool FillEntriesGrayed(const CSetFileTime& dialog) {
   bool grayed = true;
   for (int command : {kMenuCommandFill, kMenuCommandFillEndProgram, kMenuCommandFillShutdown,
                       kMenuCommandFillStandby, kMenuCommandFillEndAndStandby}) {
-    grayed = grayed && (GetMenuState(MenuBar().menu(), static_cast<UINT>(command),
-                                     MF_BYCOMMAND) & MF_GRAYED) != 0;
+    grayed = grayed && (GetMenuState(MenuBar().menu(), static_cast<UINT>(command), MF_BYCOMMAND) &
+                        MF_GRAYED) != 0;
   }
   return grayed;
 }
@@ -130,15 +130,13 @@ class FillFromWindowTest : public ::testing::Test {
   static void Post(const CSetFileTime& dialog, int command) {
     PostMessageW(dialog.Window(), WM_COMMAND, static_cast<WPARAM>(command), 0);
   }
-  static HWND Picker(const CSetFileTime& dialog) {
-    return OwnedWindow(dialog.Window(), L"#32770");
-  }
+  static HWND Picker(const CSetFileTime& dialog) { return OwnedWindow(dialog.Window(), L"#32770"); }
   // The text of the picker's selected folder, as its tree shows it.
   static std::wstring SelectedInPicker(HWND picker) {
     const HWND tree = FindWindowExW(picker, nullptr, WC_TREEVIEWW, nullptr);
     if (!tree) return L"<no tree>";
-    const auto item = reinterpret_cast<HTREEITEM>(
-        SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    const auto item =
+        reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
     if (!item) return L"<no selection>";
     wchar_t text[MAX_PATH] = {};
     TVITEMW data{};
@@ -176,8 +174,8 @@ class FillFromWindowTest : public ::testing::Test {
           const HWND picker = Picker(*target);
           const std::wstring shown = SelectedInPicker(picker);
           const ULONGLONG total = TotalBytes(folder);
-          const bool safe = shown == name && total > 0 && total <= volume_limit &&
-                            total != TotalBytes(L"C:");
+          const bool safe =
+              shown == name && total > 0 && total <= volume_limit && total != TotalBytes(L"C:");
           EXPECT_TRUE(safe) << "the picker shows " << std::string(shown.begin(), shown.end())
                             << " on a volume of " << total << " bytes";
           PostMessageW(picker, WM_COMMAND, safe ? IDOK : IDCANCEL, 0);
@@ -317,7 +315,9 @@ TEST_F(FillFromWindowTest, ClosingDuringTheFillAsksAndOnYesLeavesNothingOnTheVol
   script
       .WaitFor(
           "the fill to write",
-          [&] { return flags.fill_running.load() == 1 && HasMessageStartingWith(dialog, L"File:"); },
+          [&] {
+            return flags.fill_running.load() == 1 && HasMessageStartingWith(dialog, L"File:");
+          },
           20000)
       .Do([&] { Post(dialog, kCommandCancel); })
       .WaitFor("the question", [&] { return (box = OwnedWindow(dialog.Window())) != nullptr; })

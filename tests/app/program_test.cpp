@@ -90,12 +90,12 @@ TEST(Program, StartsShowsItsWindowDestroysOnDeleteAndEndsOnCancel) {
     const std::wstring link(link_text.begin(), link_text.end());
     DeleteFileW(link.c_str());
     PostMessageW(found.window, WM_COMMAND, 32797, 0);
-    EXPECT_TRUE(
-        WaitFor([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                        20000));
     EXPECT_EQ(nulvane::app::testing::ReadLink(link).target, program);
     PostMessageW(found.window, WM_COMMAND, 32798, 0);
-    EXPECT_TRUE(
-        WaitFor([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; }, 20000));
+    EXPECT_TRUE(WaitFor([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; },
+                        20000));
 
     PostMessageW(found.window, WM_COMMAND, 1014, 0);
     EXPECT_TRUE(WaitFor(

@@ -22,15 +22,15 @@
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "recording_launcher.h"
-#include "shortcut_reader.h"
 #include "settings/settings.h"
+#include "shortcut_reader.h"
 
 namespace nulvane::app {
 namespace {
 
 using testing::IsMenuOpen;
-using testing::OpenMenuCount;
 using testing::LinkContents;
+using testing::OpenMenuCount;
 using testing::PostKey;
 using testing::ReadLink;
 using testing::RecordingLauncher;
@@ -146,8 +146,9 @@ TEST_F(SendToTest, AddSetsTheMarkRemoveClearsItAndEditOpensTheFolder) {
       })
       .WaitFor("the shortcut again", [&] { return ReadLink(link_).target == ModulePath(); });
   LookAtMark(script, dialog, after_second_add);
-  script.Do([&] { Post(dialog, kMenuCommandRemoveSendTo); })
-      .WaitFor("the shortcut to go", [&] { return !Exists(link_); });
+  script.Do([&] { Post(dialog, kMenuCommandRemoveSendTo); }).WaitFor("the shortcut to go", [&] {
+    return !Exists(link_);
+  });
   LookAtMark(script, dialog, after_remove);
   script
       .Do([&] {
@@ -190,8 +191,8 @@ TEST_F(SendToTest, TheMenuBarMenuInGermanHoldsEveryEntryWithItsId) {
     HMENU popup = BarPopup();
     ASSERT_NE(popup, nullptr);
     ASSERT_EQ(GetMenuItemCount(popup), 14);
-    const UINT ids[] = {32776, 0, 32791, 0xFFFFFFFF, 0, 32797, 32798, 32799, 0,
-                        32794, 32793, 32795, 0, 2};
+    const UINT ids[] = {32776, 0, 32791, 0xFFFFFFFF, 0,     32797, 32798,
+                        32799, 0, 32794, 32793,      32795, 0,     2};
     for (int i = 0; i < 14; ++i) {
       SCOPED_TRACE(i);
       if (ids[i] == 0xFFFFFFFF) {
