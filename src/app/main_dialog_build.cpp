@@ -329,13 +329,12 @@ void CSetFileTime::SetToolbarButtonText(HWND toolbar, TextView text, int command
 
 void CSetFileTime::BuildMenuBarMenu() {
   if (!menu_bar_) return;
-  UniqueMenu menu(
-      Program().build_menu_bar_menu
-          ? Program().build_menu_bar_menu()
-          : CreateMenuFromModel(MenuBarMenu(lang::Table(), SendTo().IsInSendTo(kProgramName)))
-                .release());
+  const bool in_send_to = SendTo().IsInSendTo(kProgramName);
+  HMENU menu = Program().build_menu_bar_menu
+                   ? Program().build_menu_bar_menu()
+                   : CreateMenuFromModel(MenuBarMenu(lang::Table(), in_send_to)).release();
   // The bar owns the menu from here and destroys the one it had.
-  if (menu.get()) MenuBar().SetBarMenu(menu.release());
+  if (menu) MenuBar().SetBarMenu(menu);
 }
 
 void CSetFileTime::ApplyLanguageTexts() {

@@ -5,39 +5,14 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <vector>
-
 #include "app/launcher.h"
+#include "platform/system.h"
 #include "platform/win32/wide.h"
 
 namespace nulvane::app {
 namespace {
 
 using platform::Wide;
-
-// The running executable's path at its full length, however long (GetModuleFileNameW cuts at
-// the buffer it is given without saying so, other than by filling it).
-Text ModulePath() {
-  std::vector<wchar_t> buffer(MAX_PATH + 1);
-  for (;;) {
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size() - 1) return platform::FromWide(buffer.data(), length);
-    if (buffer.size() >= 32768) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-Text AbsolutePath(const Text& path) {
-  const DWORD needed = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
-  if (needed == 0) return {};
-  std::vector<wchar_t> buffer(needed + 1);
-  const DWORD length =
-      GetFullPathNameW(Wide(path), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (length == 0 || length >= buffer.size()) return {};
-  return platform::FromWide(buffer.data(), length);
-}
 
 // Releases a COM interface when it goes.
 template <typename Interface>
@@ -88,7 +63,8 @@ Text CSendTo::LinkPath(TextView name) {
 
 HRESULT CSendTo::AddToSendTo(TextView name) const {
   const Text link = LinkPath(name);
-  const Text target = AbsolutePath(ModulePath());
+  // The module's own path is absolute already, at its full length.
+  const Text target = platform::ExecutablePath();
   if (link.empty() || target.empty()) return E_FAIL;
   ComPtr<IShellLinkW> shell_link;
   HRESULT status = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,

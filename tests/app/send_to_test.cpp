@@ -21,6 +21,7 @@
 #include "app/program.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
+#include "platform/system.h"
 #include "recording_launcher.h"
 #include "settings/settings.h"
 #include "shortcut_reader.h"
@@ -42,12 +43,7 @@ bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::wstring ModulePath() {
-  std::vector<wchar_t> buffer(32768, L'\0');
-  const DWORD length =
-      GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  return std::wstring(buffer.data(), length);
-}
+std::wstring ModulePath() { return W(platform::ExecutablePath()); }
 
 class SendToTest : public ::testing::Test {
  protected:
