@@ -15,6 +15,7 @@
 #include "app/main_dialog.h"
 #include "app/menu_item_text.h"
 #include "app/menus.h"
+#include "dialog_script.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
@@ -31,6 +32,7 @@ using testing::OpenMenuCount;
 using testing::OpenMenuWindows;
 using testing::OwnedWindow;
 using testing::PostKey;
+using testing::RunScripted;
 using testing::UiScript;
 using testing::WindowText;
 
@@ -150,9 +152,7 @@ TEST_F(CommandsTest, OverwriteMenuChoosingThirtyFiveStoresItAndTheButtonShowsIt)
         EXPECT_FALSE(ButtonPressed(dialog.ListToolbar(), kCommandOverwriteMenu));
       })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(CommandsTest, OverwriteMenuClosedWithEscStoresNothingButRefreshesTheLabel) {
@@ -176,9 +176,7 @@ TEST_F(CommandsTest, OverwriteMenuClosedWithEscStoresNothingButRefreshesTheLabel
         EXPECT_TRUE(IsWindowVisible(dialog.Window())) << "Esc in the menu leaves the dialog open";
       })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSeconds) {
@@ -216,9 +214,7 @@ TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSecond
       .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng) {
@@ -270,9 +266,7 @@ TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng)
       .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .Do([&] { EXPECT_EQ(lang::Table().CurrentLanguage(), 0) << "no choice changes nothing"; })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
@@ -295,9 +289,7 @@ TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
         DeleteFileW(path.c_str());
       })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {
@@ -317,9 +309,7 @@ TEST_F(CommandsTest, InfoShowsTheWholeHelpTextInABoxCaptionedHelp) {
       })
       .WaitFor("the box to go", [&] { return OwnedWindow(dialog.Window()) == nullptr; })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 using testing::RecordingLauncher;
@@ -348,9 +338,7 @@ TEST_F(CommandsTest, LinkCommandsOpenTheirAddressesThroughTheLauncher) {
       .WaitFor("the German home address", [&] { return launcher.opened.size() == 5; })
       .Do([&] { EXPECT_EQ(launcher.opened.back(), L"https://nulvane.example/de/"); })
       .Do([&] { Close(dialog); });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 }  // namespace
@@ -412,9 +400,7 @@ TEST_F(CommandsTest, DeletePlusShutdownRunsTheDeletionAndThenTheCountdown) {
         EXPECT_TRUE(IsWindow(dialog.Window()));
         Close(dialog);
       });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(CommandsTest, DeletePlusEndTheProgramEntryEndsItAfterTheRunWithoutACountdown) {
@@ -428,9 +414,8 @@ TEST_F(CommandsTest, DeletePlusEndTheProgramEntryEndsItAfterTheRunWithoutACountd
     return OpenMenuCount() == 1;
   });
   Choose(script, dialog, 0);
-  script.Start();
   // Nothing closes the dialog but the run's own end.
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
+  EXPECT_EQ(RunScripted(dialog, script), 2);
   EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 5000));
   EXPECT_FALSE(Exists(path));
   EXPECT_TRUE(launcher.PowerCalls().empty());
@@ -458,10 +443,8 @@ TEST_F(CommandsTest, DeletePlusStartDuringARunIsRefused) {
         EXPECT_FALSE(Exists(path));
         PostMessageW(CountdownWindow(L"PC shutdown"), WM_COMMAND, IDOK, 0);
       });
-  script.Start();
   // OK on a shut-down countdown ends the program after the (recorded) shut-down.
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
   // The worker still reaches for the dialog object on its way out.
   EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 5000));
   EXPECT_EQ(launcher.PowerCalls(), std::vector<std::string>{"shut down"});

@@ -18,6 +18,7 @@
 #include "app/main_dialog.h"
 #include "app/menus.h"
 #include "app/program.h"
+#include "dialog_script.h"
 #include "engine/run_flags.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
@@ -30,6 +31,7 @@ namespace {
 using testing::ListViewText;
 using testing::OwnedWindow;
 using testing::RecordingLauncher;
+using testing::RunScripted;
 using testing::UiScript;
 using testing::WindowText;
 
@@ -212,9 +214,7 @@ TEST_F(FillFromWindowTest, CancellingThePickerStartsNothingAndSaysNothing) {
         EXPECT_FALSE(FillEntriesGrayed(dialog));
         Post(dialog, kCommandCancel);
       });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(FillFromWindowTest, FillsTheChosenVolumeAndRefusesEveryOtherStartMeanwhile) {
@@ -276,9 +276,7 @@ TEST_F(FillFromWindowTest, FillsTheChosenVolumeAndRefusesEveryOtherStartMeanwhil
         EXPECT_TRUE(launcher.PowerCalls().empty()) << "cancelled";
         Post(dialog, kCommandCancel);
       });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 TEST_F(FillFromWindowTest, TheEndTheProgramEntryEndsItOnceTheFillHasCleanedUp) {
@@ -291,10 +289,8 @@ TEST_F(FillFromWindowTest, TheEndTheProgramEntryEndsItOnceTheFillHasCleanedUp) {
   UiScript script;
   script.Do([&] { Post(dialog, kMenuCommandFillEndProgram); });
   ChooseInPicker(script, dialog, volume, kFillVolumeLimit);
-  script.Start();
   // Nothing closes the dialog but the fill's own end, after its clean-up.
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
   EXPECT_TRUE(Leftovers(volume).empty());
   EXPECT_TRUE(launcher.PowerCalls().empty());
 }
@@ -336,9 +332,7 @@ TEST_F(FillFromWindowTest, ClosingDuringTheFillAsksAndOnYesLeavesNothingOnTheVol
         free_at_yes = FreeBytes(volume);
         PostMessageW(box, WM_COMMAND, IDYES, 0);
       });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
   // The dialog ended only after the fill's worker had cleaned up.
   EXPECT_FALSE(CSetFileTime::WorkerActive());
   EXPECT_GT(free_at_yes, 256u << 20) << "Yes came while the fill was still writing";

@@ -19,6 +19,7 @@
 #include "app/menu_item_text.h"
 #include "app/menus.h"
 #include "app/program.h"
+#include "dialog_script.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "platform/system.h"
@@ -35,6 +36,7 @@ using testing::OpenMenuCount;
 using testing::PostKey;
 using testing::ReadLink;
 using testing::RecordingLauncher;
+using testing::RunScripted;
 using testing::UiScript;
 
 std::wstring W(const Text& text) { return std::wstring(text.begin(), text.end()); }
@@ -158,9 +160,7 @@ TEST_F(SendToTest, AddSetsTheMarkRemoveClearsItAndEditOpensTheFolder) {
         EXPECT_FALSE(Exists(link_));
         Post(dialog, kCommandCancel);
       });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
   EXPECT_FALSE(before);
   EXPECT_TRUE(after_add);
   EXPECT_TRUE(after_second_add);
@@ -207,9 +207,7 @@ TEST_F(SendToTest, TheMenuBarMenuInGermanHoldsEveryEntryWithItsId) {
     EXPECT_EQ(MenuItemText(popup, 13), W(Text(lang::Txt(28))));
     Post(dialog, kCommandCancel);
   });
-  script.Start();
-  EXPECT_EQ(RunMainDialog(GetModuleHandleW(nullptr), dialog), 2);
-  EXPECT_TRUE(script.completed());
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 }  // namespace
