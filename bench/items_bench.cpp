@@ -164,6 +164,10 @@ class EverythingExists final : public platform::FileSystem {
   IoResult FindEntry(TextView path, platform::EntryInfo& info) override {
     return Inspect(path, info);
   }
+  IoResult IdentifyAnchor(TextView, platform::EntryIdentity& identity) override {
+    identity = {1, 1, 0, 0, platform::IdentityStamp::kNone, true};
+    return IoResult::Ok();
+  }
   IoResult ListFolder(const platform::EntryRef&,
                       const std::function<void(TextView, const platform::EntryInfo&)>&) override {
     return No();
@@ -180,12 +184,16 @@ class EverythingExists final : public platform::FileSystem {
                          platform::Caching) override {
     return No();
   }
-  IoResult RenameNoReplace(const platform::EntryRef&, TextView) override { return No(); }
+  IoResult RenameNoReplace(const platform::EntryRef&, TextView, platform::EntryIdentity&) override {
+    return No();
+  }
   IoResult DeleteFile(const platform::EntryRef&) override { return No(); }
   IoResult RemoveFolder(const platform::EntryRef&) override { return No(); }
   IoResult CreateFolder(TextView) override { return No(); }
   IoResult GetVolumeSpace(TextView, platform::VolumeSpace&) override { return No(); }
-  IoResult PrepareFillFolder(TextView) override { return No(); }
+  IoResult MakeFillFolder(TextView, TextView, std::unique_ptr<platform::FillFolder>&) override {
+    return No();
+  }
   Text FullPath(TextView path) override { return Text(path); }
 
  private:

@@ -40,7 +40,7 @@ std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<platform::Q
     if (item.path.empty()) continue;
     platform::EntryInfo info;
     if (fs.Inspect(item.Ref(), info) && info.kind == platform::EntryKind::kFile &&
-        item.identity.Admits(info.identity)) {
+        item.identity.Matches(info.identity)) {
       sum += info.size;
     }
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,12 @@ constexpr int kProductTitleGeneralText = 19;
 constexpr int kFreeSpaceUnreadableText = 104;
 constexpr int kFillStoppedText = 105;
 constexpr int kNeverFullText = 155;
+constexpr int kFillFolderReplacedText = 162;
+constexpr int kLeftoverFillFolderText = 163;
+constexpr int kHeldBackText = 164;
+constexpr int kFillOnFileText = 165;
+constexpr int kFillOnLinkText = 166;
+constexpr int kFillOnOtherText = 167;
 
 constexpr int kCreateAttempts = 8;
 // Clean-up is retried: a virus scanner or indexer often holds a fresh file for a moment.
@@ -80,14 +87,6 @@ class AlignedZeros {
   std::vector<unsigned char> storage_;
   unsigned char* data_ = nullptr;
 };
-
-// The folder part of `path`: everything before its last separator (the path itself if none).
-TextView FolderOf(TextView path) {
-  for (std::size_t i = path.size(); i-- > 0;) {
-    if (IsSeparator(path[i])) return path.substr(0, i == 0 ? 1 : i);
-  }
-  return path;
-}
 
 // How one file's writing ended.
 enum class FileEnd { kVolumeFull, kFileFull, kOther };
@@ -187,68 +186,93 @@ std::uint32_t FillBlockSize(std::uint32_t sector_size) {
   return kMaxFillBlock / sector_size * sector_size;
 }
 
-Text FillFolderPath(TextView chosen, std::uint32_t tick) {
-  Text folder(chosen);
-  if (folder.empty() || !IsSeparator(folder.back())) folder.push_back(platform::kPathSeparator);
+Text FillFolderName(std::uint32_t tick) {
+  Text name;
   // The folder name is plain ASCII on every system: an "ö" in the program name becomes "oe".
   for (char16_t c : TextView(kFillProgramName)) {
     if (c == u'\u00F6') {
-      folder += u"oe";
+      name += u"oe";
     } else {
-      folder.push_back(c);
+      name.push_back(c);
     }
   }
-  folder += Format(u"%08X", static_cast<unsigned>(tick));
+  name += Format(u"%08X", static_cast<unsigned>(tick));
+  return name;
+}
+
+Text FillFolderPath(TextView chosen, std::uint32_t tick) {
+  Text folder(chosen);
+  if (folder.empty() || !IsSeparator(folder.back())) folder.push_back(platform::kPathSeparator);
+  folder += FillFolderName(tick);
   return folder;
 }
 
-void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state) {
-  platform::FileSystem& fs = context.fs;
-  std::uint32_t sector_size = 512;
-  std::uint64_t total_bytes = 0;
-  const std::uint64_t free_bytes =
-      GetDriveFreeBytes(fs, FolderOf(state.prefix), &total_bytes, &sector_size);
-  if (free_bytes < 1024) return;
+Text FillFilePath(const platform::FillFolder& folder, TextView name) {
+  Text path = folder.Path();
+  path.push_back(platform::kPathSeparator);
+  path += name;
+  return path;
+}
+
+void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state,
+                   platform::FillFolder& folder) {
+  platform::VolumeSpace space;
+  if (!folder.GetSpace(space) || space.free_bytes < 1024) return;
+  const std::uint32_t sector_size = space.sector_size;
   // No volume takes more zeros than its own size, unless it does not store them as written.
   const std::uint64_t limit =
-      std::max(total_bytes, state.target_bytes == kUnknownFreeBytes ? 0 : state.target_bytes) +
+      std::max(space.total_bytes,
+               state.target_bytes == kUnknownFreeBytes ? 0 : state.target_bytes) +
       kFillOverrunAllowance;
 
-  std::vector<Text> names;
+  struct Made {
+    Text name;
+    bool named = false;
+    std::unique_ptr<platform::OpenFile> file;  // kept open until the fill has written
+  };
+  std::vector<Made> made;
   for (;;) {
     std::unique_ptr<platform::OpenFile> file;
     Text name;
+    bool named = false;
     IoResult created;
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-      name = state.prefix + MakeRandomName(u"DATEIDATEIDATEI") + u".xxx";
+      name = Text(kFillFilePrefix) + MakeRandomName(u"DATEIDATEIDATEI") + u".xxx";
       // Unbuffered: the blocks go to the volume as they are written, at the device's own
       // speed, without filling the system's cache. Every block is whole sectors from an
       // aligned buffer.
-      created = fs.CreateNewFile(name, file, platform::Caching::kUnbuffered);
+      created = folder.MakeFile(name, platform::Caching::kUnbuffered, file, named);
       if (created) break;
     }
+    const Text shown = FillFilePath(folder, name);
     if (!created) {
-      AddError(context, state, Text(u"Error-File:") + name);
+      AddError(context, state, Text(u"Error-File:") + shown);
       break;
     }
-    names.push_back(name);
     ++state.file_count;
     // Files after the first are named once they have taken something.
     const bool first = state.file_count == 1;
-    if (first) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
+    if (first) AddMessage(context.host, Text(u"File:") + shown, MessageKind::kInfo);
 
     const std::uint64_t before = state.written_bytes;
-    const FileEnd end = WriteUntilFull(context, progress, state, *file, name, sector_size, limit);
+    const FileEnd end = WriteUntilFull(context, progress, state, *file, shown, sector_size, limit);
     const bool took_some = state.written_bytes > before;
-    if (!first && took_some) AddMessage(context.host, Text(u"File:") + name, MessageKind::kInfo);
+    if (!first && took_some) AddMessage(context.host, Text(u"File:") + shown, MessageKind::kInfo);
     // A volume that is full may refuse the flush for the same reason; that is the goal reached.
     if (took_some) {
       const IoResult flushed = file->Flush();
       if (!flushed && flushed.error != IoResult::kDiskFull)
-        AddError(context, state, FailureLine(name, flushed));
+        AddError(context, state, FailureLine(shown, flushed));
     }
-    const IoResult closed = file->Close();
-    if (!closed) AddError(context, state, FailureLine(name, closed));
+    // A nameless file gives its space back when it is closed: it stays open until the fill has
+    // written everything, or the next file would only take that space again. A named file
+    // keeps its space by its name and is closed now (a fill on FAT may need many of them).
+    if (named) {
+      const IoResult closed = file->Close();
+      if (!closed) AddError(context, state, FailureLine(shown, closed));
+      file.reset();
+    }
+    made.push_back({name, named, std::move(file)});
     // A full volume is tried once more with a fresh file: a file that grew through many
     // extents may need a block of its own for the next one (ext4's extent tree), while a new
     // file keeps its first extent in its inode and takes the last free blocks. The fill ends
@@ -256,18 +280,76 @@ void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillSta
     if (end == FileEnd::kVolumeFull && took_some) continue;
     if (end != FileEnd::kFileFull) break;
     if (state.file_count >= kMaxFillFiles) {
-      AddError(context, state, FailureLine(name, IoResult::Fail(IoResult::kFileTooLarge)));
+      AddError(context, state, FailureLine(shown, IoResult::Fail(IoResult::kFileTooLarge)));
       break;
     }
   }
   progress.Report(state.written_bytes, state.target_bytes);
   // The newest first: the space stays taken until the last (and largest) file goes.
-  for (auto it = names.rbegin(); it != names.rend(); ++it) {
-    const Text& name = *it;
-    const IoResult removed = RemoveWithRetries(context, [&] { return fs.DeleteFile(name); });
-    if (!removed) AddError(context, state, FailureLine(name, removed));
+  for (auto it = made.rbegin(); it != made.rend(); ++it) {
+    const Text shown = FillFilePath(folder, it->name);
+    if (it->file) {
+      const IoResult closed = it->file->Close();
+      if (!closed) AddError(context, state, FailureLine(shown, closed));
+    }
+    if (!it->named) continue;
+    const IoResult removed =
+        RemoveWithRetries(context, [&] { return folder.RemoveFile(it->name); });
+    if (!removed) AddError(context, state, FailureLine(shown, removed));
   }
 }
+
+namespace {
+
+// Why the chosen path is no folder to fill, as a line; empty when it is a real folder.
+Text RefusalOfChosen(platform::FileSystem& fs, TextView chosen) {
+  platform::EntryInfo info;
+  // A root, a missing path or one the look-up cannot name by itself is left to the folder's
+  // own open, which says what keeps it from being filled.
+  if (!fs.FindEntry(chosen, info)) return {};
+  switch (info.kind) {
+    case platform::EntryKind::kFolder:
+      return {};
+    case platform::EntryKind::kFile:
+      return Format(lang::Txt(kFillOnFileText), chosen);
+    case platform::EntryKind::kLink:
+      return Format(lang::Txt(kFillOnLinkText), chosen);
+    default:
+      return Format(lang::Txt(kFillOnOtherText), chosen);
+  }
+}
+
+// Whether `name` is a fill folder's name: the program name and eight hexadecimal digits.
+bool IsFillFolderName(TextView name) {
+  const Text stem = FillFolderName(0).substr(0, FillFolderName(0).size() - 8);
+  if (name.size() != stem.size() + 8 || name.substr(0, stem.size()) != stem) return false;
+  for (char16_t c : name.substr(stem.size())) {
+    if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))) return false;
+  }
+  return true;
+}
+
+// Names the fill folders a killed fill left in the chosen folder. They are not removed: the
+// name alone does not make a folder ours to remove.
+void NameLeftovers(const RunContext& context, platform::FillFolder& folder) {
+  const TextView own =
+      TextView(folder.Path()).substr(folder.Path().size() - FillFolderName(0).size());
+  std::vector<Text> found;
+  folder.ListChosen([&](TextView name, platform::EntryKind kind) {
+    if (kind == platform::EntryKind::kFolder && name != own && IsFillFolderName(name)) {
+      found.emplace_back(name);
+    }
+  });
+  std::sort(found.begin(), found.end());
+  for (const Text& name : found) {
+    Text path = folder.ChosenPath();
+    if (path.empty() || !IsSeparator(path.back())) path.push_back(platform::kPathSeparator);
+    path += name;
+    AddMessage(context.host, Format(lang::Txt(kLeftoverFillFolderText), path), MessageKind::kInfo);
+  }
+}
+
+}  // namespace
 
 FillResult RunFreeSpaceFill(const RunContext& context) {
   RunHost& host = context.host;
@@ -279,47 +361,59 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   result.chosen = true;
   FillState& state = result.state;
 
-  // The folder the system reaches, not the one the text suggests: "a/link/.." is the parent
-  // of the link's target, on whatever volume that is.
-  Text resolved;
-  const IoResult found = fs.ResolveFolder(*chosen, resolved);
-  if (!found) {
-    AddError(context, state, FailureLine(*chosen, found));
+  // A file or a link is no folder to fill; a link's target is a folder the user did not name.
+  if (const Text refusal = RefusalOfChosen(fs, *chosen); !refusal.empty()) {
+    AddError(context, state, refusal);
     ReportEnd(context, state, false);
     return result;
   }
-  const Text folder = FillFolderPath(resolved, context.clock.NowMs());
-  const IoResult created = fs.CreateFolder(folder);
-  if (!created) {
-    AddError(context, state, FailureLine(folder, created));
+  // The folder the system reaches, held open; the fill folder is made and held through it.
+  std::unique_ptr<platform::FillFolder> folder;
+  IoResult made;
+  const std::uint32_t tick = context.clock.NowMs();
+  for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+    made = fs.MakeFillFolder(*chosen, FillFolderName(tick + static_cast<std::uint32_t>(attempt)),
+                             folder);
+    if (made || !platform::IsAlreadyExists(made)) break;
+  }
+  if (!made) {
+    const bool chosen_missing = platform::IsNotFound(made);
+    AddError(context, state,
+             FailureLine(chosen_missing ? *chosen : FillFolderPath(*chosen, tick), made));
     ReportEnd(context, state, false);
     return result;
   }
-  const IoResult prepared = fs.PrepareFillFolder(folder);
-  if (!prepared) AddMessage(host, FailureLine(folder, prepared), MessageKind::kWarning);
+  const Text& path = folder->Path();
+  NameLeftovers(context, *folder);
 
   ProgressDisplay progress(host, context.clock);
   progress.Start();
-  state.prefix = folder;
-  state.prefix.push_back(platform::kPathSeparator);
-  state.prefix += u"tmp_ttt_";
-  state.target_bytes = GetDriveFreeBytes(fs, folder);
-  const bool measured = state.target_bytes != kUnknownFreeBytes;
+  platform::VolumeSpace space;
+  const bool measured = folder->GetSpace(space).ok();
+  state.target_bytes = measured ? space.free_bytes : kUnknownFreeBytes;
   if (!measured) {
     // Without a target the fill could not tell when it is done: no fill at all.
-    AddError(context, state, Format(lang::Txt(kFreeSpaceUnreadableText), folder));
+    AddError(context, state, Format(lang::Txt(kFreeSpaceUnreadableText), path));
   } else {
     AddMessage(host, Format(u"%I64u Byte", state.target_bytes), MessageKind::kInfo);
     flags.stop.store(0);
     flags.fill_running.store(1);
     SetCommandsEnabled(host, false);
-    FillFreeSpace(context, progress, state);
+    FillFreeSpace(context, progress, state, *folder);
     flags.fill_running.store(0);
   }
-  const IoResult released = fs.ReleaseFillFolder(folder);
-  if (!released) AddMessage(host, FailureLine(folder, released), MessageKind::kWarning);
-  const IoResult removed = RemoveWithRetries(context, [&] { return fs.RemoveFolder(folder); });
-  if (!removed) AddError(context, state, FailureLine(folder, removed));
+  const IoResult removed = RemoveWithRetries(context, [&] { return folder->Remove(); });
+  if (removed.error == IoResult::kChangedEntry) {
+    // Someone put something else under the folder's name: theirs, left as it is.
+    AddMessage(host, Format(lang::Txt(kFillFolderReplacedText), path), MessageKind::kWarning);
+    ++state.error_count;
+  } else if (!removed) {
+    AddError(context, state, FailureLine(path, removed));
+  }
+  if (measured && space.held_back_bytes > 0) {
+    const std::uint64_t megabytes = (space.held_back_bytes + (1u << 20) - 1) >> 20;
+    AddMessage(host, Format(lang::Txt(kHeldBackText), megabytes), MessageKind::kInfo);
+  }
   flags.stop.store(1);
   ReportEnd(context, state, measured);
   return result;

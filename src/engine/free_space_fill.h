@@ -29,6 +29,8 @@ inline constexpr int kMaxFillFiles = 10000;
 inline constexpr std::uint64_t kFillOverrunAllowance = 64ull << 20;
 // The program name the fill folder is named after.
 inline constexpr char16_t kFillProgramName[] = u"Nulvane";
+// What every fill file's name begins with; 15 random characters and ".xxx" follow.
+inline constexpr char16_t kFillFilePrefix[] = u"tmp_ttt_";
 
 // The free bytes of the volume that holds `path`, or kUnknownFreeBytes. When given, `total`
 // receives the volume's size and `sector_size` its sector size (both untouched on failure).
@@ -41,13 +43,17 @@ std::uint64_t GetDriveFreeBytes(platform::FileSystem& fs, TextView path,
 // 512 for a sector size of 0.
 std::uint32_t FillBlockSize(std::uint32_t sector_size);
 
-// The fill folder for a chosen folder: inside `chosen` (an absolute path), named after the
-// program with `tick` as 8 upper-case hexadecimal digits, e.g. D:\Data\Nulvane0A1B2C3D.
+// The fill folder's name: the program name with `tick` as 8 upper-case hexadecimal digits,
+// e.g. Nulvane0A1B2C3D.
+Text FillFolderName(std::uint32_t tick);
+// The fill folder for a chosen folder: inside `chosen` (an absolute path), named as
+// FillFolderName says, e.g. D:\Data\Nulvane0A1B2C3D.
 Text FillFolderPath(TextView chosen, std::uint32_t tick);
+// The path a fill file `name` has (or would have, for a nameless one) in `folder`.
+Text FillFilePath(const platform::FillFolder& folder, TextView name);
 
 // The state of one fill, owned by its worker.
 struct FillState {
-  Text prefix;                      // fill folder + separator + "tmp_ttt_"
   std::uint64_t target_bytes = 0;   // the free space measured at the start: the percentage's 100
   std::uint64_t written_bytes = 0;  // bytes the system accepted
   int error_count = 0;
@@ -63,19 +69,25 @@ struct FillResult {
   FillState state;
 };
 
-// Writes temporary files named `state.prefix` + 15 random characters + ".xxx" until the volume
-// refuses a one-sector write for lack of space (the caller's quota included), a write fails, a
-// stop is requested (context.flags.stop set to 1 or fill_running cleared, checked between
-// requests), or the volume has taken its whole size and more; a file that cannot grow any more
-// is followed by the next. Then flushes, closes and deletes them. Failures are message lines
-// counted in `state.error_count`.
-void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state);
+// Writes temporary files into `folder` (each kFillFilePrefix + 15 random characters + ".xxx",
+// nameless where the system can make them so) until the volume refuses a one-sector write for
+// lack of space (the caller's quota included), a write fails, a stop is requested
+// (context.flags.stop set to 1 or fill_running cleared, checked between requests), or the
+// volume has taken its whole size and more; a file that cannot grow any more is followed by the
+// next. Every file stays open until the fill has written everything (a nameless file's space
+// would come back at its close), then they are flushed, closed and the named ones removed.
+// Failures are message lines counted in `state.error_count`.
+void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state,
+                   platform::FillFolder& folder);
 
-// The whole fill on the calling thread: the folder from context.host.ChooseFolder() as the
-// system resolves it (FileSystem::ResolveFolder), the fill folder inside it, the measurement,
-// FillFreeSpace, the clean-up (the temporary file and folder are removed however the fill ended)
-// and the report. Sets fill_running while it writes; clears the stop flag at its start and sets it
-// again at its end.
+// The whole fill on the calling thread: the folder from context.host.ChooseFolder() (a file or
+// a link is refused with a line that says what it is), the fill folder made and held inside it
+// as the system resolves it (FileSystem::MakeFillFolder), the names of fill folders an earlier,
+// killed fill left there, the measurement, FillFreeSpace, the clean-up (the temporary files and
+// the folder are removed however the fill ended; a folder that is no longer the one made is left
+// alone and named) and the report, with a line for what the file system holds back for itself.
+// Sets fill_running while it writes; clears the stop flag at its start and sets it again at its
+// end.
 FillResult RunFreeSpaceFill(const RunContext& context);
 
 // Starts RunFreeSpaceFill on a thread of its own and returns that thread; `done`, when given,

@@ -11,6 +11,7 @@ namespace nulvane::engine {
 
 namespace {
 
+using platform::EntryIdentity;
 using platform::EntryInfo;
 using platform::EntryKind;
 using platform::EntryRef;
@@ -31,6 +32,8 @@ constexpr int kNowStandsText = 151;
 constexpr int kReasonText = 152;
 constexpr int kNotZeroText = 153;
 constexpr int kCannotReadBackText = 154;
+constexpr int kNotExaminedText = 160;
+constexpr int kGoneText = 161;
 
 thread_local std::uint32_t random_state = 1;
 
@@ -215,10 +218,18 @@ bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path, RunTally& tall
   return true;
 }
 
-// One overwrite pass over the regular file `entry`. Returns false when the item must end here
-// (the failure is already reported); the file is then left where it is.
+// Closes a file whose overwrite failed and that stays where it is, with the attributes it had
+// (a read-only file made writable for the overwrite is read-only again).
+void CloseKept(OpenFile& file) {
+  file.RestoreAttributes();
+  file.Close();
+}
+
+// One overwrite pass over the regular file `entry`, which must be the object `entry.identity`
+// names. Returns false when the item must end here (the failure is already reported); the file
+// is then left where it is. On success `after` is the file's identity after the pass's stamp.
 bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, bool last_pass,
-                   RunTally& tally) {
+                   RunTally& tally, EntryIdentity& after) {
   const TextView path = entry.path;
   std::unique_ptr<OpenFile> file;
   OpenedFileInfo info;
@@ -232,7 +243,7 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
     return false;
   }
   if (info.link_count > 1) {
-    file->Close();
+    CloseKept(*file);
     AddError(tools, tally, Format(lang::Txt(kHardLinksText), path));
     return false;
   }
@@ -242,16 +253,19 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
   IoResult result = WriteZeros(tools, *file, 0, info.size, tally);
   if (result) result = file->Flush();
   if (!result) {
-    file->Close();
+    CloseKept(*file);
     AddError(tools, tally, FailureLine(path, result));
     return false;
   }
   if (!OverwriteGrowth(tools, *file, path, info.size, tally) ||
       (last_pass && tools.verify && !VerifyZeros(tools, *file, path, tally))) {
-    file->Close();
+    CloseKept(*file);
     return false;
   }
-  StampFixedFileTime(*file);  // a date that cannot be set does not keep the item alive
+  // A date that cannot be set does not keep the item alive. The stamp may change what the
+  // identity is made of (a change time): the next step is checked against it as it is now.
+  StampFixedFileTime(*file, after);
+  if (!after.known) after = entry.identity;
   result = file->Close();
   if (!result) {
     AddError(tools, tally, FailureLine(path, result));
@@ -260,26 +274,32 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
   return true;
 }
 
-void WipeFile(WipeTools& tools, const EntryRef& entry, int pass_count, RunTally& tally) {
+void WipeFile(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
+  EntryIdentity current = listed.identity;
   for (int pass = 1; pass <= pass_count; ++pass) {
-    if (!OverwritePass(tools, entry, pass == 1, pass == pass_count, tally)) return;
-  }
-  const Text final_name = RenameRandomly(tools.fs, entry);
-  const IoResult removed =
-      tools.fs.DeleteFile(EntryRef(final_name, entry.anchor_length, entry.identity));
-  if (!removed) {
-    if (!ReportRefusal(tools, entry.path, removed, tally)) {
-      AddError(tools, tally, FailureLine(entry.path, removed));
+    EntryIdentity after;
+    if (!OverwritePass(tools, listed.Renamed(listed.path, current), pass == 1, pass == pass_count,
+                       tally, after)) {
+      return;
     }
-    AddLeftBehind(tools, entry.path, final_name);
+    current = after;
+  }
+  const Text final_name = RenameRandomly(tools.fs, listed.Renamed(listed.path, current), current);
+  const IoResult removed = tools.fs.DeleteFile(listed.Renamed(final_name, current));
+  if (!removed) {
+    if (!ReportRefusal(tools, listed.path, removed, tally)) {
+      AddError(tools, tally, FailureLine(listed.path, removed));
+    }
+    AddLeftBehind(tools, listed.path, final_name);
   }
 }
 
-void WipeFolder(WipeTools& tools, const EntryRef& entry, int pass_count, RunTally& tally) {
-  const TextView path = entry.path;
+void WipeFolder(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
+  const TextView path = listed.path;
+  EntryIdentity current = listed.identity;
   for (int pass = 1; pass <= pass_count; ++pass) {
     std::unique_ptr<OpenFile> folder;
-    const IoResult opened = tools.fs.OpenFolderForStamp(entry, folder);
+    const IoResult opened = tools.fs.OpenFolderForStamp(listed.Renamed(path, current), folder);
     if (!opened) {
       if (opened.error == IoResult::kPathTooLong || opened.error == IoResult::kChangedEntry ||
           opened.error == IoResult::kOtherVolume || opened.error == IoResult::kInvalidName) {
@@ -292,12 +312,13 @@ void WipeFolder(WipeTools& tools, const EntryRef& entry, int pass_count, RunTall
     }
     // Stamped and closed before the renames, so that the date is in place when they start
     // and no handle of ours stands in the way of the removal.
-    StampFixedFileTime(*folder);
+    EntryIdentity after;
+    StampFixedFileTime(*folder, after);
+    if (after.known) current = after;
     folder->Close();
     if (pass == pass_count) {
-      const Text final_name = RenameRandomly(tools.fs, entry);
-      const IoResult removed =
-          tools.fs.RemoveFolder(EntryRef(final_name, entry.anchor_length, entry.identity));
+      const Text final_name = RenameRandomly(tools.fs, listed.Renamed(path, current), current);
+      const IoResult removed = tools.fs.RemoveFolder(listed.Renamed(final_name, current));
       if (!removed) {
         if (!(removed.error == IoResult::kChangedEntry &&
               ReportRefusal(tools, path, removed, tally))) {
@@ -311,16 +332,17 @@ void WipeFolder(WipeTools& tools, const EntryRef& entry, int pass_count, RunTall
 }
 
 // A link is never opened or followed: only the link itself is renamed and removed.
-void WipeLink(WipeTools& tools, const EntryRef& entry, const EntryInfo& info, RunTally& tally) {
-  const Text final_name = RenameRandomly(tools.fs, entry);
-  const EntryRef renamed(final_name, entry.anchor_length, entry.identity);
+void WipeLink(WipeTools& tools, const EntryRef& listed, const EntryInfo& info, RunTally& tally) {
+  EntryIdentity current = listed.identity;
+  const Text final_name = RenameRandomly(tools.fs, listed, current);
+  const EntryRef renamed = listed.Renamed(final_name, current);
   const IoResult removed =
       info.link_to_folder ? tools.fs.RemoveFolder(renamed) : tools.fs.DeleteFile(renamed);
   if (!removed) {
-    if (!ReportRefusal(tools, entry.path, removed, tally)) {
-      AddError(tools, tally, FailureLine(entry.path, removed));
+    if (!ReportRefusal(tools, listed.path, removed, tally)) {
+      AddError(tools, tally, FailureLine(listed.path, removed));
     }
-    AddLeftBehind(tools, entry.path, final_name);
+    AddLeftBehind(tools, listed.path, final_name);
   }
 }
 
@@ -328,39 +350,49 @@ void WipeLink(WipeTools& tools, const EntryRef& entry, const EntryInfo& info, Ru
 
 void WipeItem(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
   const TextView path = listed.path;
+  if (!listed.identity.known) {
+    // Whatever stands there now was never looked at by the list: it may be anything put in
+    // place of what could not be examined. No look taken now could stand in for that one.
+    AddRefusal(tools, tally, Format(lang::Txt(kNotExaminedText), path));
+    return;
+  }
   EntryInfo info;
   const IoResult inspected = tools.fs.Inspect(listed, info);
-  if (!inspected && ReportRefusal(tools, path, inspected, tally)) return;
-  if (inspected) {
-    if (info.other_volume) {
-      // A mount point inside the tree: neither it nor anything behind it is the user's choice.
-      AddRefusal(tools, tally, Format(lang::Txt(kOtherVolumeText), path));
-      return;
-    }
-    if (!listed.identity.Admits(info.identity)) {
-      AddRefusal(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
-      return;
-    }
+  if (platform::IsNotFound(inspected) || (inspected && info.kind == EntryKind::kMissing)) {
+    // What the user wanted gone is gone: a warning, not an error.
+    tools.host.AddMessage(Format(lang::Txt(kGoneText), path), MessageKind::kWarning);
+    return;
   }
-  // From here on every step is checked against the object found now (the listed one, where the
-  // list knew it), so that no later call can reach another one put in its place.
-  const EntryRef entry(path, listed.anchor_length,
-                       info.identity.known ? info.identity : listed.identity);
+  if (!inspected) {
+    if (!ReportRefusal(tools, path, inspected, tally)) {
+      AddError(tools, tally, FailureLine(path, inspected));
+    }
+    return;
+  }
+  if (info.other_volume) {
+    // A mount point inside the tree: neither it nor anything behind it is the user's choice.
+    AddRefusal(tools, tally, Format(lang::Txt(kOtherVolumeText), path));
+    return;
+  }
+  if (!listed.identity.Matches(info.identity)) {
+    AddRefusal(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
+    return;
+  }
+  // From here on every step is checked against the listed object, and after each step of ours
+  // that may change its identity, against the identity that step handed back.
   switch (info.kind) {
     case EntryKind::kFile:
-      WipeFile(tools, entry, pass_count, tally);
+      WipeFile(tools, listed, pass_count, tally);
       break;
     case EntryKind::kLink:
-      WipeLink(tools, entry, info, tally);
+      WipeLink(tools, listed, info, tally);
       break;
     case EntryKind::kOther:
       AddError(tools, tally, Format(lang::Txt(kNotRegularFileText), path));
       break;
     case EntryKind::kFolder:
     case EntryKind::kMissing:
-      // An entry whose kind cannot be read is handled as a folder: it is only ever stamped,
-      // renamed and removed if empty, never written.
-      WipeFolder(tools, entry, pass_count, tally);
+      WipeFolder(tools, listed, pass_count, tally);
       break;
   }
 }
@@ -390,22 +422,26 @@ Text MakeRandomName(TextView source) {
   return result;
 }
 
-Text RenameRandomly(platform::FileSystem& fs, const EntryRef& entry) {
+Text RenameRandomly(platform::FileSystem& fs, const EntryRef& entry, EntryIdentity& identity) {
   Text current(entry.path);
+  identity = entry.identity;
   for (int attempt = 0; attempt < kRenameCount; ++attempt) {
     // Built from the listed path: same folder, same length, dots where it has them.
     Text candidate = MakeRandomName(entry.path);
-    if (fs.RenameNoReplace(EntryRef(current, entry.anchor_length, entry.identity), candidate)) {
+    EntryIdentity after;
+    if (fs.RenameNoReplace(entry.Renamed(current, identity), candidate, after)) {
       current = std::move(candidate);
+      if (after.known) identity = after;
     }
   }
   return current;
 }
 
-bool StampFixedFileTime(platform::OpenFile& file) {
+bool StampFixedFileTime(platform::OpenFile& file, EntryIdentity& after) {
   platform::FileTime time = 0;
-  if (!platform::LocalTimeToFileTime(1981, 1, 1, 0, 0, 0, time)) return false;
-  return file.SetTimes(time).ok();
+  bool stamped = platform::LocalTimeToFileTime(1981, 1, 1, 0, 0, 0, time) && file.SetTimes(time);
+  if (!file.Identity(after)) after = EntryIdentity{};
+  return stamped;
 }
 
 }  // namespace nulvane::engine

@@ -47,12 +47,14 @@ inline constexpr int kMaxGrowthRounds = 8;
 
 // Destroys the item `entry` with `pass_count` passes (1..10). Every failure is a message line
 // and adds 1 to the error count; a file whose overwrite did not fully succeed is neither renamed
-// nor removed. What a file grows by while a pass writes is overwritten in that pass; a file that
-// keeps growing is kept. An item left behind under a random name gets a line that names it. A
-// link is never opened: it is renamed and removed as a link. A file that has other hard links,
-// an entry that is not the one listed (its identity differs) and a mount point inside the tree
-// are left untouched, with a line that names them. Every call reaches the entry through the
-// folder handles below its anchor (see platform::EntryRef).
+// nor removed, and keeps its attributes. What a file grows by while a pass writes is
+// overwritten in that pass; a file that keeps growing is kept. An item left behind under a
+// random name gets a line that names it. A link is never opened: it is renamed and removed as a
+// link. A file that has other hard links, an entry that is not the one listed (its identity
+// differs), an entry whose identity the list never learnt and a mount point inside the tree are
+// left untouched, with a line that names them; an entry that is gone is a warning line. Every
+// call reaches the entry through the folder handles below its anchor (see platform::EntryRef)
+// and is checked against the identity the previous step left.
 void WipeItem(WipeTools& tools, const platform::EntryRef& entry, int pass_count, RunTally& tally);
 
 // The calling thread's pseudo-random source: state = state * 214013 + 2531011 (mod 2^32),
@@ -70,11 +72,14 @@ Text MakeRandomName(TextView source);
 
 // Renames `entry` seven times to random names of the same shape in its folder, never replacing
 // an existing entry; a failed attempt is skipped. Returns the path the entry stands under now
-// (`entry.path` itself when every attempt failed).
-Text RenameRandomly(platform::FileSystem& fs, const platform::EntryRef& entry);
+// (`entry.path` itself when every attempt failed) and, in `identity`, its identity as the last
+// rename handed it back (`entry.identity` when none did).
+Text RenameRandomly(platform::FileSystem& fs, const platform::EntryRef& entry,
+                    platform::EntryIdentity& identity);
 
 // Writes 1981-01-01 00:00:00 local time into all three time stamps of `file`; true only if
-// both the conversion and the write succeeded.
-bool StampFixedFileTime(platform::OpenFile& file);
+// both the conversion and the write succeeded. `after` is the identity read from the handle
+// afterwards (unknown when it cannot be read).
+bool StampFixedFileTime(platform::OpenFile& file, platform::EntryIdentity& after);
 
 }  // namespace nulvane::engine

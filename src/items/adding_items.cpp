@@ -82,6 +82,7 @@ bool ItemList::AddPath(TextView path) {
   if (!file_system_.FindEntry(key, found)) return false;
   const std::size_t anchor = platform::ParentAnchorLength(key);
   StoreItem(key, found.size, anchor);
+  RecordAnchor(TextView(key).substr(0, anchor));
   // Asked again under the key, and of the entry itself: a link to a folder is queued as the
   // link, never expanded.
   platform::EntryInfo info;
@@ -90,6 +91,14 @@ bool ItemList::AddPath(TextView path) {
     ExpandFolder(key, anchor);
   }
   return true;
+}
+
+void ItemList::RecordAnchor(TextView anchor) {
+  platform::EntryIdentity identity;
+  // The newest look wins: a path added later under the same text was added in the folder that
+  // text leads to now; the entries added earlier are still held to their own identities.
+  if (file_system_.IdentifyAnchor(anchor, identity))
+    anchors_.insert_or_assign(Text(anchor), identity);
 }
 
 void ItemList::ParseCommandLine(TextView command_line) {

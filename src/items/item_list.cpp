@@ -42,13 +42,7 @@ namespace {
 
 // An entry that is simply gone (or whose folder is) is no row; anything else that keeps it
 // from being examined is the user's to know.
-bool IsGone(const platform::IoResult& result) {
-#ifdef _WIN32
-  return result.error == 2 || result.error == 3;  // ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
-#else
-  return result.error == 2 || result.error == 20;  // ENOENT, ENOTDIR
-#endif
-}
+bool IsGone(const platform::IoResult& result) { return platform::IsNotFound(result); }
 
 }  // namespace
 
@@ -143,6 +137,8 @@ std::vector<platform::QueuedItem> ItemList::SnapshotRows() const {
     item.path = ItemStore::KeyOf(*entry);
     item.anchor_length = entry->second.anchor_length;
     item.identity = entry->second.identity;
+    const auto anchor = anchors_.find(TextView(item.path).substr(0, item.anchor_length));
+    if (anchor != anchors_.end()) item.anchor_identity = anchor->second;
     items.push_back(std::move(item));
   }
   return items;
@@ -153,6 +149,7 @@ void ItemList::ResetList() {
   display_.SetRowCount(0);
   rows_.clear();
   store_.Clear();
+  anchors_.clear();
 }
 
 void ItemList::BeginRun() {

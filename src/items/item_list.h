@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -98,8 +99,8 @@ class ItemList {
   // 0..RowCount()-1, a column other than 0 and 1, or no room writes nothing and returns false.
   bool GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const;
 
-  // The rows in row order, each with its anchor and recorded identity: what a deletion run
-  // works on.
+  // The rows in row order, each with its anchor, its recorded identity and its anchor's
+  // identity when its path was added: what a deletion run works on.
   std::vector<platform::QueuedItem> SnapshotRows() const;
 
   // Empties the store and the rows and shows no rows. The status text stays as it is and the
@@ -129,12 +130,17 @@ class ItemList {
  private:
   void RequireOwnerThread() const;
   void CountListing();
+  // Records what the folder `anchor` (the text before a path the user gave) is now.
+  void RecordAnchor(TextView anchor);
 
   platform::FileSystem& file_system_;
   ItemListDisplay& display_;
   const std::thread::id owner_;
   ItemStore store_;
   std::vector<const ItemStore::Entry*> rows_;
+  // The identity of each anchor folder when a path in it was added, by its text: a run refuses
+  // to act below an anchor that resolves to another folder by then (a link turned elsewhere).
+  std::map<Text, platform::EntryIdentity, std::less<>> anchors_;
   bool run_active_ = false;
   std::vector<Text> held_back_;
 };

@@ -62,6 +62,12 @@ struct IoResult {
 Text SystemErrorText(std::uint32_t error);
 // The text of one of IoResult's own codes; null for a system code.
 const char16_t* OwnErrorText(std::uint32_t error);
+// True when the system said the entry, or a folder on the way to it, does not exist (POSIX
+// ENOENT or ENOTDIR; Windows ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND).
+bool IsNotFound(IoResult result);
+// True when the system said an entry of that name exists already (POSIX EEXIST; Windows
+// ERROR_FILE_EXISTS or ERROR_ALREADY_EXISTS).
+bool IsAlreadyExists(IoResult result);
 
 // What a directory entry is. Nothing here ever looks through a link.
 enum class EntryKind : std::uint8_t {
@@ -72,18 +78,35 @@ enum class EntryKind : std::uint8_t {
   kOther,    // a device, pipe, socket or anything else that is not a file or folder
 };
 
-// What an entry is on its volume, independent of its name: device and inode number (POSIX),
-// volume serial number and file id (Windows). Two names with equal known identities are the
-// same object.
+// How an identity tells a new object apart from an old one that had the same object number
+// (an inode number or file id the system gave out again after the old object went).
+enum class IdentityStamp : std::uint8_t {
+  kNone,          // the number alone: it carries its own reuse count (NTFS, ReFS)
+  kBirthTime,     // POSIX: the birth time (statx STATX_BTIME)
+  kGeneration,    // POSIX: the inode generation (FS_IOC_GETVERSION)
+  kChangeTime,    // POSIX files without either: the change time, carried forward by our steps
+  kCreationTime,  // Windows FAT and exFAT: ids are entry positions; the creation time, carried
+};
+
+// What an entry is on its volume, independent of its name: device, inode number and birth time
+// or generation (POSIX); volume serial number, the full file id and, where ids are positions,
+// the creation time (Windows). Two names with equal known identities are the same object; no
+// other object can share a known identity while a run lasts.
+//
+// Our own steps may change what an identity is made of (a stamp changes a change time or a
+// creation time; a rename on FAT moves the id): every such step hands back the identity read
+// from its handle afterwards, and the next step is checked against that.
 struct EntryIdentity {
   std::uint64_t volume = 0;
-  std::uint64_t object = 0;
+  std::uint64_t object = 0;       // inode number, or the low half of a file id
+  std::uint64_t object_high = 0;  // the high half of a 128-bit file id (ReFS)
+  std::uint64_t stamp = 0;        // see `stamp_kind`
+  IdentityStamp stamp_kind = IdentityStamp::kNone;
   bool known = false;
 
   bool operator==(const EntryIdentity&) const = default;
-  // True when `other` may be the entry this identity was taken of: an unknown identity is
-  // never checked.
-  bool Admits(const EntryIdentity& other) const { return !known || *this == other; }
+  // True when both are known and name the same object. An unknown identity matches nothing.
+  bool Matches(const EntryIdentity& other) const { return known && other.known && *this == other; }
 };
 
 struct EntryInfo {
@@ -106,19 +129,43 @@ struct EntryInfo {
 // separator) name the folder the user's own path stands in; the system resolves that part as
 // typed, so links the user chose on the way there are followed. Every component after it is
 // reached from the folder before it through an open handle: a link there is never followed,
-// another volume never entered. `identity`, when known, is what the entry was when it was
-// listed; a call that would change the entry refuses (kChangedEntry) an object that is not it.
+// another volume never entered.
+//
+// `identity`, when known, is what the entry was when it was listed (or after our last step on
+// it); a call refuses (kChangedEntry) an object that is not it. `anchor_identity`, when known,
+// is what the anchor folder was when the user's path was added; a call refuses (kChangedEntry)
+// an anchor that resolves to another folder now (a link on the way turned elsewhere). A
+// reference made from a path alone checks neither: it serves looks (listing, inspection) and
+// the tests' own set-up; the engine never changes an entry through one.
 struct EntryRef {
   TextView path;
   std::size_t anchor_length = 0;
   EntryIdentity identity;
+  EntryIdentity anchor_identity;
 
   // The entry at `path`, its parent folder resolved as typed, its identity not checked.
   EntryRef(TextView whole_path);  // NOLINT(google-explicit-constructor): a path is a reference
   EntryRef(const char16_t* whole_path) : EntryRef(TextView(whole_path)) {}  // NOLINT
   EntryRef(const Text& whole_path) : EntryRef(TextView(whole_path)) {}      // NOLINT
-  EntryRef(TextView whole_path, std::size_t anchor, EntryIdentity expected)
-      : path(whole_path), anchor_length(anchor), identity(expected) {}
+  EntryRef(TextView whole_path, std::size_t anchor, EntryIdentity expected,
+           EntryIdentity expected_anchor = {})
+      : path(whole_path),
+        anchor_length(anchor),
+        identity(expected),
+        anchor_identity(expected_anchor) {}
+
+  // The same entry under another path in the same anchor (after a rename), expected to be
+  // `now`.
+  EntryRef Renamed(TextView new_path, const EntryIdentity& now) const {
+    return EntryRef(new_path, anchor_length, now, anchor_identity);
+  }
+  // Whether `found` may be the entry: always for a reference that names no identity.
+  bool Admits(const EntryIdentity& found) const {
+    return !identity.known || identity.Matches(found);
+  }
+  bool AdmitsAnchor(const EntryIdentity& found) const {
+    return !anchor_identity.known || anchor_identity.Matches(found);
+  }
 };
 
 // The length of the parent folder part of `path`: up to and including its last separator, 0
@@ -126,13 +173,15 @@ struct EntryRef {
 std::size_t ParentAnchorLength(TextView path);
 
 // One row of the item list as a deletion run receives it: the entry's whole path, the length
-// of its anchor (see EntryRef) and the identity it had when the list last looked at it.
+// of its anchor (see EntryRef), the identity the list recorded for it at its first look
+// (unknown when it could not be examined) and the identity its anchor had when it was added.
 struct QueuedItem {
   Text path;
   std::size_t anchor_length = 0;
   EntryIdentity identity;
+  EntryIdentity anchor_identity;
 
-  EntryRef Ref() const { return EntryRef(path, anchor_length, identity); }
+  EntryRef Ref() const { return EntryRef(path, anchor_length, identity, anchor_identity); }
 };
 
 // 100-nanosecond intervals since 1601-01-01 00:00 UTC (the Windows FILETIME scale).
@@ -172,8 +221,15 @@ class OpenFile {
   virtual IoResult Flush() = 0;
   // Sets creation (where the system keeps one), last-access and last-write time to `time`.
   virtual IoResult SetTimes(FileTime time) = 0;
+  // The identity of the object this handle holds, read from the handle as it is now (after a
+  // stamp: with the stamp's effect), in the form Inspect gives.
+  virtual IoResult Identity(EntryIdentity& identity) = 0;
   // Closes the handle; later calls on this object fail.
   virtual IoResult Close() = 0;
+  // Gives the file back the attributes the open for overwrite changed (a read-only file made
+  // writable), for a file whose overwrite failed and that stays as it was. Nothing when the
+  // open changed nothing.
+  virtual IoResult RestoreAttributes() = 0;
 
   // ---- Work on the object this handle already holds (growing files, read-back) ----
   // Neither call looks at a path again: both reach exactly the object that was opened, even
@@ -207,6 +263,9 @@ struct VolumeSpace {
   std::uint64_t free_bytes = 0;
   std::uint64_t total_bytes = 0;
   std::uint32_t sector_size = 512;
+  // What the file system holds back for its own use, which no file may take, not even root's
+  // (ext4's reserved clusters); 0 where there is nothing such or it cannot be read.
+  std::uint64_t held_back_bytes = 0;
 };
 
 // How a new file's writes reach the device.
@@ -223,6 +282,11 @@ class FileSystem {
   // Looks up the directory entry named by `path` itself, as a listing of that one name would
   // (Windows: FindFirstFileW, where wildcards match the first entry they fit; POSIX: lstat).
   virtual IoResult FindEntry(TextView path, EntryInfo& info) = 0;
+
+  // The identity of the folder an anchor names (the first `anchor_length` units of an
+  // EntryRef's path: empty for the current folder), resolved as every call resolves an anchor,
+  // links followed as typed. Recorded when the user's path is added; see EntryRef.
+  virtual IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity) = 0;
 
   // Calls `visit` for every entry of `folder` in the system's order, "." and ".." included
   // where the system reports them. `folder` must itself be a real folder on the volume of the
@@ -253,8 +317,15 @@ class FileSystem {
                                  Caching caching = Caching::kBuffered) = 0;
 
   // Renames the entry `from` to `to`, a path in the same folder (only its last component is
-  // used); fails (never replaces) when `to` exists.
-  virtual IoResult RenameNoReplace(const EntryRef& from, TextView to) = 0;
+  // used); fails (never replaces) when `to` exists. On success `after` is the identity of the
+  // object that was renamed, read from a handle held across the rename (a rename may change it:
+  // the change time on POSIX, the file id on FAT); the next step names the entry with it.
+  virtual IoResult RenameNoReplace(const EntryRef& from, TextView to, EntryIdentity& after) = 0;
+  // The same, for a caller that takes no further step on the entry.
+  IoResult RenameNoReplace(const EntryRef& from, TextView to) {
+    EntryIdentity after;
+    return RenameNoReplace(from, to, after);
+  }
 
   // Removes a file, or a link (to a file, or on POSIX to anything), never what it points at.
   virtual IoResult DeleteFile(const EntryRef& entry) = 0;
@@ -267,24 +338,15 @@ class FileSystem {
   // Space of the volume that holds `path`.
   virtual IoResult GetVolumeSpace(TextView path, VolumeSpace& space) = 0;
 
-  // Makes files created in `folder` be stored plainly: not compressed (Windows). On Linux, for
-  // root on ext4, also lets the fill reach the clusters ext4 holds back for its own metadata
-  // (reserved_clusters, 2 % of a small volume), which no file may use otherwise.
-  virtual IoResult PrepareFillFolder(TextView folder) = 0;
-  // Undoes what PrepareFillFolder changed beyond the folder itself (ext4's reserved clusters).
-  // Called once the fill has written, whatever happened.
-  virtual IoResult ReleaseFillFolder(TextView /*folder*/) { return IoResult::Ok(); }
-
-  // ---- The fill's folder as the system resolves it ----
-  // Opens the folder at `path` (following links, as the user's own path is meant) and gives in
-  // `resolved` the absolute path the system reports for the opened folder (POSIX: the link
-  // /proc/self/fd/N; Windows: GetFinalPathNameByHandleW), so that "a/link/.." names the folder
-  // the system reaches, not the one the text suggests. Fails when the path is no folder. The
-  // default, for file systems that cannot ask the system, resolves the text with FullPath.
-  virtual IoResult ResolveFolder(TextView path, Text& resolved) {
-    resolved = FullPath(path);
-    return IoResult::Ok();
-  }
+  // Makes the free-space fill's folder `name` inside the folder `chosen` and holds it open.
+  // `chosen` is resolved as the user typed it (links on the way followed) and must itself be a
+  // real folder, not a link (see ChosenKind). The new folder is made relative to that folder's
+  // handle, never through a link, held open and checked to be the folder just made, on the
+  // chosen folder's volume (kChangedEntry, kOtherVolume otherwise; nothing is left made then).
+  // Fails with the system's error when the name exists. Files made in it are stored plainly
+  // (not compressed, Windows).
+  virtual IoResult MakeFillFolder(TextView chosen, TextView name,
+                                  std::unique_ptr<class FillFolder>& folder) = 0;
 
   // `path` made absolute against the current directory and lexically normal: "." components
   // and doubled and trailing separators removed. A ".." is resolved by the system on the real
@@ -297,6 +359,39 @@ class FileSystem {
   // expansion, a rebuild of the rows), so that a handle kept from earlier never stands for a
   // folder that has since been replaced.
   virtual void ForgetOpenFolders() {}
+};
+
+// The free-space fill's folder, made and held open by FileSystem::MakeFillFolder. Everything the
+// fill makes or removes goes through this handle, never through a path the system would
+// resolve again, so that a link put in the folder's place cannot steer a write onto another
+// volume. Destruction closes the folder without removing it.
+class FillFolder {
+ public:
+  virtual ~FillFolder() = default;
+
+  // The folder's path as it was made (for the lines the fill shows), and the chosen folder's
+  // path as the system resolved it.
+  virtual const Text& Path() const = 0;
+  virtual const Text& ChosenPath() const = 0;
+
+  // Creates a new file in this folder. Where the system can, the file has no name that
+  // outlives its handle (Linux: O_TMPFILE; Windows: deleted when its last handle closes), so
+  // that its space comes back when the handle closes, also when the process is killed; then
+  // `named` is false. Otherwise it is made as `name`, never replacing an entry, and `named` is
+  // true. kUnbuffered as for CreateNewFile.
+  virtual IoResult MakeFile(TextView name, Caching caching, std::unique_ptr<OpenFile>& file,
+                            bool& named) = 0;
+  // Removes the named file `name` made by MakeFile in this folder.
+  virtual IoResult RemoveFile(TextView name) = 0;
+  // Space of the folder's volume, read through the held handle. `held_back_bytes` tells what
+  // the file system keeps for its own use that no file may take (ext4's reserved clusters).
+  virtual IoResult GetSpace(VolumeSpace& space) = 0;
+  // Removes the folder, when its name in the chosen folder still names this very folder and it
+  // is empty; kChangedEntry, with nothing removed, when the name now names something else.
+  virtual IoResult Remove() = 0;
+  // Calls `visit` for each entry of the chosen folder (not "." or ".."), read through the held
+  // handle: the fill names folders an earlier, killed fill left there.
+  virtual IoResult ListChosen(const std::function<void(TextView name, EntryKind kind)>& visit) = 0;
 };
 
 // While one of these lives on a thread, the file system keeps the folder handles of that

@@ -11,6 +11,7 @@ class NativeFileSystem final : public FileSystem {
  public:
   IoResult Inspect(const EntryRef& entry, EntryInfo& info) override;
   IoResult FindEntry(TextView path, EntryInfo& info) override;
+  IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity) override;
   IoResult ListFolder(const EntryRef& folder,
                       const std::function<void(TextView name, const EntryInfo&)>& visit) override;
   IoResult OpenForOverwrite(const EntryRef& entry, std::unique_ptr<OpenFile>& file,
@@ -18,18 +19,15 @@ class NativeFileSystem final : public FileSystem {
   IoResult OpenFolderForStamp(const EntryRef& entry, std::unique_ptr<OpenFile>& folder) override;
   IoResult CreateNewFile(TextView path, std::unique_ptr<OpenFile>& file,
                          Caching caching = Caching::kBuffered) override;
-  IoResult RenameNoReplace(const EntryRef& from, TextView to) override;
+  IoResult RenameNoReplace(const EntryRef& from, TextView to, EntryIdentity& after) override;
   IoResult DeleteFile(const EntryRef& entry) override;
   IoResult RemoveFolder(const EntryRef& entry) override;
   IoResult CreateFolder(TextView path) override;
   IoResult GetVolumeSpace(TextView path, VolumeSpace& space) override;
-  IoResult PrepareFillFolder(TextView folder) override;
+  IoResult MakeFillFolder(TextView chosen, TextView name,
+                          std::unique_ptr<FillFolder>& folder) override;
   Text FullPath(TextView path) override;
   void ForgetOpenFolders() override;
-
-  // The fill's folder as the system resolves it.
-  IoResult ResolveFolder(TextView path, Text& resolved) override;
-  IoResult ReleaseFillFolder(TextView folder) override;
 };
 
 }  // namespace nulvane::platform

@@ -119,7 +119,11 @@ class DiskWipe : public ::testing::Test {
     return path;
   }
   RunResult Run(std::vector<Text> items, int passes) {
-    host_.SetItems(std::move(items));
+    host_.SetItems(std::move(items), [&](TextView path) {
+      platform::EntryInfo info;
+      fs_.Inspect(path, info);
+      return info.identity;
+    });
     RunContext context(host_, fs_, clock_, flags_);
     context.passes = passes;
     context.delay = 0;

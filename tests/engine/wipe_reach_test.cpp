@@ -29,7 +29,12 @@ class WipeReachTest : public ::testing::Test {
  protected:
   WipeReachTest() { fs_.AddFolder(FakePath(u"w")); }
   void Wipe(const Text& path, int passes) {
-    testing::RunOnFreshThread([&] { WipeItem(tools_, path, passes, tally_); });
+    testing::RunOnFreshThread(
+        [&] {  // As the list hands it over: with the identity it recorded at its first look.
+          const platform::EntryRef listed(path, platform::ParentAnchorLength(path),
+                                          fs_.IdentityOf(path));
+          WipeItem(tools_, listed, passes, tally_);
+        });
   }
   std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
   std::vector<Text> Infos() const { return host_.MessagesOfKind(MessageKind::kInfo); }

@@ -96,7 +96,12 @@ class WipeItemTest : public ::testing::Test {
 
   // Runs WipeItem on a fresh thread, as a run does, so that the random names are known.
   void Wipe(const Text& path, int passes) {
-    RunOnFreshThread([&] { WipeItem(tools_, path, passes, tally_); });
+    RunOnFreshThread(
+        [&] {  // As the list hands it over: with the identity it recorded at its first look.
+          const platform::EntryRef listed(path, platform::ParentAnchorLength(path),
+                                          fs_.IdentityOf(path));
+          WipeItem(tools_, listed, passes, tally_);
+        });
   }
   std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
   std::vector<std::size_t> WriteSizes() const {
@@ -351,6 +356,7 @@ TEST_F(WipeItemTest, DeviceOrPipeIsRefusedUntouched) {
 }
 
 TEST_F(WipeItemTest, TooLongPathIsRefusedWithItsOwnLine) {
+  fs_.AddFile(file_, "listed");
   fs_.FailAlways(FsOp::kInspect, IoResult::kPathTooLong);
   Wipe(file_, 1);
   EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(102), file_)});
@@ -396,12 +402,70 @@ TEST_F(WipeItemTest, FolderThatCannotBeOpenedIsReportedNotDroppedSilently) {
   EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
 }
 
-TEST_F(WipeItemTest, MissingPathGivesTheDirLineWhateverThePassCount) {
+// Regression: an entry gone before its turn was handled as a folder and reported as
+// "0 <dir>path", an error. What the user wanted gone is gone: one warning, no error.
+TEST_F(WipeItemTest, AnEntryGoneBeforeItsTurnIsAWarningNotAnError) {
   const Text gone = FakePath(u"w/gone");
-  Wipe(gone, 1);
-  Wipe(gone, 4);
-  EXPECT_EQ(Errors(), (std::vector<Text>{u"0 <dir>" + gone, u"0 <dir>" + gone}));
+  fs_.AddFile(gone, "listed");
+  const platform::EntryIdentity listed = fs_.IdentityOf(gone);
+  fs_.MoveEntry(gone, FakePath(u"elsewhere"));
+  RunOnFreshThread([&] {
+    WipeItem(tools_, platform::EntryRef(gone, platform::ParentAnchorLength(gone), listed), 4,
+             tally_);
+  });
+  EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
+            std::vector<Text>{platform::Format(lang::Txt(161), gone)});
+  EXPECT_TRUE(Errors().empty());
+  EXPECT_EQ(tally_.error_count, 0);
+  const std::string kept = "listed";
+  EXPECT_EQ(fs_.Content(FakePath(u"elsewhere")),
+            std::vector<unsigned char>(kept.begin(), kept.end()));
+}
+
+// Regression: an entry the list could not examine kept no identity, and an unknown identity
+// admitted anything: what was put in its place during the countdown was destroyed.
+TEST_F(WipeItemTest, AnEntryTheListCouldNotExamineIsNeverChanged) {
+  fs_.AddFile(file_, "put there during the countdown");
+  const auto before = fs_.TakeSnapshot();
+  RunOnFreshThread([&] {
+    WipeItem(tools_, platform::EntryRef(file_, platform::ParentAnchorLength(file_), {}), 3, tally_);
+  });
+  EXPECT_EQ(fs_.TakeSnapshot(), before);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 0);
+  EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
+            std::vector<Text>{platform::Format(lang::Txt(160), file_)});
+  EXPECT_EQ(tally_.error_count, 1);
+}
+
+// Regression: the identity was device + inode only, so a new file that was given the listed
+// file's freed inode number passed the check and was destroyed. Its birth tells it apart.
+TEST_F(WipeItemTest, ANewObjectWithTheListedObjectsNumberIsLeftUntouched) {
+  fs_.AddFile(file_, "listed");
+  const platform::EntryIdentity listed = fs_.IdentityOf(file_);
+  for (const platform::EntryKind kind :
+       {platform::EntryKind::kFile, platform::EntryKind::kFolder}) {
+    fs_.ReplaceWithNewObject(file_, kind, "NEW-UNLISTED");
+    ASSERT_EQ(fs_.IdentityOf(file_).object, listed.object);
+    const auto before = fs_.TakeSnapshot();
+    RunOnFreshThread([&] {
+      WipeItem(tools_, platform::EntryRef(file_, platform::ParentAnchorLength(file_), listed), 2,
+               tally_);
+    });
+    EXPECT_EQ(fs_.TakeSnapshot(), before);
+  }
+  EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
+            std::vector<Text>(2, platform::Format(lang::Txt(106), file_)));
   EXPECT_EQ(tally_.error_count, 2);
+}
+
+// A read-only file whose overwrite failed is left as it was found: read-only.
+TEST_F(WipeItemTest, AReadOnlyFileWhoseOverwriteFailedStaysReadOnly) {
+  fs_.AddFileOfSize(file_, 5000);
+  fs_.SetReadOnly(file_, true);
+  fs_.FailNth(FsOp::kWrite, 1, FakeError::kIo);
+  Wipe(file_, 1);
+  ASSERT_EQ(tally_.error_count, 1);
+  EXPECT_TRUE(fs_.EntryAt(file_)->read_only);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // folds to lower case still name its entries.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -38,6 +39,11 @@ class FakeTreeFileSystem final : public platform::FileSystem {
     return Lookup(entry.path, info);
   }
   IoResult FindEntry(TextView path, EntryInfo& info) override { return Lookup(path, info); }
+  // Every anchor is a folder of its own, told apart by its text.
+  IoResult IdentifyAnchor(TextView anchor, platform::EntryIdentity& identity) override {
+    identity = {1, std::hash<TextView>()(anchor), 1, 0, platform::IdentityStamp::kNone, true};
+    return IoResult::Ok();
+  }
 
   IoResult ListFolder(const platform::EntryRef& folder_entry,
                       const std::function<void(TextView, const EntryInfo&)>& visit) override {
@@ -80,12 +86,16 @@ class FakeTreeFileSystem final : public platform::FileSystem {
                          platform::Caching) override {
     return Unsupported();
   }
-  IoResult RenameNoReplace(const platform::EntryRef&, TextView) override { return Unsupported(); }
+  IoResult RenameNoReplace(const platform::EntryRef&, TextView, platform::EntryIdentity&) override {
+    return Unsupported();
+  }
   IoResult DeleteFile(const platform::EntryRef&) override { return Unsupported(); }
   IoResult RemoveFolder(const platform::EntryRef&) override { return Unsupported(); }
   IoResult CreateFolder(TextView) override { return Unsupported(); }
   IoResult GetVolumeSpace(TextView, platform::VolumeSpace&) override { return Unsupported(); }
-  IoResult PrepareFillFolder(TextView) override { return Unsupported(); }
+  IoResult MakeFillFolder(TextView, TextView, std::unique_ptr<platform::FillFolder>&) override {
+    return Unsupported();
+  }
   Text FullPath(TextView path) override { return Text(path); }
 
  private:
@@ -96,7 +106,8 @@ class FakeTreeFileSystem final : public platform::FileSystem {
     info = it->second;
     return IoResult::Ok();
   }
-  void Add(const Text& path, const EntryInfo& info) {
+  void Add(const Text& path, EntryInfo info) {
+    info.identity = {1, ++next_object_, 0, 0, platform::IdentityStamp::kNone, true};
     entries_[path] = info;
     const std::size_t cut = path.rfind(platform::kPathSeparator);
     if (cut != Text::npos) children_[path.substr(0, cut)].insert(path.substr(cut + 1));
@@ -106,6 +117,7 @@ class FakeTreeFileSystem final : public platform::FileSystem {
   std::map<Text, EntryInfo> entries_;
   std::map<Text, std::set<Text>> children_;  // names below each folder, in sorted order
   std::map<Text, int> failing_;
+  std::uint64_t next_object_ = 0;
 };
 
 }  // namespace nulvane::items::testing

@@ -288,10 +288,53 @@ TEST_F(SystemFileSystemTest, VolumeSpaceIsPlausible) {
   EXPECT_GT(space.total_bytes, 0u);
   EXPECT_LE(space.free_bytes, space.total_bytes);
   EXPECT_GE(space.sector_size, 512u);
-  EXPECT_TRUE(fs_.PrepareFillFolder(temp_.path()));
+}
+
+// The fill folder is made in the chosen folder and held: its files land in it whatever is put
+// under its name meanwhile, they leave nothing behind when closed (where the system can make
+// them nameless), and the folder is removed only while its name still names it.
+TEST_F(SystemFileSystemTest, FillFolderIsHeldThroughItsHandle) {
+  Folder(u"chosen");
+  Folder(u"elsewhere");
+  std::unique_ptr<FillFolder> folder;
+  ASSERT_TRUE(fs_.MakeFillFolder(temp_ / u"chosen", u"Nulvane0000ABCD", folder));
+  EXPECT_TRUE(stdfs::is_directory(stdfs::path(temp_ / u"chosen/Nulvane0000ABCD")));
+  EXPECT_FALSE(fs_.MakeFillFolder(temp_ / u"chosen", u"Nulvane0000ABCD", folder).ok());
+  ASSERT_TRUE(fs_.MakeFillFolder(temp_ / u"chosen", u"Nulvane0000ABCD2", folder));
+  VolumeSpace space;
+  ASSERT_TRUE(folder->GetSpace(space));
+  EXPECT_GT(space.total_bytes, 0u);
+
+  // Moved away and replaced by a link to another folder, as a hostile neighbour would.
+  const stdfs::path made(temp_ / u"chosen/Nulvane0000ABCD2");
+  const stdfs::path moved(temp_ / u"chosen/moved");
+  std::error_code moving;
+  stdfs::rename(made, moved, moving);
 #ifdef _WIN32
-  EXPECT_FALSE(fs_.PrepareFillFolder(temp_ / u"missing"));
+  // Held without delete sharing: nobody can move it while the fill works.
+  EXPECT_TRUE(moving);
+  EXPECT_TRUE(folder->Remove());
+  EXPECT_FALSE(stdfs::exists(made));
+  return;
 #endif
+  ASSERT_FALSE(moving);
+  if (!MakeSymbolicLink(temp_ / u"elsewhere", made.u16string(), true)) {
+    GTEST_SKIP() << "symbolic links cannot be made here";
+  }
+  std::unique_ptr<OpenFile> file;
+  bool named = false;
+  ASSERT_TRUE(folder->MakeFile(u"tmp_ttt_1.xxx", Caching::kBuffered, file, named));
+  std::size_t written = 0;
+  ASSERT_TRUE(file->Write("zeros", 5, written));
+  EXPECT_TRUE(stdfs::is_empty(stdfs::path(temp_ / u"elsewhere")));
+  ASSERT_TRUE(file->Close());
+  if (named) {
+    EXPECT_TRUE(stdfs::exists(moved / "tmp_ttt_1.xxx"));
+    EXPECT_TRUE(folder->RemoveFile(u"tmp_ttt_1.xxx"));
+  }
+  EXPECT_TRUE(stdfs::is_empty(moved));
+  EXPECT_EQ(folder->Remove().error, IoResult::kChangedEntry);
+  EXPECT_TRUE(stdfs::is_symlink(made));
 }
 
 #ifdef _WIN32
@@ -446,17 +489,23 @@ TEST_F(SystemFileSystemTest, WriteRepeatedPutsEveryCopyOfTheBlockInOrder) {
 
 #ifndef _WIN32
 // Regression: "--fill a/link/.." was resolved as text (to "a") instead of as the system
-// resolves it (the parent of the link's target).
-TEST_F(SystemFileSystemTest, ResolveFolderFollowsTheLinkBeforeDotDot) {
+// resolves it (the parent of the link's target). The chosen folder itself must be no link.
+TEST_F(SystemFileSystemTest, FillFolderGoesWhereTheSystemResolvesTheChosenPath) {
   Folder(u"a");
   Folder(u"b");
   Folder(u"b/sub");
   ASSERT_TRUE(MakeSymbolicLink(temp_ / u"b/sub", temp_ / u"a/link", true));
-  Text resolved;
-  ASSERT_TRUE(fs_.ResolveFolder(temp_ / u"a/link/..", resolved));
-  EXPECT_EQ(resolved, stdfs::canonical(stdfs::path(temp_ / u"b")).u16string());
-  EXPECT_EQ(fs_.FullPath(temp_ / u"a/link/.."), resolved);  // FullPath asks the system too
-  EXPECT_FALSE(fs_.ResolveFolder(File(u"plain.txt", "x"), resolved));
+  std::unique_ptr<FillFolder> folder;
+  ASSERT_TRUE(fs_.MakeFillFolder(temp_ / u"a/link/..", u"Nulvane00000001", folder));
+  const Text b = stdfs::canonical(stdfs::path(temp_ / u"b")).u16string();
+  EXPECT_EQ(folder->ChosenPath(), b);
+  EXPECT_EQ(folder->Path(), b + u"/Nulvane00000001");
+  EXPECT_EQ(fs_.FullPath(temp_ / u"a/link/.."), b);  // FullPath asks the system too
+  EXPECT_TRUE(folder->Remove());
+  EXPECT_FALSE(stdfs::exists(stdfs::path(b + u"/Nulvane00000001")));
+  EXPECT_FALSE(fs_.MakeFillFolder(File(u"plain.txt", "x"), u"Nulvane00000002", folder));
+  EXPECT_FALSE(fs_.MakeFillFolder(temp_ / u"a/link", u"Nulvane00000003", folder));
+  EXPECT_FALSE(stdfs::exists(stdfs::path(temp_ / u"b/sub/Nulvane00000003")));
 }
 #endif
 

@@ -33,14 +33,12 @@ const char* FsOpName(FsOp op) {
       return "CreateFolder";
     case FsOp::kGetVolumeSpace:
       return "GetVolumeSpace";
-    case FsOp::kPrepareFillFolder:
-      return "PrepareFillFolder";
+    case FsOp::kIdentifyAnchor:
+      return "IdentifyAnchor";
     case FsOp::kFullPath:
       return "FullPath";
     case FsOp::kResolveFolder:
       return "ResolveFolder";
-    case FsOp::kReleaseFillFolder:
-      return "ReleaseFillFolder";
     case FsOp::kCurrentSize:
       return "CurrentSize";
     case FsOp::kOpenUncachedReader:
@@ -100,6 +98,12 @@ std::uint64_t NextObjectId() {
   return next.fetch_add(1);
 }
 
+// When an object came to be: no two objects share one, whatever number they were given.
+std::uint64_t NextBirth() {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1);
+}
+
 // The content and attributes of a file or folder, shared by all names of a hard-linked file.
 struct FakeFileSystem::Data {
   std::vector<unsigned char> bytes;
@@ -109,8 +113,10 @@ struct FakeFileSystem::Data {
   bool held_open = false;
   bool created_new = false;  // made by CreateNewFile
   int open_count = 0;
-  // The object's identity (its "inode"): shared by hard links, new for every entry made.
+  // The object's number (its "inode"): shared by hard links, new for every entry made unless a
+  // test hands a freed number out again.
   std::uint64_t id = NextObjectId();
+  std::uint64_t birth = NextBirth();
   std::optional<std::uint64_t> corrupt_read_at;  // the read-back shows a non-zero byte there
 };
 
@@ -120,6 +126,16 @@ struct FakeFileSystem::Node {
   Text link_target;
   bool link_to_folder = false;
 };
+
+platform::EntryIdentity FakeFileSystem::IdentityOfData(const Data& data) {
+  platform::EntryIdentity identity;
+  identity.volume = kFakeVolume;
+  identity.object = data.id;
+  identity.stamp = data.birth;
+  identity.stamp_kind = platform::IdentityStamp::kBirthTime;
+  identity.known = true;
+  return identity;
+}
 
 // Reads a copy of the content as it stands when each chunk is read.
 class FakeFileSystem::FakeReader final : public platform::UncachedReader {
@@ -162,8 +178,13 @@ class FakeFileSystem::FakeReader final : public platform::UncachedReader {
 
 class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
  public:
-  FakeOpenFile(FakeFileSystem& fs, std::shared_ptr<Data> data, Text path, bool exclusive)
-      : fs_(fs), data_(std::move(data)), path_(std::move(path)), exclusive_(exclusive) {
+  FakeOpenFile(FakeFileSystem& fs, std::shared_ptr<Data> data, Text path, bool exclusive,
+               bool made_writable = false)
+      : fs_(fs),
+        data_(std::move(data)),
+        path_(std::move(path)),
+        exclusive_(exclusive),
+        made_writable_(made_writable) {
     ++fs_.open_handles_;
     if (exclusive_) ++data_->open_count;
   }
@@ -222,6 +243,20 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     return FinishLocked(index, IoResult::Ok());
   }
 
+  IoResult Identity(platform::EntryIdentity& identity) override {
+    std::lock_guard lock(fs_.mutex_);
+    identity = closed_ ? platform::EntryIdentity{} : IdentityOfData(*data_);
+    return closed_ ? IoResult::Fail(FakeError::kBadHandle) : IoResult::Ok();
+  }
+
+  IoResult RestoreAttributes() override {
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return IoResult::Fail(FakeError::kBadHandle);
+    if (made_writable_) data_->read_only = true;
+    made_writable_ = false;
+    return IoResult::Ok();
+  }
+
   IoResult Close() override {
     std::size_t index = 0;
     const std::uint32_t injected = fs_.Begin(FsOp::kClose, path_, {}, 0, index);
@@ -274,17 +309,24 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     closed_ = true;
     --fs_.open_handles_;
     if (exclusive_) --data_->open_count;
+    // A nameless file's space comes back with its last handle.
+    auto& nameless = fs_.nameless_files_;
+    nameless.erase(std::remove(nameless.begin(), nameless.end(), data_), nameless.end());
   }
 
   FakeFileSystem& fs_;
   std::shared_ptr<Data> data_;
   Text path_;
   bool exclusive_;
+  bool made_writable_;
   bool closed_ = false;
   std::uint64_t position_ = 0;
 };
 
-FakeFileSystem::FakeFileSystem() : current_folder_(FakePath(u"cwd")) {}
+FakeFileSystem::FakeFileSystem()
+    : current_folder_(FakePath(u"cwd")), root_(std::make_unique<Node>()) {
+  root_->kind = EntryKind::kFolder;
+}
 FakeFileSystem::~FakeFileSystem() = default;
 
 // ---- building ----
@@ -517,6 +559,7 @@ std::uint64_t FakeFileSystem::UsedBytesLocked() const {
     seen.push_back(node.data.get());
     used += node.data->bytes.size();
   }
+  for (const auto& data : nameless_files_) used += data->bytes.size();
   return used;
 }
 
@@ -530,20 +573,36 @@ EntryInfo FakeFileSystem::InfoOf(const Node& node) const {
   info.kind = node.kind;
   info.size = node.kind == EntryKind::kFile ? node.data->bytes.size() : 0;
   info.link_to_folder = node.link_to_folder;
-  info.identity = {kFakeVolume, node.data->id, true};
+  info.identity = IdentityOfData(*node.data);
   return info;
 }
 
-// Whether the node found is the one `entry` expects.
+// The folder an anchor names: its text without the last separator, a link there followed once
+// (the user's own path is followed as typed).
+const FakeFileSystem::Node* FakeFileSystem::AnchorNode(TextView anchor) const {
+  TextView folder = anchor;
+  if (folder.size() > 1 && folder.back() == kSeparator) folder.remove_suffix(1);
+  if (IsRoot(folder) || (folder.size() == 3 && folder[1] == u':')) return root_.get();
+  const Node* node = Find(folder);
+  if (node && node->kind == EntryKind::kLink) node = Find(node->link_target);
+  return node;
+}
+
+// Whether the node found is the one `entry` expects, in the anchor folder it expects.
 bool FakeFileSystem::Admits(const platform::EntryRef& entry, const Node& node) const {
-  return entry.identity.Admits({kFakeVolume, node.data->id, true});
+  if (!entry.Admits(IdentityOfData(*node.data))) return false;
+  if (entry.anchor_identity.known) {
+    const Node* anchor = AnchorNode(entry.path.substr(0, entry.anchor_length));
+    if (!anchor || !entry.AdmitsAnchor(IdentityOfData(*anchor->data))) return false;
+  }
+  return true;
 }
 
 platform::EntryIdentity FakeFileSystem::IdentityOf(TextView path) const {
   std::lock_guard lock(mutex_);
   const Node* node = Find(path);
   if (!node) return {};
-  return {kFakeVolume, node->data->id, true};
+  return IdentityOfData(*node->data);
 }
 
 FakeFileSystem::Entry FakeFileSystem::EntryOf(const Node& node) const {
@@ -716,11 +775,12 @@ IoResult FakeFileSystem::OpenForOverwrite(const platform::EntryRef& entry,
   } else if (node->data->held_open || node->data->open_count > 0) {
     result = IoResult::Fail(FakeError::kInUse);
   } else {
+    const bool was_read_only = node->data->read_only;
     node->data->read_only = false;  // only once the file is known to be the listed one
     info.size = node->data->bytes.size();
     info.link_count = EntryOf(*node).link_count;
     info.stored_elsewhere = node->data->stored_elsewhere;
-    file = std::make_unique<FakeOpenFile>(*this, node->data, Text(path), true);
+    file = std::make_unique<FakeOpenFile>(*this, node->data, Text(path), true, was_read_only);
   }
   calls_[index].error = result.error;
   return result;
@@ -779,7 +839,9 @@ IoResult FakeFileSystem::CreateNewFile(TextView path, std::unique_ptr<platform::
   return result;
 }
 
-IoResult FakeFileSystem::RenameNoReplace(const platform::EntryRef& from_entry, TextView to) {
+IoResult FakeFileSystem::RenameNoReplace(const platform::EntryRef& from_entry, TextView to,
+                                         platform::EntryIdentity& after) {
+  after = platform::EntryIdentity{};
   const TextView from = from_entry.path;
   std::size_t index = 0;
   if (const std::uint32_t injected = Begin(FsOp::kRenameNoReplace, from, to, 0, index)) {
@@ -809,6 +871,7 @@ IoResult FakeFileSystem::RenameNoReplace(const platform::EntryRef& from_entry, T
       }
     }
     for (auto& [path, node] : moved) nodes_.emplace(std::move(path), std::move(node));
+    after = IdentityOfData(*Find(to)->data);
   }
   calls_[index].error = result.error;
   return result;
@@ -899,20 +962,6 @@ IoResult FakeFileSystem::GetVolumeSpace(TextView path, platform::VolumeSpace& sp
   return IoResult::Ok();
 }
 
-IoResult FakeFileSystem::PrepareFillFolder(TextView folder) {
-  std::size_t index = 0;
-  if (const std::uint32_t injected = Begin(FsOp::kPrepareFillFolder, folder, {}, 0, index)) {
-    return Finish(index, IoResult::Fail(injected));
-  }
-  std::lock_guard lock(mutex_);
-  const Node* node = Find(folder);
-  const IoResult result = node && node->kind == EntryKind::kFolder
-                              ? IoResult::Ok()
-                              : IoResult::Fail(FakeError::kNotFound);
-  calls_[index].error = result.error;
-  return result;
-}
-
 Text FakeFileSystem::FullPath(TextView path) {
   std::size_t index = 0;
   Begin(FsOp::kFullPath, path, {}, 0, index);  // FullPath has no failure to report
@@ -921,38 +970,208 @@ Text FakeFileSystem::FullPath(TextView path) {
   return current_folder_ + kSeparator + Text(path);
 }
 
-IoResult FakeFileSystem::ReleaseFillFolder(TextView folder) {
+IoResult FakeFileSystem::IdentifyAnchor(TextView anchor, platform::EntryIdentity& identity) {
+  identity = platform::EntryIdentity{};
   std::size_t index = 0;
-  if (const std::uint32_t injected = Begin(FsOp::kReleaseFillFolder, folder, {}, 0, index)) {
+  if (const std::uint32_t injected = Begin(FsOp::kIdentifyAnchor, anchor, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
   }
-  return IoResult::Ok();
+  std::lock_guard lock(mutex_);
+  const Node* node = AnchorNode(anchor);
+  IoResult result = IoResult::Ok();
+  if (!node) {
+    result = IoResult::Fail(FakeError::kNotFound);
+  } else if (node->kind != EntryKind::kFolder) {
+    result = IoResult::Fail(FakeError::kNotFolder);
+  } else {
+    identity = IdentityOfData(*node->data);
+  }
+  calls_[index].error = result.error;
+  return result;
 }
 
-IoResult FakeFileSystem::ResolveFolder(TextView path, Text& resolved) {
+void FakeFileSystem::ReplaceWithNewObject(TextView path, EntryKind kind, std::string_view content,
+                                          bool reuse_number) {
+  std::lock_guard lock(mutex_);
+  const Node* old = Find(path);
+  const std::uint64_t number = old ? old->data->id : NextObjectId();
+  Node node;
+  node.kind = kind;
+  if (kind == EntryKind::kFile) node.data->bytes.assign(content.begin(), content.end());
+  if (reuse_number) node.data->id = number;
+  Put(path, std::move(node));
+}
+
+void FakeFileSystem::MoveEntry(TextView from, TextView to) {
+  std::lock_guard lock(mutex_);
+  std::vector<std::pair<Text, Node>> moved;
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first == from || IsInside(it->first, from)) {
+      moved.emplace_back(Text(to) + it->first.substr(from.size()), std::move(it->second));
+      it = nodes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& [path, node] : moved) nodes_.insert_or_assign(std::move(path), std::move(node));
+}
+
+void FakeFileSystem::SetNamelessFillFiles(bool nameless) {
+  std::lock_guard lock(mutex_);
+  nameless_fill_files_ = nameless;
+}
+
+// The fill folder as a handle sees it: found by its object, wherever it has been moved; files
+// made through it land in that object, never in whatever now has its old name.
+class FakeFileSystem::FakeFillFolder final : public platform::FillFolder {
+ public:
+  FakeFillFolder(FakeFileSystem& fs, std::shared_ptr<Data> folder, Text path, Text chosen)
+      : fs_(fs), folder_(std::move(folder)), path_(std::move(path)), chosen_(std::move(chosen)) {}
+
+  const Text& Path() const override { return path_; }
+  const Text& ChosenPath() const override { return chosen_; }
+
+  IoResult MakeFile(TextView name, platform::Caching caching,
+                    std::unique_ptr<platform::OpenFile>& file, bool& named) override {
+    file.reset();
+    named = false;
+    const Text shown = path_ + kSeparator + Text(name);
+    std::size_t index = 0;
+    if (const std::uint32_t injected = fs_.Begin(FsOp::kCreateNewFile, shown, {}, 0, index)) {
+      return fs_.Finish(index, IoResult::Fail(injected));
+    }
+    std::lock_guard lock(fs_.mutex_);
+    fs_.last_created_unbuffered_ = caching == platform::Caching::kUnbuffered;
+    IoResult result = IoResult::Ok();
+    const Text* where = CurrentPathLocked();
+    Node node;
+    node.kind = EntryKind::kFile;
+    node.data->created_new = true;
+    if (!where) {
+      result = IoResult::Fail(FakeError::kNotFound);
+    } else if (fs_.nameless_fill_files_) {
+      fs_.nameless_files_.push_back(node.data);
+      file = std::make_unique<FakeOpenFile>(fs_, node.data, shown, true);
+    } else {
+      const Text at = *where + kSeparator + Text(name);
+      if (fs_.Find(at)) {
+        result = IoResult::Fail(FakeError::kExists);
+      } else {
+        auto data = node.data;
+        fs_.nodes_.emplace(at, std::move(node));
+        file = std::make_unique<FakeOpenFile>(fs_, data, shown, true);
+        named = true;
+      }
+    }
+    fs_.calls_[index].error = result.error;
+    return result;
+  }
+
+  IoResult RemoveFile(TextView name) override {
+    const Text shown = path_ + kSeparator + Text(name);
+    std::size_t index = 0;
+    if (const std::uint32_t injected = fs_.Begin(FsOp::kDeleteFile, shown, {}, 0, index)) {
+      return fs_.Finish(index, IoResult::Fail(injected));
+    }
+    std::lock_guard lock(fs_.mutex_);
+    IoResult result = IoResult::Fail(FakeError::kNotFound);
+    if (const Text* where = CurrentPathLocked()) {
+      const auto it = fs_.nodes_.find(*where + kSeparator + Text(name));
+      if (it != fs_.nodes_.end()) {
+        fs_.nodes_.erase(it);
+        result = IoResult::Ok();
+      }
+    }
+    fs_.calls_[index].error = result.error;
+    return result;
+  }
+
+  IoResult GetSpace(platform::VolumeSpace& space) override {
+    return fs_.GetVolumeSpace(path_, space);
+  }
+
+  IoResult Remove() override {
+    std::size_t index = 0;
+    if (const std::uint32_t injected = fs_.Begin(FsOp::kRemoveFolder, path_, {}, 0, index)) {
+      return fs_.Finish(index, IoResult::Fail(injected));
+    }
+    std::lock_guard lock(fs_.mutex_);
+    IoResult result = IoResult::Ok();
+    const auto it = fs_.nodes_.find(path_);
+    if (it == fs_.nodes_.end()) {
+      result = IoResult::Fail(FakeError::kNotFound);
+    } else if (it->second.data != folder_) {
+      result = IoResult::Fail(IoResult::kChangedEntry);
+    } else {
+      for (const auto& [other, node] : fs_.nodes_) {
+        if (IsInside(other, path_)) result = IoResult::Fail(FakeError::kNotEmpty);
+      }
+      if (result) fs_.nodes_.erase(it);
+    }
+    fs_.calls_[index].error = result.error;
+    return result;
+  }
+
+  IoResult ListChosen(
+      const std::function<void(TextView name, platform::EntryKind kind)>& visit) override {
+    return fs_.ListFolder(platform::EntryRef(chosen_),
+                          [&](TextView name, const EntryInfo& info) { visit(name, info.kind); });
+  }
+
+ private:
+  // Where the held folder stands now; null when it is gone.
+  const Text* CurrentPathLocked() const {
+    for (const auto& [path, node] : fs_.nodes_) {
+      if (node.data == folder_) return &path;
+    }
+    return nullptr;
+  }
+
+  FakeFileSystem& fs_;
+  std::shared_ptr<Data> folder_;
+  Text path_;
+  Text chosen_;
+};
+
+IoResult FakeFileSystem::MakeFillFolder(TextView chosen_text, TextView name,
+                                        std::unique_ptr<platform::FillFolder>& folder) {
+  folder.reset();
   std::size_t index = 0;
-  if (const std::uint32_t injected = Begin(FsOp::kResolveFolder, path, {}, 0, index)) {
+  if (const std::uint32_t injected = Begin(FsOp::kResolveFolder, chosen_text, {}, 0, index)) {
     return Finish(index, IoResult::Fail(injected));
   }
-  Text target;
+  Text chosen;
   {
     std::lock_guard lock(mutex_);
-    const auto mapped = resolved_folders_.find(path);
+    const auto mapped = resolved_folders_.find(chosen_text);
     if (mapped != resolved_folders_.end()) {
-      target = mapped->second;
-    } else if (path.empty() || IsAbsolute(path)) {
-      target = Text(path);
+      chosen = mapped->second;
+    } else if (chosen_text.empty() || IsAbsolute(chosen_text)) {
+      chosen = Text(chosen_text);
     } else {
-      target = current_folder_ + kSeparator + Text(path);
+      chosen = current_folder_ + kSeparator + Text(chosen_text);
     }
-    const Node* node = Find(target);
-    if (!IsRoot(target) && (!node || node->kind != EntryKind::kFolder)) {
+    const Node* node = Find(chosen);
+    if (!IsRoot(chosen) && (!node || node->kind != EntryKind::kFolder)) {
       const IoResult result = IoResult::Fail(node ? FakeError::kNotFolder : FakeError::kNotFound);
       calls_[index].error = result.error;
       return result;
     }
   }
-  resolved = std::move(target);
+  Text path = chosen;
+  if (path.empty() || path.back() != kSeparator) path.push_back(kSeparator);
+  path += name;
+  std::shared_ptr<Data> made;
+  {
+    const IoResult created = CreateFolder(path);
+    if (!created) return created;
+    std::lock_guard lock(mutex_);
+    const Node* node = Find(path);
+    if (!node) return IoResult::Fail(FakeError::kNotFound);
+    made = node->data;
+  }
+  folder =
+      std::make_unique<FakeFillFolder>(*this, std::move(made), std::move(path), std::move(chosen));
   return IoResult::Ok();
 }
 

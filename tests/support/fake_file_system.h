@@ -31,10 +31,9 @@ enum class FsOp {
   kRemoveFolder,
   kCreateFolder,
   kGetVolumeSpace,
-  kPrepareFillFolder,
+  kIdentifyAnchor,
   kFullPath,
-  kResolveFolder,
-  kReleaseFillFolder,
+  kResolveFolder,  // MakeFillFolder resolving the chosen folder
   // Calls on an OpenFile; their path is the path the file was opened under.
   kWrite,
   kFlush,
@@ -110,6 +109,18 @@ class FakeFileSystem final : public platform::FileSystem {
   void SetStoredElsewhere(TextView path, bool value);
   // Held open by another program without sharing: opening it for overwrite fails (kInUse).
   void SetHeldOpen(TextView path, bool held);
+  // Puts a new object of `kind` (a file holding `content`, or an empty folder) in the place of
+  // the entry at `path`, as another program would after removing it. With `reuse_number` the
+  // new object gets the old one's object number, as a file system hands a freed inode number
+  // out again; only its birth tells it apart.
+  void ReplaceWithNewObject(TextView path, platform::EntryKind kind, std::string_view content,
+                            bool reuse_number = true);
+  // Moves an entry (and, for a folder, everything inside it) as another program would, replacing
+  // whatever stands at `to`. Handles of the fake follow their object.
+  void MoveEntry(TextView from, TextView to);
+  // Fill files made through a fill folder have no name (as O_TMPFILE files): their space is
+  // taken while a handle is open and comes back when the last one closes.
+  void SetNamelessFillFiles(bool nameless);
 
   // The volume: capacity in bytes (default 1 GiB) and sector size (default 512). Writes that
   // would pass the capacity write what fits, then fail with IoResult::kDiskFull.
@@ -171,13 +182,15 @@ class FakeFileSystem final : public platform::FileSystem {
   std::uint64_t UsedBytes() const;
   int OpenHandles() const;
   // The identity Inspect reports for the entry at `path` (unknown when there is none). Every
-  // entry the fake makes is a new object; hard links share theirs; a rename keeps it.
+  // entry the fake makes is a new object with a birth of its own; hard links share theirs; a
+  // rename keeps it.
   platform::EntryIdentity IdentityOf(TextView path) const;
   static constexpr std::uint64_t kFakeVolume = 1;
 
   // FileSystem
   platform::IoResult Inspect(const platform::EntryRef& entry, platform::EntryInfo& info) override;
   platform::IoResult FindEntry(TextView path, platform::EntryInfo& info) override;
+  platform::IoResult IdentifyAnchor(TextView anchor, platform::EntryIdentity& identity) override;
   platform::IoResult ListFolder(
       const platform::EntryRef& folder,
       const std::function<void(TextView name, const platform::EntryInfo&)>& visit) override;
@@ -193,19 +206,23 @@ class FakeFileSystem final : public platform::FileSystem {
       platform::Caching caching = platform::Caching::kBuffered) override;
   // Whether the last file made by CreateNewFile was asked for unbuffered.
   bool LastCreatedUnbuffered() const { return last_created_unbuffered_; }
-  platform::IoResult RenameNoReplace(const platform::EntryRef& from, TextView to) override;
+  platform::IoResult RenameNoReplace(const platform::EntryRef& from, TextView to,
+                                     platform::EntryIdentity& after) override;
   platform::IoResult DeleteFile(const platform::EntryRef& entry) override;
   platform::IoResult RemoveFolder(const platform::EntryRef& entry) override;
   platform::IoResult CreateFolder(TextView path) override;
   platform::IoResult GetVolumeSpace(TextView path, platform::VolumeSpace& space) override;
-  platform::IoResult PrepareFillFolder(TextView folder) override;
+  // Resolves `chosen` as SetResolvedFolder says (kResolveFolder), then makes the folder
+  // (kCreateFolder). Its files are made as kCreateNewFile, removed as kDeleteFile, and the folder
+  // removed as kRemoveFolder, each recorded under the path the fill shows.
+  platform::IoResult MakeFillFolder(TextView chosen, TextView name,
+                                    std::unique_ptr<platform::FillFolder>& folder) override;
   Text FullPath(TextView path) override;
-  platform::IoResult ResolveFolder(TextView path, Text& resolved) override;
-  platform::IoResult ReleaseFillFolder(TextView folder) override;
 
  private:
   class FakeOpenFile;
   class FakeReader;
+  class FakeFillFolder;
   struct Node;
   platform::IoResult LookUp(FsOp op, TextView path, platform::EntryInfo& info);
   struct Data;
@@ -231,6 +248,8 @@ class FakeFileSystem final : public platform::FileSystem {
   std::uint64_t FreeBytesLocked() const;
   platform::EntryInfo InfoOf(const Node& node) const;
   bool Admits(const platform::EntryRef& entry, const Node& node) const;
+  const Node* AnchorNode(TextView anchor) const;
+  static platform::EntryIdentity IdentityOfData(const Data& data);
   Entry EntryOf(const Node& node) const;
   void Put(TextView path, Node node);
 
@@ -252,6 +271,9 @@ class FakeFileSystem final : public platform::FileSystem {
   std::size_t read_chunk_ = 64 * 1024;
   int open_handles_ = 0;
   bool last_created_unbuffered_ = false;
+  bool nameless_fill_files_ = false;
+  std::vector<std::shared_ptr<Data>> nameless_files_;  // open nameless fill files
+  std::unique_ptr<Node> root_;                         // the root folder (its identity)
 };
 
 }  // namespace nulvane::testing

@@ -2,12 +2,15 @@
 
 namespace nulvane::testing {
 
-void RecordingHost::SetItems(const std::vector<Text>& paths) {
+void RecordingHost::SetItems(
+    const std::vector<Text>& paths,
+    const std::function<platform::EntryIdentity(TextView path)>& identity_of) {
   std::vector<platform::QueuedItem> items;
   for (const Text& path : paths) {
     platform::QueuedItem item;
     item.path = path;
     item.anchor_length = platform::ParentAnchorLength(path);
+    if (identity_of) item.identity = identity_of(path);
     items.push_back(std::move(item));
   }
   SetQueuedItems(std::move(items));

@@ -40,8 +40,10 @@ class RecordingHost final : public engine::RunHost {
   };
 
   // What the host answers.
-  // The rows SnapshotItems gives: each path with its parent as anchor and no identity.
-  void SetItems(const std::vector<Text>& paths);
+  // The rows SnapshotItems gives: each path with its parent as anchor and the identity
+  // `identity_of` gives for it (as the list records at its first look; none without it).
+  void SetItems(const std::vector<Text>& paths,
+                const std::function<platform::EntryIdentity(TextView path)>& identity_of = nullptr);
   void SetQueuedItems(std::vector<platform::QueuedItem> items);
   void SetChosenFolder(std::optional<Text> folder);
   void SetOptionLabel(Text label);

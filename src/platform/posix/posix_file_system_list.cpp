@@ -16,6 +16,7 @@
 
 #include "platform/native_file_system.h"
 #include "platform/posix/posix_folder_chain.h"
+#include "platform/posix/posix_identity.h"
 
 namespace nulvane::platform {
 
@@ -30,15 +31,15 @@ using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 // directory entry gives it (what a folder holds is counted with its entries, not as the
 // folder's own block size), and so are links and special files, whose sizes are no data of
 // the user's. This keeps the item list's totals the same on both systems.
-EntryInfo Classify(const struct stat& st) {
+EntryInfo Classify(const posix::Status& st) {
   EntryInfo info;
-  if (S_ISLNK(st.st_mode)) {
+  if (S_ISLNK(st.mode)) {
     info.kind = EntryKind::kLink;
-  } else if (S_ISDIR(st.st_mode)) {
+  } else if (S_ISDIR(st.mode)) {
     info.kind = EntryKind::kFolder;
-  } else if (S_ISREG(st.st_mode)) {
+  } else if (S_ISREG(st.mode)) {
     info.kind = EntryKind::kFile;
-    info.size = static_cast<std::uint64_t>(st.st_size);
+    info.size = st.size;
   } else {
     info.kind = EntryKind::kOther;
   }
@@ -96,15 +97,14 @@ IoResult NativeFileSystem::FindEntry(TextView path, EntryInfo& info) {
   }
   // The user's own path, resolved as typed up to its last component, which is not followed.
   const std::string native = TextToUtf8(path);
-  struct stat st;
-  if (lstat(native.c_str(), &st) != 0) {
+  posix::Status st;
+  if (const int error = posix::StatAt(AT_FDCWD, native.c_str(), st); error != 0) {
     // Longer than the system takes at once: the same look through the folder handles.
-    if (errno == ENAMETOOLONG) return Inspect(EntryRef(path), info);
-    return posix::ErrnoResult(errno);
+    if (error == ENAMETOOLONG) return Inspect(EntryRef(path), info);
+    return posix::ErrnoResult(error);
   }
   info = Classify(st);
-  info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   true};
+  info.identity = posix::IdentityOf(st, AT_FDCWD, native.c_str());
   return IoResult::Ok();
 }
 
@@ -114,15 +114,19 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
-  struct stat st;
-  if (::fstatat(reached.folder_fd, reached.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return posix::ErrnoResult(errno);
+  posix::Status st;
+  if (const int error = posix::StatAt(reached.folder_fd, reached.name.c_str(), st); error != 0) {
+    return posix::ErrnoResult(error);
   }
   info = Classify(st);
-  info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                   true};
-  info.other_volume = reached.below_first_component && st.st_dev != reached.folder_device;
+  info.identity = posix::IdentityOf(st, reached.folder_fd, reached.name.c_str());
+  info.other_volume = reached.below_first_component && st.device != reached.folder_device;
   return IoResult::Ok();
+}
+
+IoResult NativeFileSystem::IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
+  const posix::ChainUse use;
+  return posix::ThreadChain().IdentifyAnchor(anchor, identity);
 }
 
 IoResult NativeFileSystem::ListFolder(
@@ -131,8 +135,10 @@ IoResult NativeFileSystem::ListFolder(
   int folder_fd = -1;
   IoResult result = posix::ThreadChain().ReachFolder(folder, folder_fd);
   if (!result) return result;
-  struct stat folder_status;
-  if (::fstat(folder_fd, &folder_status) != 0) return posix::ErrnoResult(errno);
+  posix::Status folder_status;
+  if (const int error = posix::StatFd(folder_fd, folder_status); error != 0) {
+    return posix::ErrnoResult(error);
+  }
   // The chain's descriptor is O_PATH; a listing needs one of its own, opened on that folder.
   const int fd = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return posix::ErrnoResult(errno);
@@ -152,7 +158,7 @@ IoResult NativeFileSystem::ListFolder(
       break;
     }
     EntryInfo info;
-    struct stat st;
+    posix::Status st;
     if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR || entry->d_type == DT_LNK) {
       const unsigned char type = entry->d_type;
       info = ClassifyByType(type == DT_UNKNOWN ? static_cast<unsigned char>(DT_DIR) : type);
@@ -161,12 +167,12 @@ IoResult NativeFileSystem::ListFolder(
       // the entry for its row, so a listing leaves it unread.
       info = ClassifyByType(DT_REG);
       info.size_known = false;
-    } else if (fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    } else if (const int error = posix::StatAt(fd, entry->d_name, st); error == 0) {
+      // What a listing needs: the kind, the size and whether it is a mount point. The identity
+      // is taken when the list first looks at the entry for its row.
       info = Classify(st);
-      info.identity = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                       true};
-      info.other_volume = st.st_dev != folder_status.st_dev;
-    } else if (errno == ENOENT) {
+      info.other_volume = st.device != folder_status.device;
+    } else if (error == ENOENT) {
       continue;  // removed since readdir saw it
     } else {
       // Kept as what readdir says, so that it is still queued and a failure to destroy it is

@@ -20,7 +20,10 @@
 
 #include "platform/native_file_system.h"
 #include "platform/posix/posix_folder_chain.h"
+#include "platform/posix/posix_identity.h"
+#include "platform/posix/posix_open_file.h"
 #include "platform/posix/posix_storage_probe.h"
+#include "platform/posix/unique_fd.h"
 
 namespace nulvane::platform {
 
@@ -47,191 +50,6 @@ bool NativePath(TextView path, std::string& native) {
 #define NULVANE_NATIVE_PATH(variable, path) \
   std::string variable;                     \
   if (!NativePath(path, variable)) return IoResult::Fail(static_cast<std::uint32_t>(EINVAL))
-
-// Reads one file from offset 0 with O_DIRECT into an aligned buffer of its own; where O_DIRECT
-// is refused (tmpfs, some network file systems) it drops the file's cached pages and reads
-// through the cache. Owns its descriptor.
-class PosixUncachedReader final : public UncachedReader {
- public:
-  // Alignment and chunk size suit every logical block size a device reports (up to 64 KiB).
-  static constexpr std::size_t kAlignment = 64 * 1024;
-  static constexpr std::size_t kChunk =
-      4 * 1024 * 1024;  // large requests: the read keeps up with the device
-
-  PosixUncachedReader(int fd, bool direct) : fd_(fd) {
-    uncached = direct;
-    if (!direct) DropCache();
-  }
-  PosixUncachedReader(const PosixUncachedReader&) = delete;
-  PosixUncachedReader& operator=(const PosixUncachedReader&) = delete;
-  ~PosixUncachedReader() override {
-    ::close(fd_);
-    std::free(buffer_);
-  }
-
-  IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
-    data = nullptr;
-    size = 0;
-    if (!buffer_ && ::posix_memalign(&buffer_, kAlignment, kChunk) != 0) {
-      buffer_ = nullptr;
-      return FromErrno(ENOMEM);
-    }
-    for (;;) {
-      const ssize_t n = ::pread(fd_, buffer_, kChunk, static_cast<off_t>(offset_));
-      if (n >= 0) {
-        offset_ += static_cast<std::uint64_t>(n);
-        data = static_cast<const unsigned char*>(buffer_);
-        size = static_cast<std::size_t>(n);
-        return IoResult::Ok();
-      }
-      if (errno == EINTR) continue;
-      // A short direct read left an unaligned offset, or the file system changed its mind:
-      // go on through the cache, emptied of this file first.
-      if (errno == EINVAL && uncached) {
-        const int flags = ::fcntl(fd_, F_GETFL);
-        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) return LastError();
-        uncached = false;
-        DropCache();
-        continue;
-      }
-      return LastError();
-    }
-  }
-
- private:
-  // The pages are clean (the overwrite was flushed), so the system can let them go and read
-  // the device again.
-  void DropCache() { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
-
-  int fd_;
-  void* buffer_ = nullptr;
-  std::uint64_t offset_ = 0;
-};
-
-// Owns one file descriptor. Close reports what the system says; the destructor closes silently.
-// More blocks per writev than IOV_MAX (1024 on Linux) would be refused.
-constexpr std::size_t kMaxBlocksPerRequest = 64;
-
-class PosixOpenFile final : public OpenFile {
- public:
-  // `sync_volume`: Flush also writes the whole volume's metadata in place (see Flush).
-  explicit PosixOpenFile(int fd, bool sync_volume = false) : fd_(fd), sync_volume_(sync_volume) {}
-  PosixOpenFile(const PosixOpenFile&) = delete;
-  PosixOpenFile& operator=(const PosixOpenFile&) = delete;
-  ~PosixOpenFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  IoResult Write(const void* data, std::size_t size, std::size_t& written) override {
-    written = 0;
-    if (fd_ < 0) return FromErrno(EBADF);
-    for (;;) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n >= 0) {
-        written = static_cast<std::size_t>(n);
-        return IoResult::Ok();
-      }
-      if (errno != EINTR) return LastError();
-    }
-  }
-
-  // One writev of up to IOV_MAX blocks: the same bytes as block-by-block writes at a small
-  // fraction of the system calls.
-  IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
-                         std::size_t& written) override {
-    written = 0;
-    if (fd_ < 0) return FromErrno(EBADF);
-    iovec blocks[kMaxBlocksPerRequest];
-    count = std::min<std::size_t>(count, kMaxBlocksPerRequest);
-    for (std::size_t i = 0; i < count; ++i) blocks[i] = {const_cast<void*>(block), block_size};
-    for (;;) {
-      const ssize_t n = ::writev(fd_, blocks, static_cast<int>(count));
-      if (n >= 0) {
-        written = static_cast<std::size_t>(n);
-        return IoResult::Ok();
-      }
-      if (errno != EINTR) return LastError();
-    }
-  }
-
-  IoResult Flush() override {
-    if (fd_ < 0) return FromErrno(EBADF);
-    while (::fdatasync(fd_) != 0) {
-      if (errno != EINTR) return LastError();
-    }
-    // A new file that grew over many blocks got new metadata blocks too (ext4's extent tree),
-    // taken from the free space. A journalling file system holds their content in its journal
-    // first; freed before they were written in place, they would keep what deleted files left
-    // there. syncfs writes them in place before the file is deleted.
-    if (sync_volume_ && ::syncfs(fd_) != 0) return LastError();
-    return IoResult::Ok();
-  }
-
-  IoResult SetTimes(FileTime time) override {
-    if (fd_ < 0) return FromErrno(EBADF);
-    // The system keeps no settable creation time; access and modification time carry it.
-    const auto ticks = static_cast<std::int64_t>(time);
-    std::int64_t seconds = ticks / kTicksPerSecond - kEpochDifferenceSeconds;
-    std::int64_t rest = ticks % kTicksPerSecond;
-    if (rest < 0) {
-      rest += kTicksPerSecond;
-      --seconds;
-    }
-    timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(seconds);
-    times[0].tv_nsec = static_cast<long>(rest * 100);
-    times[1] = times[0];
-    if (::futimens(fd_, times) != 0) return LastError();
-    return IoResult::Ok();
-  }
-
-  IoResult Close() override {
-    if (fd_ < 0) return FromErrno(EBADF);
-    const int fd = fd_;
-    fd_ = -1;
-    // On Linux the descriptor is gone even when close reports EINTR; it must not be retried.
-    if (::close(fd) != 0 && errno != EINTR) return LastError();
-    return IoResult::Ok();
-  }
-
-  IoResult CurrentSize(std::uint64_t& size) override {
-    size = 0;
-    if (fd_ < 0) return FromErrno(EBADF);
-    struct stat status;
-    if (::fstat(fd_, &status) != 0) return LastError();
-    size = static_cast<std::uint64_t>(status.st_size);
-    return IoResult::Ok();
-  }
-
-  // /proc/self/fd/N names the object this descriptor holds, whatever its name is now; opening
-  // it opens that object again, with a read access and caching of its own.
-  IoResult OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) override {
-    reader.reset();
-    if (fd_ < 0) return FromErrno(EBADF);
-    char self[64];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
-    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
-    bool direct = true;
-    int fd = ::open(self, kFlags | O_DIRECT);
-    if (fd < 0 && errno == EINVAL) {
-      direct = false;
-      fd = ::open(self, kFlags);
-    }
-    if (fd < 0) return LastError();
-    struct stat mine, theirs;
-    if (::fstat(fd_, &mine) != 0 || ::fstat(fd, &theirs) != 0 || mine.st_dev != theirs.st_dev ||
-        mine.st_ino != theirs.st_ino) {
-      ::close(fd);
-      return IoResult::Fail(IoResult::kGenericFailure);
-    }
-    reader = std::make_unique<PosixUncachedReader>(fd, direct);
-    return IoResult::Ok();
-  }
-
- private:
-  int fd_;
-  bool sync_volume_ = false;
-};
 
 // The components of `path` with "." and empty ones (doubled or trailing separators) left out.
 void AppendComponents(TextView path, std::vector<TextView>& parts) {
@@ -280,22 +98,19 @@ IoResult RenameWithoutReplacing(int folder_fd, const std::string& from, const st
   return IoResult::Ok();
 }
 
-// The identity of a stat result.
-EntryIdentity IdentityOf(const struct stat& status) {
-  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-          true};
-}
-
 // The entry `reached` names, looked at without following it and checked against what the
 // caller listed: the same object, and on the holding folder's volume below the first
 // component.
 IoResult ExamineReached(const posix::ReachedEntry& reached, const EntryRef& entry,
-                        struct stat& status) {
-  if (::fstatat(reached.folder_fd, reached.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    return LastError();
+                        posix::Status& status) {
+  if (const int error = posix::StatAt(reached.folder_fd, reached.name.c_str(), status);
+      error != 0) {
+    return FromErrno(error);
   }
-  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
-  if (reached.below_first_component && status.st_dev != reached.folder_device) {
+  if (!entry.Admits(posix::IdentityOf(status, reached.folder_fd, reached.name.c_str()))) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if (reached.below_first_component && status.device != reached.folder_device) {
     return IoResult::Fail(IoResult::kOtherVolume);
   }
   return IoResult::Ok();
@@ -307,13 +122,13 @@ std::string DescriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd
 
 // Changes the mode of the object `path_fd` stands for (an O_PATH descriptor). Without /proc,
 // the name in its folder is used, and only while it still names that object.
-IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const struct stat& status,
+IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const posix::Status& status,
                       mode_t mode) {
   if (::chmod(DescriptorPath(path_fd).c_str(), mode) == 0) return IoResult::Ok();
   if (errno != ENOENT) return LastError();
-  struct stat now;
-  if (::fstatat(reached.folder_fd, reached.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-      now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
+  posix::Status now;
+  if (posix::StatAt(reached.folder_fd, reached.name.c_str(), now) != 0 ||
+      now.device != status.device || now.inode != status.inode) {
     return IoResult::Fail(IoResult::kChangedEntry);
   }
   if (::fchmodat(reached.folder_fd, reached.name.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -322,42 +137,23 @@ IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const str
   return IoResult::Ok();
 }
 
-// Opens the object `path_fd` stands for again with `flags`: by its name in its folder, accepted
+// Opens the object `status` describes again with `flags`: by its name in its folder, accepted
 // only when that is still the same object (errno ESTALE otherwise). A name that has become a
 // link fails (O_NOFOLLOW). Cheaper than /proc/self/fd, which costs a look-up in procfs.
-int ReopenDescriptor(int path_fd, const posix::ReachedEntry& reached, const struct stat& status,
-                     int flags) {
-  (void)path_fd;
+int ReopenByName(const posix::ReachedEntry& reached, const posix::Status& status, int flags) {
   const int fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
   if (fd < 0) {
     if (errno == ELOOP) errno = ESTALE;
     return fd;
   }
-  struct stat now;
-  if (::fstat(fd, &now) != 0 || now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
+  posix::Status now;
+  if (posix::StatFd(fd, now) != 0 || now.device != status.device || now.inode != status.inode) {
     ::close(fd);
     errno = ESTALE;
     return -1;
   }
   return fd;
 }
-
-// Owns a descriptor that is only ever closed silently.
-struct ScopedFd {
-  int fd = -1;
-  ScopedFd() = default;
-  explicit ScopedFd(int value) : fd(value) {}
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  ~ScopedFd() {
-    if (fd >= 0) ::close(fd);
-  }
-  int release() {
-    const int value = fd;
-    fd = -1;
-    return value;
-  }
-};
 
 // strerror_r comes in two shapes (GNU returns the text, XSI fills the buffer).
 [[maybe_unused]] const char* ErrorTextOf(const char* result, const char*) { return result; }
@@ -370,15 +166,17 @@ struct ScopedFd {
 // listed object, of `kind` (S_IFREG or S_IFDIR), on its folder's volume below the first
 // component.
 IoResult ReachAndExamine(const EntryRef& entry, mode_t kind, posix::ReachedEntry& reached,
-                         ScopedFd& path_fd, struct stat& status) {
+                         posix::UniqueFd& path_fd, posix::Status& status) {
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
-  path_fd.fd = ::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (path_fd.fd < 0) return LastError();
-  if (::fstat(path_fd.fd, &status) != 0) return LastError();
-  if (!entry.identity.Admits(IdentityOf(status))) return IoResult::Fail(IoResult::kChangedEntry);
-  if ((status.st_mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
-  if (reached.below_first_component && status.st_dev != reached.folder_device) {
+  path_fd.reset(::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!path_fd.valid()) return LastError();
+  if (const int error = posix::StatFd(path_fd.get(), status); error != 0) return FromErrno(error);
+  if (!entry.Admits(posix::IdentityOf(status, path_fd.get(), ""))) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if ((status.mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
+  if (reached.below_first_component && status.device != reached.folder_device) {
     return IoResult::Fail(IoResult::kOtherVolume);
   }
   return IoResult::Ok();
@@ -392,37 +190,47 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   info = OpenedFileInfo{};
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  ScopedFd path_fd;
-  struct stat status;
+  posix::UniqueFd path_fd;
+  posix::Status status;
   IoResult result = ReachAndExamine(entry, S_IFREG, reached, path_fd, status);
   if (!result) return result;
-  if (status.st_nlink > 1) return IoResult::Fail(IoResult::kHardLinked);
+  if (status.links > 1) return IoResult::Fail(IoResult::kHardLinked);
 
   // Read-only: the owner's write permission is given, now that the file is known to be the
-  // listed one, and taken back should the file still not open.
+  // listed one, and taken back should the file still not open (or its overwrite fail: see
+  // RestoreAttributes).
+  const mode_t original_mode = status.mode & 07777;
   bool mode_changed = false;
-  if ((status.st_mode & S_IWUSR) == 0) {
-    mode_changed =
-        ChangeModeOf(path_fd.fd, reached, status, (status.st_mode & 07777) | S_IWUSR).ok();
+  if ((status.mode & S_IWUSR) == 0) {
+    mode_changed = ChangeModeOf(path_fd.get(), reached, status, original_mode | S_IWUSR).ok();
   }
   // O_NONBLOCK and O_NOCTTY: should the object have changed after all, a pipe cannot block the
   // open nor a terminal become ours; fstat below refuses it.
   constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  const int fd = ReopenDescriptor(path_fd.fd, reached, status, kWriteFlags);
+  const int fd = ReopenByName(reached, status, kWriteFlags);
   if (fd < 0) {
     const int error = errno;
-    if (mode_changed) ChangeModeOf(path_fd.fd, reached, status, status.st_mode & 07777);
+    if (mode_changed) ChangeModeOf(path_fd.get(), reached, status, original_mode);
     return error == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastErrorOf(error);
   }
-  auto opened = std::make_unique<PosixOpenFile>(fd);
+  auto opened = std::make_unique<posix::PosixOpenFile>(fd);
+  if (mode_changed) opened->RememberMode(original_mode);
   struct stat now;
-  if (::fstat(fd, &now) != 0) return LastError();
-  if (now.st_dev != status.st_dev || now.st_ino != status.st_ino) {
-    return IoResult::Fail(IoResult::kChangedEntry);
+  IoResult refused;
+  if (::fstat(fd, &now) != 0) {
+    refused = LastError();
+  } else if (now.st_dev != status.device || now.st_ino != status.inode) {
+    refused = IoResult::Fail(IoResult::kChangedEntry);
+  } else if (!S_ISREG(now.st_mode)) {
+    refused = IoResult::Fail(IoResult::kNotRegularFile);
+  } else if (const int flags = ::fcntl(fd, F_GETFL);
+             flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    refused = LastError();
   }
-  if (!S_ISREG(now.st_mode)) return IoResult::Fail(IoResult::kNotRegularFile);
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return LastError();
+  if (!refused) {
+    opened->RestoreAttributes();
+    return refused;
+  }
   info.size = static_cast<std::uint64_t>(now.st_size);
   info.link_count = static_cast<std::uint32_t>(now.st_nlink);
   info.stored_elsewhere = IsStoredElsewhere(fd, now);
@@ -435,23 +243,25 @@ IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
   folder.reset();
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  ScopedFd path_fd;
-  struct stat status;
+  posix::UniqueFd path_fd;
+  posix::Status status;
   IoResult result = ReachAndExamine(entry, S_IFDIR, reached, path_fd, status);
   if (!result) return result;
   // A folder must be readable and searchable to be opened for its time stamps, and writable to
   // be emptied.
   constexpr mode_t kNeeded = S_IRUSR | S_IWUSR | S_IXUSR;
-  if ((status.st_mode & kNeeded) != kNeeded) {
-    ChangeModeOf(path_fd.fd, reached, status, (status.st_mode & 07777) | kNeeded);
+  if ((status.mode & kNeeded) != kNeeded) {
+    ChangeModeOf(path_fd.get(), reached, status, (status.mode & 07777) | kNeeded);
   }
-  const int fd = ReopenDescriptor(path_fd.fd, reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ReopenByName(reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastError();
-  folder = std::make_unique<PosixOpenFile>(fd);
+  folder = std::make_unique<posix::PosixOpenFile>(fd);
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
+IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
+                                           EntryIdentity& after) {
+  after = EntryIdentity{};
   const std::size_t to_anchor = ParentAnchorLength(to);
   // Only a new name in the same folder: the rename is made relative to the folder's handle.
   if (to_anchor != ParentAnchorLength(from.path) ||
@@ -468,21 +278,40 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(from, reached);
   if (!result) return result;
-  struct stat status;
-  result = ExamineReached(reached, from, status);
-  if (!result) return result;
+  // Held across the rename: it stands for the object that was checked, whatever its names do.
+  posix::UniqueFd held(
+      ::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!held.valid()) return LastError();
+  posix::Status status;
+  if (const int error = posix::StatFd(held.get(), status); error != 0) return FromErrno(error);
+  if (!from.Admits(posix::IdentityOf(status, held.get(), ""))) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if (reached.below_first_component && status.device != reached.folder_device) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
   if (::renameat2(reached.folder_fd, reached.name.c_str(), reached.folder_fd, new_name.c_str(),
-                  RENAME_NOREPLACE) == 0) {
-    return IoResult::Ok();
+                  RENAME_NOREPLACE) != 0) {
+    const int error = errno;
+    // Kernels or file systems without the flag: renameat would replace silently, so never use
+    // it on its own.
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return FromErrno(error);
+    result =
+        RenameWithoutReplacing(reached.folder_fd, reached.name, new_name, S_ISDIR(status.mode));
+    if (!result) return result;
   }
-  const int error = errno;
-  // Kernels or file systems without the flag: renameat would replace silently, so never use it
-  // on its own.
-  if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
-    return RenameWithoutReplacing(reached.folder_fd, reached.name, new_name,
-                                  S_ISDIR(status.st_mode));
+  // The name moved by name: should another object have been put under it since the check, it
+  // is that one that moved. It is put back where it was and the step refused.
+  posix::Status moved;
+  if (posix::StatAt(reached.folder_fd, new_name.c_str(), moved) != 0 ||
+      moved.device != status.device || moved.inode != status.inode) {
+    ::renameat2(reached.folder_fd, new_name.c_str(), reached.folder_fd, reached.name.c_str(),
+                RENAME_NOREPLACE);
+    return IoResult::Fail(IoResult::kChangedEntry);
   }
-  return FromErrno(error);
+  if (const int error = posix::StatFd(held.get(), status); error != 0) return FromErrno(error);
+  after = posix::IdentityOf(status, held.get(), "");
+  return IoResult::Ok();
 }
 
 namespace {
@@ -494,7 +323,7 @@ IoResult RemoveChecked(const EntryRef& entry, int flags) {
   posix::ReachedEntry reached;
   IoResult result = posix::ThreadChain().ReachParent(entry, reached);
   if (!result) return result;
-  struct stat status;
+  posix::Status status;
   result = ExamineReached(reached, entry, status);
   if (!result) return result;
   if (::unlinkat(reached.folder_fd, reached.name.c_str(), flags) != 0) return LastError();
@@ -525,7 +354,7 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  file = std::make_unique<PosixOpenFile>(fd, true);
+  file = std::make_unique<posix::PosixOpenFile>(fd, true);
   return IoResult::Ok();
 }
 
@@ -546,37 +375,6 @@ IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   space.free_bytes = static_cast<std::uint64_t>(free_blocks) * unit;
   space.total_bytes = static_cast<std::uint64_t>(volume.f_blocks) * unit;
   space.sector_size = volume.f_frsize ? static_cast<std::uint32_t>(volume.f_frsize) : 512;
-  return IoResult::Ok();
-}
-
-IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
-  NULVANE_NATIVE_PATH(native, path);
-  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return LastError();
-  char self[64];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-  std::vector<char> buffer(4096);
-  ssize_t length = -1;
-  for (;;) {
-    length = ::readlink(self, buffer.data(), buffer.size());
-    if (length < 0 || static_cast<std::size_t>(length) < buffer.size()) break;
-    if (buffer.size() > (1u << 20)) {
-      length = -1;
-      break;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-  ::close(fd);
-  if (length > 0 && buffer[0] == '/') {
-    resolved = Utf8ToText(std::string(buffer.data(), static_cast<std::size_t>(length)));
-    return IoResult::Ok();
-  }
-  // Without /proc: realpath resolves link by link as the system does ("link/.." is the
-  // parent of the link's target).
-  char* real = ::realpath(native.c_str(), nullptr);
-  if (!real) return LastError();
-  resolved = Utf8ToText(real);
-  std::free(real);
   return IoResult::Ok();
 }
 
@@ -622,6 +420,10 @@ Text NativeFileSystem::FullPath(TextView path) {
   if (out.empty()) out = u"/";
   return out;
 }
+
+bool IsNotFound(IoResult result) { return result.error == ENOENT || result.error == ENOTDIR; }
+
+bool IsAlreadyExists(IoResult result) { return result.error == EEXIST; }
 
 FileSystem& SystemFileSystem() {
   static NativeFileSystem file_system;

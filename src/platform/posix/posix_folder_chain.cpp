@@ -1,8 +1,9 @@
 #include "platform/posix/posix_folder_chain.h"
 
+#include "platform/posix/posix_identity.h"
+
 #include <fcntl.h>
 #include <linux/openat2.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -88,14 +89,13 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
     }
   }
   if (same_volume) {
-    struct stat status;
-    if (::fstat(fd, &status) != 0) {
-      const int error = errno;
+    Status status;
+    if (const int error = StatFd(fd, status); error != 0) {
       CloseQuietly(fd);
       fd = -1;
       return ErrnoResult(error);
     }
-    if (status.st_dev != folder_device) {
+    if (status.device != folder_device) {
       CloseQuietly(fd);
       fd = -1;
       return IoResult::Fail(IoResult::kOtherVolume);
@@ -117,6 +117,7 @@ void FolderChain::Forget() {
   CloseQuietly(anchor_fd_);
   anchor_fd_ = -1;
   anchor_set_ = false;
+  anchor_identity_ = EntryIdentity{};
   anchor_.clear();
 }
 
@@ -153,14 +154,14 @@ IoResult FolderChain::SetAnchor(TextView anchor_text) {
     }
   }
   if (fd < 0) return ErrnoResult(errno);
-  struct stat status;
-  if (::fstat(fd, &status) != 0) {
-    const int error = errno;
+  Status status;
+  if (const int error = StatFd(fd, status); error != 0) {
     CloseQuietly(fd);
     return ErrnoResult(error);
   }
   anchor_fd_ = fd;
-  anchor_device_ = status.st_dev;
+  anchor_device_ = status.device;
+  anchor_identity_ = IdentityOf(status, fd, "");
   anchor_.assign(anchor_text);
   anchor_set_ = true;
   return IoResult::Ok();
@@ -177,14 +178,13 @@ IoResult FolderChain::PushLevel(std::string_view name, std::size_t end) {
   // on another volume is entered.
   const IoResult opened = OpenFolderBeneath(parent_fd, level.name, !first, parent_device, level.fd);
   if (!opened) return opened;
-  struct stat status;
-  if (::fstat(level.fd, &status) != 0) {
-    const int error = errno;
+  Status status;
+  if (const int error = StatFd(level.fd, status); error != 0) {
     CloseQuietly(level.fd);
     return ErrnoResult(error);
   }
-  level.device = status.st_dev;
-  level.inode = status.st_ino;
+  level.device = status.device;
+  level.identity = IdentityOf(status, level.fd, "");
   levels_.push_back(std::move(level));
   if (levels_.size() - first_open_ > kMaxOpenLevels) {
     CloseQuietly(levels_[first_open_].fd);
@@ -207,9 +207,8 @@ IoResult FolderChain::KeepLevels(std::size_t keep) {
     const std::size_t target = first_open_ - 1;
     const int fd = ::openat(levels_[first_open_].fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return ErrnoResult(errno);
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || status.st_dev != levels_[target].device ||
-        status.st_ino != levels_[target].inode) {
+    Status status;
+    if (StatFd(fd, status) != 0 || !IdentityOf(status, fd, "").Matches(levels_[target].identity)) {
       CloseQuietly(fd);
       return IoResult::Fail(IoResult::kChangedEntry);
     }
@@ -272,6 +271,9 @@ IoResult FolderChain::Reach(const EntryRef& entry, bool last_is_folder, ReachedE
     result = SetAnchor(path.substr(0, entry.anchor_length));
     if (!result) return result;
   }
+  // The folder the user's path stood in when it was added: a link on the way that has been
+  // turned elsewhere since leads to another folder, and nothing in that one is touched.
+  if (!entry.AdmitsAnchor(anchor_identity_)) return IoResult::Fail(IoResult::kChangedEntry);
   std::size_t start = levels_.empty() ? 0 : levels_.back().end;
   std::string native;
   while (start < folder.size()) {
@@ -309,6 +311,13 @@ IoResult FolderChain::ReachFolder(const EntryRef& folder, int& fd) {
   ReachedEntry reached;
   const IoResult result = Reach(folder, true, reached);
   fd = result ? reached.folder_fd : -1;
+  return result;
+}
+
+IoResult FolderChain::IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
+  identity = EntryIdentity{};
+  const IoResult result = SetAnchor(anchor);
+  if (result) identity = anchor_identity_;
   return result;
 }
 

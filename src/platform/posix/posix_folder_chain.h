@@ -10,7 +10,7 @@
 // entry open and reopens only where the next one differs. It keeps at most kMaxOpenLevels
 // descriptors: deeper trees close the levels nearest the anchor and, on the way back up,
 // reopen them with ".." from the level below, accepted only when the folder reached is the one
-// recorded when that level was first opened (device and inode).
+// recorded when that level was first opened (its identity).
 #pragma once
 
 #include <sys/types.h>
@@ -48,6 +48,9 @@ class FolderChain {
   // Opens every component of `folder`'s path as a folder, the last one included, and gives its
   // descriptor (owned by the chain) in `fd`.
   IoResult ReachFolder(const EntryRef& folder, int& fd);
+  // Opens the anchor folder `anchor` as the system resolves it (links followed) and gives its
+  // identity.
+  IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity);
 
   // Closes every descriptor.
   void Forget();
@@ -60,7 +63,7 @@ class FolderChain {
     std::string name;
     int fd = -1;
     dev_t device = 0;
-    ino_t inode = 0;
+    EntryIdentity identity;
     std::size_t end = 0;  // where the level's name ends in folder_text_
   };
 
@@ -80,6 +83,7 @@ class FolderChain {
   Text folder_text_;
   int anchor_fd_ = -1;
   dev_t anchor_device_ = 0;
+  EntryIdentity anchor_identity_;
   std::vector<Level> levels_;
   std::size_t first_open_ = 0;  // levels_[0, first_open_) are closed, the rest open
 };

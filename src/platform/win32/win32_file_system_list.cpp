@@ -81,7 +81,6 @@ IoResult NativeFileSystem::ListFolder(
   if (IoResult looked = win32::Examine(handle.get(), examined); !looked) return looked;
   if (examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kNotRegularFile);
   if (IoResult same = win32::CheckSame(folder, placement, examined); !same) return same;
-  const std::uint64_t volume = examined.identity.volume;
 
   std::vector<std::uint64_t> buffer(64 * 1024 / sizeof(std::uint64_t));
   Text name;
@@ -102,17 +101,19 @@ IoResult NativeFileSystem::ListFolder(
       EntryInfo info = Classify(entry->FileAttributes, tag,
                                 static_cast<std::uint64_t>(entry->EndOfFile.QuadPart));
       if (info.kind == EntryKind::kFolder) info.size = 0;
-      if (entry->FileId.QuadPart != 0) {
-        info.identity.volume = volume;
-        info.identity.object = static_cast<std::uint64_t>(entry->FileId.QuadPart);
-        info.identity.known = true;
-      }
+      // The identity is taken when the list first looks at the entry itself (Inspect), in the
+      // one form every check compares.
       visit(name, info);
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
     }
   }
   return IoResult::Ok();
+}
+
+IoResult NativeFileSystem::IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
+  const win32::ChainUse use;
+  return win32::IdentifyAnchor(anchor, identity);
 }
 
 Text FoldPathKey(TextView path) {

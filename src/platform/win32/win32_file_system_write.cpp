@@ -12,12 +12,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_handles.h"
+#include "platform/win32/win32_open_file.h"
 #include "platform/win32/win32_path.h"
 #include "platform/win32/win32_storage_probe.h"
 
@@ -29,6 +31,7 @@ using win32::FromError;
 using win32::kShareAll;
 using win32::LastError;
 using win32::Placement;
+using win32::SetAttributes;
 using win32::UniqueHandle;
 
 namespace {
@@ -62,13 +65,7 @@ constexpr DWORD kInTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FI
 // Clears read-only, hidden and system on the opened entry where it has them; times unchanged.
 IoResult ClearInTheWay(HANDLE handle, DWORD attributes) {
   if ((attributes & kInTheWay) == 0) return IoResult::Ok();
-  FILE_BASIC_INFO basic{};  // zero times: leave them as they are
-  basic.FileAttributes = attributes & ~kInTheWay;
-  if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-  if (!::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic)) {
-    return LastError();
-  }
-  return IoResult::Ok();
+  return SetAttributes(handle, attributes & ~kInTheWay);
 }
 
 // Places `entry` and opens it for examination and attribute changes (such a handle takes
@@ -82,170 +79,6 @@ IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options, P
   if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
   return win32::CheckSame(entry, placement, examined);
 }
-
-// Memory from VirtualAlloc: aligned to the allocation granularity (64 KiB), which suits every
-// sector size an unbuffered transfer demands. Move-only owner.
-class AlignedBlock {
- public:
-  AlignedBlock() = default;
-  explicit AlignedBlock(std::size_t size)
-      : data_(static_cast<unsigned char*>(
-            ::VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
-        size_(data_ ? size : 0) {}
-  AlignedBlock(const AlignedBlock&) = delete;
-  AlignedBlock& operator=(const AlignedBlock&) = delete;
-  AlignedBlock& operator=(AlignedBlock&& other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    return *this;
-  }
-  ~AlignedBlock() {
-    if (data_) ::VirtualFree(data_, 0, MEM_RELEASE);
-  }
-  unsigned char* data() const { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  unsigned char* data_ = nullptr;
-  std::size_t size_ = 0;
-};
-
-// Reads one file from its start through a handle of its own, unbuffered where the system
-// allowed it, into an aligned buffer of whole sectors.
-class Win32UncachedReader final : public UncachedReader {
- public:
-  static constexpr DWORD kChunk = 1024 * 1024;
-
-  Win32UncachedReader(HANDLE handle, bool unbuffered) : handle_(handle) { uncached = unbuffered; }
-  Win32UncachedReader(const Win32UncachedReader&) = delete;
-  Win32UncachedReader& operator=(const Win32UncachedReader&) = delete;
-  ~Win32UncachedReader() override { ::CloseHandle(handle_); }
-
-  IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
-    data = nullptr;
-    size = 0;
-    if (!buffer_.data()) buffer_ = AlignedBlock(kChunk);
-    if (!buffer_.data()) return FromError(ERROR_NOT_ENOUGH_MEMORY);
-    DWORD done = 0;
-    if (!::ReadFile(handle_, buffer_.data(), kChunk, &done, nullptr)) {
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_HANDLE_EOF) return FromError(error);
-      done = 0;
-    }
-    data = buffer_.data();
-    size = done;
-    return IoResult::Ok();
-  }
-
- private:
-  HANDLE handle_;
-  AlignedBlock buffer_;
-};
-
-// Owns one handle; INVALID_HANDLE_VALUE is empty. Close reports, the destructor closes silently.
-class Win32OpenFile final : public OpenFile {
- public:
-  explicit Win32OpenFile(HANDLE handle) : handle_(handle) {}
-  Win32OpenFile(const Win32OpenFile&) = delete;
-  Win32OpenFile& operator=(const Win32OpenFile&) = delete;
-  ~Win32OpenFile() override {
-    if (handle_ != INVALID_HANDLE_VALUE) ::CloseHandle(handle_);
-  }
-
-  IoResult Write(const void* data, std::size_t size, std::size_t& written) override {
-    written = 0;
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
-    DWORD done = 0;
-    const BOOL ok = ::WriteFile(handle_, data, chunk, &done, nullptr);
-    written = done;
-    if (!ok) return LastError();
-    return IoResult::Ok();
-  }
-
-  // One WriteFile for all `count` blocks: they are copied one after the other into an aligned
-  // buffer that the handle keeps for its next requests, so that an unbuffered handle gets
-  // whole sectors from an aligned address in a single request.
-  IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
-                         std::size_t& written) override {
-    written = 0;
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    constexpr std::size_t kMaxRequest = 16u << 20;
-    if (count <= 1 || block_size == 0 || block_size > kMaxRequest / count) {
-      return OpenFile::WriteRepeated(block, block_size, count, written);
-    }
-    const std::size_t total = block_size * count;
-    if (scratch_.size() < total) {
-      scratch_ = AlignedBlock(total);
-      if (!scratch_.data()) return OpenFile::WriteRepeated(block, block_size, count, written);
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      std::memcpy(scratch_.data() + i * block_size, block, block_size);
-    }
-    DWORD done = 0;
-    const BOOL ok =
-        ::WriteFile(handle_, scratch_.data(), static_cast<DWORD>(total), &done, nullptr);
-    written = done;
-    if (!ok) return LastError();
-    return IoResult::Ok();
-  }
-
-  IoResult CurrentSize(std::uint64_t& size) override {
-    size = 0;
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    LARGE_INTEGER value;
-    if (!::GetFileSizeEx(handle_, &value)) return LastError();
-    size = static_cast<std::uint64_t>(value.QuadPart);
-    return IoResult::Ok();
-  }
-
-  // A second handle to the object this one holds (no path is looked at again), unbuffered so
-  // that the read comes from the device; where the system refuses that, through the cache.
-  IoResult OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) override {
-    reader.reset();
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    bool unbuffered = true;
-    HANDLE handle = ::ReOpenFile(handle_, GENERIC_READ, kShare,
-                                 FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN);
-    if (handle == INVALID_HANDLE_VALUE) {
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED) return FromError(error);
-      unbuffered = false;
-      handle = ::ReOpenFile(handle_, GENERIC_READ, kShare, FILE_FLAG_SEQUENTIAL_SCAN);
-      if (handle == INVALID_HANDLE_VALUE) return LastError();
-    }
-    reader = std::make_unique<Win32UncachedReader>(handle, unbuffered);
-    return IoResult::Ok();
-  }
-
-  IoResult Flush() override {
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    if (!::FlushFileBuffers(handle_)) return LastError();
-    return IoResult::Ok();
-  }
-
-  IoResult SetTimes(FileTime time) override {
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    FILETIME value;
-    value.dwLowDateTime = static_cast<DWORD>(time & 0xFFFFFFFFu);
-    value.dwHighDateTime = static_cast<DWORD>(time >> 32);
-    if (!::SetFileTime(handle_, &value, &value, &value)) return LastError();
-    return IoResult::Ok();
-  }
-
-  IoResult Close() override {
-    if (handle_ == INVALID_HANDLE_VALUE) return FromError(ERROR_INVALID_HANDLE);
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    if (!::CloseHandle(handle)) return LastError();
-    return IoResult::Ok();
-  }
-
- private:
-  HANDLE handle_;
-  AlignedBlock scratch_;  // WriteRepeated's request, kept for the next one
-};
 
 // The root of the volume that holds `full` as the text says it: C:\ or \\server\share\.
 Text TextualRoot(const Text& full) {
@@ -319,6 +152,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   if (IoResult cleared = ClearInTheWay(examine.get(), examined.attributes); !cleared) {
     return cleared;
   }
+  const bool cleared = (examined.attributes & kInTheWay) != 0;
   // Buffered on purpose: each pass is forced to the device by Flush. Unbuffered writes would
   // demand sector-sized blocks, and the last block of a pass is the file's odd remainder.
   UniqueHandle writer;
@@ -326,19 +160,29 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   if (IoResult opened = win32::OpenPlaced(placement, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ, FILE_NON_DIRECTORY_FILE, writer);
       !opened) {
+    // Not overwritten (another program holds it, say): it keeps what it had.
+    if (cleared) SetAttributes(examine.get(), examined.attributes);
     return opened;
   }
   // The name may have been given to another file between the two opens.
   Examined written;
-  if (IoResult looked = Examine(writer.get(), written); !looked) return looked;
-  if (!(written.identity == examined.identity) || written.kind != EntryKind::kFile) {
-    return IoResult::Fail(IoResult::kChangedEntry);
+  IoResult refused;
+  if (IoResult looked = Examine(writer.get(), written); !looked) {
+    refused = looked;
+  } else if (!written.identity.Matches(examined.identity) || written.kind != EntryKind::kFile) {
+    refused = IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if (!refused) {
+    if (cleared) SetAttributes(examine.get(), examined.attributes);
+    return refused;
   }
   const DWORD attributes = written.attributes;
   info.size = written.size;
   info.link_count = written.link_count;
   info.stored_elsewhere = IsStoredElsewhere(writer.get(), attributes);
-  file = std::make_unique<Win32OpenFile>(writer.release());
+  auto opened = std::make_unique<win32::Win32OpenFile>(writer.release());
+  if (cleared) opened->RememberAttributes(examined.attributes);
+  file = std::move(opened);
   return IoResult::Ok();
 }
 
@@ -361,7 +205,7 @@ IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& folder_entry,
   if (IoResult cleared = ClearInTheWay(handle.get(), examined.attributes); !cleared) {
     return cleared;
   }
-  folder = std::make_unique<Win32OpenFile>(handle.release());
+  folder = std::make_unique<win32::Win32OpenFile>(handle.release());
   return IoResult::Ok();
 }
 
@@ -375,12 +219,14 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
   const HANDLE handle =
       ::CreateFileW(Wide(api), GENERIC_WRITE, 0, nullptr, CREATE_NEW, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
-  file = std::make_unique<Win32OpenFile>(handle);
+  file = std::make_unique<win32::Win32OpenFile>(handle);
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
+IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
+                                           EntryIdentity& after) {
   const win32::ChainUse use;
+  after = EntryIdentity{};
   std::size_t name_start = to.size();
   while (name_start > 0 && !win32::IsSeparator(to[name_start - 1])) --name_start;
   const TextView new_name = to.substr(name_start);
@@ -411,6 +257,10 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to) {
       handle.get(), &io, rename, static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
       FileRenameInformation);
   if (!NT_SUCCESS(status)) return win32::FromStatus(status);
+  // Read from the handle that made the rename: what the object is now (on FAT a rename may
+  // move it to another directory entry and so give it another id).
+  Examined renamed;
+  if (IoResult looked = Examine(handle.get(), renamed); looked) after = renamed.identity;
   return IoResult::Ok();
 }
 
@@ -487,75 +337,6 @@ IoResult NativeFileSystem::GetVolumeSpace(TextView path, VolumeSpace& space) {
   return IoResult::Ok();
 }
 
-IoResult NativeFileSystem::PrepareFillFolder(TextView folder) {
-  NULVANE_API_PATH(api, folder);
-  const HANDLE handle = ::CreateFileW(
-      Wide(api), FILE_READ_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
-  Win32OpenFile owner(handle);
-  // Files created in the folder inherit its state: plain storage, so that the fill's zeros
-  // really take up the free space they are meant to cover.
-  USHORT format = COMPRESSION_FORMAT_NONE;
-  DWORD returned = 0;
-  if (!::DeviceIoControl(handle, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0,
-                         &returned, nullptr)) {
-    const DWORD error = ::GetLastError();
-    // Volumes that do not compress have nothing to turn off.
-    if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED &&
-        error != ERROR_INVALID_PARAMETER) {
-      return FromError(error);
-    }
-  }
-  return owner.Close();
-}
-
-// Nothing beyond the folder's compression is changed on Windows.
-IoResult NativeFileSystem::ReleaseFillFolder(TextView) { return IoResult::Ok(); }
-
-IoResult NativeFileSystem::ResolveFolder(TextView path, Text& resolved) {
-  NULVANE_API_PATH(api, path);
-  // Without FILE_FLAG_OPEN_REPARSE_POINT: the user's own folder is meant, wherever its links
-  // and mount points lead.
-  const HANDLE handle = ::CreateFileW(Wide(api), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return LastError();
-  Win32OpenFile owner(handle);
-  BY_HANDLE_FILE_INFORMATION file_info;
-  if (!::GetFileInformationByHandle(handle, &file_info)) return LastError();
-  if ((file_info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return FromError(ERROR_DIRECTORY);
-  }
-  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
-  std::vector<wchar_t> buffer(MAX_PATH + 1);
-  DWORD length =
-      ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()), kFlags);
-  if (length >= buffer.size()) {
-    buffer.resize(length + 1);
-    length = ::GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                         kFlags);
-  }
-  if (length == 0 || length >= buffer.size()) {
-    // A volume without a drive letter has no such name: the text's own meaning is all there is.
-    resolved = win32::ResolvedFullPath(path);
-    if (resolved.empty()) resolved = Text(path);
-    return owner.Close();
-  }
-  Text final_path = FromWide(buffer.data(), length);
-  // The system answers in the extended-length form; short paths are shown without it.
-  if (final_path.size() < 240) {
-    if (StartsWith(final_path, u"\\\\?\\UNC\\")) {
-      final_path = u"\\\\" + final_path.substr(8);
-    } else if (StartsWith(final_path, u"\\\\?\\") && final_path.size() >= 6 &&
-               final_path[5] == u':') {
-      final_path = final_path.substr(4);
-    }
-  }
-  resolved = std::move(final_path);
-  return owner.Close();
-}
-
 Text NativeFileSystem::FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos || win32::IsDevicePath(path)) {
     return Text(path);
@@ -566,6 +347,14 @@ Text NativeFileSystem::FullPath(TextView path) {
 }
 
 void NativeFileSystem::ForgetOpenFolders() { win32::ForgetChain(); }
+
+bool IsNotFound(IoResult result) {
+  return result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND;
+}
+
+bool IsAlreadyExists(IoResult result) {
+  return result.error == ERROR_FILE_EXISTS || result.error == ERROR_ALREADY_EXISTS;
+}
 
 FileSystem& SystemFileSystem() {
   static NativeFileSystem file_system;

@@ -28,6 +28,7 @@ struct FolderChain {
   Text anchor_key;
   UniqueHandle anchor;
   std::uint32_t anchor_volume = 0;
+  EntryIdentity anchor_identity;
   std::vector<OpenFolder> folders;
 };
 
@@ -42,12 +43,13 @@ IoResult OpenAnchor(const Text& key, FolderChain& target) {
   UniqueHandle handle(::CreateFileW(Wide(extended), kFolderAccess, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle.valid()) return LastError();
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle.get(), &info)) return LastError();
-  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return FromError(ERROR_DIRECTORY);
+  Examined examined;
+  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  if (!(examined.attributes & FILE_ATTRIBUTE_DIRECTORY)) return FromError(ERROR_DIRECTORY);
   target.anchor_key = key;
   target.anchor = std::move(handle);
-  target.anchor_volume = info.dwVolumeSerialNumber;
+  target.anchor_volume = static_cast<std::uint32_t>(examined.identity.volume);
+  target.anchor_identity = examined.identity;
   target.folders.clear();
   return IoResult::Ok();
 }
@@ -98,6 +100,26 @@ IoResult FromStatus(long status) {
   return FromError(::RtlNtStatusToDosError(static_cast<NTSTATUS>(status)));
 }
 
+namespace {
+
+void IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& info, EntryIdentity& identity) {
+  identity = EntryIdentity{};
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.object = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.stamp_kind = IdentityStamp::kNone;
+  identity.known = true;
+}
+
+}  // namespace
+
+IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity) {
+  identity = EntryIdentity{};
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info)) return LastError();
+  IdentityFromInformation(info, identity);
+  return IoResult::Ok();
+}
+
 IoResult Examine(HANDLE handle, Examined& out) {
   out = Examined{};
   BY_HANDLE_FILE_INFORMATION info;
@@ -112,10 +134,7 @@ IoResult Examine(HANDLE handle, Examined& out) {
   }
   out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   out.link_count = info.nNumberOfLinks;
-  out.identity.volume = info.dwVolumeSerialNumber;
-  out.identity.object =
-      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  out.identity.known = true;
+  IdentityFromInformation(info, out.identity);
   out.kind = KindOf(out.attributes, out.reparse_tag);
   out.disk = ::GetFileType(handle) == FILE_TYPE_DISK;
   if (!out.disk) out.kind = EntryKind::kOther;
@@ -158,7 +177,7 @@ IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share,
 }
 
 IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Examined& examined) {
-  if (!entry.identity.Admits(examined.identity)) return IoResult::Fail(IoResult::kChangedEntry);
+  if (!entry.Admits(examined.identity)) return IoResult::Fail(IoResult::kChangedEntry);
   if (!placement.name.empty() && examined.identity.volume != placement.folder_volume) {
     return IoResult::Fail(IoResult::kOtherVolume);
   }
@@ -199,6 +218,9 @@ IoResult Place(const EntryRef& entry, Placement& out) {
       return opened;
     }
   }
+  // The folder the user's path stood in when it was added: a link on the way turned elsewhere
+  // since leads to another folder, and nothing in that one is touched.
+  if (!entry.AdmitsAnchor(chain.anchor_identity)) return IoResult::Fail(IoResult::kChangedEntry);
   const std::size_t parents = components.size() - 1;
   for (std::size_t i = 0; i < parents; ++i) {
     if (i < chain.folders.size() && chain.folders[i].name == components[i]) continue;
@@ -223,6 +245,22 @@ void ForgetChain() {
   chain.folders.clear();
   chain.anchor.reset();
   chain.anchor_key.clear();
+  chain.anchor_identity = EntryIdentity{};
+}
+
+IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
+  identity = EntryIdentity{};
+  const Text key = AbsolutePath(anchor);
+  if (key.empty()) return FromError(ERROR_PATH_NOT_FOUND);
+  if (!chain.anchor.valid() || chain.anchor_key != key) {
+    ForgetChain();
+    if (IoResult opened = OpenAnchor(key, chain); !opened) {
+      ForgetChain();
+      return opened;
+    }
+  }
+  identity = chain.anchor_identity;
+  return IoResult::Ok();
 }
 
 Text ResolvedFullPath(TextView path) {

@@ -55,6 +55,9 @@ struct Examined {
   bool disk = true;  // GetFileType says FILE_TYPE_DISK
 };
 IoResult Examine(HANDLE handle, Examined& out);
+// Only the identity of the opened entry, as Examine gives it. Asks nothing else of the handle
+// (GetFileType, under Wine, moves the access time a stamp has just set).
+IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity);
 
 // Where a reference leads: the open folder that holds the entry and the entry's name in it.
 // When nothing follows the anchor, the entry is the anchor folder itself: `name` is empty and
@@ -67,11 +70,16 @@ struct Placement {
 };
 
 // Resolves everything of `entry` but its last component: the anchor as typed (links the user
-// chose are followed), then each folder after it relative to the one before, never following a
+// chose are followed; it must be the folder `entry.anchor_identity` names, when known:
+// kChangedEntry), then each folder after it relative to the one before, never following a
 // link (kChangedEntry) and never entering another volume (kOtherVolume). Folders of the last
 // resolved chain stay open per thread and are reused while the path goes the same way.
 // U+0000 anywhere, or a ".." after the anchor, is kInvalidName.
 IoResult Place(const EntryRef& entry, Placement& out);
+
+// The identity of the folder an anchor names, resolved as Place resolves it (links followed);
+// the thread's chain keeps it open.
+IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity);
 
 // Closes the calling thread's chain of open folders.
 void ForgetChain();

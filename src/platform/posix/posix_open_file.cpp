@@ -1,0 +1,216 @@
+#include "platform/posix/posix_open_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#include "platform/posix/posix_folder_chain.h"
+#include "platform/posix/posix_identity.h"
+
+namespace nulvane::platform::posix {
+
+namespace {
+
+// Seconds from 1601-01-01 (the FileTime epoch) to 1970-01-01.
+constexpr std::int64_t kEpochDifferenceSeconds = 11644473600LL;
+constexpr std::int64_t kTicksPerSecond = 10000000LL;
+
+IoResult FromErrno(int error) { return ErrnoResult(error); }
+IoResult LastError() { return FromErrno(errno); }
+
+// More blocks per writev than IOV_MAX (1024 on Linux) would be refused.
+constexpr std::size_t kMaxBlocksPerRequest = 64;
+
+// Reads one file from offset 0 with O_DIRECT into an aligned buffer of its own; where O_DIRECT
+// is refused (tmpfs, some network file systems) it drops the file's cached pages and reads
+// through the cache. Owns its descriptor.
+class PosixUncachedReader final : public UncachedReader {
+ public:
+  // Alignment and chunk size suit every logical block size a device reports (up to 64 KiB).
+  static constexpr std::size_t kAlignment = 64 * 1024;
+  static constexpr std::size_t kChunk =
+      4 * 1024 * 1024;  // large requests: the read keeps up with the device
+
+  PosixUncachedReader(int fd, bool direct) : fd_(fd) {
+    uncached = direct;
+    if (!direct) DropCache();
+  }
+  PosixUncachedReader(const PosixUncachedReader&) = delete;
+  PosixUncachedReader& operator=(const PosixUncachedReader&) = delete;
+  ~PosixUncachedReader() override {
+    ::close(fd_);
+    std::free(buffer_);
+  }
+
+  IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
+    data = nullptr;
+    size = 0;
+    if (!buffer_ && ::posix_memalign(&buffer_, kAlignment, kChunk) != 0) {
+      buffer_ = nullptr;
+      return FromErrno(ENOMEM);
+    }
+    for (;;) {
+      const ssize_t n = ::pread(fd_, buffer_, kChunk, static_cast<off_t>(offset_));
+      if (n >= 0) {
+        offset_ += static_cast<std::uint64_t>(n);
+        data = static_cast<const unsigned char*>(buffer_);
+        size = static_cast<std::size_t>(n);
+        return IoResult::Ok();
+      }
+      if (errno == EINTR) continue;
+      // A short direct read left an unaligned offset, or the file system changed its mind:
+      // go on through the cache, emptied of this file first.
+      if (errno == EINVAL && uncached) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) return LastError();
+        uncached = false;
+        DropCache();
+        continue;
+      }
+      return LastError();
+    }
+  }
+
+ private:
+  // The pages are clean (the overwrite was flushed), so the system can let them go and read
+  // the device again.
+  void DropCache() { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
+
+  int fd_;
+  void* buffer_ = nullptr;
+  std::uint64_t offset_ = 0;
+};
+
+}  // namespace
+
+PosixOpenFile::~PosixOpenFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+IoResult PosixOpenFile::Write(const void* data, std::size_t size, std::size_t& written) {
+  written = 0;
+  if (fd_ < 0) return FromErrno(EBADF);
+  for (;;) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n >= 0) {
+      written = static_cast<std::size_t>(n);
+      return IoResult::Ok();
+    }
+    if (errno != EINTR) return LastError();
+  }
+}
+
+IoResult PosixOpenFile::WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
+                                      std::size_t& written) {
+  written = 0;
+  if (fd_ < 0) return FromErrno(EBADF);
+  iovec blocks[kMaxBlocksPerRequest];
+  count = std::min<std::size_t>(count, kMaxBlocksPerRequest);
+  for (std::size_t i = 0; i < count; ++i) blocks[i] = {const_cast<void*>(block), block_size};
+  for (;;) {
+    const ssize_t n = ::writev(fd_, blocks, static_cast<int>(count));
+    if (n >= 0) {
+      written = static_cast<std::size_t>(n);
+      return IoResult::Ok();
+    }
+    if (errno != EINTR) return LastError();
+  }
+}
+
+IoResult PosixOpenFile::Flush() {
+  if (fd_ < 0) return FromErrno(EBADF);
+  while (::fdatasync(fd_) != 0) {
+    if (errno != EINTR) return LastError();
+  }
+  // A new file that grew over many blocks got new metadata blocks too (ext4's extent tree),
+  // taken from the free space. A journalling file system holds their content in its journal
+  // first; freed before they were written in place, they would keep what deleted files left
+  // there. syncfs writes them in place before the file is deleted.
+  if (sync_volume_ && ::syncfs(fd_) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::SetTimes(FileTime time) {
+  if (fd_ < 0) return FromErrno(EBADF);
+  // The system keeps no settable creation time; access and modification time carry it.
+  const auto ticks = static_cast<std::int64_t>(time);
+  std::int64_t seconds = ticks / kTicksPerSecond - kEpochDifferenceSeconds;
+  std::int64_t rest = ticks % kTicksPerSecond;
+  if (rest < 0) {
+    rest += kTicksPerSecond;
+    --seconds;
+  }
+  timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = static_cast<long>(rest * 100);
+  times[1] = times[0];
+  if (::futimens(fd_, times) != 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::Identity(EntryIdentity& identity) {
+  identity = EntryIdentity{};
+  if (fd_ < 0) return FromErrno(EBADF);
+  Status status;
+  if (const int error = StatFd(fd_, status); error != 0) return FromErrno(error);
+  identity = IdentityOfOpen(status, fd_);
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::RestoreAttributes() {
+  if (!original_mode_) return IoResult::Ok();
+  if (fd_ < 0) return FromErrno(EBADF);
+  if (::fchmod(fd_, *original_mode_) != 0) return LastError();
+  original_mode_.reset();
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::Close() {
+  if (fd_ < 0) return FromErrno(EBADF);
+  const int fd = fd_;
+  fd_ = -1;
+  // On Linux the descriptor is gone even when close reports EINTR; it must not be retried.
+  if (::close(fd) != 0 && errno != EINTR) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::CurrentSize(std::uint64_t& size) {
+  size = 0;
+  if (fd_ < 0) return FromErrno(EBADF);
+  struct stat status;
+  if (::fstat(fd_, &status) != 0) return LastError();
+  size = static_cast<std::uint64_t>(status.st_size);
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) {
+  reader.reset();
+  if (fd_ < 0) return FromErrno(EBADF);
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
+  bool direct = true;
+  int fd = ::open(self, kFlags | O_DIRECT);
+  if (fd < 0 && errno == EINVAL) {
+    direct = false;
+    fd = ::open(self, kFlags);
+  }
+  if (fd < 0) return LastError();
+  struct stat mine, theirs;
+  if (::fstat(fd_, &mine) != 0 || ::fstat(fd, &theirs) != 0 || mine.st_dev != theirs.st_dev ||
+      mine.st_ino != theirs.st_ino) {
+    ::close(fd);
+    return IoResult::Fail(IoResult::kGenericFailure);
+  }
+  reader = std::make_unique<PosixUncachedReader>(fd, direct);
+  return IoResult::Ok();
+}
+
+}  // namespace nulvane::platform::posix

@@ -1,0 +1,67 @@
+// The system's open file on Windows: one handle, its writes, flush, time stamps, identity and
+// the uncached read-back, for the files the wipe overwrites and the files the fill makes.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+
+#include "platform/file_system.h"
+
+namespace nulvane::platform::win32 {
+
+// Memory from VirtualAlloc: aligned to the allocation granularity (64 KiB), which suits every
+// sector size an unbuffered transfer demands. Move-only owner.
+class AlignedBlock {
+ public:
+  AlignedBlock() = default;
+  explicit AlignedBlock(std::size_t size);
+  AlignedBlock(const AlignedBlock&) = delete;
+  AlignedBlock& operator=(const AlignedBlock&) = delete;
+  AlignedBlock& operator=(AlignedBlock&& other) noexcept;
+  ~AlignedBlock();
+  unsigned char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  unsigned char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// Sets the attributes of the opened entry (FILE_ATTRIBUTE_NORMAL for none); times unchanged.
+IoResult SetAttributes(HANDLE handle, DWORD attributes);
+
+// Owns one handle; INVALID_HANDLE_VALUE is empty. Close reports, the destructor closes silently.
+class Win32OpenFile final : public OpenFile {
+ public:
+  explicit Win32OpenFile(HANDLE handle) : handle_(handle) {}
+  Win32OpenFile(const Win32OpenFile&) = delete;
+  Win32OpenFile& operator=(const Win32OpenFile&) = delete;
+  ~Win32OpenFile() override;
+
+  IoResult Write(const void* data, std::size_t size, std::size_t& written) override;
+  // One WriteFile for all `count` blocks: they are copied one after the other into an aligned
+  // buffer that the handle keeps for its next requests, so that an unbuffered handle gets
+  // whole sectors from an aligned address in a single request.
+  IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
+                         std::size_t& written) override;
+  IoResult CurrentSize(std::uint64_t& size) override;
+  IoResult OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) override;
+  IoResult Flush() override;
+  IoResult SetTimes(FileTime time) override;
+  IoResult Identity(EntryIdentity& identity) override;
+  IoResult RestoreAttributes() override;
+  IoResult Close() override;
+
+  // The attributes the entry had before the open cleared read-only, hidden and system;
+  // RestoreAttributes puts them back.
+  void RememberAttributes(DWORD attributes) { original_attributes_ = attributes; }
+
+ private:
+  HANDLE handle_;
+  AlignedBlock scratch_;  // WriteRepeated's request, kept for the next one
+  std::optional<DWORD> original_attributes_;
+};
+
+}  // namespace nulvane::platform::win32
