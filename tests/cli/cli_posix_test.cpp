@@ -237,20 +237,6 @@ TEST(CliLines, QuietKeepsTheReasonAndTheLeftBehindNameOfAnError) {
   EXPECT_NE(after.find(": left behind under the name "), std::string::npos) << result.err;
 }
 
-TEST(CliLines, DotAndDotDotAreRefusedWithALineThatSaysWhatTheyName) {
-  TempFolder folder;
-  WriteTestFile(folder / u"keep.txt", "keep");
-  const ProcessResult result = RunProgram(CliPath(), {u"-d", u"0", u"-L", u"1", u".", u".."});
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_NE(result.err.find("Warning: .: names the current folder itself; refused\n"),
-            std::string::npos)
-      << result.err;
-  EXPECT_NE(result.err.find("Warning: ..: names the folder above the current one; refused\n"),
-            std::string::npos);
-  EXPECT_EQ(result.err.find("no file name can hold"), std::string::npos);
-  EXPECT_TRUE(PathExists(folder / u"keep.txt"));
-}
-
 // A copy of nulvane-cli in a folder of its own, so that a test can put a settings file beside
 // it without touching the build's.
 class CliCopy {
