@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include "cli/commands.h"
+#include "cli/terminal.h"
 
 #include <optional>
 
@@ -15,9 +16,13 @@ namespace nulvane::cli {
 
 namespace {
 
+using platform::EscapeForDisplay;
 using platform::Format;
 using platform::Stream;
 using platform::WriteText;
+
+// Language-table id of the line for a settings file that is ignored.
+constexpr int kSettingsIgnoredText = 170;
 
 void Out(TextView text) { WriteText(Stream::kOut, text); }
 void Err(TextView text) { WriteText(Stream::kErr, text); }
@@ -192,10 +197,10 @@ void PrintLanguages() {
 int ExportTo(const std::optional<Text>& file) {
   const Text path = file ? *file : lang::TranslationExportPath();
   if (!lang::WriteTranslationExport(lang::Table(), path)) {
-    Err(Format(lang::Txt(143), path) + u"\n");
+    Err(EscapeForDisplay(Format(lang::Txt(143), path)) + u"\n");
     return kExitFailed;
   }
-  Out(Format(lang::Txt(128), path) + u"\n");
+  Out(EscapeForDisplay(Format(lang::Txt(128), path)) + u"\n");
   return kExitOk;
 }
 
@@ -218,11 +223,19 @@ int RunCli(TextView program, const std::vector<Text>& args) {
     }
   }
 
+  // One line for a settings file that is there but not read (a device, a FIFO, a folder, a
+  // file over 1 MiB): the defaults are used, and the user learns why.
+  if (settings::SettingsFileIgnored()) {
+    Terminal(false).Message(Format(lang::Txt(kSettingsIgnoredText), settings::SettingsFile()),
+                            engine::MessageKind::kWarning);
+  }
+
   UsageError error;
   const std::optional<Options> options = Parse(args, error);
   if (!options) {
     Err(program);
-    Err(u": " + error.message + u"\n" + Format(lang::Txt(127), program) + u"\n");
+    // The message may quote an argument: escaped like every name the console prints.
+    Err(u": " + EscapeForDisplay(error.message) + u"\n" + Format(lang::Txt(127), program) + u"\n");
     return kExitUsage;
   }
   if (options->language) lang::Table().SetCurrentLanguage(*options->language);
@@ -242,7 +255,7 @@ int RunCli(TextView program, const std::vector<Text>& args) {
       if (!file && options->paths.size() == 1) file = options->paths[0];
       if (options->paths.size() > 1 || (options->export_file && !options->paths.empty())) {
         Err(program);
-        Err(u": " + Format(lang::Txt(124), options->paths.back()) + u"\n" +
+        Err(u": " + EscapeForDisplay(Format(lang::Txt(124), options->paths.back())) + u"\n" +
             Format(lang::Txt(127), program) + u"\n");
         return kExitUsage;
       }
@@ -256,7 +269,8 @@ int RunCli(TextView program, const std::vector<Text>& args) {
     return kExitOk;
   }
   auto usage = [&](TextView message) {
-    Err(Text(program) + u": " + Text(message) + u"\n" + Format(lang::Txt(127), program) + u"\n");
+    Err(Text(program) + u": " + EscapeForDisplay(message) + u"\n" +
+        Format(lang::Txt(127), program) + u"\n");
     return kExitUsage;
   };
   if (options->paths.empty()) return usage(lang::Txt(126));

@@ -44,10 +44,23 @@ void OnEscape() {
   if (!g_wiping.load()) engine::ProcessRunFlags().stop.store(1);
 }
 
-// Adds every path as the program adds command-line paths, naming the ones not found.
+// Language-table ids of the lines for "." and ".." given as paths.
+constexpr int kCurrentFolderText = 171;
+constexpr int kParentFolderText = 172;
+
+// Adds every path as the program adds command-line paths, naming the ones not found. "." and
+// ".." are refused with a line that says what they name: destroying the folder one stands in
+// (or the one above it) is asked for with its own path, never by accident.
 bool AddPaths(items::ItemList& list, const std::vector<Text>& paths, Terminal& terminal) {
   bool all_found = true;
   for (const Text& path : paths) {
+    if (path == u"." || path == u"..") {
+      terminal.Message(
+          Format(lang::Txt(path == u"." ? kCurrentFolderText : kParentFolderText), path),
+          engine::MessageKind::kWarning);
+      all_found = false;
+      continue;
+    }
     if (!list.AddPath(path)) {
       terminal.Message(Format(lang::Txt(121), path), engine::MessageKind::kWarning);
       all_found = false;

@@ -50,7 +50,51 @@ Text ConsoleHost::LastStatus() {
   return status_;
 }
 
+namespace {
+
+// Language-table ids of the information lines the engine adds right after an error line, as
+// part of it: the system's reason, and the name an item was left behind under.
+constexpr int kReasonText = 152;
+constexpr int kLeftBehindText = 151;
+
+// Whether `text` can be the table text `id` with its text conversions filled: the text is
+// formatted with a marker for each argument, and the pieces between the markers must appear
+// in `text` in that order, the first at its start and the last at its end.
+bool IsFilledText(TextView text, int id, int arguments) {
+  static constexpr char16_t kMarker = 0xFFFF;  // a noncharacter: in no table text
+  const Text marker(1, kMarker);
+  const Text filled = arguments == 1 ? platform::Format(lang::Txt(id), marker)
+                                     : platform::Format(lang::Txt(id), marker, marker);
+  std::size_t piece_start = 0;
+  std::size_t at = 0;
+  for (std::size_t piece_index = 0;; ++piece_index) {
+    const std::size_t piece_end = filled.find(kMarker, piece_start);
+    const TextView piece = TextView(filled).substr(
+        piece_start, piece_end == Text::npos ? Text::npos : piece_end - piece_start);
+    if (piece_index == 0 && piece_end == Text::npos) return text == piece;  // no conversion
+    if (piece_index == 0) {
+      if (text.substr(0, piece.size()) != piece) return false;
+      at = piece.size();
+    } else if (piece_end == Text::npos) {
+      return text.size() >= at + piece.size() && text.substr(text.size() - piece.size()) == piece;
+    } else {
+      const std::size_t found = text.find(piece, at);
+      if (found == TextView::npos) return false;
+      at = found + piece.size();
+    }
+    piece_start = piece_end + 1;
+  }
+}
+
+}  // namespace
+
 void ConsoleHost::AddMessage(TextView text, engine::MessageKind kind) {
+  if (kind == engine::MessageKind::kInfo &&
+      (IsFilledText(text, kReasonText, 1) || IsFilledText(text, kLeftBehindText, 2))) {
+    // Printed beside its error line, and also with -q: "Error: /path" alone says nothing.
+    terminal_.Detail(text);
+    return;
+  }
   terminal_.Message(text, kind);
 }
 

@@ -50,12 +50,21 @@ void Terminal::ClearProgressLocked() {
 void Terminal::Message(TextView text, engine::MessageKind kind) {
   const bool information = kind == engine::MessageKind::kInfo;
   if (information && quiet_) return;
-  // Names that are not text (POSIX bytes) are shown escaped, never as another name.
+  WriteMessage(text, kind, information ? Stream::kOut : Stream::kErr);
+}
+
+void Terminal::Detail(TextView text) {
+  WriteMessage(text, engine::MessageKind::kInfo, Stream::kErr);
+}
+
+void Terminal::WriteMessage(TextView text, engine::MessageKind kind, Stream stream) {
+  // Names that are not text (POSIX bytes) and control characters are shown escaped, never
+  // as another name and never as something the terminal acts on.
   const Text line =
       platform::Format(u"%s: %s\n", lang::Txt(KindTextId(kind)), platform::EscapeForDisplay(text));
   std::lock_guard lock(mutex_);
   ClearProgressLocked();
-  WriteText(information ? Stream::kOut : Stream::kErr, line);
+  WriteText(stream, line);
 }
 
 void Terminal::Line(TextView text) {

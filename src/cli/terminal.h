@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "engine/run_host.h"
+#include "platform/console.h"
 #include "platform/text.h"
 
 namespace nulvane::cli {
@@ -15,8 +16,14 @@ class Terminal {
   // `quiet`: only errors and warnings; no progress line and no other output.
   explicit Terminal(bool quiet);
 
-  // "Info: text", "Error: text" or "Warning: text" in the current language.
+  // "Info: text", "Error: text" or "Warning: text" in the current language. Every text this
+  // class prints is escaped for the terminal (platform::EscapeForDisplay): a name holding
+  // control characters cannot move the cursor, erase lines or retitle the window.
   void Message(TextView text, engine::MessageKind kind);
+  // An information line that belongs to the error or warning line before it (the system's
+  // reason, the name an item was left under): "Info: text" on standard error beside that
+  // line, also when quiet.
+  void Detail(TextView text);
   // A plain line on standard output (listings, summaries); nothing when quiet.
   void Line(TextView text);
   // Redraws the progress line. Only on an interactive terminal and when not quiet; without
@@ -29,6 +36,7 @@ class Terminal {
 
  private:
   void ClearProgressLocked();
+  void WriteMessage(TextView text, engine::MessageKind kind, platform::Stream stream);
 
   std::mutex mutex_;
   const bool quiet_;

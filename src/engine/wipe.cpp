@@ -1,11 +1,15 @@
 #include "engine/wipe.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
 #include "lang/language_table.h"
 #include "platform/format.h"
+#include "platform/system.h"
 
 namespace nulvane::engine {
 
@@ -34,8 +38,6 @@ constexpr int kNotZeroText = 153;
 constexpr int kCannotReadBackText = 154;
 constexpr int kNotExaminedText = 160;
 constexpr int kGoneText = 161;
-
-thread_local std::uint32_t random_state = 1;
 
 bool IsPathSeparator(char16_t c) {
 #ifdef _WIN32
@@ -397,14 +399,54 @@ void WipeItem(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally
   }
 }
 
-int NextRandom() {
-  random_state = random_state * 214013u + 2531011u;
-  return static_cast<int>((random_state >> 16) & 0x7FFF);
-}
+namespace {
+
+// Random bytes for names, drawn from the system a buffer at a time.
+class RandomBytes {
+ public:
+  unsigned char Next() {
+    if (next_ == buffer_.size()) Refill();
+    return buffer_[next_++];
+  }
+
+ private:
+  void Refill() {
+    next_ = 0;
+    if (platform::SystemRandomBytes(buffer_.data(), buffer_.size())) return;
+    // The system gave nothing (it practically never fails): the names must still differ from
+    // the listed one, so the buffer is filled from a mix of the clock, a counter and the
+    // buffer's address. Weaker than the system's source, but no fixed sequence.
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t state =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (counter.fetch_add(1) << 32) ^ reinterpret_cast<std::uintptr_t>(this);
+    for (unsigned char& byte : buffer_) {
+      state += 0x9E3779B97F4A7C15u;
+      std::uint64_t z = state;
+      z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+      z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+      byte = static_cast<unsigned char>(z ^ (z >> 31));
+    }
+  }
+
+  std::array<unsigned char, 256> buffer_{};
+  std::size_t next_ = buffer_.size();
+};
+
+thread_local RandomBytes random_bytes;
+
+}  // namespace
 
 char16_t RandomNameCharacter() {
   static constexpr char16_t kAlphabet[] = u"0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  return kAlphabet[NextRandom() % 7];
+  constexpr unsigned kChoices = 7;
+  // Bytes from 252 up are drawn again: 252 is the largest multiple of 7 below 256, so each of
+  // the seven characters stays equally likely.
+  constexpr unsigned kUsable = 256 / kChoices * kChoices;
+  for (;;) {
+    const unsigned byte = random_bytes.Next();
+    if (byte < kUsable) return kAlphabet[byte % kChoices];
+  }
 }
 
 Text MakeRandomName(TextView source) {

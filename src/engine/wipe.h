@@ -57,12 +57,11 @@ inline constexpr int kMaxGrowthRounds = 8;
 // and is checked against the identity the previous step left.
 void WipeItem(WipeTools& tools, const platform::EntryRef& entry, int pass_count, RunTally& tally);
 
-// The calling thread's pseudo-random source: state = state * 214013 + 2531011 (mod 2^32),
-// value = (state >> 16) & 0x7FFF. The state starts at 1 in every thread and is never seeded,
-// so every run and every fill (each on a fresh thread) draws the same sequence.
-int NextRandom();
-// One random name character: "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"[NextRandom() % 7], so only
-// "0" to "6" ever occur.
+// One random name character, "0" to "6" (the first seven of
+// "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ"), each equally likely. Drawn from the system's random
+// source (platform::SystemRandomBytes) through a buffer of the calling thread, refilled with
+// one system call for every few hundred characters: no name tells anything about the next one,
+// so nobody can foresee or pre-create the names of a run or a fill.
 char16_t RandomNameCharacter();
 
 // `source` with every character of its final component (after the last path separator, or the

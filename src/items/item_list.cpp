@@ -18,6 +18,23 @@ constexpr int kItemsTextId = 33;  // "Items"
 constexpr int kTotalTextId = 41;  // "Total"
 constexpr int kCannotExamineTextId = 109;
 
+// `path` as one line of a list: each control character stands as its picture (U+2400 + code,
+// U+2421 for DEL, U+2424 for the Unicode line breaks), so that a name holding a line break
+// keeps its row and shows where the break is. Nothing else changes.
+Text AsOneLine(TextView path) {
+  Text line(path);
+  for (char16_t& c : line) {
+    if (c < 0x20) {
+      c = static_cast<char16_t>(0x2400 + c);
+    } else if (c == 0x7F) {
+      c = 0x2421;
+    } else if (c == 0x85 || c == 0x2028 || c == 0x2029) {
+      c = 0x2424;
+    }
+  }
+  return line;
+}
+
 }  // namespace
 
 ItemList::ItemList(platform::FileSystem& file_system, ItemListDisplay& display)
@@ -96,10 +113,11 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
   if (!buffer || capacity == 0) return false;
   const ItemStore::Entry& entry = *rows_[static_cast<std::size_t>(row)];
   const Text path = ItemStore::KeyOf(entry);
-  Text size_text;
+  Text shown;
   TextView text;
   if (column == 0) {
-    text = path;
+    shown = AsOneLine(path);
+    text = shown;
   } else if (column == 1) {
     // Asked of the file system each time: the row may have become a folder or gone. A path
     // that has vanished shows the size recorded for it.
@@ -116,8 +134,8 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
       const std::uint64_t size = entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
                                  : found                                      ? info.size
                                                                               : 0;
-      size_text = engine::FormatByteSize(size);
-      text = size_text;
+      shown = engine::FormatByteSize(size);
+      text = shown;
     }
   } else {
     return false;

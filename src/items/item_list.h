@@ -94,7 +94,8 @@ class ItemList {
   int RowCount() const;
 
   // The text of one cell, cut to `capacity` units including the terminating null: column 0 the
-  // row's path, column 1 "<DIR>" for a folder or else the recorded size as FormatByteSize gives
+  // row's path on one line (each control character shown as its picture, U+2400 + code),
+  // column 1 "<DIR>" for a folder or else the recorded size as FormatByteSize gives
   // it (a path that has vanished since the rebuild shows its recorded size). A row outside
   // 0..RowCount()-1, a column other than 0 and 1, or no room writes nothing and returns false.
   bool GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const;

@@ -1,6 +1,7 @@
 // Facts about the running process and its system.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/text.h"
@@ -21,6 +22,11 @@ Text TempFolder();
 // Asks the system's shell to open `path` with its usual program. Windows: ShellExecuteW "open";
 // POSIX: xdg-open when present, otherwise nothing. Returns whether a program was started.
 bool OpenWithShell(TextView path);
+
+// Fills `size` bytes at `buffer` from the system's cryptographic random source (Linux
+// getrandom, /dev/urandom where the kernel lacks it; Windows BCryptGenRandom). No value drawn
+// tells anything about the next one. Returns false only when the system gives no random bytes.
+bool SystemRandomBytes(void* buffer, std::size_t size);
 
 // The number format of the user's locale, for grouping digits and the decimal point.
 struct NumberFormat {

@@ -9,6 +9,13 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+#ifdef _WIN32
+// A backslash separates the names of a path and is never part of one.
+constexpr bool kBackslashInNames = false;
+#else
+constexpr bool kBackslashInNames = true;
+#endif
+
 void AppendUtf16(Text& out, char32_t c) {
   if (c >= 0x10000) {
     c -= 0x10000;
@@ -133,6 +140,15 @@ Text EscapeForDisplay(TextView text) {
   Text out;
   out.reserve(text.size());
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  auto escape = [&](unsigned value) {
+    out += u"\\x";
+    if (value > 0xFF) {
+      out.push_back(kHex[(value >> 12) & 0xF]);
+      out.push_back(kHex[(value >> 8) & 0xF]);
+    }
+    out.push_back(kHex[(value >> 4) & 0xF]);
+    out.push_back(kHex[value & 0xF]);
+  };
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
@@ -141,14 +157,18 @@ Text EscapeForDisplay(TextView text) {
       out.push_back(text[++i]);
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       // A byte that is no text (or a surrogate without its pair) is shown as what it is.
-      const unsigned value = IsEscapedByte(c) ? static_cast<unsigned>(c - kEscapeBase) : c;
-      out += u"\\x";
-      if (value > 0xFF) {
-        out.push_back(kHex[(value >> 12) & 0xF]);
-        out.push_back(kHex[(value >> 8) & 0xF]);
-      }
-      out.push_back(kHex[(value >> 4) & 0xF]);
-      out.push_back(kHex[value & 0xF]);
+      escape(IsEscapedByte(c) ? static_cast<unsigned>(c - kEscapeBase) : c);
+    } else if (c < 0x20 || c == 0x7F) {
+      // C0 controls and DEL: a terminal would act on them (move the cursor, erase lines).
+      escape(c);
+    } else if (c >= 0x80 && c <= 0x9F) {
+      // C1 controls (0x9B is a terminal's CSI), shown as the two bytes they are in UTF-8, so
+      // that they never read as the single byte 0x80..0x9F of a name that is not UTF-8.
+      escape(0xC2);
+      escape(c);
+    } else if (c == u'\\' && kBackslashInNames) {
+      // Doubled, so that a backslash followed by "x1B" in a name never reads as an escape.
+      out += u"\\\\";
     } else {
       out.push_back(c);
     }

@@ -26,9 +26,12 @@ std::string TextToUtf8(TextView text);
 // so as a file name the text would name another file.
 bool HasUnmappableSurrogate(TextView text);
 
-// `text` as it may be shown to a person: every lone surrogate, and so every byte of a file
-// name that is not text, is written as "\xNN" (the byte) or "\xNNNN"; nothing is shown as a
-// character that would name another file.
+// `text` as it may be printed on a terminal and shown to a person. Written as escapes: every
+// lone surrogate, and so every byte of a file name that is not text, as "\xNN" (the byte) or
+// "\xNNNN"; the control characters a terminal acts on, C0 and DEL as "\xNN", C1 as the two
+// bytes of their UTF-8 form ("\xC2\x9B"); and, where a backslash can be part of a name (not
+// on Windows, where it separates names), every backslash as "\\". The result holds no control
+// character, and no name is shown as another name would be.
 Text EscapeForDisplay(TextView text);
 
 // True for the characters the C library's iswspace accepts in the "C" locale plus the Unicode

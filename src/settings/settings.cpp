@@ -51,6 +51,11 @@ Text SettingsFile() {
   return g_settings_path;
 }
 
+bool SettingsFileIgnored() {
+  const Text path = SettingsFile();
+  return !path.empty() && platform::CheckIniFile(path) == platform::IniFileState::kIgnored;
+}
+
 int DefaultLanguageIndex() {
   switch (platform::SystemDefaultLanguageId()) {
     case 0x0407:

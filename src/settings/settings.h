@@ -23,6 +23,11 @@ void UseSettingsFile(TextView path);
 // The settings file in use (empty until InitSettingsFile or UseSettingsFile).
 Text SettingsFile();
 
+// Whether a settings file stands under the name in use but is ignored: it is not a regular
+// file of at most 1 MiB, or it cannot be read. Every read then gives the default and every
+// write fails; a front end says so once.
+bool SettingsFileIgnored();
+
 // Start-up: uses the file beside the executable, creates it empty (and hidden) when missing,
 // and reads "lng" (default 0 on a German system, else 1). Returns that language index; the
 // caller makes it the current language. A file that cannot be created is not reported.

@@ -114,5 +114,17 @@ TEST(CliJobs, FillNeedsExactlyOneExistingFolder) {
   EXPECT_FALSE(missing.err.empty());
 }
 
+// Regression: "." failed at its turn with a text about characters no name can hold.
+TEST(CliJobs, DotAndDotDotAreRefusedWithALineThatSaysWhatTheyName) {
+  const ProcessResult result = Cli({u"-d", u"0", u"-L", u"1", u".", u".."});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.err.find("Warning: .: names the current folder itself; refused\n"),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("Warning: ..: names the folder above the current one; refused\n"),
+            std::string::npos);
+  EXPECT_EQ(result.err.find("no file name can hold"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace nulvane::testing

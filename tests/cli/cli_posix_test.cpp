@@ -1,20 +1,27 @@
-// End-to-end on POSIX only: Ctrl+C (SIGINT) during the countdown and after it, and the fill
-// on a small dedicated volume.
+// End-to-end on POSIX only: Ctrl+C (SIGINT) during the countdown and after it, the fill on a
+// small dedicated volume, names that hold control characters, a hostile settings file and the
+// random names seen from outside.
 #ifndef _WIN32
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/text.h"
 #include "support/process.h"
@@ -30,8 +37,8 @@ namespace fs = std::filesystem;
 // A running nulvane-cli whose standard output is read line by line.
 class RunningCli {
  public:
-  explicit RunningCli(std::vector<std::string> args) {
-    args.insert(args.begin(), platform::TextToUtf8(CliPath()));
+  explicit RunningCli(std::vector<std::string> args, const Text& program = CliPath()) {
+    args.insert(args.begin(), platform::TextToUtf8(program));
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -67,6 +74,26 @@ class RunningCli {
     return true;
   }
   void Interrupt() { kill(pid_, SIGINT); }
+  // Waits for the end, but ends a program that hangs after `limit` (and returns -1): a test of
+  // something that used to hang fails instead of stopping the suite.
+  int WaitAtMost(std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        Wait();
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+    char buffer[512];
+    ssize_t n;
+    while ((n = read(out_, buffer, sizeof buffer)) > 0)
+      output_.append(buffer, static_cast<std::size_t>(n));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
   int Wait() {
     int status = 0;
     waitpid(pid_, &status, 0);
@@ -148,6 +175,151 @@ TEST(CliFill, FillsADedicatedVolumeAndCleansUp) {
   EXPECT_EQ(entries, 1) << "the fill folder was removed";
   EXPECT_NE(result.out.find("File:"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("Ready"), std::string::npos);
+}
+
+// The bytes a terminal acts on: C0 but the line end, DEL, and C1 (U+0080..U+009F in UTF-8).
+bool HoldsControlBytes(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7F) return true;
+    if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return true;
+  }
+  return false;
+}
+
+// Regression: --list and the warning lines printed names raw, so that a name could set the
+// window title, ring the bell, erase the lines above it or start a C1 control sequence.
+TEST(CliNames, ControlCharactersInNamesArePrintedAsEscapes) {
+  TempFolder folder;
+  const std::string root = platform::TextToUtf8(folder / u"tree");
+  const std::string hostile =
+      "t\x1B]0;owned\x07\x1B[2J\r\b\xC2\x9B"
+      "31m";
+  fs::create_directories(root + "/" + hostile);
+  WriteTestFile(platform::Utf8ToText(root + "/" + hostile + "/back\\x1B"), "x");
+  const std::string missing = root + "/gone\x1B[1A\x1B[2K";
+
+  RunningCli list({"--list", "-L", "1", root, missing});
+  EXPECT_EQ(list.Wait(), 1) << list.output();
+  EXPECT_FALSE(HoldsControlBytes(list.output())) << list.output();
+  EXPECT_NE(list.output().find("t\\x1B]0;owned\\x07\\x1B[2J\\x0D\\x08\\xC2\\x9B31m"),
+            std::string::npos)
+      << list.output();
+  EXPECT_NE(list.output().find("back\\\\x1B"), std::string::npos) << "a backslash is doubled";
+  EXPECT_NE(list.output().find("gone\\x1B[1A\\x1B[2K: not found"), std::string::npos);
+
+  RunningCli run({"-d", "0", "-L", "1", root});
+  EXPECT_EQ(run.Wait(), 0) << run.output();
+  EXPECT_FALSE(HoldsControlBytes(run.output())) << run.output();
+  EXPECT_FALSE(PathExists(folder / u"tree"));
+}
+
+// Regression: -q dropped the line with the system's reason and left a bare "Error: <path>".
+TEST(CliLines, QuietKeepsTheReasonAndTheLeftBehindNameOfAnError) {
+  TempFolder folder;
+  fs::create_directories(fs::path(folder / u"sel"));
+  // The file has another name outside the selection: it is kept, so its folder is not empty.
+  WriteTestFile(folder / u"sel" + u"/shared", "shared");
+  fs::create_hard_link(fs::path(folder / u"sel" + u"/shared"), fs::path(folder / u"outside"));
+  const ProcessResult result =
+      RunProgram(CliPath(), {u"-q", u"-d", u"0", u"-L", u"1", folder / u"sel"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_TRUE(result.out.empty()) << result.out;
+  const std::string folder_line = "Error: 0 <dir>" + platform::TextToUtf8(folder / u"sel") + "\n";
+  const std::size_t error_at = result.err.find(folder_line);
+  ASSERT_NE(error_at, std::string::npos) << result.err;
+  // Right after its error line: the reason, then where the folder stands now.
+  const std::string after = result.err.substr(error_at + folder_line.size());
+  EXPECT_EQ(after.rfind("Info: Reason: " + std::string(std::strerror(ENOTEMPTY)) + "\n", 0), 0u)
+      << result.err;
+  EXPECT_NE(after.find(": left behind under the name "), std::string::npos) << result.err;
+}
+
+// A copy of nulvane-cli in a folder of its own, so that a test can put a settings file beside
+// it without touching the build's.
+class CliCopy {
+ public:
+  CliCopy() {
+    fs::copy_file(fs::path(platform::TextToUtf8(CliPath())),
+                  fs::path(platform::TextToUtf8(path())));
+  }
+  Text path() const { return folder_ / u"nulvane-cli"; }
+  Text settings() const { return folder_ / u"nulvane-cli.ini"; }
+  const TempFolder& folder() const { return folder_; }
+
+ private:
+  TempFolder folder_;
+};
+
+// Regression: the settings file as a link to /dev/zero ended in std::bad_alloc, as a FIFO the
+// program never started. Either way it starts at once with the defaults and one warning.
+TEST(CliSettings, ADeviceOrAFifoAsTheSettingsFileGivesTheDefaultsAndOneWarning) {
+  CliCopy cli;
+  const std::string ini = platform::TextToUtf8(cli.settings());
+  for (const bool fifo : {false, true}) {
+    std::remove(ini.c_str());
+    ASSERT_EQ(fifo ? mkfifo(ini.c_str(), 0600) : symlink("/dev/zero", ini.c_str()), 0);
+    const Text file = cli.folder() / u"data.bin";
+    WriteTestFile(file, std::string(5000, 'D'));
+    RunningCli run({"-d", "0", "-L", "1", platform::TextToUtf8(file)}, cli.path());
+    EXPECT_EQ(run.WaitAtMost(std::chrono::seconds(60)), 0) << run.output();
+    const std::string& output = run.output();
+    EXPECT_FALSE(PathExists(file)) << output;
+    const std::string warning = "Warning: " + ini + ": the settings file is not a regular file";
+    EXPECT_EQ(output.find(warning), output.rfind(warning)) << output;
+    EXPECT_NE(output.find(warning), std::string::npos) << output;
+  }
+}
+
+// The names a run gave the file `name` in `folder`, in order, as inotify saw them arrive.
+std::vector<std::string> NamesGivenInOneRun(const Text& folder, const std::string& name) {
+  const std::string dir = platform::TextToUtf8(folder);
+  WriteTestFile(folder + u"/" + platform::Utf8ToText(name), "secret");
+  const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  EXPECT_GE(watch, 0);
+  EXPECT_GE(inotify_add_watch(watch, dir.c_str(), IN_MOVED_TO), 0);
+  const ProcessResult result =
+      RunProgram(CliPath(), {u"-q", u"-d", u"0", folder + u"/" + platform::Utf8ToText(name)});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[8192];
+  ssize_t n;
+  while ((n = read(watch, buffer, sizeof buffer)) > 0) {
+    for (char* at = buffer; at < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(at);
+      if (event->len > 0) names.emplace_back(event->name);
+      at += sizeof(inotify_event) + event->len;
+    }
+  }
+  close(watch);
+  return names;
+}
+
+// Regression: every process drew the same seven names, so they could be foreseen and created
+// beforehand to keep a file under a name of someone else's choosing.
+TEST(CliNames, TwoRunsGiveTheSameFileDifferentRandomNames) {
+  TempFolder folder;
+  const std::string name = "report.old.doc";
+  const std::vector<std::string> first = NamesGivenInOneRun(folder.path(), name);
+  const std::vector<std::string> second = NamesGivenInOneRun(folder.path(), name);
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(first, second);
+  for (const std::vector<std::string>* names : {&first, &second}) {
+    for (const std::string& given : *names) {
+      // Same length, dots where they were, "0" to "6" everywhere else.
+      ASSERT_EQ(given.size(), name.size()) << given;
+      for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '.') {
+          EXPECT_EQ(given[i], '.') << given;
+        } else {
+          EXPECT_TRUE(given[i] >= '0' && given[i] <= '6') << given;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -31,14 +31,6 @@ void RunOnFreshThread(const std::function<void()>& work) {
   thread.join();
 }
 
-Text FreshThreadCharacters(int count) {
-  Text out;
-  RunOnFreshThread([&] {
-    for (int i = 0; i < count; ++i) out.push_back(engine::RandomNameCharacter());
-  });
-  return out;
-}
-
 std::string Narrow(TextView text) { return platform::TextToUtf8(text); }
 
 bool AllZero(const std::vector<unsigned char>& bytes) {

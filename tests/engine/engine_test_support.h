@@ -10,12 +10,9 @@
 
 namespace nulvane::testing {
 
-// Runs `work` on a new thread and waits for it. Each new thread's random source starts afresh,
-// as it does for every run and fill, so the names drawn there are known in advance.
+// Runs `work` on a new thread and waits for it, as every run and fill runs on a thread of its
+// own.
 void RunOnFreshThread(const std::function<void()>& work);
-
-// The first `count` name characters a fresh thread draws.
-Text FreshThreadCharacters(int count);
 
 std::string Narrow(TextView text);
 

@@ -92,9 +92,15 @@ TEST_F(FillTest, FillsTheVolumeToItsEndThenRemovesFileAndFolder) {
   ASSERT_TRUE(result.chosen);
   EXPECT_TRUE(full_before_delete);
   const Text prefix = FillFolder() + platform::kPathSeparator + u"tmp_ttt_";
-  // The first name of every fill is the same: each fill starts a fresh random state.
-  const Text file = prefix + testing::FreshThreadCharacters(15) + u".xxx";
-  EXPECT_EQ(file.substr(prefix.size(), 5), u"61653");
+  // The file's name: the prefix, fifteen random characters "0" to "6" and ".xxx".
+  const std::vector<FsCall> created = fs_.CallsOf(FsOp::kCreateNewFile);
+  ASSERT_FALSE(created.empty());
+  const Text file = created[0].path;
+  ASSERT_EQ(file.size(), prefix.size() + 15 + 4) << testing::Narrow(file);
+  EXPECT_EQ(file.substr(0, prefix.size()), prefix);
+  EXPECT_EQ(file.substr(prefix.size() + 15), u".xxx");
+  for (std::size_t i = prefix.size(); i < prefix.size() + 15; ++i)
+    EXPECT_TRUE(file[i] >= u'0' && file[i] <= u'6') << testing::Narrow(file);
   EXPECT_EQ(host_.MessageTexts(),
             (std::vector<Text>{u"300000 Byte", u"File:" + file, u"100.00 %", u"Ready"}));
   EXPECT_EQ(result.state.written_bytes, 300000u);

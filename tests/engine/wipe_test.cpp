@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <set>
 
 #include "engine_test_support.h"
@@ -37,26 +38,28 @@ platform::FileTime FixedTime() {
 
 bool IsRandomCharacter(char16_t c) { return c >= u'0' && c <= u'6'; }
 
-TEST(RandomSource, EveryFreshThreadDrawsTheSameClassicSequence) {
-  // The runtime generator's well-known first values for state 1.
-  const std::vector<int> expected = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358};
-  for (int round = 0; round < 2; ++round) {
-    std::vector<int> drawn;
-    RunOnFreshThread([&] {
-      for (std::size_t i = 0; i < expected.size(); ++i) drawn.push_back(NextRandom());
-    });
-    EXPECT_EQ(drawn, expected);
+TEST(RandomSource, NameCharactersAreTheSevenDigitsZeroToSix) {
+  std::map<char16_t, int> seen;
+  for (int i = 0; i < 7000; ++i) ++seen[RandomNameCharacter()];
+  ASSERT_EQ(seen.size(), 7u);
+  for (const auto& [character, count] : seen) {
+    EXPECT_TRUE(IsRandomCharacter(character));
+    // About 1000 each; a skewed draw (a byte taken modulo 7 without rejection gives "0" to "3"
+    // an eighth more) stays far inside these bounds, a broken one does not.
+    EXPECT_GT(count, 700) << static_cast<char>(character);
+    EXPECT_LT(count, 1300) << static_cast<char>(character);
   }
 }
 
-TEST(RandomSource, NameCharactersAreTheSevenDigitsZeroToSix) {
-  std::set<char16_t> seen;
-  RunOnFreshThread([&] {
-    for (int i = 0; i < 2000; ++i) seen.insert(RandomNameCharacter());
-  });
-  EXPECT_EQ(seen, (std::set<char16_t>{u'0', u'1', u'2', u'3', u'4', u'5', u'6'}));
-  // 41 % 7 = 6, 18467 % 7 = 1, 6334 % 7 = 6, 26500 % 7 = 5, 19169 % 7 = 3.
-  EXPECT_EQ(testing::FreshThreadCharacters(5), u"61653");
+// Regression: every run and every fill drew the same names, so they could be foreseen and
+// created beforehand to make renames fail.
+TEST(RandomSource, EveryThreadDrawsNamesOfItsOwn) {
+  const Text source = FakePath(u"Data/report.old.doc");
+  Text first;
+  Text second;
+  RunOnFreshThread([&] { first = MakeRandomName(source); });
+  RunOnFreshThread([&] { second = MakeRandomName(source); });
+  EXPECT_NE(first, second);
 }
 
 TEST(MakeRandomName, KeepsFolderLengthAndDots) {
@@ -94,7 +97,7 @@ class WipeItemTest : public ::testing::Test {
  protected:
   WipeItemTest() { fs_.AddFolder(FakePath(u"w")); }
 
-  // Runs WipeItem on a fresh thread, as a run does, so that the random names are known.
+  // Runs WipeItem on a fresh thread, as a run does.
   void Wipe(const Text& path, int passes) {
     RunOnFreshThread(
         [&] {  // As the list hands it over: with the identity it recorded at its first look.
@@ -285,19 +288,29 @@ TEST_F(WipeItemTest, HardLinkedFileIsRefusedAndBothNamesKeepTheirContent) {
 }
 
 TEST_F(WipeItemTest, RenameNeverReplacesAnUnrelatedFileOfTheCandidateName) {
-  fs_.AddFileOfSize(file_, 10);
-  Text first_candidate;
-  RunOnFreshThread([&] { first_candidate = MakeRandomName(file_); });
-  fs_.AddFile(first_candidate, "unrelated");
-  const auto before = fs_.EntryAt(first_candidate);
-  Wipe(file_, 1);
-  EXPECT_EQ(fs_.EntryAt(first_candidate), before);
+  // A one-character name has only seven random forms: six of them are taken by unrelated
+  // files, so that most attempts meet one of them and the only free form is "6".
+  const Text file = FakePath(u"w/a");
+  fs_.AddFileOfSize(file, 10);
+  std::vector<Text> unrelated;
+  for (char16_t c = u'0'; c <= u'5'; ++c) {
+    unrelated.push_back(FakePath(u"w/") + c);
+    fs_.AddFile(unrelated.back(), "unrelated");
+  }
+  Wipe(file, 1);
+  const std::string kept = "unrelated";
+  for (const Text& other : unrelated)
+    EXPECT_EQ(fs_.Content(other), std::vector<unsigned char>(kept.begin(), kept.end()));
   const auto renames = fs_.CallsOf(FsOp::kRenameNoReplace);
   ASSERT_EQ(renames.size(), 7u);
-  EXPECT_EQ(renames[0].path2, first_candidate);
-  EXPECT_EQ(renames[0].error, FakeError::kExists);
-  EXPECT_FALSE(fs_.Exists(file_));
-  EXPECT_EQ(fs_.Children(FakePath(u"w")), std::vector<Text>{first_candidate});
+  for (const FsCall& rename : renames) {
+    if (rename.path2 != FakePath(u"w/6")) {
+      EXPECT_EQ(rename.error, FakeError::kExists);
+    }
+  }
+  EXPECT_FALSE(fs_.Exists(file));
+  EXPECT_FALSE(fs_.Exists(FakePath(u"w/6")));
+  EXPECT_EQ(fs_.Children(FakePath(u"w")), unrelated);
   EXPECT_EQ(tally_.error_count, 0);
 }
 

@@ -111,5 +111,18 @@ TEST_F(ItemListExpansion, AFolderGivenWithATrailingSeparatorGetsNoDoubledSeparat
   EXPECT_EQ(testing::RowPaths(list_), std::vector<Text>{Join(root_, u"a")});
 }
 
+// Regression: a name holding a line break broke its row in the window's list.
+TEST_F(ItemListExpansion, ANameWithALineBreakKeepsItsRowAndShowsTheBreak) {
+  fs_.AddFile(Join(root_, u"two\nlines\r\x1B\x7F.txt"), 1);
+  ASSERT_TRUE(list_.AddPath(root_));
+  list_.RebuildRows();
+  ASSERT_EQ(list_.RowCount(), 2);
+  char16_t cell[64];
+  ASSERT_TRUE(list_.GetRowText(1, 0, cell, 64));
+  EXPECT_EQ(Text(cell), Join(root_, u"two\u240Alines\u240D\u241B\u2421.txt"));
+  // The run still gets the name as it is.
+  EXPECT_EQ(list_.SnapshotRows().at(1).path, Join(root_, u"two\nlines\r\x1B\x7F.txt"));
+}
+
 }  // namespace
 }  // namespace nulvane::items

@@ -59,6 +59,23 @@ TEST(Text, Utf8RoundTripsAndKeepsEveryMalformedByte) {
   EXPECT_EQ(EscapeForDisplay(Text(1, char16_t(0xD800))), u"\\xD800");
 }
 
+// Regression: names printed raw let ESC sequences, BEL and the C1 CSI act on the terminal.
+TEST(Text, EscapeForDisplayLeavesNoControlCharacterAndNoTwoNamesAlike) {
+  EXPECT_EQ(EscapeForDisplay(u"a\x1B]0;t\x07\r\b\x7F\x9B"
+                             u"2J\u00A0z"),
+            u"a\\x1B]0;t\\x07\\x0D\\x08\\x7F\\xC2\\x9B2J\u00A0z");
+  // The C1 character U+009B and the lone byte 0x9B of a name that is not UTF-8 differ.
+  EXPECT_NE(EscapeForDisplay(u"\x9B"), EscapeForDisplay(Utf8ToText("\x9B")));
+#ifndef _WIN32
+  // A backslash is part of a POSIX name: doubled, so the name "\x1B" (four characters) never
+  // reads like the name that holds ESC.
+  EXPECT_EQ(EscapeForDisplay(u"\\x1B"), u"\\\\x1B");
+  EXPECT_NE(EscapeForDisplay(u"\\x1B"), EscapeForDisplay(u"\x1B"));
+#else
+  EXPECT_EQ(EscapeForDisplay(u"C:\\dir\\x"), u"C:\\dir\\x");
+#endif
+}
+
 TEST(Text, ParseDecimalReadsLikeStrtol) {
   EXPECT_EQ(ParseDecimal(u"  -3"), -3);
   EXPECT_EQ(ParseDecimal(u"12abc"), 12);

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "platform/ini.h"
@@ -139,6 +143,63 @@ TEST(SettingsStartUp, FirstStartCreatesAnEmptyFileAndReadsTheLanguage) {
   RemoveSettingsFile(path);
   UseSettingsFile(u"");
 }
+
+// A settings file is read only when it is a regular file of at most 1 MiB: a huge file (or a
+// device that never ends) must not be read into memory, a folder is nothing to read.
+TEST_F(SettingsFileTest, AFileOverOneMiBOrAFolderIsIgnoredAndNeverWritten) {
+  const std::string start = "[NewFileTime]\ndel_delay=2\n;";
+  std::string exact = start + std::string(platform::kMaxIniFileSize - start.size() - 1, 'x');
+  exact += '\n';
+  ASSERT_TRUE(WriteTestFile(path_, exact));
+  EXPECT_FALSE(SettingsFileIgnored());
+  EXPECT_EQ(GetIniInt(kOptionSection, kDelayKey, 5, 0, 10), 2) << "1 MiB exactly is read";
+
+  const std::string over = exact + "x";
+  ASSERT_TRUE(WriteTestFile(path_, over));
+  EXPECT_TRUE(SettingsFileIgnored());
+  EXPECT_EQ(GetIniInt(kOptionSection, kDelayKey, 5, 0, 10), 5);
+  EXPECT_FALSE(PutOptionInt(kDelayKey, 3));
+  std::string content;
+  ASSERT_TRUE(ReadTestFile(path_, content));
+  EXPECT_EQ(content, over) << "an ignored file is left as it is";
+
+  RemoveSettingsFile(path_);
+  EXPECT_FALSE(SettingsFileIgnored()) << "a missing file is no reason for a warning";
+  std::filesystem::create_directory(std::filesystem::path(path_));
+  EXPECT_TRUE(SettingsFileIgnored());
+  EXPECT_EQ(GetProgramInt(kLanguageKey, 1), 1);
+  EXPECT_FALSE(PutProgramInt(kLanguageKey, 3));
+}
+
+#ifndef _WIN32
+// Regression: the settings file as a link to /dev/zero was read until memory ran out, as a
+// FIFO the program waited forever; a link must never be written through.
+TEST_F(SettingsFileTest, ADeviceAFifoOrALinkUnderTheNameIsNeitherReadNorWritten) {
+  ASSERT_EQ(symlink("/dev/zero", platform::TextToUtf8(path_).c_str()), 0);
+  EXPECT_TRUE(SettingsFileIgnored());
+  EXPECT_EQ(GetProgramInt(kLanguageKey, 1), 1);
+  RemoveSettingsFile(path_);
+
+  ASSERT_EQ(mkfifo(platform::TextToUtf8(path_).c_str(), 0600), 0);
+  EXPECT_TRUE(SettingsFileIgnored());
+  EXPECT_EQ(GetProgramInt(kLanguageKey, 1), 1);
+  EXPECT_FALSE(PutProgramInt(kLanguageKey, 3));
+  RemoveSettingsFile(path_);
+
+  // A link to a real settings file is read through, but a write neither changes the file it
+  // names nor replaces the link.
+  const Text target = folder_ / u"elsewhere.ini";
+  ASSERT_TRUE(WriteTestFile(target, "[Program]\nlng=4\n"));
+  ASSERT_EQ(symlink(platform::TextToUtf8(target).c_str(), platform::TextToUtf8(path_).c_str()), 0);
+  EXPECT_FALSE(SettingsFileIgnored());
+  EXPECT_EQ(GetProgramInt(kLanguageKey, 1), 4);
+  EXPECT_FALSE(PutProgramInt(kLanguageKey, 7));
+  std::string content;
+  ASSERT_TRUE(ReadTestFile(target, content));
+  EXPECT_EQ(content, "[Program]\nlng=4\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::path(path_)));
+}
+#endif
 
 }  // namespace
 }  // namespace nulvane::settings

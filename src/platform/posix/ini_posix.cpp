@@ -36,23 +36,44 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[8192];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+// Reads the settings file at `path` into `content` when it is usable (see CheckIniFile). Only
+// a regular file is opened at all; it is opened without blocking and checked again through
+// the descriptor, so that a FIFO or a device put in its place meanwhile is never read.
+IniFileState ReadWholeFile(const std::string& path, std::string& content) {
+  content.clear();
+  struct stat named {};
+  if (stat(path.c_str(), &named) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? IniFileState::kMissing : IniFileState::kIgnored;
+  }
+  if (!S_ISREG(named.st_mode)) return IniFileState::kIgnored;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT ? IniFileState::kMissing : IniFileState::kIgnored;
+  struct stat opened {};
+  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+      opened.st_size > static_cast<off_t>(kMaxIniFileSize)) {
+    close(fd);
+    return IniFileState::kIgnored;
+  }
+  // The size the system reports is not trusted (some file systems report 0): at most one
+  // byte more than the limit is read, and a file that has it is ignored.
+  content.resize(kMaxIniFileSize + 1);
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < content.size()) {
+    const ssize_t n = read(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
   close(fd);
+  if (!ok || done > kMaxIniFileSize) {
+    content.clear();
+    return IniFileState::kIgnored;
+  }
+  content.resize(done);
   if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) content.erase(0, 3);
-  return true;
+  return IniFileState::kUsable;
 }
 
 // Splits into lines, each keeping its line end, so that writing back changes nothing else.
@@ -94,10 +115,15 @@ bool KeyOf(const std::string& line, std::string& key, std::string& value) {
 
 }  // namespace
 
+IniFileState CheckIniFile(TextView file) {
+  std::string content;
+  return ReadWholeFile(TextToUtf8(file), content);
+}
+
 bool ReadIniValue(TextView file, TextView section, TextView key, Text& value) {
   value.clear();
   std::string content;
-  if (!ReadWholeFile(TextToUtf8(file), content)) return false;
+  if (ReadWholeFile(TextToUtf8(file), content) != IniFileState::kUsable) return false;
   const std::string wanted_section = TextToUtf8(section);
   const std::string wanted_key = TextToUtf8(key);
   bool in_section = false;
@@ -119,8 +145,12 @@ bool ReadIniValue(TextView file, TextView section, TextView key, Text& value) {
 
 bool WriteIniValue(TextView file, TextView section, TextView key, TextView value) {
   const std::string path = TextToUtf8(file);
+  // The name itself must be a regular file or nothing: a link is never written through (nor
+  // replaced), and a device or FIFO is left alone.
+  struct stat named {};
+  if (lstat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) return false;
   std::string content;
-  if (!ReadWholeFile(path, content) && errno != ENOENT) return false;
+  if (ReadWholeFile(path, content) == IniFileState::kIgnored) return false;
   std::vector<std::string> lines = SplitLines(content);
   const std::string wanted_section = TextToUtf8(section);
   const std::string wanted_key = TextToUtf8(key);
@@ -164,9 +194,11 @@ bool WriteIniValue(TextView file, TextView section, TextView key, TextView value
 
 bool EnsureHiddenFile(TextView file) {
   // POSIX has no hidden attribute; renaming the file with a leading dot would move it away
-  // from the name the program looks for. An existing file is opened and left unchanged.
-  const int fd = open(TextToUtf8(file).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return false;
+  // from the name the program looks for. Whatever stands under the name already is left
+  // unopened: opening a FIFO for writing would wait for a reader.
+  const int fd = open(TextToUtf8(file).c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  if (fd < 0) return errno == EEXIST;
   close(fd);
   return true;
 }

@@ -2,10 +2,12 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <spawn.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -99,6 +101,34 @@ bool OpenWithShell(TextView path) {
   const int result = posix_spawnp(&child, program, &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return result == 0;
+}
+
+bool SystemRandomBytes(void* buffer, std::size_t size) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  std::size_t done = 0;
+  while (done < size) {
+    // Blocks only until the kernel's pool was first initialised, early in the boot.
+    const ssize_t n = getrandom(out + done, size - done, 0);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == ENOSYS) break;
+    return false;
+  }
+  if (done == size) return true;
+  // A kernel older than getrandom (before 3.17): the same source through its device.
+  const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  while (done < size) {
+    const ssize_t n = read(fd, out + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+  return done == size;
 }
 
 NumberFormat UserNumberFormat() {

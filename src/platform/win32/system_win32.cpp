@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <bcrypt.h>
 #include <shellapi.h>
+
+#include <algorithm>
 
 #include <vector>
 
@@ -38,6 +41,19 @@ bool OpenWithShell(TextView path) {
   const auto result = reinterpret_cast<INT_PTR>(
       ShellExecuteW(nullptr, L"open", Wide(file), nullptr, nullptr, SW_SHOWNORMAL));
   return result > 32;
+}
+
+bool SystemRandomBytes(void* buffer, std::size_t size) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (size > 0) {
+    const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(size, 1u << 20));
+    // The system's preferred generator needs no algorithm handle (Windows 7 and later).
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, out, chunk, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+      return false;
+    out += chunk;
+    size -= chunk;
+  }
+  return true;
 }
 
 namespace {
