@@ -179,8 +179,10 @@ int FillFreeSpaceOf(const JobOptions& options) {
   MainThreadCalls calls;
   ConsoleHost host(terminal, calls);
   platform::FileSystem& fs = platform::SystemFileSystem();
+  // A file, a link or a device is refused by the fill with a line that says what it is.
   platform::EntryInfo info;
-  if (!fs.Inspect(options.paths[0], info) || info.kind != platform::EntryKind::kFolder) {
+  if (const platform::IoResult found = fs.FindEntry(options.paths[0], info);
+      platform::IsNotFound(found)) {
     terminal.Message(Format(lang::Txt(121), options.paths[0]), engine::MessageKind::kError);
     return kExitFailed;
   }

@@ -111,7 +111,16 @@ TEST(CliJobs, FillNeedsExactlyOneExistingFolder) {
   EXPECT_EQ(Cli({u"--fill", folder.path(), folder.path()}).exit_code, 2);
   ProcessResult missing = Cli({u"--fill", folder / u"nowhere"});
   EXPECT_EQ(missing.exit_code, 1);
-  EXPECT_FALSE(missing.err.empty());
+  EXPECT_NE(missing.err.find("not found"), std::string::npos) << missing.err;
+  // Regression: a file was "not found"; it is named for what it is, and nothing is made.
+  const Text file = folder / u"file.txt";
+  ASSERT_TRUE(WriteTestFile(file, "x"));
+  ProcessResult on_file = Cli({u"-L", u"1", u"--fill", file});
+  EXPECT_EQ(on_file.exit_code, 1);
+  EXPECT_NE(on_file.err.find(": is a file; the fill needs a folder"), std::string::npos)
+      << on_file.err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(folder.path())), {}), 1)
+      << "the fill made nothing";
 }
 
 // Regression: "." failed at its turn with a text about characters no name can hold.

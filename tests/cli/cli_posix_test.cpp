@@ -1,6 +1,6 @@
 // End-to-end on POSIX only: Ctrl+C (SIGINT) during the countdown and after it, the fill on a
-// small dedicated volume, names that hold control characters, a hostile settings file and the
-// random names seen from outside.
+// small dedicated volume (and killed there), names that hold control characters, a hostile settings
+// file and the random names seen from outside.
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -9,6 +9,8 @@
 #include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "support/loop_volume.h"
 #include "support/process.h"
 #include "support/temp_folder.h"
 
@@ -74,6 +77,11 @@ class RunningCli {
     return true;
   }
   void Interrupt() { kill(pid_, SIGINT); }
+  // Ends the program at once, as SIGKILL does: nothing of its own runs any more.
+  void Kill() {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
   // Waits for the end, but ends a program that hangs after `limit` (and returns -1): a test of
   // something that used to hang fails instead of stopping the suite.
   int WaitAtMost(std::chrono::seconds limit) {
@@ -175,6 +183,68 @@ TEST(CliFill, FillsADedicatedVolumeAndCleansUp) {
   EXPECT_EQ(entries, 1) << "the fill folder was removed";
   EXPECT_NE(result.out.find("File:"), std::string::npos) << result.out;
   EXPECT_NE(result.out.find("Ready"), std::string::npos);
+}
+
+std::uint64_t FreeBytes(const std::string& path) {
+  struct statvfs volume;
+  if (statvfs(path.c_str(), &volume) != 0) return 0;
+  return static_cast<std::uint64_t>(volume.f_bfree) * volume.f_frsize;
+}
+
+// /sys/fs/ext4/<device>/reserved_clusters of the volume at `path` ("" where there is none).
+std::string ReservedClusters(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return {};
+  char link[64];
+  std::snprintf(link, sizeof link, "/sys/dev/block/%u:%u", major(status.st_dev),
+                minor(status.st_dev));
+  std::error_code error;
+  const fs::path device = fs::read_symlink(link, error);
+  if (error) return {};
+  std::string value;
+  ReadTestFile(
+      platform::Utf8ToText("/sys/fs/ext4/" + device.filename().string() + "/reserved_clusters"),
+      value);
+  return value;
+}
+
+// Regression: a fill killed with SIGKILL left its file and folder behind and the volume 100 %
+// full, and ext4's reserved clusters at the 0 the fill had set for its run. Now no system
+// setting is touched, the fill's files have no names (their space comes back with the
+// process), and the next fill names the empty folder that is left.
+TEST(CliFill, AFillKilledMidwayLeavesTheVolumeItsSpaceAndTheSettingAsItWas) {
+  LoopVolume volume("ext4", 64);
+  if (!volume.ready()) GTEST_SKIP() << volume.skip_reason();
+  const std::string mount = volume.mount_point();
+  const std::uint64_t free_before = FreeBytes(mount);
+  const std::string reserved_before = ReservedClusters(mount);
+  {
+    RunningCli fill({"--fill", mount, "-L", "1"});
+    ASSERT_TRUE(fill.WaitFor("File:")) << fill.output();
+    for (int i = 0; i < 500 && FreeBytes(mount) > free_before / 2; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_LT(FreeBytes(mount), free_before / 2) << "the fill did not take the space";
+    EXPECT_EQ(ReservedClusters(mount), reserved_before) << "changed while the fill ran";
+    fill.Kill();
+  }
+  ::sync();
+  EXPECT_GE(FreeBytes(mount), free_before - (1u << 20)) << "the space did not come back";
+  EXPECT_EQ(ReservedClusters(mount), reserved_before);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(fs::path(mount))) {
+    if (entry.path().filename() == "lost+found") continue;
+    left.push_back(entry.path().filename().string());
+    EXPECT_TRUE(fs::is_empty(entry.path())) << entry.path();
+  }
+  ASSERT_EQ(left.size(), 1u) << "only the empty fill folder stays";
+
+  RunningCli again({"--fill", mount, "-L", "1"});
+  EXPECT_EQ(again.Wait(), 0) << again.output();
+  EXPECT_NE(again.output().find(mount + "/" + left[0] + ": a folder an earlier fill left behind"),
+            std::string::npos)
+      << again.output();
+  EXPECT_TRUE(fs::exists(fs::path(mount) / left[0])) << "named, never removed on a guess";
 }
 
 // The bytes a terminal acts on: C0 but the line end, DEL, and C1 (U+0080..U+009F in UTF-8).

@@ -8,10 +8,13 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +22,7 @@
 #include "engine/wipe.h"
 #include "engine_test_support.h"
 #include "lang/language_table.h"
+#include "observing_file_system.h"
 #include "platform/format.h"
 #include "support/fake_clock.h"
 #include "support/forwarding_file_system.h"
@@ -110,6 +114,55 @@ TEST(DiskReach, Ext4FillAsRootLeavesNoMarkerInTheImage) {
   ASSERT_TRUE(volume.Unmount());
   EXPECT_LE(volume.CountInImage(kForensicMarker) * kForensicMarker.size(), held_back_mb << 20)
       << "of " << before << " marker lines";
+}
+
+std::uint64_t FreeBlocks(const std::string& path) {
+  struct statvfs volume;
+  return ::statvfs(path.c_str(), &volume) == 0 ? volume.f_bfree : 0;
+}
+
+// Regression: the fill made its folder and files by path text. A neighbour who owns the chosen
+// folder renamed the fresh fill folder away and put a link to a folder on another volume in
+// its place: the fill wrote that volume full, and its clean-up failed. Now every fill file is
+// made through the held folder, which a link in its place does not redirect.
+TEST(DiskReach, AFillFolderSwappedForALinkSteersNoWriteElsewhere) {
+  LoopVolume volume("ext4", 32);
+  NULVANE_NEED_VOLUME(volume);
+  LoopVolume other("ext4", 32);
+  NULVANE_NEED_VOLUME(other);
+  const std::string target = other.mount_point() + "/target";
+  ASSERT_EQ(::mkdir(target.c_str(), 0755), 0);
+  ::sync();
+  const std::uint64_t other_free = FreeBlocks(other.mount_point());
+  const std::uint64_t volume_free = FreeBlocks(volume.mount_point());
+  testing::ObservingFileSystem fs;
+  std::string moved;
+  fs.after_fill_folder_made = [&](const Text& folder) {
+    moved = volume.mount_point() + "/moved";
+    const std::string made = testing::Narrow(folder);
+    ASSERT_EQ(::rename(made.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), made.c_str()), 0);
+  };
+  RecordingHost host;
+  host.SetChosenFolder(platform::Utf8ToText(volume.mount_point()));
+  RunFlags flags;
+  FillResult result;
+  testing::RunOnFreshThread([&] {
+    RunContext context(host, fs, platform::SystemClock(), flags);
+    result = RunFreeSpaceFill(context);
+  });
+  ::sync();
+  EXPECT_TRUE(result.state.volume_full);
+  EXPECT_GT(result.state.written_bytes, 16u << 20);
+  EXPECT_TRUE(std::filesystem::is_empty(target)) << "a fill file landed on the other volume";
+  EXPECT_GE(FreeBlocks(other.mount_point()) + 2, other_free);
+  // The fill folder the fill made is empty where the neighbour moved it; the link in its place
+  // is theirs and is named, not removed.
+  EXPECT_TRUE(std::filesystem::is_empty(moved));
+  EXPECT_GE(FreeBlocks(volume.mount_point()) + 16, volume_free);
+  const std::vector<Text> warnings = host.MessagesOfKind(MessageKind::kWarning);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find(u"no longer the folder the fill made"), Text::npos);
 }
 
 TEST(DiskReach, Ext4OnePassWipeLeavesNoMarkerAndReadsBackUncached) {

@@ -11,9 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -21,6 +24,8 @@
 #include "engine/observing_file_system.h"
 #include "item_test_support.h"
 #include "items/item_list.h"
+#include "lang/language_table.h"
+#include "platform/format.h"
 #include "support/fake_clock.h"
 #include "support/process.h"
 #include "support/recording_host.h"
@@ -84,8 +89,14 @@ class SelectionOnDisk : public ::testing::Test {
 
   // Queues `paths` as the window and the console do, then runs one pass with no countdown.
   engine::RunResult Destroy(const std::vector<Text>& paths) {
+    Queue(paths);
+    return RunQueued();
+  }
+  void Queue(const std::vector<Text>& paths) {
     for (const Text& path : paths) list_.AddPath(path);
     list_.RebuildRows();
+  }
+  engine::RunResult RunQueued() {
     host_.SetQueuedItems(list_.SnapshotRows());
     engine::RunContext context(host_, fs_, clock_, flags_);
     context.passes = 1;
@@ -155,6 +166,148 @@ TEST_F(SelectionOnDisk, SubfolderSwappedDuringTheRunIsNeverEnteredWhetherLinkOrF
   EXPECT_TRUE(AnyLineHas(refusals, temp_ / u"sel/real/f.txt"));
   EXPECT_NE(host_.LastStatus().find(u"Error: "), Text::npos);
   EXPECT_EQ(host_.LastStatus().find(u"Error: 0 "), Text::npos);
+}
+
+// Removes the entry at `path` and makes a new one there with `make` (a file or a folder) that
+// the file system gave the removed entry's inode number, as it does with a number it freed.
+// False when this file system did not hand the number out again within a few hundred tries.
+bool ReplaceReusingInode(const Text& path, const std::function<bool(const Text&)>& make) {
+  struct stat old;
+  if (::lstat(Native(path).c_str(), &old) != 0) return false;
+  if (S_ISDIR(old.st_mode) ? ::rmdir(Native(path).c_str()) != 0
+                           : ::unlink(Native(path).c_str()) != 0) {
+    return false;
+  }
+  const Text folder = path.substr(0, path.rfind(u'/'));
+  std::vector<Text> spares;
+  bool reused = false;
+  for (int i = 0; i < 300 && !reused; ++i) {
+    const Text candidate = folder + u"/.spare" + Utf8ToText(std::to_string(i));
+    struct stat made;
+    if (!make(candidate) || ::lstat(Native(candidate).c_str(), &made) != 0) break;
+    if (made.st_ino == old.st_ino) {
+      reused = ::rename(Native(candidate).c_str(), Native(path).c_str()) == 0;
+    } else {
+      spares.push_back(candidate);
+    }
+  }
+  for (const Text& spare : spares) stdfs::remove_all(stdfs::path(spare));
+  return reused;
+}
+
+bool MakeFileHolding(const Text& path, const std::string& bytes) { return Write(path, bytes); }
+bool MakeFolder(const Text& path) { return ::mkdir(Native(path).c_str(), 0755) == 0; }
+
+// Regression: the identity was device + inode only. A listed file removed during the countdown
+// and replaced by a new one, which the file system gave the same inode number, passed the check
+// and was destroyed; a new folder in its place was stamped and renamed.
+TEST_F(SelectionOnDisk, ANewObjectGivenTheListedInodeNumberIsLeftUntouched) {
+  Dir(u"sel");
+  const Text a = File(u"sel/a", "OLD");
+  const Text b = File(u"sel/b", "OLD");
+  Queue({a, b});
+  bool reused = false;
+  fs_.before_inspect = [&, replaced = std::set<Text>()](const Text& path) mutable {
+    if (!replaced.insert(path).second) return;
+    if (path == a) {
+      reused = ReplaceReusingInode(a, [](const Text& p) { return MakeFileHolding(p, "NEW"); });
+    } else if (path == b) {
+      // Folders are placed apart from files: the number may well not come back for one.
+      if (!ReplaceReusingInode(b, MakeFolder)) MakeFolder(b);
+    }
+  };
+  const struct timespec before = [] {
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+  }();
+  const engine::RunResult result = RunQueued();
+  if (!reused) GTEST_SKIP() << "this file system gave no inode number out again";
+
+  EXPECT_EQ(Read(a), "NEW");
+  struct stat folder;
+  ASSERT_EQ(::lstat(Native(b).c_str(), &folder), 0) << "the new folder was renamed";
+  EXPECT_TRUE(S_ISDIR(folder.st_mode));
+  EXPECT_GE(folder.st_mtim.tv_sec, before.tv_sec - 1) << "the new folder was stamped";
+  EXPECT_EQ(result.error_count, 2);
+  EXPECT_TRUE(AnyLineHas(Refusals(), a));
+  EXPECT_TRUE(AnyLineHas(Refusals(), b));
+}
+
+// Regression: with "link/sel" queued, the neighbour removed A/sel during the countdown, made
+// B/sel (which took the freed inode number) and turned "link" to B: B/sel, in a folder nobody
+// chose, was destroyed. The folder "link/" led to when the path was added is held to its
+// identity, and so is the file.
+TEST_F(SelectionOnDisk, AQueuedPathWhoseLinkWasTurnedElsewhereTouchesNothingThere) {
+  const Text folder_a = Dir(u"A");
+  const Text folder_b = Dir(u"B");
+  File(u"A/sel", "listed");
+  const Text link = temp_ / u"link";
+  stdfs::create_directory_symlink(stdfs::path(folder_a), stdfs::path(link));
+  Queue({link + u"/sel"});
+  bool reused = true;
+  bool turned = false;
+  fs_.before_inspect = [&](const Text&) {
+    if (turned) return;
+    turned = true;
+    // The new file is made in A, where the freed number is handed out, then moved to B.
+    reused = ReplaceReusingInode(folder_a + u"/sel",
+                                 [](const Text& p) { return MakeFileHolding(p, "NEW-UNLISTED"); });
+    stdfs::rename(stdfs::path(folder_a + u"/sel"), stdfs::path(folder_b + u"/sel"));
+    stdfs::create_directory_symlink(stdfs::path(folder_b), stdfs::path(temp_ / u"link2"));
+    stdfs::rename(stdfs::path(temp_ / u"link2"), stdfs::path(link));
+  };
+  const engine::RunResult result = RunQueued();
+  EXPECT_TRUE(reused) << "the inode number was not handed out again; the check still held";
+  EXPECT_EQ(Read(folder_b + u"/sel"), "NEW-UNLISTED");
+  EXPECT_EQ(result.error_count, 1);
+  EXPECT_TRUE(AnyLineHas(Refusals(), link + u"/sel"));
+}
+
+// Regression: an entry that could not be examined while the list was built (its folder was
+// swapped for a link) kept no identity, and an unknown identity admitted anything: a real
+// folder with a new file put in the link's place during the countdown lost that file, while
+// the listed one survived elsewhere.
+TEST_F(SelectionOnDisk, AnEntryThatCouldNotBeExaminedWhenListedIsNeverChanged) {
+  const Text outside = Dir(u"outside");
+  Dir(u"sel/sub");
+  File(u"sel/sub/f.txt", "listed");
+  const Text sel = temp_ / u"sel";
+  list_.AddPath(sel + u"/sub");
+  // Between the listing and the first look at the rows: the folder becomes a link.
+  stdfs::rename(stdfs::path(sel + u"/sub"), stdfs::path(temp_ / u"moved"));
+  stdfs::create_directory_symlink(stdfs::path(outside), stdfs::path(sel + u"/sub"));
+  list_.RebuildRows();
+  EXPECT_TRUE(AnyLineHas(display_.warnings, sel + u"/sub/f.txt"));
+  // During the countdown: a real folder with a new file where the link stood.
+  stdfs::remove(stdfs::path(sel + u"/sub"));
+  Dir(u"sel/sub");
+  File(u"sel/sub/f.txt", "put in its place");
+
+  const engine::RunResult result = RunQueued();
+  EXPECT_EQ(Read(sel + u"/sub/f.txt"), "put in its place");
+  EXPECT_EQ(Read(temp_ / u"moved/f.txt"), "listed");
+  const Text never_examined = platform::Format(lang::Txt(160), sel + u"/sub/f.txt");
+  EXPECT_TRUE(AnyLineHas(Refusals(), never_examined));
+  EXPECT_EQ(result.error_count, 2);  // the file, and the folder that is not the listed one
+}
+
+// The same replacement made from outside during the console's real countdown.
+TEST_F(SelectionOnDisk, AFileReplacedDuringTheConsoleCountdownIsLeftUntouched) {
+  Dir(u"sel");
+  const Text a = File(u"sel/a", "OLD");
+  ProcessResult result;
+  std::thread run([&] {
+    result = nulvane::testing::RunProgram(nulvane::testing::CliPath(), {u"-d", u"2", a});
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  const bool reused =
+      ReplaceReusingInode(a, [](const Text& p) { return MakeFileHolding(p, "NEW-UNLISTED"); });
+  run.join();
+  EXPECT_EQ(Read(a), "NEW-UNLISTED");
+  EXPECT_EQ(result.exit_code, 1) << result.out << result.err;
+  EXPECT_NE(result.err.find("sel/a"), std::string::npos) << result.err;
+  if (!reused) std::fprintf(stderr, "note: the inode number was not handed out again\n");
 }
 
 TEST_F(SelectionOnDisk, SwapDuringTheConsoleCountdownIsRefused) {
