@@ -69,6 +69,7 @@ CSetFileTime::~CSetFileTime() {
   if (g_dialog_target == this) g_dialog_target = nullptr;
   if (message_images_) ImageList_Destroy(message_images_);
   if (dpi_font_) DeleteObject(dpi_font_);
+  if (status_font_) DeleteObject(status_font_);
   if (big_icon_) DestroyIcon(big_icon_);
   if (small_icon_) DestroyIcon(small_icon_);
 }
