@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <functional>
 #include <memory>
@@ -125,8 +126,15 @@ class CWinCmdBar2 : public CWinCmdBar {
 
   bool OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override;
 
-  // The record attached to an owner-drawn item of the bar.
+  // The record attached to an owner-drawn item of the bar. It starts with the item's text for
+  // screen readers (an owner-drawn item has no string of its own), the bar's marker after it.
+  // The record never moves: `accessible` points into `text`.
   struct ItemRecord {
+    explicit ItemRecord(std::wstring item_text);
+    ItemRecord(const ItemRecord&) = delete;
+    ItemRecord& operator=(const ItemRecord&) = delete;
+
+    MSAAMENUINFO accessible{};  // MSAA_MENU_SIG, the text's length, the text
     DWORD marker = kItemRecordMarker;
     std::wstring text;
     UINT type = 0;  // the item's type flags before it became owner-drawn

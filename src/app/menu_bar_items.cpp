@@ -28,6 +28,12 @@ LOGFONTW DefaultGuiFont() {
 
 }  // namespace
 
+CWinCmdBar2::ItemRecord::ItemRecord(std::wstring item_text) : text(std::move(item_text)) {
+  accessible.dwMSAASignature = static_cast<DWORD>(MSAA_MENU_SIG);
+  accessible.cchWText = static_cast<DWORD>(text.size());
+  accessible.pszWText = text.data();
+}
+
 CWinCmdBar2::CWinCmdBar2() : menu_font_(DefaultGuiFont()) {}
 
 CWinCmdBar2::~CWinCmdBar2() {
@@ -128,8 +134,7 @@ void CWinCmdBar2::ConvertPopup(HMENU popup) {
     item.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_FTYPE | MIIM_DATA;
     if (!GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item)) continue;
     if (item.fType & MFT_OWNERDRAW) continue;
-    auto record = std::make_unique<ItemRecord>();
-    record->text = MenuItemText(popup, static_cast<UINT>(i));
+    auto record = std::make_unique<ItemRecord>(MenuItemText(popup, static_cast<UINT>(i)));
     record->type = item.fType;
     record->state = item.fState;
     record->unchecked_bitmap = item.hbmpUnchecked != nullptr;

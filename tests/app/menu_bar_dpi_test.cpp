@@ -1,5 +1,7 @@
-// The bar at another DPI: its font, height, icons loaded again at their new size, the sizes of
-// its popup items.
+// The bar at another DPI (its font, height, icons loaded again at their new size, the sizes of
+// its popup items) and what a screen reader finds in its owner-drawn items.
+#include <oleacc.h>
+
 #include "app/menu_bar_rules.h"
 #include "menu_bar_fixture.h"
 
@@ -149,6 +151,31 @@ TEST_F(MenuBarDpiTest, AtANewDpiTheFontHeightIconsAndItemSizesAreThoseOfThatDpi)
   int height = 0;
   ImageList_GetIconSize(bar_.image_list(), &width, &height);
   EXPECT_EQ(width, 16);
+}
+
+// A screen reader reads an owner-drawn item's text from the MSAAMENUINFO at the start of its
+// item data.
+TEST_F(MenuBarDpiTest, EveryOwnerDrawnItemCarriesItsTextForScreenReaders) {
+  ConvertTestMenu();
+  const std::pair<int, std::vector<std::wstring>> popups[] = {
+      {0, {L"&Open\tCtrl+O", L"&Save", L"", L"E&xit", L"&Recent"}}, {1, {L"&Copy", L"C&ut"}}};
+  for (const auto& [index, texts] : popups) {
+    for (int position = 0; position < static_cast<int>(texts.size()); ++position) {
+      SCOPED_TRACE(::testing::Message() << "popup " << index << " item " << position);
+      const MENUITEMINFOW item = ItemInfo(Popup(index), position);
+      ASSERT_TRUE(item.fType & MFT_OWNERDRAW);
+      ASSERT_NE(item.dwItemData, 0u);
+      const auto* accessible = reinterpret_cast<const MSAAMENUINFO*>(item.dwItemData);
+      EXPECT_EQ(accessible->dwMSAASignature, static_cast<DWORD>(MSAA_MENU_SIG));
+      const std::wstring& text = texts[static_cast<std::size_t>(position)];
+      ASSERT_EQ(accessible->cchWText, text.size());
+      ASSERT_NE(accessible->pszWText, nullptr);
+      EXPECT_EQ(std::wstring(accessible->pszWText, accessible->cchWText), text);
+      EXPECT_EQ(accessible->pszWText[accessible->cchWText], L'\0');
+      // The bar still knows its own records behind the reader's part.
+      EXPECT_NE(bar_.RecordOf(item.dwItemData), nullptr);
+    }
+  }
 }
 
 }  // namespace
