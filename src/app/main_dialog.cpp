@@ -62,7 +62,11 @@ CSetFileTime::CSetFileTime(Text command_line)
       host_(std::make_unique<WindowHost>(*this)),
       command_line_(std::move(command_line)) {
   // On the worker that finished the run, owned by the window.
-  host_->SetAfterRunStarter([this](int action) { StartAfterRunAction(dialog_, action); });
+  host_->SetAfterRunStarter([this](int action) {
+    StartAfterRunAction(dialog_, action, [this](TextView line) {
+      host_->AddMessage(line, engine::MessageKind::kError);
+    });
+  });
 }
 
 CSetFileTime::~CSetFileTime() {

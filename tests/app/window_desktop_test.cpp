@@ -1,7 +1,7 @@
 // The real main dialog on the desktop as Windows runs it where Wine does not: a move to a
 // monitor of another DPI (WM_DPICHANGED as Windows sends it, with the dialog manager's own step
 // after it), read back from the window's rectangles and fonts; and the message filter that lets
-// an elevated window take Explorer's drops.
+// an elevated window take Explorer's drops; and a standby that the PC cannot do.
 #include <windows.h>
 #undef DeleteFile
 
@@ -13,11 +13,13 @@
 #include <string>
 
 #include "app/main_dialog.h"
+#include "app/menus.h"
 #include "app/program.h"
 #include "dialog_script.h"
 #include "fake_desktop.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
+#include "recording_launcher.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
@@ -80,6 +82,7 @@ class WindowDesktopTest : public ::testing::Test {
     lang::Table().SetCurrentLanguage(1);
   }
   void TearDown() override {
+    EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 10000));
     DeleteFileW(ini_.c_str());
     RemoveDirectoryW(folder_.c_str());
   }
@@ -146,6 +149,35 @@ TEST_F(WindowDesktopTest, OnlyTheShellsDropMessagesPassTheMessageFilter) {
           EXPECT_EQ(call.window, dialog.Window());
           EXPECT_TRUE(call.accepted) << "the system refused message " << call.message;
         }
+      })
+      .Do([&] { Close(dialog); });
+  EXPECT_EQ(RunScripted(dialog, script), 2);
+}
+
+// "Delete + / end the program and standby" on a PC without a sleep state: the run deletes, no
+// countdown opens, the message list says why, and the window stays open.
+TEST_F(WindowDesktopTest, AStandbyThePcCannotDoIsAnErrorLineAndTheWindowStaysOpen) {
+  settings::PutOptionInt(settings::kPassesKey, 1);
+  settings::PutOptionInt(settings::kDelayKey, 0);
+  testing::RecordingLauncher launcher;
+  launcher.standby_possible.store(false);
+  const std::wstring path = folder_ + L"\\doomed.txt";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  const std::wstring quoted = L"\"" + path + L"\"";
+  CSetFileTime dialog(Text(quoted.begin(), quoted.end()));
+  UiScript script;
+  script.Do([&] { PostMessageW(dialog.Window(), WM_COMMAND, kMenuCommandEndAndStandby, 0); })
+      .WaitFor(
+          "the run and its after-run step", [] { return !CSetFileTime::WorkerActive(); }, 10000)
+      .Do([&] {
+        EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(testing::ListViewText(dialog.MessageList(), 0),
+                  L"Standby is not possible on this PC: it has no sleep state that a program "
+                  L"can start");
+        EXPECT_TRUE(launcher.PowerCalls().empty());
+        EXPECT_TRUE(IsWindowVisible(dialog.Window()));
       })
       .Do([&] { Close(dialog); });
   EXPECT_EQ(RunScripted(dialog, script), 2);
