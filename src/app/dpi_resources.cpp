@@ -2,10 +2,10 @@
 
 #include <commctrl.h>
 
+#include "app/main_layout.h"
+
 namespace nulvane::app {
 namespace {
-
-constexpr int kBaseDpi = 96;
 
 template <typename Function>
 Function UserCall(const char* name) {

@@ -121,8 +121,8 @@ void SetColumnText(HWND list, int index, TextView text) {
   SendMessageW(list, LVM_SETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
 }
 
-// A font made for `description`, set on each of `windows` that exists; `held` keeps it (and
-// the font it replaces is deleted once no window uses it any more).
+// A font made for `description`, set on each of `windows` that exists; `held` keeps it, and
+// the font it held before (which those windows no longer use) is deleted.
 void SetFontOn(std::initializer_list<HWND> windows, const LOGFONTW& description, HFONT& held) {
   HFONT created = CreateFontIndirectW(&description);
   if (!created) return;
