@@ -27,35 +27,20 @@ std::wstring WindowProgram() {
   return path.substr(0, path.find_last_of(L'\\') + 1) + L"nulvane.exe";
 }
 
-// The version resource's fixed part ("major.minor.build.revision") and its "FileVersion" text.
-struct VersionInfo {
-  std::wstring fixed;
-  std::wstring text;
-};
-
-VersionInfo VersionOf(const std::wstring& program) {
-  VersionInfo info;
+// The version resource's "FileVersion" text; empty when there is none.
+std::wstring VersionOf(const std::wstring& program) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
-  if (size == 0) return info;
   std::vector<BYTE> block(size);
-  if (!GetFileVersionInfoW(program.c_str(), 0, size, block.data())) return info;
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
-      fixed->dwSignature == 0xFEEF04BD) {
-    info.fixed = std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
-                 std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
-                 std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
-                 std::to_wstring(LOWORD(fixed->dwFileVersionLS));
-  }
   wchar_t* text = nullptr;
-  if (VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
-                     reinterpret_cast<void**>(&text), &length) &&
-      text) {
-    info.text = text;
+  UINT length = 0;
+  if (size == 0 || !GetFileVersionInfoW(program.c_str(), 0, size, block.data()) ||
+      !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
+                      reinterpret_cast<void**>(&text), &length) ||
+      !text) {
+    return {};
   }
-  return info;
+  return text;
 }
 
 // The application manifest (resource 1 of type RT_MANIFEST) as text; empty when there is none.
@@ -113,11 +98,9 @@ DebugContent DebugContentOf(const std::wstring& program) {
 }
 
 TEST(CliProgramFile, CarriesTheProgramsVersionAndItsOwnManifest) {
-  const VersionInfo cli = VersionOf(CliProgram());
-  const VersionInfo window = VersionOf(WindowProgram());
-  ASSERT_FALSE(window.text.empty()) << "nulvane.exe has no version";
-  EXPECT_EQ(cli.text, window.text);
-  EXPECT_EQ(cli.fixed, window.fixed);
+  const std::wstring version = VersionOf(WindowProgram());
+  ASSERT_FALSE(version.empty()) << "nulvane.exe has no version";
+  EXPECT_EQ(VersionOf(CliProgram()), version);
 
   const std::string manifest = ManifestOf(CliProgram());
   ASSERT_FALSE(manifest.empty()) << "nulvane-cli.exe has no manifest";
