@@ -17,8 +17,8 @@ constexpr UINT kCountdownPeriodMs = 1000;
 constexpr int kCommandOk = 1;
 constexpr int kCommandCancel = 2;
 
-constexpr int kNoStandbyText = 160;      // "Standby is not possible on this PC: ..."
-constexpr int kStandbyFailedText = 161;  // "Standby failed: %s"
+constexpr int kNoStandbyText = 185;      // "Standby is not possible on this PC: ..."
+constexpr int kStandbyFailedText = 186;  // "Standby failed: %s"
 
 // The dialog whose procedure receives the messages; one countdown is open at a time.
 std::atomic<PcShutDownDlg*> g_countdown_target{nullptr};
