@@ -3,6 +3,9 @@
 // instead of making them; no test can shut down or suspend the machine it runs on.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+
 #include "platform/text.h"
 
 namespace nulvane::app {
@@ -13,11 +16,20 @@ class Launcher {
   // Opens `address` (a web address or a folder) with the system's handler; failures are not
   // reported.
   virtual void OpenAddress(TextView address) = 0;
-  // Starts shutting the PC down; failures are not reported.
+  // Starts shutting the PC down (the system's shutdown.exe, without a window); failures are
+  // not reported.
   virtual void ShutDown() = 0;
-  // Puts the PC into standby (never hibernation); failures are not reported.
-  virtual void Standby() = 0;
+  // Whether the PC has a sleep state that Standby can enter (S1 to S3). Machines with only
+  // Modern Standby (S0 low-power idle) have none: there the request fails or hibernates.
+  virtual bool StandbyPossible() = 0;
+  // Puts the PC into standby (never hibernation). Returns 0 when the system did (the call
+  // returns once the PC has woken up again), else the system's error code of the refusal.
+  virtual std::uint32_t Standby() = 0;
 };
+
+// A launcher that does what the system's does, with the shut-down program taken from
+// `system_folder` instead of the system's own folder (which a test cannot write to).
+std::unique_ptr<Launcher> MakeSystemLauncher(Text system_folder);
 
 // The launcher in use: the system's unless a test has put its own in place.
 Launcher& CurrentLauncher();

@@ -62,13 +62,18 @@ CSetFileTime::CSetFileTime(Text command_line)
       host_(std::make_unique<WindowHost>(*this)),
       command_line_(std::move(command_line)) {
   // On the worker that finished the run, owned by the window.
-  host_->SetAfterRunStarter([this](int action) { StartAfterRunAction(dialog_, action); });
+  host_->SetAfterRunStarter([this](int action) {
+    StartAfterRunAction(dialog_, action, [this](TextView line) {
+      host_->AddMessage(line, engine::MessageKind::kError);
+    });
+  });
 }
 
 CSetFileTime::~CSetFileTime() {
   if (g_dialog_target == this) g_dialog_target = nullptr;
   if (message_images_) ImageList_Destroy(message_images_);
   if (dpi_font_) DeleteObject(dpi_font_);
+  if (status_font_) DeleteObject(status_font_);
   if (big_icon_) DestroyIcon(big_icon_);
   if (small_icon_) DestroyIcon(small_icon_);
 }

@@ -105,6 +105,8 @@ class CSetFileTime {
   INT_PTR OnInitDialog(HWND window);
   void CreateStripsAndBars();
   void AddButtons();
+  // The caption's icons, big and small, at dpi_.
+  void SetCaptionIcons();
   void ApplyDpiResources();
   void ApplyToolbarFont();
   void OnDpiChanged(int dpi, const RECT& suggested);
@@ -157,6 +159,8 @@ class CSetFileTime {
   HIMAGELIST message_images_ = nullptr;
   // A font made for a DPI other than the system's; null while the toolbars' own font serves.
   HFONT dpi_font_ = nullptr;
+  // The status bar's font, made for dpi_.
+  HFONT status_font_ = nullptr;
   int dpi_ = kBaseDpi;
   // True while closing asks about or waits for a fill; further closing commands are ignored.
   bool closing_ = false;

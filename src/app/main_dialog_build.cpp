@@ -6,8 +6,12 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <tuple>
 #include <utility>
 
+#include "app/desktop_calls.h"
+#include "app/dpi_resources.h"
 #include "app/label_text.h"
 #include "app/main_dialog.h"
 #include "app/menu_build.h"
@@ -66,25 +70,6 @@ constexpr int kLinkBitmapHeight = 12;
 constexpr Rect kFirstLinkPlace{260, 3, 220, 24};
 constexpr Rect kFirstStatusBarSize{0, 0, 180, 20};
 
-int SystemDpi() {
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
-  if (screen) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : kBaseDpi;
-}
-
-// The window's DPI: GetDpiForWindow where the system has it (Windows 10 1607 and later), the
-// system DPI otherwise.
-int WindowDpi(HWND window) {
-  using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto get_dpi_for_window = reinterpret_cast<GetDpiForWindowFunction>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (get_dpi_for_window) {
-    if (const UINT dpi = get_dpi_for_window(window)) return static_cast<int>(dpi);
-  }
-  return SystemDpi();
-}
-
 HINSTANCE ModuleOf(HWND window) {
   return reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
 }
@@ -136,19 +121,16 @@ void SetColumnText(HWND list, int index, TextView text) {
   SendMessageW(list, LVM_SETCOLUMNW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column));
 }
 
-// An icon drawn for `size` pixels: LoadIconWithScaleDown where the common controls have it
-// (version 6), LoadImageW otherwise (system icons then come from their shared copy).
-HICON LoadSizedIcon(HINSTANCE instance, const wchar_t* name, int size) {
-  using LoadIconWithScaleDownFunction = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
-  static const auto load_scaled =
-      reinterpret_cast<LoadIconWithScaleDownFunction>(reinterpret_cast<void*>(
-          GetProcAddress(GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
-  HICON icon = nullptr;
-  if (load_scaled && SUCCEEDED(load_scaled(instance, name, size, size, &icon)) && icon) {
-    return icon;
+// A font made for `description`, set on each of `windows` that exists; `held` keeps it, and
+// the font it held before (which those windows no longer use) is deleted.
+void SetFontOn(std::initializer_list<HWND> windows, const LOGFONTW& description, HFONT& held) {
+  HFONT created = CreateFontIndirectW(&description);
+  if (!created) return;
+  for (HWND window : windows) {
+    if (window) SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(created), TRUE);
   }
-  return static_cast<HICON>(
-      LoadImageW(instance, name, IMAGE_ICON, size, size, instance ? 0 : LR_SHARED));
+  if (held) DeleteObject(held);
+  held = created;
 }
 
 }  // namespace
@@ -156,27 +138,27 @@ HICON LoadSizedIcon(HINSTANCE instance, const wchar_t* name, int size) {
 INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   dialog_ = window;
   dpi_ = WindowDpi(window);
-  const HINSTANCE instance = ModuleOf(window);
+  // The dialog scales itself on a DPI change (OnDpiChanged): the dialog manager of Windows 10
+  // 1703 and later must not scale its template controls and fonts a second time.
+  CurrentDesktopCalls().SetDialogDpiChangeBehavior(window, kDialogDpiDisableAll,
+                                                   kDialogDpiDisableAll);
+  // Run elevated, the window still takes drops from Explorer, which is not.
+  AcceptDropsFromLowerIntegrity(window);
 
   // 1. The program icon, big and small.
-  const int system_dpi = SystemDpi();
-  const int big = MulDiv(GetSystemMetrics(SM_CXICON), dpi_, system_dpi);
-  const int small = MulDiv(GetSystemMetrics(SM_CXSMICON), dpi_, system_dpi);
-  big_icon_ = LoadSizedIcon(instance, MAKEINTRESOURCEW(IDI_PROGRAM), big);
-  small_icon_ = LoadSizedIcon(instance, MAKEINTRESOURCEW(IDI_PROGRAM), small);
-  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
-  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
+  SetCaptionIcons();
 
   // 2. The menu bar, on the dialog, and the icons of its menu's commands (shell32 icons by
-  // number; one that the system lacks leaves its command without an icon).
+  // number, loaded again at each DPI; one that the system lacks leaves its command without an
+  // icon).
   CWinCmdBar2& bar = MenuBar();
   menu_bar_ = bar.CreateBar(window);
   if (menu_bar_) {
+    bar.SetDpi(dpi_);
     for (const auto& [icon_id, command] : kMenuCommandIcons) {
-      if (HICON icon = SystemIcons().LoadShellIcon(icon_id, 0)) {
-        bar.AddIcon(icon, command);
-        DestroyIcon(icon);
-      }
+      bar.AddSizedIcon(
+          [id = icon_id](int pixels) { return SystemIcons().LoadShellIconAt(id, pixels); },
+          command);
     }
   }
 
@@ -479,12 +461,24 @@ void CSetFileTime::LayoutMainDialog(int width, int height) {
   }
 }
 
+void CSetFileTime::SetCaptionIcons() {
+  const HINSTANCE instance = ModuleOf(dialog_);
+  for (auto [kind, metric, held] : {std::tuple{ICON_BIG, SM_CXICON, &big_icon_},
+                                    std::tuple{ICON_SMALL, SM_CXSMICON, &small_icon_}}) {
+    HICON icon =
+        LoadSizedIcon(instance, MAKEINTRESOURCEW(IDI_PROGRAM), SystemMetricForDpi(metric, dpi_));
+    if (!icon) continue;
+    SendMessageW(dialog_, WM_SETICON, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(icon));
+    if (*held) DestroyIcon(*held);
+    *held = icon;
+  }
+}
+
 void CSetFileTime::ApplyDpiResources() {
   const HINSTANCE instance = ModuleOf(dialog_);
-  const int system_dpi = SystemDpi();
 
   // The message icons at the small-icon size of this DPI.
-  const int icon = MulDiv(GetSystemMetrics(SM_CXSMICON), dpi_, system_dpi);
+  const int icon = SystemMetricForDpi(SM_CXSMICON, dpi_);
   if (message_list_) {
     HIMAGELIST images = ImageList_Create(icon, icon, ILC_COLOR32 | ILC_MASK, 1, 1);
     if (images) {
@@ -502,19 +496,14 @@ void CSetFileTime::ApplyDpiResources() {
 
   // The toolbars' font (the system's icon-title font, as toolbars take it) at this DPI. At the
   // system DPI the toolbars keep the font they made themselves.
-  if (dpi_ != system_dpi || dpi_font_) {
-    LOGFONTW font{};
-    if (SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof font, &font, 0)) {
-      font.lfHeight = MulDiv(font.lfHeight, dpi_, system_dpi);
-      if (HFONT created = CreateFontIndirectW(&font)) {
-        for (HWND toolbar : {strip_toolbar_, corner_toolbar_, list_toolbar_, link_button_}) {
-          if (toolbar) SendMessageW(toolbar, WM_SETFONT, reinterpret_cast<WPARAM>(created), TRUE);
-        }
-        if (dpi_font_) DeleteObject(dpi_font_);
-        dpi_font_ = created;
-      }
-    }
+  if (dpi_ != SystemDpi() || dpi_font_) {
+    SetFontOn({strip_toolbar_, corner_toolbar_, list_toolbar_, link_button_},
+              IconTitleFontForDpi(dpi_), dpi_font_);
   }
+  // The status bar's: the system's status font at this DPI.
+  SetFontOn({status_bar_}, StatusFontForDpi(dpi_), status_font_);
+  // The menu bar's font, height, icons and item sizes.
+  if (menu_bar_) MenuBar().SetDpi(dpi_);
   const int list_size = ScaleForDpi(kListButtonSize, dpi_);
   const int corner_size = ScaleForDpi(kCornerButtonSize, dpi_);
   if (list_toolbar_)
@@ -535,7 +524,7 @@ void CSetFileTime::ApplyDpiResources() {
     SendMessageW(top_strip_, RB_SETBANDINFOW, 0, reinterpret_cast<LPARAM>(&band));
   }
   // The program icon in the info box.
-  const int big = MulDiv(GetSystemMetrics(SM_CXICON), dpi_, system_dpi);
+  const int big = SystemMetricForDpi(SM_CXICON, dpi_);
   if (HWND program_icon = GetDlgItem(dialog_, -1)) {
     if (HICON loaded = LoadSizedIcon(instance, MAKEINTRESOURCEW(IDI_PROGRAM), big)) {
       if (HICON old = reinterpret_cast<HICON>(
@@ -571,6 +560,7 @@ void CSetFileTime::OnDpiChanged(int dpi, const RECT& suggested) {
       }
     }
     dpi_ = dpi;
+    SetCaptionIcons();
     ApplyDpiResources();
     ApplyToolbarFont();
   }

@@ -1,6 +1,7 @@
 // CWinCmdBar: the toolbar, its buttons and the tracking of the popups.
 #include "app/menu_bar.h"
 
+#include "app/dpi_resources.h"
 #include "app/menu_bar_rules.h"
 #include "app/menu_item_text.h"
 
@@ -15,6 +16,18 @@ void PostKeyPress(HWND window, UINT virtual_key) {
   const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(virtual_key, MAPVK_VK_TO_VSC)) << 16;
   PostMessageW(window, WM_KEYDOWN, virtual_key, 1 | scan);
   PostMessageW(window, WM_KEYUP, virtual_key, 1 | scan | (LPARAM{3} << 30));
+}
+
+// The bar's font at `dpi`: the default GUI font with italic off, the default character set and
+// proof quality.
+HFONT CreateBarFont(int dpi) {
+  LOGFONTW font{};
+  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+  font.lfItalic = FALSE;
+  font.lfCharSet = DEFAULT_CHARSET;
+  font.lfQuality = PROOF_QUALITY;
+  const LOGFONTW scaled = FontForDpi(font, dpi);
+  return CreateFontIndirectW(&scaled);
 }
 
 POINT PointOf(LPARAM lparam) {
@@ -67,18 +80,26 @@ void CWinCmdBar::Detach() {
   if (toolbar_ && !IsWindow(toolbar_)) toolbar_ = nullptr;
 }
 
-int CWinCmdBar::Dpi() const {
-  using DpiForWindow = UINT(WINAPI*)(HWND);
-  static const auto dpi_for_window = reinterpret_cast<DpiForWindow>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (dpi_for_window && toolbar_) {
-    const UINT dpi = dpi_for_window(toolbar_);
-    if (dpi > 0) return static_cast<int>(dpi);
+int CWinCmdBar::Dpi() const { return dpi_ > 0 ? dpi_ : SystemDpi(); }
+
+void CWinCmdBar::SetDpi(int dpi) {
+  if (dpi <= 0 || dpi == dpi_) return;
+  dpi_ = dpi;
+  bar_height_ = ScaleForDpi(kBarHeight, dpi);
+  if (toolbar_ && IsWindow(toolbar_)) {
+    if (HFONT font = CreateBarFont(dpi)) {
+      // The toolbar measures its buttons again for the new font.
+      SendMessageW(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+      SendMessageW(toolbar_, TB_AUTOSIZE, 0, 0);
+      if (font_) DeleteObject(font_);
+      font_ = font;
+    }
+    RECT rect{};
+    GetWindowRect(toolbar_, &rect);
+    SetWindowPos(toolbar_, nullptr, 0, 0, rect.right - rect.left, bar_height_,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  HDC screen = GetDC(nullptr);
-  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-  ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : 96;
+  ApplyDpi();
 }
 
 HWND CWinCmdBar::CreateBar(HWND parent) {
@@ -93,18 +114,17 @@ HWND CWinCmdBar::CreateBar(HWND parent) {
                              GetModuleHandleW(nullptr), nullptr);
   if (!toolbar_) return nullptr;
   parent_ = parent;
-  if (!font_) {
-    LOGFONTW font{};
-    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
-    font.lfItalic = FALSE;
-    font.lfCharSet = DEFAULT_CHARSET;
-    font.lfQuality = PROOF_QUALITY;
-    font_ = CreateFontIndirectW(&font);
+  const int dpi = WindowDpi(parent);
+  if (!font_ || dpi != dpi_) {
+    if (font_) DeleteObject(font_);
+    font_ = CreateBarFont(dpi);
   }
+  dpi_ = dpi;
   SendMessageW(toolbar_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
   SendMessageW(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
-  bar_height_ = ScaleForDpi(kBarHeight, Dpi());
+  bar_height_ = ScaleForDpi(kBarHeight, dpi_);
+  ApplyDpi();
   RECT client{};
   GetClientRect(parent, &client);
   SetWindowPos(toolbar_, nullptr, 0, 0, client.right - client.left, bar_height_,

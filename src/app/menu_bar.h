@@ -1,7 +1,8 @@
 // The menu bar in a toolbar. CWinCmdBar shows the top-level items of a menu as the buttons of a
 // flat toolbar and tracks their popups as a real menu bar does (mouse, Alt+letter, the arrow
 // keys between the items); CWinCmdBar2 draws the popup items itself, with a 16 × 16 icon
-// column, so that commands can carry icons.
+// column, so that commands can carry icons. Every size, font and icon of the bar follows the
+// DPI set with SetDpi (the window passes the one each WM_DPICHANGED carries).
 //
 // One bar is attached at a time: the subclassed windows and the message-filter hook reach it
 // through program-wide pointers. User-interface thread only.
@@ -10,7 +11,9 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +44,13 @@ class CWinCmdBar {
   // with its "&".
   void SetBarMenu(HMENU menu);
 
+  // Makes every size, font and icon of the bar those of `dpi`: the toolbar's font and height,
+  // and (CWinCmdBar2) the popup items' font, icons and metrics. The toolbar keeps its width;
+  // the parent places it. CreateBar starts at the DPI the system reports for the parent.
+  void SetDpi(int dpi);
+  // The DPI that the bar's sizes are scaled to.
+  int Dpi() const;
+
   HWND toolbar() const { return toolbar_; }
   HWND parent() const { return parent_; }
   HMENU menu() const { return menu_; }
@@ -54,8 +64,8 @@ class CWinCmdBar {
   virtual bool OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
 
  protected:
-  // The DPI that the bar's sizes are scaled to.
-  int Dpi() const;
+  // Brings what a derived bar holds to Dpi(); called by SetDpi and CreateBar.
+  virtual void ApplyDpi() {}
   // Frees what the bar attached to the items of the menu being replaced or destroyed.
   virtual void ReleaseMenuRecords() {}
 
@@ -87,6 +97,7 @@ class CWinCmdBar {
   POINT last_mouse_{-1, -1};
   bool adding_buttons_ = false;
   int bar_height_ = 20;
+  int dpi_ = 0;          // 0 until CreateBar or SetDpi: the system's DPI then
   int popup_depth_ = 0;  // open popups of the tracked menu: above 1 while a submenu is open
   HFONT font_ = nullptr;
   HHOOK hook_ = nullptr;
@@ -99,9 +110,14 @@ class CWinCmdBar2 : public CWinCmdBar {
   CWinCmdBar2();
   ~CWinCmdBar2() override;
 
-  // Appends `icon` to the bar's image list (created at the first call) as the icon of command
-  // `command`. Returns `command`, or 0 when the list cannot be created, the icon cannot be
-  // added or 256 icons are already registered. The caller keeps `icon`.
+  // Returns a new icon drawn for `pixels` × `pixels` (the bar destroys it), or null.
+  using IconLoader = std::function<HICON(int pixels)>;
+  // Appends the icon that `load` gives at the bar's icon size to the bar's image list (created
+  // at the first call) as the icon of command `command`; `load` is asked again at the new size
+  // whenever the DPI changes. Returns `command`, or 0 when the list cannot be created, there is
+  // no icon, it cannot be added or 256 icons are already registered.
+  int AddSizedIcon(IconLoader load, int command);
+  // The same for an icon of one size, which the list scales; the caller keeps `icon`.
   int AddIcon(HICON icon, int command);
   int icon_count() const { return static_cast<int>(icon_commands_.size()); }
   HIMAGELIST image_list() const { return images_; }
@@ -110,8 +126,15 @@ class CWinCmdBar2 : public CWinCmdBar {
 
   bool OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result) override;
 
-  // The record attached to an owner-drawn item of the bar.
+  // The record attached to an owner-drawn item of the bar. It starts with the item's text for
+  // screen readers (an owner-drawn item has no string of its own), the bar's marker after it.
+  // The record never moves: `accessible` points into `text`.
   struct ItemRecord {
+    explicit ItemRecord(std::wstring item_text);
+    ItemRecord(const ItemRecord&) = delete;
+    ItemRecord& operator=(const ItemRecord&) = delete;
+
+    MSAAMENUINFO accessible{};  // MSAA_MENU_SIG, the text's length, the text
     DWORD marker = kItemRecordMarker;
     std::wstring text;
     UINT type = 0;  // the item's type flags before it became owner-drawn
@@ -128,10 +151,16 @@ class CWinCmdBar2 : public CWinCmdBar {
   void DrawItem(const DRAWITEMSTRUCT& draw) const;
 
  protected:
+  void ApplyDpi() override;
   void ReleaseMenuRecords() override;
 
  private:
   void ConvertPopup(HMENU popup);
+  // The image list made again at the icon size of Dpi(), every icon loaded at that size.
+  void RebuildImages();
+  // Makes the system measure the bar's items of `menu` and its submenus again when they are
+  // next shown (it keeps an owner-drawn item's size from its first measure).
+  void RemeasureItems(HMENU menu);
   bool OnPopupMenuChar(WPARAM wparam, LPARAM lparam, LRESULT& result) const;
   HFONT MenuFont(bool bold) const;
   void DrawCheckGlyph(HDC dc, const RECT& box, COLORREF colour) const;
@@ -140,6 +169,7 @@ class CWinCmdBar2 : public CWinCmdBar {
   HIMAGELIST images_ = nullptr;
   int image_size_ = 16;
   std::vector<int> icon_commands_;
+  std::vector<IconLoader> icon_loaders_;  // parallel to icon_commands_
   std::vector<std::unique_ptr<ItemRecord>> records_;
   mutable HFONT font_regular_ = nullptr;
   mutable HFONT font_bold_ = nullptr;

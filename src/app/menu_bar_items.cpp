@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "app/dpi_resources.h"
 #include "app/menu_bar.h"
 #include "app/menu_bar_rules.h"
 #include "app/menu_item_text.h"
@@ -19,11 +20,21 @@ std::u16string_view ViewOf(const std::wstring& text) {
   return {reinterpret_cast<const char16_t*>(text.data()), text.size()};
 }
 
+LOGFONTW DefaultGuiFont() {
+  LOGFONTW font{};
+  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(font), &font);
+  return font;
+}
+
 }  // namespace
 
-CWinCmdBar2::CWinCmdBar2() {
-  GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(menu_font_), &menu_font_);
+CWinCmdBar2::ItemRecord::ItemRecord(std::wstring item_text) : text(std::move(item_text)) {
+  accessible.dwMSAASignature = static_cast<DWORD>(MSAA_MENU_SIG);
+  accessible.cchWText = static_cast<DWORD>(text.size());
+  accessible.pszWText = text.data();
 }
+
+CWinCmdBar2::CWinCmdBar2() : menu_font_(DefaultGuiFont()) {}
 
 CWinCmdBar2::~CWinCmdBar2() {
   if (images_) ImageList_Destroy(images_);
@@ -31,16 +42,76 @@ CWinCmdBar2::~CWinCmdBar2() {
   if (font_bold_) DeleteObject(font_bold_);
 }
 
-int CWinCmdBar2::AddIcon(HICON icon, int command) {
-  if (!icon || icon_count() >= kMaximumIcons) return 0;
+int CWinCmdBar2::AddSizedIcon(IconLoader load, int command) {
+  if (!load || icon_count() >= kMaximumIcons) return 0;
   if (!images_) {
     image_size_ = ScaleForDpi(kIconSize, Dpi());
     images_ = ImageList_Create(image_size_, image_size_, ILC_COLOR32 | ILC_MASK, 1, 1);
     if (!images_) return 0;
   }
-  if (ImageList_AddIcon(images_, icon) < 0) return 0;
+  HICON icon = load(image_size_);
+  if (!icon) return 0;
+  const int added = ImageList_AddIcon(images_, icon);
+  DestroyIcon(icon);
+  if (added < 0) return 0;
   icon_commands_.push_back(command);
+  icon_loaders_.push_back(std::move(load));
   return command;
+}
+
+int CWinCmdBar2::AddIcon(HICON icon, int command) {
+  if (!icon) return 0;
+  HICON kept = CopyIcon(icon);
+  if (!kept) return 0;
+  const std::shared_ptr<HICON__> copy(kept, [](HICON held) { DestroyIcon(held); });
+  return AddSizedIcon([copy](int) { return CopyIcon(copy.get()); }, command);
+}
+
+void CWinCmdBar2::ApplyDpi() {
+  menu_font_ = FontForDpi(DefaultGuiFont(), Dpi());
+  for (HFONT* font : {&font_regular_, &font_bold_}) {
+    if (*font) DeleteObject(*font);
+    *font = nullptr;
+  }
+  RebuildImages();
+  if (menu()) RemeasureItems(menu());
+}
+
+void CWinCmdBar2::RebuildImages() {
+  const int size = ScaleForDpi(kIconSize, Dpi());
+  if (!images_ || size == image_size_) return;
+  HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, icon_count(), 1);
+  if (!list) return;  // the icons stay at their old size rather than go
+  for (int i = 0; i < icon_count(); ++i) {
+    // An icon that does not load at the new size keeps its old picture, scaled: the records
+    // hold image indices, so no icon may drop out of the list.
+    HICON icon = icon_loaders_[static_cast<std::size_t>(i)](size);
+    if (!icon) icon = ImageList_GetIcon(images_, i, ILD_NORMAL);
+    const bool added = icon && ImageList_AddIcon(list, icon) == i;
+    if (icon) DestroyIcon(icon);
+    if (!added) {
+      ImageList_Destroy(list);
+      return;
+    }
+  }
+  ImageList_Destroy(images_);
+  images_ = list;
+  image_size_ = size;
+}
+
+void CWinCmdBar2::RemeasureItems(HMENU menu) {
+  const int count = GetMenuItemCount(menu);
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOW item{};
+    item.cbSize = sizeof(item);
+    item.fMask = MIIM_FTYPE | MIIM_DATA | MIIM_SUBMENU;
+    if (!GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item)) continue;
+    if (item.hSubMenu) RemeasureItems(item.hSubMenu);
+    if (!(item.fType & MFT_OWNERDRAW) || !RecordOf(item.dwItemData)) continue;
+    // Setting the item's type again, unchanged, drops the size the menu keeps for it.
+    item.fMask = MIIM_FTYPE | MIIM_DATA;
+    SetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &item);
+  }
 }
 
 void CWinCmdBar2::ReleaseMenuRecords() { records_.clear(); }
@@ -63,8 +134,7 @@ void CWinCmdBar2::ConvertPopup(HMENU popup) {
     item.fMask = MIIM_STATE | MIIM_ID | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_FTYPE | MIIM_DATA;
     if (!GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item)) continue;
     if (item.fType & MFT_OWNERDRAW) continue;
-    auto record = std::make_unique<ItemRecord>();
-    record->text = MenuItemText(popup, static_cast<UINT>(i));
+    auto record = std::make_unique<ItemRecord>(MenuItemText(popup, static_cast<UINT>(i)));
     record->type = item.fType;
     record->state = item.fState;
     record->unchecked_bitmap = item.hbmpUnchecked != nullptr;
@@ -158,7 +228,7 @@ void CWinCmdBar2::MeasureItem(MEASUREITEMSTRUCT& measure) const {
   const ItemRecord* record = RecordOf(measure.itemData);
   if (!record) return;
   if (record->type & MFT_SEPARATOR) {
-    const Size size = MeasureSeparator(GetSystemMetrics(SM_CYMENU));
+    const Size size = MeasureSeparator(SystemMetricForDpi(SM_CYMENU, Dpi()));
     measure.itemWidth = static_cast<UINT>(size.width);
     measure.itemHeight = static_cast<UINT>(size.height);
     return;
@@ -179,7 +249,7 @@ void CWinCmdBar2::MeasureItem(MEASUREITEMSTRUCT& measure) const {
   SelectObject(screen, old_font);
   ReleaseDC(nullptr, screen);
   const Size size = app::MeasureItem(text_width, static_cast<int>(menu_font_.lfHeight),
-                                     GetSystemMetrics(SM_CXMENUCHECK), Dpi());
+                                     SystemMetricForDpi(SM_CXMENUCHECK, Dpi()), Dpi());
   measure.itemWidth = static_cast<UINT>(size.width);
   measure.itemHeight = static_cast<UINT>(size.height);
 }

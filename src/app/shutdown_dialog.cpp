@@ -5,6 +5,8 @@
 
 #include "app/launcher.h"
 #include "app/resource_ids.h"
+#include "platform/file_system.h"
+#include "platform/format.h"
 #include "platform/win32/wide.h"
 
 namespace nulvane::app {
@@ -14,6 +16,9 @@ constexpr UINT_PTR kCountdownTimer = 1000;
 constexpr UINT kCountdownPeriodMs = 1000;
 constexpr int kCommandOk = 1;
 constexpr int kCommandCancel = 2;
+
+constexpr int kNoStandbyText = 185;      // "Standby is not possible on this PC: ..."
+constexpr int kStandbyFailedText = 186;  // "Standby failed: %s"
 
 // The dialog whose procedure receives the messages; one countdown is open at a time.
 std::atomic<PcShutDownDlg*> g_countdown_target{nullptr};
@@ -116,25 +121,33 @@ void PcShutDownDlg::WriteLabel() {
   SetText(GetDlgItem(dialog_, IDC_COUNTDOWN_LABEL), CountdownLabel(texts_, countdown_));
 }
 
-void StartAfterRunAction(HWND main_dialog, int action) {
+void StartAfterRunAction(HWND main_dialog, int action, const ErrorLineSink& report) {
   CountdownTexts texts = CountdownTextsFor(lang::Table(), action);
   const int mode = texts.mode;
+  const bool standby = mode == kCountdownStandby || mode == kCountdownStandbyAndEnd;
+  // No countdown for a standby that cannot happen: the program stays open and says why.
+  if (standby && !CurrentLauncher().StandbyPossible()) {
+    if (report) report(lang::Txt(kNoStandbyText));
+    return;
+  }
   INT_PTR result = 0;
   {
     PcShutDownDlg dialog(main_dialog, std::move(texts));
     result = dialog.Run();
   }
   if (result != 1) return;
-  switch (mode) {
-    case kCountdownStandby:
-      CurrentLauncher().Standby();
+  if (standby) {
+    // The PC is back from standby, or never went: a refusal is reported, and the program
+    // then stays open in mode 3 too, so that the user sees the line.
+    if (const std::uint32_t error = CurrentLauncher().Standby()) {
+      if (report) {
+        report(platform::Format(lang::Txt(kStandbyFailedText), platform::SystemErrorText(error)));
+      }
       return;
-    case kCountdownStandbyAndEnd:
-      CurrentLauncher().Standby();
-      break;
-    default:
-      CurrentLauncher().ShutDown();
-      break;
+    }
+    if (mode == kCountdownStandby) return;
+  } else {
+    CurrentLauncher().ShutDown();
   }
   SendMessageW(main_dialog, WM_COMMAND, kCommandCancel, 0);
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "app/countdown_text.h"
 
 namespace nulvane::app {
@@ -34,10 +36,16 @@ class PcShutDownDlg {
   HFONT label_font_ = nullptr;
 };
 
+// Receives an error line for the user (the window adds it to its message list).
+using ErrorLineSink = std::function<void(TextView line)>;
+
 // Shows the countdown for after-run action `action` (2 standby, 3 standby and end, any other
 // code shut-down), owned by `main_dialog`, on the calling thread; returns once it has closed and
 // the action has been started. A cancelled countdown does nothing. After a shut-down or in mode
 // 3, command 2 is sent to `main_dialog`, which then ends the program; the action comes first.
-void StartAfterRunAction(HWND main_dialog, int action);
+// Standby is honest: when the PC has no sleep state a program can start, no countdown is shown,
+// and when the system refuses the standby, the program stays open; either way `report` gets an
+// error line saying so.
+void StartAfterRunAction(HWND main_dialog, int action, const ErrorLineSink& report);
 
 }  // namespace nulvane::app

@@ -1,11 +1,13 @@
 // The after-run countdown, in-process: its look, OK, Cancel and Esc, the launcher calls of each
-// mode and command 2 to the owner afterwards. A recording launcher stands in for the system's,
-// so no test shuts the machine down or suspends it.
+// mode, command 2 to the owner afterwards, and the error lines of a standby that cannot happen.
+// A recording launcher stands in for the system's, so no test shuts the machine down or
+// suspends it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "app/shutdown_dialog.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
+#include "platform/file_system.h"
 #include "recording_launcher.h"
 
 namespace nulvane::app {
@@ -55,16 +58,24 @@ class CountdownTest : public ::testing::Test {
     lang::Table().SetCurrentLanguage(saved_);
   }
 
-  // Starts the countdown and waits for its window; returns it (null on failure).
-  HWND Start(int action) {
+  // Starts StartAfterRunAction on a worker, as a finished run does.
+  void StartWorker(int action) {
     finished_.store(false);
     const HWND owner = owner_.hwnd();
     worker_id_.store(0);
     worker_ = std::thread([this, owner, action] {
       worker_id_.store(GetCurrentThreadId());
-      StartAfterRunAction(owner, action);
+      StartAfterRunAction(owner, action, [this](TextView line) {
+        const std::lock_guard lock(lines_mutex_);
+        error_lines_.emplace_back(line.begin(), line.end());
+      });
       finished_.store(true);
     });
+  }
+
+  // Starts the countdown and waits for its window; returns it (null on failure).
+  HWND Start(int action) {
+    StartWorker(action);
     HWND found = nullptr;
     PumpUntil([&] { return (found = Countdown()) != nullptr && IsWindowVisible(found); });
     return found;
@@ -94,8 +105,15 @@ class CountdownTest : public ::testing::Test {
     return found;
   }
 
+  std::vector<std::wstring> ErrorLines() {
+    const std::lock_guard lock(lines_mutex_);
+    return error_lines_;
+  }
+
   TestDialog owner_;
   RecordingLauncher launcher_;
+  std::mutex lines_mutex_;
+  std::vector<std::wstring> error_lines_;
   std::thread worker_;
   std::atomic<bool> finished_{false};
   std::atomic<DWORD> worker_id_{0};
@@ -199,6 +217,47 @@ TEST_F(CountdownTest, RunsItsTenSecondsToTheEndAndThenActs) {
   EXPECT_EQ(seen.front(), L"PC Standby in 10 sec.");
   EXPECT_GE(seen.size(), 8u);
   EXPECT_EQ(launcher_.PowerCalls(), std::vector<std::string>{"standby"});
+}
+
+TEST_F(CountdownTest, WithoutASleepStateNoCountdownOpensAndNothingEnds) {
+  launcher_.standby_possible.store(false);
+  for (int mode : {2, 3}) {
+    SCOPED_TRACE(mode);
+    StartWorker(mode);
+    // At once: a countdown would hold the worker for ten seconds.
+    ASSERT_TRUE(Finish(2000));
+  }
+  const std::wstring line =
+      L"Standby is not possible on this PC: it has no sleep state that a "
+      L"program can start";
+  EXPECT_EQ(ErrorLines(), (std::vector<std::wstring>{line, line}));
+  EXPECT_TRUE(launcher_.PowerCalls().empty());
+  EXPECT_EQ(CountOf(owner_.commands(), 2), 0);
+  // A shut-down does not depend on the sleep states.
+  ASSERT_NE(Start(1), nullptr);
+}
+
+TEST_F(CountdownTest, ARefusedStandbyIsAnErrorLineAndTheProgramStaysOpen) {
+  launcher_.standby_error.store(ERROR_NOT_SUPPORTED);
+  const Text reason = platform::SystemErrorText(ERROR_NOT_SUPPORTED);
+  const std::wstring why(reason.begin(), reason.end());
+  ASSERT_FALSE(why.empty());
+  HWND dialog = Start(3);
+  ASSERT_NE(dialog, nullptr);
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(Finish());
+  EXPECT_EQ(launcher_.PowerCalls(), std::vector<std::string>{"standby"});
+  // "end the program" does not follow: the user is to see the line.
+  EXPECT_EQ(CountOf(owner_.commands(), 2), 0);
+
+  lang::Table().SetCurrentLanguage(0);  // German
+  dialog = Start(2);
+  ASSERT_NE(dialog, nullptr);
+  PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(Finish());
+  EXPECT_EQ(ErrorLines(), (std::vector<std::wstring>{L"Standby failed: " + why,
+                                                     L"Standby fehlgeschlagen: " + why}));
+  EXPECT_EQ(CountOf(owner_.commands(), 2), 0);
 }
 
 }  // namespace

@@ -47,7 +47,7 @@ inline HMENU BuildTestMenu() {
   return bar;
 }
 
-// A 16 × 16 icon of one opaque colour.
+// A `size` × `size` icon of one opaque colour.
 inline HICON SolidIcon(COLORREF colour, int size = 16) {
   HDC screen = GetDC(nullptr);
   HBITMAP colour_bitmap = CreateCompatibleBitmap(screen, size, size);
@@ -60,7 +60,8 @@ inline HICON SolidIcon(COLORREF colour, int size = 16) {
   SelectObject(dc, old);
   DeleteDC(dc);
   ReleaseDC(nullptr, screen);
-  std::string zeros(static_cast<std::size_t>(size * size / 8), '\0');
+  // The mask's rows are padded to 16 bits: an opaque mask of any size.
+  std::string zeros(static_cast<std::size_t>((size + 15) / 16 * 2 * size), '\0');
   HBITMAP mask = CreateBitmap(size, size, 1, 1, zeros.data());
   ICONINFO info{TRUE, 0, 0, mask, colour_bitmap};
   HICON icon = CreateIconIndirect(&info);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,7 +24,11 @@ class RecordingLauncher final : public Launcher {
     opened.emplace_back(address.begin(), address.end());
   }
   void ShutDown() override { Record("shut down"); }
-  void Standby() override { Record("standby"); }
+  bool StandbyPossible() override { return standby_possible.load(); }
+  std::uint32_t Standby() override {
+    Record("standby");
+    return standby_error.load();
+  }
 
   // The shut-down and standby calls, oldest first ("shut down", "standby").
   std::vector<std::string> PowerCalls() {
@@ -32,6 +37,10 @@ class RecordingLauncher final : public Launcher {
   }
 
   std::vector<std::wstring> opened;
+  // What the recorded system answers: whether it has a sleep state, and the error code its
+  // standby call fails with (0: it does not fail).
+  std::atomic<bool> standby_possible{true};
+  std::atomic<std::uint32_t> standby_error{0};
 
  private:
   void Record(const char* call) {
