@@ -471,6 +471,31 @@ TEST_F(WipeItemTest, ANewObjectWithTheListedObjectsNumberIsLeftUntouched) {
   EXPECT_EQ(tally_.error_count, 2);
 }
 
+// Where a file system keeps neither birth times nor generations, a file is known by its change
+// time, which every write, stamp and rename of ours moves on: each step hands back the
+// identity as it is after it, so the next step still finds the listed file, and a new file
+// with the old number is still refused.
+TEST_F(WipeItemTest, ChangeTimeIdentitiesAreCarriedFromStepToStep) {
+  fs_.UseChangeTimeIdentities(true);
+  fs_.AddFileOfSize(file_, 5000);
+  fs_.SetReadOnly(file_, true);
+  Wipe(file_, 3);
+  EXPECT_EQ(tally_.error_count, 0) << testing::Narrow(host_.MessageTexts().back());
+  EXPECT_TRUE(fs_.Children(FakePath(u"w")).empty());
+  EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 7);
+
+  const Text other = FakePath(u"w/other.txt");
+  fs_.AddFile(other, "listed");
+  const platform::EntryIdentity listed = fs_.IdentityOf(other);
+  fs_.ReplaceWithNewObject(other, platform::EntryKind::kFile, "NEW");
+  RunOnFreshThread([&] {
+    WipeItem(tools_, platform::EntryRef(other, platform::ParentAnchorLength(other), listed), 1,
+             tally_);
+  });
+  EXPECT_EQ(fs_.Content(other), std::vector<unsigned char>({'N', 'E', 'W'}));
+  EXPECT_EQ(tally_.error_count, 1);
+}
+
 // A read-only file whose overwrite failed is left as it was found: read-only.
 TEST_F(WipeItemTest, AReadOnlyFileWhoseOverwriteFailedStaysReadOnly) {
   fs_.AddFileOfSize(file_, 5000);

@@ -117,6 +117,9 @@ struct FakeFileSystem::Data {
   // test hands a freed number out again.
   std::uint64_t id = NextObjectId();
   std::uint64_t birth = NextBirth();
+  // The change time: moved on by every write, stamp, rename and attribute change.
+  std::uint64_t change = NextBirth();
+  bool folder = false;
   std::optional<std::uint64_t> corrupt_read_at;  // the read-back shows a non-zero byte there
 };
 
@@ -127,13 +130,19 @@ struct FakeFileSystem::Node {
   bool link_to_folder = false;
 };
 
-platform::EntryIdentity FakeFileSystem::IdentityOfData(const Data& data) {
+platform::EntryIdentity FakeFileSystem::IdentityOfData(const Data& data) const {
   platform::EntryIdentity identity;
   identity.volume = kFakeVolume;
   identity.object = data.id;
-  identity.stamp = data.birth;
-  identity.stamp_kind = platform::IdentityStamp::kBirthTime;
   identity.known = true;
+  if (!change_time_identities_) {
+    identity.stamp = data.birth;
+    identity.stamp_kind = platform::IdentityStamp::kBirthTime;
+  } else if (!data.folder) {
+    // A folder's change time moves with every entry that comes or goes in it: no identity.
+    identity.stamp = data.change;
+    identity.stamp_kind = platform::IdentityStamp::kChangeTime;
+  }
   return identity;
 }
 
@@ -228,6 +237,7 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     std::copy(source, source + take, data_->bytes.begin() + static_cast<std::ptrdiff_t>(position_));
     position_ += take;
     written = take;
+    data_->change = NextBirth();
     return FinishLocked(index, IoResult::Ok());
   }
 
@@ -240,19 +250,23 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     std::lock_guard lock(fs_.mutex_);
     if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
     data_->times = Times{time, time, time};
+    data_->change = NextBirth();
     return FinishLocked(index, IoResult::Ok());
   }
 
   IoResult Identity(platform::EntryIdentity& identity) override {
     std::lock_guard lock(fs_.mutex_);
-    identity = closed_ ? platform::EntryIdentity{} : IdentityOfData(*data_);
+    identity = closed_ ? platform::EntryIdentity{} : fs_.IdentityOfData(*data_);
     return closed_ ? IoResult::Fail(FakeError::kBadHandle) : IoResult::Ok();
   }
 
   IoResult RestoreAttributes() override {
     std::lock_guard lock(fs_.mutex_);
     if (closed_) return IoResult::Fail(FakeError::kBadHandle);
-    if (made_writable_) data_->read_only = true;
+    if (made_writable_) {
+      data_->read_only = true;
+      data_->change = NextBirth();
+    }
     made_writable_ = false;
     return IoResult::Ok();
   }
@@ -326,6 +340,7 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
 FakeFileSystem::FakeFileSystem()
     : current_folder_(FakePath(u"cwd")), root_(std::make_unique<Node>()) {
   root_->kind = EntryKind::kFolder;
+  root_->data->folder = true;
 }
 FakeFileSystem::~FakeFileSystem() = default;
 
@@ -343,6 +358,7 @@ void FakeFileSystem::EnsureParents(TextView path) {
     EnsureParents(parent);
     Node folder;
     folder.kind = EntryKind::kFolder;
+    folder.data->folder = true;
     nodes_.emplace(Text(parent), std::move(folder));
   }
 }
@@ -351,6 +367,7 @@ void FakeFileSystem::AddFolder(TextView path) {
   std::lock_guard lock(mutex_);
   Node node;
   node.kind = EntryKind::kFolder;
+  node.data->folder = true;
   Put(path, std::move(node));
 }
 
@@ -777,6 +794,7 @@ IoResult FakeFileSystem::OpenForOverwrite(const platform::EntryRef& entry,
   } else {
     const bool was_read_only = node->data->read_only;
     node->data->read_only = false;  // only once the file is known to be the listed one
+    if (was_read_only) node->data->change = NextBirth();
     info.size = node->data->bytes.size();
     info.link_count = EntryOf(*node).link_count;
     info.stored_elsewhere = node->data->stored_elsewhere;
@@ -871,6 +889,7 @@ IoResult FakeFileSystem::RenameNoReplace(const platform::EntryRef& from_entry, T
       }
     }
     for (auto& [path, node] : moved) nodes_.emplace(std::move(path), std::move(node));
+    Find(to)->data->change = NextBirth();
     after = IdentityOfData(*Find(to)->data);
   }
   calls_[index].error = result.error;
@@ -944,6 +963,7 @@ IoResult FakeFileSystem::CreateFolder(TextView path) {
   } else {
     Node node;
     node.kind = EntryKind::kFolder;
+    node.data->folder = true;
     nodes_.emplace(Text(path), std::move(node));
   }
   calls_[index].error = result.error;
@@ -998,6 +1018,7 @@ void FakeFileSystem::ReplaceWithNewObject(TextView path, EntryKind kind, std::st
   Node node;
   node.kind = kind;
   if (kind == EntryKind::kFile) node.data->bytes.assign(content.begin(), content.end());
+  node.data->folder = kind == EntryKind::kFolder;
   if (reuse_number) node.data->id = number;
   Put(path, std::move(node));
 }
@@ -1014,6 +1035,11 @@ void FakeFileSystem::MoveEntry(TextView from, TextView to) {
     }
   }
   for (auto& [path, node] : moved) nodes_.insert_or_assign(std::move(path), std::move(node));
+}
+
+void FakeFileSystem::UseChangeTimeIdentities(bool change_time) {
+  std::lock_guard lock(mutex_);
+  change_time_identities_ = change_time;
 }
 
 void FakeFileSystem::SetNamelessFillFiles(bool nameless) {

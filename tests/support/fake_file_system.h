@@ -118,6 +118,9 @@ class FakeFileSystem final : public platform::FileSystem {
   // Moves an entry (and, for a folder, everything inside it) as another program would, replacing
   // whatever stands at `to`. Handles of the fake follow their object.
   void MoveEntry(TextView from, TextView to);
+  // Identities as a file system without birth times or generations gives them: a file's change
+  // time, which every write, stamp, rename and attribute change moves on; a folder has none.
+  void UseChangeTimeIdentities(bool change_time);
   // Fill files made through a fill folder have no name (as O_TMPFILE files): their space is
   // taken while a handle is open and comes back when the last one closes.
   void SetNamelessFillFiles(bool nameless);
@@ -249,7 +252,7 @@ class FakeFileSystem final : public platform::FileSystem {
   platform::EntryInfo InfoOf(const Node& node) const;
   bool Admits(const platform::EntryRef& entry, const Node& node) const;
   const Node* AnchorNode(TextView anchor) const;
-  static platform::EntryIdentity IdentityOfData(const Data& data);
+  platform::EntryIdentity IdentityOfData(const Data& data) const;
   Entry EntryOf(const Node& node) const;
   void Put(TextView path, Node node);
 
@@ -272,6 +275,7 @@ class FakeFileSystem final : public platform::FileSystem {
   int open_handles_ = 0;
   bool last_created_unbuffered_ = false;
   bool nameless_fill_files_ = false;
+  bool change_time_identities_ = false;
   std::vector<std::shared_ptr<Data>> nameless_files_;  // open nameless fill files
   std::unique_ptr<Node> root_;                         // the root folder (its identity)
 };
