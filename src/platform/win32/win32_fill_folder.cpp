@@ -41,28 +41,6 @@ constexpr int kFileFsFullSizeInformation = 7;
 
 using QueryVolumeInformation = LONG(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, int);
 
-// Creates `name` relative to `folder` (never through a reparse point) with FILE_CREATE.
-IoResult CreateRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
-                        ULONG options, UniqueHandle& out) {
-  out.reset();
-  if (name.empty() || name.size() > 32767) return FromError(ERROR_INVALID_NAME);
-  Text copy(name);
-  UNICODE_STRING object_name;
-  object_name.Buffer = Wide(copy);
-  object_name.Length = static_cast<USHORT>(copy.size() * sizeof(wchar_t));
-  object_name.MaximumLength = object_name.Length;
-  OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
-  IO_STATUS_BLOCK io{};
-  HANDLE handle = nullptr;
-  const NTSTATUS status = ::NtCreateFile(
-      &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-      FILE_CREATE, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-  if (!NT_SUCCESS(status)) return win32::FromStatus(status);
-  out.reset(handle);
-  return IoResult::Ok();
-}
-
 // The path the system gives for an open folder, in the form a user reads.
 Text FinalPathOf(HANDLE handle, TextView fallback) {
   constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
@@ -99,8 +77,8 @@ class Win32FillFolder final : public FillFolder {
     ULONG options = FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY | FILE_DELETE_ON_CLOSE;
     if (caching == Caching::kUnbuffered) options |= FILE_NO_INTERMEDIATE_BUFFERING;
     UniqueHandle handle;
-    if (IoResult created =
-            CreateRelative(folder_.get(), name, GENERIC_WRITE | DELETE, 0, options, handle);
+    if (IoResult created = win32::CreateRelative(folder_.get(), name, GENERIC_WRITE | DELETE, 0,
+                                                 FILE_CREATE, options, handle);
         !created) {
       return created;
     }
@@ -214,11 +192,11 @@ IoResult NativeFileSystem::MakeFillFolder(TextView chosen, TextView name,
   if (chosen_examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kNotRegularFile);
 
   UniqueHandle made;
-  if (IoResult created =
-          CreateRelative(chosen_handle.get(), name,
-                         FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE |
-                             FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | DELETE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_DIRECTORY_FILE, made);
+  if (IoResult created = win32::CreateRelative(
+          chosen_handle.get(), name,
+          FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+              FILE_WRITE_ATTRIBUTES | DELETE,
+          FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE, FILE_DIRECTORY_FILE, made);
       !created) {
     return created;
   }

@@ -143,6 +143,11 @@ IoResult Examine(HANDLE handle, Examined& out) {
 
 IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share, ULONG options,
                       UniqueHandle& out) {
+  return CreateRelative(folder, name, access, share, FILE_OPEN, options, out);
+}
+
+IoResult CreateRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
+                        ULONG disposition, ULONG options, UniqueHandle& out) {
   out.reset();
   if (name.empty()) return FromError(ERROR_INVALID_NAME);
   if (name.size() > 32767) return IoResult::Fail(IoResult::kPathTooLong);
@@ -156,8 +161,9 @@ IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG sh
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  const NTSTATUS status = ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                                         0, share, FILE_OPEN, options | kOpenOptions, nullptr, 0);
+  const NTSTATUS status =
+      ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                     FILE_ATTRIBUTE_NORMAL, share, disposition, options | kOpenOptions, nullptr, 0);
   if (!NT_SUCCESS(status)) return FromStatus(status);
   out.reset(handle);
   return IoResult::Ok();

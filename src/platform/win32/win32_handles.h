@@ -102,6 +102,11 @@ class ChainUse {
 IoResult OpenRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share, ULONG options,
                       UniqueHandle& out);
 
+// The same with another disposition: FILE_CREATE makes a new entry and gives the handle of the
+// very entry it made.
+IoResult CreateRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG share,
+                        ULONG disposition, ULONG options, UniqueHandle& out);
+
 // Opens the entry a placement leads to: relative to its folder, or the anchor itself.
 IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share, ULONG options,
                     UniqueHandle& out);
