@@ -94,7 +94,7 @@ bool ItemList::AddPath(TextView path) {
 
 void ItemList::ParseCommandLine(TextView command_line) {
   RequireOwnerThread();
-  for (const Text& token : CommandLineTokens(command_line)) AddPath(token);
+  AddPathsOrWarn(CommandLineTokens(command_line));
   RebuildRows();
 }
 
