@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "app/main_layout.h"
@@ -36,8 +37,9 @@ enum Command : int {
   kCommandDeletePlus = 32802,
 };
 
-// The one private message of the main dialog: lParam points to a const std::function<void()>
-// that the dialog runs on its own thread before the send returns (WindowHost's mechanism).
+// The one private message of the main dialog: lParam is a token of WindowHost's table of
+// pending calls, which the dialog runs on its own thread before the send returns. A token the
+// table does not hold is ignored.
 inline constexpr UINT kRunOnWindowThreadMessage = WM_APP + 1;
 
 class CSetFileTime {
@@ -122,6 +124,9 @@ class CSetFileTime {
   void OnDropFiles(HDROP drop);
   void ShowDeletePlusMenu();
   void StartDeletionRun(int command);
+  // Starts `work` on a thread of its own; a thread that cannot start is an error line (with
+  // the system's reason) and false.
+  bool StartWorker(std::function<void()> work);
   // Commands 32791 and 32806 to 32809: the free-space fill on a worker, which asks for the
   // folder first.
   void StartFreeSpaceFill(int command);
@@ -134,6 +139,9 @@ class CSetFileTime {
   void StopFillAndWait();
   void SetStatusText(TextView text);
   void EndDialogWith(INT_PTR result);
+  // Command 2 from a finished run or fill, or from the after-run countdown
+  // (NOTIFY_END_AFTER_WORK): ends the program, also while the closing question is open.
+  void EndAfterWork();
   LayoutInput CurrentLayoutInput(int width, int height) const;
 
   engine::RunFlags& flags_;
@@ -160,6 +168,8 @@ class CSetFileTime {
   int dpi_ = kBaseDpi;
   // True while closing asks about or waits for a fill; further closing commands are ignored.
   bool closing_ = false;
+  // Set once finished work has ended the program.
+  bool ending_ = false;
   // The template's edges that the layout keeps, in client pixels at dpi_.
   int item_list_left_ = 0;
   int item_list_top_ = 0;

@@ -95,10 +95,7 @@ TEST(MainLayout, ScaleForDpiIsExactAt96AndRoundsHalvesAway) {
   EXPECT_EQ(ScaleForDpi(24, 120), 30);
 }
 
-TEST(LabelText, DropsMnemonicMarkersButKeepsADoubledAmpersand) {
-  EXPECT_EQ(WithoutMnemonic(u"Delete &Delay 5 sec"), u"Delete Delay 5 sec");
-  EXPECT_EQ(WithoutMnemonic(u"A && B &x"), u"A & B x");
-  EXPECT_EQ(WithoutMnemonic(u"trailing&"), u"trailing");
+TEST(LabelText, CornerLabelWrapsTheText) {
   EXPECT_EQ(CornerLabel(u"Exit"), u"\u00BB\u00BB Exit \u00AB\u00AB");
 }
 
