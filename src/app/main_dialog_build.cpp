@@ -381,8 +381,8 @@ void CSetFileTime::ApplyLanguageTexts() {
 }
 
 Text CSetFileTime::RefreshOptionLabels() {
-  // The stored count as the overwrite menu offers it (up to 35), although a run makes at most
-  // ten passes: the label shows what the user chose.
+  // The stored count as the overwrite menu offers it (up to 35): what the user chose, and the
+  // number of passes a run makes.
   int passes = 1;
   settings::GetOptionInt(settings::kPassesKey, passes);
   SetToolbarButtonText(list_toolbar_,

@@ -49,7 +49,11 @@ std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<platform::Q
 
 }  // namespace
 
-int ClampPassCount(int passes) { return passes < 1 ? 1 : (passes > 10 ? 10 : passes); }
+// The overwrite menu offers 1 to 35 passes and the label shows the chosen count: a run makes
+// exactly that many.
+int ClampPassCount(int passes) {
+  return passes < 1 ? 1 : (passes > kMaxPassCount ? kMaxPassCount : passes);
+}
 
 int ClampDelay(int delay) { return delay < 0 ? 0 : (delay > 10 ? 10 : delay); }
 

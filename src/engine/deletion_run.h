@@ -26,7 +26,7 @@ struct RunContext {
   platform::Clock& clock;
   RunFlags& flags;
   // Given by a caller that does not take them from the settings (the console's -p and -d);
-  // clamped like the settings values: passes 1..10, delay 0..10.
+  // clamped like the settings values: passes 1..35, delay 0..10.
   std::optional<int> passes;
   std::optional<int> delay;
   // When set to true during the wiping phase, the run finishes the item it is working on and
@@ -62,7 +62,10 @@ RunResult RunDeletion(const RunContext& context);
 std::thread StartDeletionRun(RunContext context,
                              std::function<void(const RunResult&)> done = nullptr);
 
-// The clamped option values of a run.
+// The most passes a run makes: the overwrite menu's largest count.
+inline constexpr int kMaxPassCount = 35;
+
+// The clamped option values of a run: passes 1..kMaxPassCount, delay 0..10.
 int ClampPassCount(int passes);
 int ClampDelay(int delay);
 

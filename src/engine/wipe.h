@@ -45,7 +45,7 @@ struct WipeTools {
 // (an error: it is kept).
 inline constexpr int kMaxGrowthRounds = 8;
 
-// Destroys the item `entry` with `pass_count` passes (1..10). Every failure is a message line
+// Destroys the item `entry` with `pass_count` passes (1..35). Every failure is a message line
 // and adds 1 to the error count; a file whose overwrite did not fully succeed is neither renamed
 // nor removed. What a file grows by while a pass writes is overwritten in that pass; a file that
 // keeps growing is kept. An item left behind under a random name gets a line that names it. A

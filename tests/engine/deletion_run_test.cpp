@@ -134,13 +134,30 @@ TEST_F(DeletionRunTest, OptionsComeFromTheSettingsClamped) {
   const Text file = FakePath(u"w/a");
   fs_.AddFileOfSize(file, 10);
   host_.SetItems({file});
-  ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, 25));
+  ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, 36));
   ASSERT_TRUE(settings::PutOptionInt(settings::kDelayKey, 15));
   const RunResult result = Run(Context(std::nullopt, std::nullopt));
-  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 10);
-  EXPECT_EQ(result.total_bytes, 100u);
+  // The overwrite menu's largest count, 35, is the most a run makes.
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 35);
+  EXPECT_EQ(result.total_bytes, 350u);
   EXPECT_EQ(flags_.delay.load(), 10);
   EXPECT_EQ(clock_.Sleeps(), 10);
+}
+
+TEST_F(DeletionRunTest, EveryCountTheOverwriteMenuOffersIsThePassCountOfTheRun) {
+  for (const int passes : {11, 20, 35}) {
+    FakeFileSystem fs;
+    fs.AddFileOfSize(FakePath(u"w/a"), 37);
+    host_.SetItems({FakePath(u"w/a")});
+    ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, passes));
+    RunContext context(host_, fs, clock_, flags_);
+    context.delay = 0;
+    const RunResult result = Run(context);
+    EXPECT_EQ(fs.CountOf(FsOp::kOpenForOverwrite), passes);
+    // The "Total" line counts every pass.
+    EXPECT_EQ(result.total_bytes, 37u * static_cast<unsigned>(passes));
+    EXPECT_EQ(result.written_bytes, result.total_bytes);
+  }
 }
 
 TEST_F(DeletionRunTest, LowOrMissingOptionsGiveOnePassAndNoCountdown) {
@@ -170,7 +187,7 @@ TEST_F(DeletionRunTest, ConsoleOverridesAreClampedLikeSettings) {
   fs_.AddFileOfSize(file, 10);
   host_.SetItems({file});
   Run(Context(99, 42));
-  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 10);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 35);
   EXPECT_EQ(flags_.delay.load(), 10);
 }
 
