@@ -43,11 +43,17 @@ struct RunContext {
 };
 
 struct RunResult {
-  bool aborted = false;  // stopped during the countdown: nothing was touched
-  bool stopped = false;  // stopped after an item by stop_after_item
+  bool aborted = false;         // stopped during the countdown: nothing was touched
+  bool stopped = false;         // stopped after an item by stop_after_item
+  bool nothing_queued = false;  // the list was empty: no countdown, nothing done
   int error_count = 0;
   int items_done = 0;  // items WipeItem went through (failed ones included)
   int items_left = 0;  // items not started because of a stop request
+  // What became of the listed items: gone from the disk; an error line (kept, or left behind
+  // under a random name); left untouched (not what was listed, or not reached after a stop).
+  int items_destroyed = 0;
+  int items_failed = 0;
+  int items_untouched = 0;
   std::uint64_t total_bytes = 0;
   std::uint64_t written_bytes = 0;
 };

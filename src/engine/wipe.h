@@ -26,6 +26,9 @@ struct RunTally {
   std::uint64_t total_bytes = 0;    // the run's target: file sizes times the pass count
   std::uint64_t written_bytes = 0;  // bytes the system accepted, over all passes
   int error_count = 0;
+  // Of the errors, the items left untouched because they were not what was listed (changed,
+  // of unknown identity, on another volume).
+  int refused_count = 0;
 };
 
 // What WipeItem works with: the file system, the host for message lines, the progress display
