@@ -167,7 +167,8 @@ void CSetFileTime::OnCommand(int command) {
       OnDelayMenu();
       break;
     case kCommandLanguageMenu:
-      ShowLanguageMenu();
+      // Not while a run or a fill works (a command queued before its button was disabled).
+      if (!WorkerActive()) ShowLanguageMenu();
       break;
     case kMenuCommandInfo:
       ShowHelpBox();

@@ -65,7 +65,8 @@ class CSetFileTime {
   Text RefreshOptionLabels();
   // Inserts `text` as the new top line of the message list.
   void AddMessage(TextView text, engine::MessageKind kind);
-  // Enables or disables Delete, Delete +, the overwrite button, Reset and Exit.
+  // Enables or disables Delete, Delete +, the overwrite button, Reset, the language button and
+  // Exit.
   void SetCommandsEnabled(bool enabled);
 
   // Appends a button (a separator when `style` says so) and resets the button size.

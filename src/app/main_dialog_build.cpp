@@ -424,7 +424,10 @@ void CSetFileTime::SetCommandsEnabled(bool enabled) {
        {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset}) {
     if (list_toolbar_) SendMessageW(list_toolbar_, TB_ENABLEBUTTON, command, state);
   }
-  if (corner_toolbar_) SendMessageW(corner_toolbar_, TB_ENABLEBUTTON, kCommandCancel, state);
+  // The language too: a change re-applies every text and would wipe the run's lines.
+  for (const int command : {kCommandLanguageMenu, kCommandCancel}) {
+    if (corner_toolbar_) SendMessageW(corner_toolbar_, TB_ENABLEBUTTON, command, state);
+  }
 }
 
 LayoutInput CSetFileTime::CurrentLayoutInput(int width, int height) const {

@@ -62,5 +62,32 @@ TEST_F(MainDialogTest, DeleteWithNothingQueuedStartsNoCountdownAndSaysSo) {
   EXPECT_TRUE(script.completed());
 }
 
+TEST_F(MainDialogTest, TheLanguageCannotChangeDuringARunSoItsLinesStay) {
+  SetOption(settings::kDelayKey, 2);
+  const std::wstring file = folder_ / L"doomed.txt";
+  ZFolder::Write(file, "abc");
+  CSetFileTime dialog(ToText(L"\"" + file + L"\""));
+  UiScript script;
+  script.Do([&] { PostCommand(dialog, kCommandDelete); })
+      .WaitFor("the countdown",
+               [&] { return TopMessage(dialog) == L"The begin in 2 sec. Abort with [ESC]"; })
+      .Do([&] {
+        EXPECT_FALSE(ButtonEnabled(dialog.CornerToolbar(), kCommandLanguageMenu));
+        // A command that was queued before the button went gray opens nothing.
+        PostCommand(dialog, kCommandLanguageMenu);
+      })
+      .WaitFor(
+          "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 20000)
+      .Do([&] {
+        EXPECT_EQ(testing::OpenMenuCount(), 0);
+        EXPECT_TRUE(ButtonEnabled(dialog.CornerToolbar(), kCommandLanguageMenu));
+        const std::vector<std::wstring> lines = Column(dialog.MessageList(), 0);
+        EXPECT_EQ(lines.front(), L"Destroyed: 1, failed: 0, left untouched: 0");
+        EXPECT_EQ(StatusText(dialog), L"100.0 % // Error: 0 ");
+      });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
 }  // namespace
 }  // namespace nulvane::app
