@@ -119,6 +119,9 @@ class CSetFileTime {
   void OnDelayMenu();
   // The language menu below the corner toolbar's language button.
   void ShowLanguageMenu();
+  // After a settings write (call it at once: it reads the system's last error): a failed one
+  // gets a warning line with the file and the reason, once per start.
+  void NoteSettingsWrite(bool written);
   // The help box (command 32776) and the web links (1024, 32793 to 32795).
   void ShowHelpBox();
   void OpenLink(int command);
@@ -171,6 +174,8 @@ class CSetFileTime {
   bool closing_ = false;
   // Set once finished work has ended the program.
   bool ending_ = false;
+  // Set once a failed settings write has been reported.
+  bool settings_warned_ = false;
   // The template's edges that the layout keeps, in client pixels at dpi_.
   int item_list_left_ = 0;
   int item_list_top_ = 0;

@@ -146,7 +146,7 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
   MakeTree(tree);
   const std::wstring other = folder_ / L"other file.txt";
   ZFolder::Write(other, "1234567");
-  // A folder's tree, plus a path that names nothing, which adds nothing.
+  // A folder's tree, plus a path that names nothing, which adds nothing but a warning.
   CSetFileTime dialog(ToText(L"\"" + tree + L"\" " + (folder_ / L"missing")));
   UiScript script;
   const std::wstring t = Lower(tree);
@@ -158,6 +158,8 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
         EXPECT_EQ(Column(dialog.ItemListView(), 1),
                   (std::vector<std::wstring>{L"<DIR>", L"5.0 byte", L"<DIR>", L"3.0 byte"}));
         EXPECT_EQ(StatusText(dialog), L"Items:4 // Total: 8.0 byte");
+        // The path that names nothing is named, as the console names it.
+        EXPECT_EQ(TopMessage(dialog), Lower(folder_ / L"missing") + L": not found");
         PostDrop(dialog.Window(), {other});
       })
       .WaitFor("the dropped file's row",
