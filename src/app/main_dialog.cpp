@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/dialog_keys.h"
 #include "app/main_dialog.h"
 #include "app/menus.h"
 #include "app/program.h"
@@ -73,6 +74,7 @@ CSetFileTime::CSetFileTime(Text command_line)
 }
 
 CSetFileTime::~CSetFileTime() {
+  keys_.reset();
   if (g_dialog_target == this) g_dialog_target = nullptr;
   if (message_images_) ImageList_Destroy(message_images_);
   if (dpi_font_) DeleteObject(dpi_font_);
@@ -96,6 +98,12 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog(window);
+    case WM_DESTROY:
+      keys_.reset();
+      return 0;
+    case WM_UPDATEUISTATE:
+      if (keys_) keys_->OnUpdateUiState(wparam);
+      return 0;
     case WM_SIZE:
       LayoutMainDialog(LOWORD(lparam), HIWORD(lparam));
       return 0;

@@ -21,6 +21,7 @@
 
 namespace nulvane::app {
 
+class DialogKeys;
 class WindowHost;
 
 // Command ids of the main dialog's toolbars and keys.
@@ -106,6 +107,8 @@ class CSetFileTime {
   };
 
   INT_PTR OnInitDialog(HWND window);
+  // The toolbars become tab stops and answer the keyboard (dialog_keys.*).
+  void InstallKeyboard();
   void CreateStripsAndBars();
   void AddButtons();
   void ApplyDpiResources();
@@ -152,6 +155,8 @@ class CSetFileTime {
   RowDisplay row_display_;
   items::ItemList items_;
   std::unique_ptr<WindowHost> host_;
+  // The keys of the menu bar and the toolbars, from WM_INITDIALOG to WM_DESTROY.
+  std::unique_ptr<DialogKeys> keys_;
   const Text command_line_;
 
   HWND dialog_ = nullptr;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/dialog_keys.h"
 #include "app/label_text.h"
 #include "app/main_dialog.h"
 #include "app/menu_build.h"
@@ -214,9 +215,23 @@ INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   RECT client{};
   GetClientRect(window, &client);
   LayoutMainDialog(client.right, client.bottom);
+  InstallKeyboard();
   items_.ParseCommandLine(command_line_);
-  // The dialog manager sets no focus.
+  // The dialog manager sets no focus: the keyboard starts in the item list.
+  if (item_list_view_) SetFocus(item_list_view_);
   return FALSE;
+}
+
+void CSetFileTime::InstallKeyboard() {
+  DialogKeyTargets targets;
+  targets.dialog = dialog_;
+  targets.bar = menu_bar_ ? &MenuBar() : nullptr;
+  targets.list_toolbar = list_toolbar_;
+  targets.toolbars = {corner_toolbar_, list_toolbar_, link_button_};
+  // Top to bottom: the corner toolbar (inside the top strip), the list toolbar, both lists, the
+  // link button (inside the status bar).
+  targets.tab_order = {top_strip_, list_toolbar_, item_list_view_, message_list_, status_bar_};
+  keys_ = std::make_unique<DialogKeys>(std::move(targets));
 }
 
 void CSetFileTime::CreateStripsAndBars() {

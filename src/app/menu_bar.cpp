@@ -213,16 +213,9 @@ void CWinCmdBar::SwitchTo(int index, bool by_key) {
 bool CWinCmdBar::OnParentMessage(UINT message, WPARAM wparam, LPARAM, LRESULT& result) {
   if (message != WM_MENUCHAR || !menu_ || !toolbar_) return false;
   // Alt with a letter that no mnemonic of the window matched: the bar's items are the menu.
-  std::vector<std::wstring> texts;
-  for (int i = 0; i < item_count_; ++i) texts.push_back(MenuItemText(menu_, i));
-  std::vector<std::u16string_view> views;
-  for (const std::wstring& text : texts) {
-    views.emplace_back(reinterpret_cast<const char16_t*>(text.data()), text.size());
-  }
-  const MnemonicMatch match = MatchMnemonic(views, static_cast<char16_t>(LOWORD(wparam)), -1);
-  if (match.count == 0) return false;
-  current_ = match.index;
-  PostMessageW(toolbar_, kOpenCurrentPopup, 1, 0);
+  const int index = MnemonicIndex(static_cast<char16_t>(LOWORD(wparam)));
+  if (index < 0) return false;
+  OpenPopupByKey(index);
   result = MAKELRESULT(0, MNC_CLOSE);
   return true;
 }

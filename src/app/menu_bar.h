@@ -49,6 +49,20 @@ class CWinCmdBar {
   // True while a popup of this bar is tracked (the message-filter hook is installed).
   bool tracking() const { return hook_ != nullptr; }
 
+  // The keyboard mode of a native menu bar (F10, or Alt pressed and released alone): the
+  // first item is hot and no popup is open. Left and Right move the hot item, Down, Up or
+  // Enter open its popup, Esc (or any other key) leaves the mode. menu_bar_keyboard.cpp.
+  bool EnterKeyboardMode();
+  void LeaveKeyboardMode();
+  bool keyboard_mode() const { return keyboard_mode_; }
+  // A key pressed while in keyboard mode; true when the bar used it (the key goes no further).
+  bool OnKeyboardModeKey(UINT virtual_key);
+  // The top-level item whose mnemonic is `key` (the first one, when several share it), -1 for
+  // none.
+  int MnemonicIndex(char16_t key) const;
+  // Opens item `index`'s popup with its first item highlighted, as Alt and its letter do.
+  void OpenPopupByKey(int index);
+
   // (1) The parent window's messages; true when consumed, with `result` as the answer.
   virtual bool OnParentMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
   // (2) The toolbar's messages; true when consumed.
@@ -98,6 +112,7 @@ class CWinCmdBar {
   bool switch_requested_ = false;
   int switch_to_ = 0;
   bool switch_by_key_ = false;
+  bool keyboard_mode_ = false;
   HFONT font_ = nullptr;
   HHOOK hook_ = nullptr;
   WNDPROC parent_proc_ = nullptr;

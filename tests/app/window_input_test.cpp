@@ -9,11 +9,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/main_dialog.h"
+#include "dialog_script.h"
 #include "gui_harness.h"
+#include "lang/language_table.h"
+#include "settings/settings.h"
 
 namespace nulvane::app::testing {
 namespace {
@@ -289,7 +294,7 @@ class RealWindowTest : public ::testing::Test {
   HWND window_ = nullptr;
 };
 
-TEST_F(RealWindowTest, ArrowsInTheOpenPopupNeverLoopAndTheWindowStillCloses) {
+TEST_F(RealWindowTest, ArrowsInTheOpenPopupNeverLoopAndF10DownUpEnterRunsExit) {
   Start();
   ASSERT_NE(MenuBar(), nullptr);
   Click(CentreOf(MenuBar()));
@@ -305,10 +310,167 @@ TEST_F(RealWindowTest, ArrowsInTheOpenPopupNeverLoopAndTheWindowStillCloses) {
   ASSERT_TRUE(Wait("the popup to close", [&] { return !AnyPopupOpen(); }));
   Settle();
   EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  // At rest Esc closes the window, as Exit does.
-  Key(VK_ESCAPE);
+  // F10 makes the bar's item hot, Down opens it with its first item highlighted, Up wraps to
+  // its last item, Exit, and Enter runs it.
+  Key(VK_F10);
+  Settle(300);
+  Key(VK_DOWN);
+  ASSERT_TRUE(Wait("the popup by keys", [&] { return BarPopupOpen(); }));
+  EXPECT_EQ(g_watch.total, 2);
+  Key(VK_UP);
+  Settle(300);
+  Key(VK_RETURN);
   ASSERT_TRUE(Ended(5000));
   EXPECT_EQ(ExitCode(), 0u);
+}
+
+TEST_F(RealWindowTest, AltAloneOpensTheBarAndAltNOpensItsMenu) {
+  Start();
+  // Alt pressed and released alone: the bar's item is hot, nothing is open; Esc leaves the bar
+  // (and does not close the window).
+  Key(VK_MENU);
+  Settle(300);
+  EXPECT_EQ(SendMessageW(MenuBar(), TB_GETHOTITEM, 0, 0), 0);
+  EXPECT_FALSE(AnyPopupOpen());
+  Key(VK_ESCAPE);
+  Settle(300);
+  EXPECT_EQ(SendMessageW(MenuBar(), TB_GETHOTITEM, 0, 0), -1);
+  EXPECT_EQ(WaitForSingleObject(process_.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  // Alt+N: the program's menu, once.
+  Key('N', /*with_alt=*/true);
+  ASSERT_TRUE(Wait("the menu by Alt+N", [&] { return BarPopupOpen(); }));
+  Settle(300);
+  EXPECT_EQ(g_watch.total, 1);
+  Key(VK_ESCAPE);
+  ASSERT_TRUE(Wait("the menu to close", [&] { return !AnyPopupOpen(); }));
+}
+
+TEST_F(RealWindowTest, AltRResetsTheListAndAltDMovesBetweenTheTwoDButtonsRunningNothing) {
+  const std::wstring tree = folder_ + L"\\tree";
+  CreateDirectoryW(tree.c_str(), nullptr);
+  WriteFile(tree + L"\\a.txt", "abc");
+  Start(L"\"" + tree + L"\"");
+  ASSERT_TRUE(Wait("the rows", [&] { return ItemRows() == 2; }));
+  const int lines = MessageLines();
+  // Alt+D: "&Delete" and "Delete &Delay" share the letter: the first press makes Delete hot,
+  // the second Delay, and neither runs.
+  Key('D', /*with_alt=*/true);
+  ASSERT_TRUE(Wait("Delete hot", [&] { return HotCommand() == 1014; }));
+  Key('D', /*with_alt=*/true);
+  ASSERT_TRUE(Wait("Delay hot", [&] { return HotCommand() == 4019; }));
+  Settle();
+  EXPECT_EQ(MessageLines(), lines) << "no run started";
+  EXPECT_FALSE(AnyPopupOpen()) << "no menu opened";
+  EXPECT_EQ(ItemRows(), 2);
+  // Enter runs the hot one: the delay menu opens below its button; Esc closes it.
+  Key(VK_RETURN);
+  ASSERT_TRUE(Wait("the delay menu", [&] { return AnyPopupOpen(); }));
+  Key(VK_ESCAPE);
+  ASSERT_TRUE(Wait("the menu to close", [&] { return !AnyPopupOpen(); }));
+  // Alt+R: one button carries R, so it runs at once: the list is empty, the files are kept.
+  Key('R', /*with_alt=*/true);
+  ASSERT_TRUE(Wait("the empty list", [&] { return ItemRows() == 0; }));
+  EXPECT_NE(GetFileAttributesW((tree + L"\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(RealWindowTest, TabReachesTheToolbarsAndEnterPressesTheHotButton) {
+  Start();
+  // From the item list: the message list, the link button, the corner toolbar (LNG first), the
+  // list toolbar.
+  const HWND corner = FindWindowExW(Child(11111), nullptr, TOOLBARCLASSNAMEW, nullptr);
+  HWND corner_toolbar = nullptr;
+  for (HWND child = corner; child;
+       child = FindWindowExW(Child(11111), child, TOOLBARCLASSNAMEW, nullptr)) {
+    if (GetDlgCtrlID(child) == 11113) corner_toolbar = child;
+  }
+  ASSERT_NE(corner_toolbar, nullptr);
+  for (int i = 0; i < 3; ++i) {
+    Key(VK_TAB);
+    Settle(200);
+  }
+  ASSERT_TRUE(
+      Wait("LNG hot", [&] { return SendMessageW(corner_toolbar, TB_GETHOTITEM, 0, 0) == 0; }));
+  // Right moves to Exit; Enter presses it: the program ends.
+  Key(VK_RIGHT);
+  ASSERT_TRUE(
+      Wait("Exit hot", [&] { return SendMessageW(corner_toolbar, TB_GETHOTITEM, 0, 0) == 1; }));
+  Key(VK_RETURN);
+  ASSERT_TRUE(Ended(5000));
+  EXPECT_EQ(ExitCode(), 0u);
+}
+
+// The real dialog in this process, for what only its own thread can read back: the UI state
+// and how the toolbars draw their mnemonics.
+class InProcessKeysTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static const bool loaded = lang::LoadLanguageTable();
+    ASSERT_TRUE(loaded);
+    lang::Table().SetCurrentLanguage(1);
+    folder_ = NewScratchFolder(L"nulvane-keys-");
+    const std::wstring ini = folder_ + L"\\nulvane.ini";
+    settings::UseSettingsFile(Text(ini.begin(), ini.end()));
+    // Underlines only while the keyboard asks for them, as Windows has it by default (this
+    // process only: nothing is written to the prefix).
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &saved_cues_, 0);
+    SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0, nullptr, 0);
+  }
+  void TearDown() override {
+    SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0,
+                          reinterpret_cast<void*>(static_cast<INT_PTR>(saved_cues_)), 0);
+    DeleteFileW((folder_ + L"\\nulvane.ini").c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  static bool UnderlinesHidden(HWND toolbar) {
+    // A mask of 0 changes nothing and answers the flags in use.
+    return (SendMessageW(toolbar, TB_SETDRAWTEXTFLAGS, 0, 0) & DT_HIDEPREFIX) != 0;
+  }
+
+  std::wstring folder_;
+  BOOL saved_cues_ = TRUE;
+};
+
+TEST_F(InProcessKeysTest, UnderlinesShowWhileAltIsHeldAndInTheMenuBarsKeyboardMode) {
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script
+      .Do([&] {
+        SetForegroundWindow(dialog.Window());
+        EXPECT_TRUE(UnderlinesHidden(dialog.ListToolbar()));
+        EXPECT_TRUE(UnderlinesHidden(dialog.MenuBarWindow()));
+        SendKey(VK_MENU, false);
+      })
+      .WaitFor("the underlines", [&] { return !UnderlinesHidden(dialog.ListToolbar()); })
+      .Do([&] {
+        EXPECT_FALSE(UnderlinesHidden(dialog.MenuBarWindow()));
+        EXPECT_FALSE(UnderlinesHidden(dialog.CornerToolbar()));
+        SendKey(VK_MENU, true);
+      })
+      .WaitFor("the keyboard mode",
+               [&] { return SendMessageW(dialog.MenuBarWindow(), TB_GETHOTITEM, 0, 0) == 0; })
+      .Do([&] {
+        EXPECT_FALSE(UnderlinesHidden(dialog.ListToolbar()));
+        Press(VK_ESCAPE);
+      })
+      .WaitFor("the underlines to go", [&] { return UnderlinesHidden(dialog.ListToolbar()); })
+      .Do([&] {
+        EXPECT_EQ(SendMessageW(dialog.MenuBarWindow(), TB_GETHOTITEM, 0, 0), -1);
+        EXPECT_TRUE(IsWindowVisible(dialog.Window())) << "Esc left the bar, not the program";
+        // Alt as a modifier: the underlines show while it is held, and go with it.
+        SendKey(VK_MENU, false);
+        SendKey(VK_SHIFT, false);
+      })
+      .WaitFor("the underlines again", [&] { return !UnderlinesHidden(dialog.ListToolbar()); })
+      .Do([&] {
+        SendKey(VK_SHIFT, true);
+        SendKey(VK_MENU, true);
+      })
+      .WaitFor("the underlines to go again", [&] { return UnderlinesHidden(dialog.ListToolbar()); })
+      .Do([&] {
+        EXPECT_EQ(SendMessageW(dialog.MenuBarWindow(), TB_GETHOTITEM, 0, 0), -1);
+        PostMessageW(dialog.Window(), WM_COMMAND, kCommandCancel, 0);
+      });
+  EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
 }  // namespace
