@@ -107,6 +107,9 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
     case WM_SIZE:
       LayoutMainDialog(LOWORD(lparam), HIWORD(lparam));
       return 0;
+    case WM_GETMINMAXINFO:
+      OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lparam));
+      return TRUE;
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
     case WM_COMMAND:

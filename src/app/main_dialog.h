@@ -114,6 +114,9 @@ class CSetFileTime {
   void ApplyDpiResources();
   void ApplyToolbarFont();
   void OnDpiChanged(int dpi, const RECT& suggested);
+  // The smallest window that keeps both toolbars, three rows of the item list, the message
+  // list and the status bar visible and apart, at the window's DPI.
+  void OnGetMinMaxInfo(MINMAXINFO& info) const;
   INT_PTR OnNotify(const NMHDR& header);
   void OnCommand(int command);
   void OnCancel();

@@ -1,6 +1,9 @@
 // The real main dialog, from the real resources, run modally and driven from inside its own
 // loop: texts at rest in English and German, the layout, the command line and drops, a run on a
 // folder under Z:, Esc during a countdown and at rest, a drop during a run, and 144 DPI.
+#include <algorithm>
+#include <memory>
+
 #include "main_dialog_fixture.h"
 
 namespace nulvane::app {
@@ -121,7 +124,41 @@ TEST_F(MainDialogTest, TheMenuBarSitsAtTheStripsLeftAboveItAndClearOfTheCornerTo
   EXPECT_TRUE(script.completed());
 }
 
-TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndPushesTheCornerToolbarLeftWhenNarrow) {
+// Both toolbars, the item list with three rows, the message list and the status bar are
+// visible and apart at the window's size.
+void ExpectEverythingVisibleAndApart(const CSetFileTime& dialog) {
+  RECT client{};
+  GetClientRect(dialog.Window(), &client);
+  const Rect list_toolbar = ChildRect(dialog.ListToolbar());
+  const Rect item_list = ChildRect(dialog.ItemListView());
+  const Rect message_list = ChildRect(dialog.MessageList());
+  const Rect status_bar = ChildRect(dialog.StatusBar());
+  const Rect bar = ChildRect(dialog.MenuBarWindow());
+  RECT last_button{};
+  const auto buttons = static_cast<int>(SendMessageW(dialog.ListToolbar(), TB_BUTTONCOUNT, 0, 0));
+  SendMessageW(dialog.ListToolbar(), TB_GETITEMRECT, buttons - 1,
+               reinterpret_cast<LPARAM>(&last_button));
+  EXPECT_LE(list_toolbar.x + last_button.right, client.right) << "every list toolbar button";
+  RECT first{};
+  RECT second{};
+  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  EXPECT_LT(bar.x + bar.width, ChildRect(dialog.CornerToolbar()).x + first.left)
+      << "the menu bar and the corner toolbar apart";
+  EXPECT_LE(list_toolbar.y + list_toolbar.height, item_list.y);
+  // Three rows below the header.
+  HWND header = reinterpret_cast<HWND>(SendMessageW(dialog.ItemListView(), LVM_GETHEADER, 0, 0));
+  RECT header_rect{};
+  GetWindowRect(header, &header_rect);
+  EXPECT_GE(SendMessageW(dialog.ItemListView(), LVM_GETCOUNTPERPAGE, 0, 0), 3);
+  EXPECT_GT(item_list.height, header_rect.bottom - header_rect.top);
+  EXPECT_LT(item_list.y + item_list.height, message_list.y);
+  EXPECT_LE(message_list.y + message_list.height, status_bar.y);
+  EXPECT_EQ(status_bar.y + status_bar.height, client.bottom);
+  EXPECT_GE(ChildRect(dialog.LinkButton()).x, 0);
+}
+
+TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndKeepsAMinimumSize) {
   CSetFileTime dialog(u"");
   UiScript script;
   script.Do([&] {
@@ -130,13 +167,89 @@ TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndPushesTheCornerToolbarLeftWhen
       SCOPED_TRACE(width);
       SetClientSize(dialog.Window(), width, height);
       ExpectLayoutForClient(dialog, width, height, 96);
+      ExpectEverythingVisibleAndApart(dialog);
     }
-    SetClientSize(dialog.Window(), 120, 300);
+    // Far below the minimum: the window stops at it, and the layout rules still hold there.
+    SetClientSize(dialog.Window(), 120, 150);
     RECT client{};
     GetClientRect(dialog.Window(), &client);
+    EXPECT_GT(client.right, 120);
+    EXPECT_GT(client.bottom, 150);
     ExpectLayoutForClient(dialog, client.right, client.bottom, 96);
-    EXPECT_LT(ChildRect(dialog.CornerToolbar()).x, 0);
+    ExpectEverythingVisibleAndApart(dialog);
   });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+// What the screen shows of `window`'s client area (the virtual display's pixels).
+std::unique_ptr<testing::Canvas> ScreenOf(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  auto canvas = std::make_unique<testing::Canvas>(client.right, client.bottom, RGB(255, 0, 255));
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  HDC screen = GetDC(nullptr);
+  BitBlt(canvas->dc(), 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+  ReleaseDC(nullptr, screen);
+  return canvas;
+}
+
+// The message list's empty rows are its own background from edge to edge, and the status bar
+// shows its text: nothing of an earlier size is left standing.
+void ExpectMessageListAndStatusBarPainted(const CSetFileTime& dialog) {
+  const std::unique_ptr<testing::Canvas> list = ScreenOf(dialog.MessageList());
+  const COLORREF background =
+      static_cast<COLORREF>(SendMessageW(dialog.MessageList(), LVM_GETBKCOLOR, 0, 0));
+  // Below the header and the three legend lines.
+  const int y = list->height() - 6;
+  const RECT row{2, y, list->width() - 2, y + 1};
+  EXPECT_EQ(list->CountPixels(row, background), row.right - row.left)
+      << "the message list's last row, across its width";
+  const std::unique_ptr<testing::Canvas> status = ScreenOf(dialog.StatusBar());
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const RECT text{0, 2, std::min(160, status->width()), status->height() - 2};
+  EXPECT_GT(status->CountPixelsOtherThan(text, face), 20) << "the status bar's text";
+  if (::testing::Test::HasFailure()) {
+    list->SaveBmp(L"Z:\\tmp\\nulvane-message-list.bmp");
+    status->SaveBmp(L"Z:\\tmp\\nulvane-status-bar.bmp");
+  }
+}
+
+TEST_F(MainDialogTest, AfterAMaximiseAndARestoreEveryControlIsPaintedAnew) {
+  CSetFileTime dialog(u"");
+  UiScript script;
+  DWORD since = 0;
+  const auto settle = [&] { return GetTickCount() - since > 700; };
+  script
+      .Do([&] {
+        since = GetTickCount();
+        // As the caption button and the system menu do.
+        PostMessageW(dialog.Window(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+      })
+      .WaitFor("the maximised window to settle", settle)
+      .Do([&] {
+        EXPECT_TRUE(IsZoomed(dialog.Window()));
+        EXPECT_EQ(Column(dialog.MessageList(), 0),
+                  (std::vector<std::wstring>{L"Warning", L"Error", L"Info"}));
+        EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
+        ExpectMessageListAndStatusBarPainted(dialog);
+        since = GetTickCount();
+        PostMessageW(dialog.Window(), WM_SYSCOMMAND, SC_RESTORE, 0);
+      })
+      .WaitFor("the restored window to settle", settle)
+      .Do([&] {
+        EXPECT_FALSE(IsZoomed(dialog.Window()));
+        ExpectMessageListAndStatusBarPainted(dialog);
+        // A size larger than before, as a drag makes it.
+        RECT window{};
+        GetWindowRect(dialog.Window(), &window);
+        since = GetTickCount();
+        SetWindowPos(dialog.Window(), nullptr, 0, 0, window.right - window.left + 300,
+                     window.bottom - window.top + 200, SWP_NOMOVE | SWP_NOZORDER);
+      })
+      .WaitFor("the larger window to settle", settle)
+      .Do([&] { ExpectMessageListAndStatusBarPainted(dialog); });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
 }
