@@ -1,24 +1,20 @@
 // nulvane.exe in a process of its own, driven with real input (SendInput): the menu bar's
 // popup by mouse and keys, F10 and Alt, and the list toolbar's Alt+letter keys. The window is
 // read back through messages that need no pointer (counts, states), and every popup the program
-// opens is counted through a WinEvent hook. This program runs alone: its input goes to whatever
-// window is in front.
+// opens is counted. A last test runs the dialog in this process, for what only its own thread
+// can read back. This program runs alone: its input goes to whatever window is in front.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
 #include "dialog_script.h"
-#include "gui_harness.h"
-#include "lang/language_table.h"
-#include "settings/settings.h"
+#include "main_dialog_fixture.h"
 
 namespace nulvane::app::testing {
 namespace {
@@ -29,13 +25,6 @@ std::wstring BuiltProgram() {
   std::wstring path = L"Z:";
   for (char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
   return path;
-}
-
-void WriteFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
 }
 
 // ---- Real input ----
@@ -127,9 +116,7 @@ void LookAtPopups() {
 class RealWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = NewScratchFolder(L"nulvane-input-");
-    ASSERT_FALSE(folder_.empty());
-    program_ = folder_ + L"\\nulvane.exe";
+    program_ = folder_ / L"nulvane.exe";
     ASSERT_TRUE(CopyFileW(BuiltProgram().c_str(), program_.c_str(), FALSE)) << GetLastError();
   }
 
@@ -142,39 +129,18 @@ class RealWindowTest : public ::testing::Test {
       CloseHandle(process_.hThread);
       CloseHandle(process_.hProcess);
     }
-    RemoveTree(folder_);
-  }
-
-  static void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = path + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(child);
-        } else {
-          SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(child.c_str());
-        }
-      } while (FindNextFileW(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
   }
 
   // Starts the copy of the program in English with no countdown and `arguments`, waits for its
   // window and brings it to the front.
   void Start(const std::wstring& arguments = L"") {
-    WriteFile(folder_ + L"\\nulvane.ini",
-              "[Program]\r\nlng=1\r\n[NewFileTime]\r\ndel_delay=0\r\nre_write=1\r\n");
+    ZFolder::Write(folder_ / L"nulvane.ini",
+                   "[Program]\r\nlng=1\r\n[NewFileTime]\r\ndel_delay=0\r\nre_write=1\r\n");
     std::wstring command = L"\"" + program_ + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     ASSERT_TRUE(CreateProcessW(program_.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
-                               nullptr, folder_.c_str(), &startup, &process_));
+                               nullptr, folder_.path().c_str(), &startup, &process_));
     g_watch = PopupWatch{};
     g_watch.thread = process_.dwThreadId;
     ASSERT_TRUE(Wait(
@@ -275,20 +241,18 @@ class RealWindowTest : public ::testing::Test {
   int MessageLines() const {
     return static_cast<int>(SendMessageW(Child(1004), LVM_GETITEMCOUNT, 0, 0));
   }
+  // The command of the list toolbar's hot button, -1 for none.
   int HotCommand() const {
     const auto hot = static_cast<int>(SendMessageW(ListToolbar(), TB_GETHOTITEM, 0, 0));
-    if (hot < 0) return -1;
-    TBBUTTON button{};
-    // TB_GETBUTTON needs a buffer in the program's process: ask for the id of each command
-    // instead.
     for (int command : {1015, 1014, 32802, 4020, 4019}) {
-      if (SendMessageW(ListToolbar(), TB_COMMANDTOINDEX, command, 0) == hot) return command;
+      if (hot >= 0 && SendMessageW(ListToolbar(), TB_COMMANDTOINDEX, command, 0) == hot) {
+        return command;
+      }
     }
-    (void)button;
     return -1;
   }
 
-  std::wstring folder_;
+  ZFolder folder_;
   std::wstring program_;
   PROCESS_INFORMATION process_{};
   HWND window_ = nullptr;
@@ -346,9 +310,9 @@ TEST_F(RealWindowTest, AltAloneOpensTheBarAndAltNOpensItsMenu) {
 }
 
 TEST_F(RealWindowTest, AltRResetsTheListAndAltDMovesBetweenTheTwoDButtonsRunningNothing) {
-  const std::wstring tree = folder_ + L"\\tree";
+  const std::wstring tree = folder_ / L"tree";
   CreateDirectoryW(tree.c_str(), nullptr);
-  WriteFile(tree + L"\\a.txt", "abc");
+  ZFolder::Write(tree + L"\\a.txt", "abc");
   Start(L"\"" + tree + L"\"");
   ASSERT_TRUE(Wait("the rows", [&] { return ItemRows() == 2; }));
   const int lines = MessageLines();
@@ -399,17 +363,12 @@ TEST_F(RealWindowTest, TabReachesTheToolbarsAndEnterPressesTheHotButton) {
   EXPECT_EQ(ExitCode(), 0u);
 }
 
-// The real dialog in this process, for what only its own thread can read back: the UI state
-// and how the toolbars draw their mnemonics.
-class InProcessKeysTest : public ::testing::Test {
+// The real dialog in this process, for what only its own thread can read back: how the
+// toolbars draw their mnemonics.
+class InProcessKeysTest : public MainDialogTest {
  protected:
   void SetUp() override {
-    static const bool loaded = lang::LoadLanguageTable();
-    ASSERT_TRUE(loaded);
-    lang::Table().SetCurrentLanguage(1);
-    folder_ = NewScratchFolder(L"nulvane-keys-");
-    const std::wstring ini = folder_ + L"\\nulvane.ini";
-    settings::UseSettingsFile(Text(ini.begin(), ini.end()));
+    MainDialogTest::SetUp();
     // Underlines only while the keyboard asks for them, as Windows has it by default (this
     // process only: nothing is written to the prefix).
     SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &saved_cues_, 0);
@@ -418,15 +377,13 @@ class InProcessKeysTest : public ::testing::Test {
   void TearDown() override {
     SystemParametersInfoW(SPI_SETKEYBOARDCUES, 0,
                           reinterpret_cast<void*>(static_cast<INT_PTR>(saved_cues_)), 0);
-    DeleteFileW((folder_ + L"\\nulvane.ini").c_str());
-    RemoveDirectoryW(folder_.c_str());
+    MainDialogTest::TearDown();
   }
   static bool UnderlinesHidden(HWND toolbar) {
     // A mask of 0 changes nothing and answers the flags in use.
     return (SendMessageW(toolbar, TB_SETDRAWTEXTFLAGS, 0, 0) & DT_HIDEPREFIX) != 0;
   }
 
-  std::wstring folder_;
   BOOL saved_cues_ = TRUE;
 };
 
