@@ -22,8 +22,8 @@ using platform::Format;
 
 constexpr int kHelpCaptionText = 60;
 constexpr int kSettingsNotSavedText =
-    172;  // "Settings cannot be saved beside the program (%s): %s"
-constexpr int kExportNotWrittenText = 173;  // "%s: the file for translators cannot be written (%s)"
+    179;  // "Settings cannot be saved beside the program (%s): %s"
+constexpr int kExportNotWrittenText = 180;  // "%s: the file for translators cannot be written (%s)"
 
 // Why `file` cannot be written: `error` (the failed write's own code) when there is one, else
 // what an attempt to open it for writing says. A file that attempt creates is removed again.

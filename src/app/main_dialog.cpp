@@ -36,7 +36,7 @@ using platform::Wide;
 
 constexpr int kSureText = 31;       // "Are you sure?"
 constexpr int kCancelText = 32;     // "Cancel"
-constexpr int kNoThreadText = 174;  // "The work cannot start: %s"
+constexpr int kNoThreadText = 181;  // "The work cannot start: %s"
 
 // How long closing waits for a stopped fill to remove its temporary file and folder; after it
 // the program ends anyway.

@@ -21,7 +21,7 @@ constexpr int kEndProgramText = 58;
 constexpr int kShutdownText = 59;
 constexpr int kFirstHelpText = 61;
 constexpr int kHelpPairs = 5;
-constexpr int kKeysHelpText = 175;  // "Keys:", then the keys of the window (176)
+constexpr int kKeysHelpText = 182;  // "Keys:", then the keys of the window (183)
 constexpr int kStandbyText = 80;
 
 // General block: the English address without its slash, the German and the English with it.

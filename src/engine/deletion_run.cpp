@@ -22,8 +22,8 @@ constexpr int kStartText = 40;
 constexpr int kAbortText = 8;
 constexpr int kTotalText = 41;
 constexpr int kProductNameText = 11;
-constexpr int kOutcomeText = 170;        // "Destroyed: %d, failed: %d, left untouched: %d"
-constexpr int kNothingQueuedText = 171;  // "Nothing is queued: add files or folders first."
+constexpr int kOutcomeText = 177;        // "Destroyed: %d, failed: %d, left untouched: %d"
+constexpr int kNothingQueuedText = 178;  // "Nothing is queued: add files or folders first."
 
 RunResult Abort(const RunContext& context, TextView abort_text) {
   SetCommandsEnabled(context.host, true);

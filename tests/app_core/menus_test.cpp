@@ -204,7 +204,7 @@ TEST_F(BuiltInTable, HelpTextPairsLinesWithAnEmptyLineBetweenPairs) {
             u"Fill the free space with null:\r\nThis will remove the standard deletion tracks "
             u"from the harddrive.\r\n\r\n"
             u"Keys:\r\n" +
-                Text(InLanguage(kEnglish).GetText(176)) + u"\r\n")
+                Text(InLanguage(kEnglish).GetText(183)) + u"\r\n")
       << Utf8(english);
   // The keys name the ones a mouse-free user needs.
   for (const TextView key : {u"F10", u"Alt+N", u"Alt+R", u"Alt+D", u"Alt+O", u"Tab", u"Esc"}) {
