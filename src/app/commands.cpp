@@ -10,15 +10,52 @@
 #include "app/menus.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
+#include "platform/file_system.h"
+#include "platform/format.h"
 #include "platform/win32/wide.h"
 #include "settings/settings.h"
 
 namespace nulvane::app {
 namespace {
 
+using platform::Format;
+
 constexpr int kHelpCaptionText = 60;
+constexpr int kSettingsNotSavedText =
+    179;  // "Settings cannot be saved beside the program (%s): %s"
+constexpr int kExportNotWrittenText = 180;  // "%s: the file for translators cannot be written (%s)"
+
+// Why `file` cannot be written: `error` (the failed write's own code) when there is one, else
+// what an attempt to open it for writing says. A file that attempt creates is removed again.
+Text WriteFailureReason(DWORD error, TextView file) {
+  if (error == ERROR_SUCCESS) {
+    const Text name(file);
+    HANDLE handle =
+        CreateFileW(platform::Wide(name), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      error = GetLastError();
+    } else {
+      const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+      CloseHandle(handle);
+      if (created) DeleteFileW(platform::Wide(name));
+      error = ERROR_WRITE_FAULT;
+    }
+  }
+  return platform::SystemErrorText(error);
+}
 
 }  // namespace
+
+void CSetFileTime::NoteSettingsWrite(bool written) {
+  const DWORD error = written ? ERROR_SUCCESS : GetLastError();
+  if (written || settings_warned_) return;
+  // Once per start: every later choice would fail for the same reason.
+  settings_warned_ = true;
+  const Text file = settings::SettingsFile();
+  AddMessage(Format(lang::Txt(kSettingsNotSavedText), file, WriteFailureReason(error, file)),
+             engine::MessageKind::kWarning);
+}
 
 void CSetFileTime::OnOverwriteMenu() {
   int stored = 0;
@@ -28,7 +65,7 @@ void CSetFileTime::OnOverwriteMenu() {
       ShowPopupBelowButton(dialog_, list_toolbar_, kCommandOverwriteMenu, menu.get(), true);
   // Only the menu's own ids are stored; a stray return value changes nothing.
   for (int count : kOverwriteCounts) {
-    if (chosen == count) settings::PutOptionInt(settings::kPassesKey, count);
+    if (chosen == count) NoteSettingsWrite(settings::PutOptionInt(settings::kPassesKey, count));
   }
   // Also without a choice: the labels show what the settings file holds now.
   RefreshOptionLabels();
@@ -42,7 +79,7 @@ void CSetFileTime::OnDelayMenu() {
   const int chosen =
       ShowPopupBelowButton(dialog_, list_toolbar_, kCommandDelayMenu, menu.get(), true);
   if (chosen >= kDelayEntryBase && chosen < kDelayEntryBase + kDelayEntries) {
-    settings::PutOptionInt(settings::kDelayKey, chosen - kDelayEntryBase);
+    NoteSettingsWrite(settings::PutOptionInt(settings::kDelayKey, chosen - kDelayEntryBase));
   }
   RefreshOptionLabels();
 }
@@ -52,8 +89,12 @@ void CSetFileTime::ShowLanguageMenu() {
   const int chosen =
       ShowPopupBelowButton(dialog_, corner_toolbar_, kCommandLanguageMenu, menu.get(), true);
   if (chosen == kTranslateEntry) {
-    // A failed export reports nothing: the translator sees no file and asks again.
-    lang::ExportTranslation();
+    if (!lang::ExportTranslation()) {
+      const DWORD error = GetLastError();
+      const Text path = lang::TranslationExportPath();
+      AddMessage(Format(lang::Txt(kExportNotWrittenText), path, WriteFailureReason(error, path)),
+                 engine::MessageKind::kError);
+    }
     return;
   }
   // Every slot the table can hold has an id; the grayed current one never comes back.
@@ -61,7 +102,7 @@ void CSetFileTime::ShowLanguageMenu() {
   const int slot = chosen - kLanguageEntryBase;
   lang::Table().SetCurrentLanguage(slot);
   ApplyLanguageTexts();
-  settings::PutProgramInt(settings::kLanguageKey, slot);
+  NoteSettingsWrite(settings::PutProgramInt(settings::kLanguageKey, slot));
 }
 
 void CSetFileTime::ShowDeletePlusMenu() {

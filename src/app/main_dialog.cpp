@@ -6,12 +6,16 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "app/dialog_keys.h"
 #include "app/main_dialog.h"
 #include "app/menus.h"
 #include "app/program.h"
+#include "app/resource_ids.h"
 #include "app/shutdown_dialog.h"
 #include "app/window_host.h"
 #include "engine/deletion_run.h"
@@ -19,16 +23,20 @@
 #include "lang/language_table.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/format.h"
+#include "platform/text.h"
 #include "platform/win32/wide.h"
 
 namespace nulvane::app {
 
 namespace {
 
+using platform::Format;
 using platform::Wide;
 
-constexpr int kSureText = 31;    // "Are you sure?"
-constexpr int kCancelText = 32;  // "Cancel"
+constexpr int kSureText = 31;       // "Are you sure?"
+constexpr int kCancelText = 32;     // "Cancel"
+constexpr int kNoThreadText = 181;  // "The work cannot start: %s"
 
 // How long closing waits for a stopped fill to remove its temporary file and folder; after it
 // the program ends anyway.
@@ -70,6 +78,7 @@ CSetFileTime::CSetFileTime(Text command_line)
 }
 
 CSetFileTime::~CSetFileTime() {
+  keys_.reset();
   if (g_dialog_target == this) g_dialog_target = nullptr;
   if (message_images_) ImageList_Destroy(message_images_);
   if (dpi_font_) DeleteObject(dpi_font_);
@@ -94,12 +103,26 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog(window);
+    case WM_DESTROY:
+      keys_.reset();
+      return 0;
+    case WM_UPDATEUISTATE:
+      if (keys_) keys_->OnUpdateUiState(wparam);
+      return 0;
     case WM_SIZE:
       LayoutMainDialog(LOWORD(lparam), HIWORD(lparam));
       return 0;
+    case WM_GETMINMAXINFO:
+      OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lparam));
+      return TRUE;
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
     case WM_COMMAND:
+      if (LOWORD(wparam) == kCommandCancel && HIWORD(wparam) == NOTIFY_END_AFTER_WORK &&
+          lparam == 0) {
+        EndAfterWork();
+        return 0;
+      }
       OnCommand(LOWORD(wparam));
       return 0;
     case WM_DROPFILES:
@@ -112,8 +135,7 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return TRUE;
     case kRunOnWindowThreadMessage:
-      (*reinterpret_cast<const std::function<void()>*>(lparam))();
-      SetWindowLongPtrW(window, DWLP_MSGRESULT, 1);
+      SetWindowLongPtrW(window, DWLP_MSGRESULT, host_->RunPendingCall(lparam) ? 1 : 0);
       return TRUE;
     default:
       return 0;
@@ -161,7 +183,8 @@ void CSetFileTime::OnCommand(int command) {
       OnDelayMenu();
       break;
     case kCommandLanguageMenu:
-      ShowLanguageMenu();
+      // Not while a run or a fill works (a command queued before its button was disabled).
+      if (!WorkerActive()) ShowLanguageMenu();
       break;
     case kMenuCommandInfo:
       ShowHelpBox();
@@ -203,7 +226,8 @@ void CSetFileTime::OnCancel() {
       const int answer =
           MessageBoxW(dialog_, Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING);
       closing_ = false;
-      if (answer != IDYES) return;
+      // The fill finished meanwhile and ended the program: the answer changes nothing.
+      if (ending_ || answer != IDYES) return;
     }
     // Writing or removing its files, the fill ends first, with both removed.
     StopFillAndWait();
@@ -252,6 +276,32 @@ void CSetFileTime::StopFillAndWait() {
 
 void CSetFileTime::EndDialogWith(INT_PTR result) { EndDialog(dialog_, result); }
 
+void CSetFileTime::EndAfterWork() {
+  ending_ = true;
+  // The closing question has nothing left to ask: its box goes, the program ends.
+  if (closing_) {
+    struct Search {
+      HWND owner;
+      HWND box;
+    } search{dialog_, nullptr};
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM data) -> BOOL {
+          auto* wanted = reinterpret_cast<Search*>(data);
+          wchar_t name[16] = {};
+          GetClassNameW(window, name, 16);
+          if (GetWindow(window, GW_OWNER) != wanted->owner || lstrcmpW(name, L"#32770") != 0) {
+            return TRUE;
+          }
+          wanted->box = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (search.box) EndDialog(search.box, IDNO);
+  }
+  EndDialogWith(2);
+}
+
 void CSetFileTime::OnDropFiles(HDROP drop) {
   const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
   std::vector<Text> paths;
@@ -283,12 +333,20 @@ void CSetFileTime::StartDeletionRun(int command) {
   items_.BeginRun();
   g_active_workers.fetch_add(1);
   engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
-  std::thread([this, context] {
+  const bool started = StartWorker([this, context] {
     engine::RunDeletion(context);
     // After the run's own final rebuild: the paths dropped meanwhile are added now.
     host_->OnWindowThread([this] { items_.EndRun(); });
     g_active_workers.fetch_sub(1);
-  }).detach();
+  });
+  if (!started) {
+    // Nothing ran: everything the start changed is put back.
+    g_active_workers.fetch_sub(1);
+    flags_.exit_after_run.store(0);
+    flags_.after_run_action.store(0);
+    items_.EndRun();
+    SetCommandsEnabled(true);
+  }
 }
 
 void CSetFileTime::StartFreeSpaceFill(int command) {
@@ -305,11 +363,36 @@ void CSetFileTime::StartFreeSpaceFill(int command) {
   g_fill_workers.fetch_add(1);
   engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
   // The worker shows the folder picker itself, owned by the dialog, which stays responsive.
-  std::thread([context] {
+  const bool started = StartWorker([context] {
     engine::RunFreeSpaceFill(context);
     g_fill_workers.fetch_sub(1);
     g_active_workers.fetch_sub(1);
-  }).detach();
+  });
+  if (!started) {
+    g_fill_workers.fetch_sub(1);
+    g_active_workers.fetch_sub(1);
+    flags_.exit_after_run.store(0);
+    flags_.after_run_action.store(0);
+  }
+}
+
+bool CSetFileTime::StartWorker(std::function<void()> work) {
+  try {
+    if (Program().start_worker) {
+      Program().start_worker(std::move(work));
+    } else {
+      std::thread(std::move(work)).detach();
+    }
+    return true;
+  } catch (const std::system_error& error) {
+    // The C library's words for the thread library's error code.
+    AddMessage(Format(lang::Txt(kNoThreadText), platform::Utf8ToText(error.code().message())),
+               engine::MessageKind::kError);
+  } catch (const std::bad_alloc&) {
+    AddMessage(Format(lang::Txt(kNoThreadText), platform::SystemErrorText(ERROR_NOT_ENOUGH_MEMORY)),
+               engine::MessageKind::kError);
+  }
+  return false;
 }
 
 void CSetFileTime::OnSendToCommand(int command) {

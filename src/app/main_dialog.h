@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "app/main_layout.h"
@@ -20,6 +21,7 @@
 
 namespace nulvane::app {
 
+class DialogKeys;
 class WindowHost;
 
 // Command ids of the main dialog's toolbars and keys.
@@ -36,8 +38,9 @@ enum Command : int {
   kCommandDeletePlus = 32802,
 };
 
-// The one private message of the main dialog: lParam points to a const std::function<void()>
-// that the dialog runs on its own thread before the send returns (WindowHost's mechanism).
+// The one private message of the main dialog: lParam is a token of WindowHost's table of
+// pending calls, which the dialog runs on its own thread before the send returns. A token the
+// table does not hold is ignored.
 inline constexpr UINT kRunOnWindowThreadMessage = WM_APP + 1;
 
 class CSetFileTime {
@@ -63,7 +66,8 @@ class CSetFileTime {
   Text RefreshOptionLabels();
   // Inserts `text` as the new top line of the message list.
   void AddMessage(TextView text, engine::MessageKind kind);
-  // Enables or disables Delete, Delete +, the overwrite button, Reset and Exit.
+  // Enables or disables Delete, Delete +, the overwrite button, Reset, the language button and
+  // Exit.
   void SetCommandsEnabled(bool enabled);
 
   // Appends a button (a separator when `style` says so) and resets the button size.
@@ -103,6 +107,8 @@ class CSetFileTime {
   };
 
   INT_PTR OnInitDialog(HWND window);
+  // The toolbars become tab stops and answer the keyboard (dialog_keys.*).
+  void InstallKeyboard();
   void CreateStripsAndBars();
   void AddButtons();
   // The caption's icons, big and small, at dpi_.
@@ -110,6 +116,9 @@ class CSetFileTime {
   void ApplyDpiResources();
   void ApplyToolbarFont();
   void OnDpiChanged(int dpi, const RECT& suggested);
+  // The smallest window that keeps both toolbars, three rows of the item list, the message
+  // list and the status bar visible and apart, at the window's DPI.
+  void OnGetMinMaxInfo(MINMAXINFO& info) const;
   INT_PTR OnNotify(const NMHDR& header);
   void OnCommand(int command);
   void OnCancel();
@@ -118,12 +127,18 @@ class CSetFileTime {
   void OnDelayMenu();
   // The language menu below the corner toolbar's language button.
   void ShowLanguageMenu();
+  // After a settings write (call it at once: it reads the system's last error): a failed one
+  // gets a warning line with the file and the reason, once per start.
+  void NoteSettingsWrite(bool written);
   // The help box (command 32776) and the web links (1024, 32793 to 32795).
   void ShowHelpBox();
   void OpenLink(int command);
   void OnDropFiles(HDROP drop);
   void ShowDeletePlusMenu();
   void StartDeletionRun(int command);
+  // Starts `work` on a thread of its own; a thread that cannot start is an error line (with
+  // the system's reason) and false.
+  bool StartWorker(std::function<void()> work);
   // Commands 32791 and 32806 to 32809: the free-space fill on a worker, which asks for the
   // folder first.
   void StartFreeSpaceFill(int command);
@@ -136,12 +151,17 @@ class CSetFileTime {
   void StopFillAndWait();
   void SetStatusText(TextView text);
   void EndDialogWith(INT_PTR result);
+  // Command 2 from a finished run or fill, or from the after-run countdown
+  // (NOTIFY_END_AFTER_WORK): ends the program, also while the closing question is open.
+  void EndAfterWork();
   LayoutInput CurrentLayoutInput(int width, int height) const;
 
   engine::RunFlags& flags_;
   RowDisplay row_display_;
   items::ItemList items_;
   std::unique_ptr<WindowHost> host_;
+  // The keys of the menu bar and the toolbars, from WM_INITDIALOG to WM_DESTROY.
+  std::unique_ptr<DialogKeys> keys_;
   const Text command_line_;
 
   HWND dialog_ = nullptr;
@@ -164,6 +184,10 @@ class CSetFileTime {
   int dpi_ = kBaseDpi;
   // True while closing asks about or waits for a fill; further closing commands are ignored.
   bool closing_ = false;
+  // Set once finished work has ended the program.
+  bool ending_ = false;
+  // Set once a failed settings write has been reported.
+  bool settings_warned_ = false;
   // The template's edges that the layout keeps, in client pixels at dpi_.
   int item_list_left_ = 0;
   int item_list_top_ = 0;

@@ -12,6 +12,7 @@
 
 #include "app/desktop_calls.h"
 #include "app/dpi_resources.h"
+#include "app/dialog_keys.h"
 #include "app/label_text.h"
 #include "app/main_dialog.h"
 #include "app/menu_build.h"
@@ -196,9 +197,23 @@ INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   RECT client{};
   GetClientRect(window, &client);
   LayoutMainDialog(client.right, client.bottom);
+  InstallKeyboard();
   items_.ParseCommandLine(command_line_);
-  // The dialog manager sets no focus.
+  // The dialog manager sets no focus: the keyboard starts in the item list.
+  if (item_list_view_) SetFocus(item_list_view_);
   return FALSE;
+}
+
+void CSetFileTime::InstallKeyboard() {
+  DialogKeyTargets targets;
+  targets.dialog = dialog_;
+  targets.bar = menu_bar_ ? &MenuBar() : nullptr;
+  targets.list_toolbar = list_toolbar_;
+  targets.toolbars = {corner_toolbar_, list_toolbar_, link_button_};
+  // Top to bottom: the corner toolbar (inside the top strip), the list toolbar, both lists, the
+  // link button (inside the status bar).
+  targets.tab_order = {top_strip_, list_toolbar_, item_list_view_, message_list_, status_bar_};
+  keys_ = std::make_unique<DialogKeys>(std::move(targets));
 }
 
 void CSetFileTime::CreateStripsAndBars() {
@@ -363,8 +378,8 @@ void CSetFileTime::ApplyLanguageTexts() {
 }
 
 Text CSetFileTime::RefreshOptionLabels() {
-  // The stored count as the overwrite menu offers it (up to 35), although a run makes at most
-  // ten passes: the label shows what the user chose.
+  // The stored count as the overwrite menu offers it (up to 35): what the user chose, and the
+  // number of passes a run makes.
   int passes = 1;
   settings::GetOptionInt(settings::kPassesKey, passes);
   SetToolbarButtonText(list_toolbar_,
@@ -406,7 +421,10 @@ void CSetFileTime::SetCommandsEnabled(bool enabled) {
        {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset}) {
     if (list_toolbar_) SendMessageW(list_toolbar_, TB_ENABLEBUTTON, command, state);
   }
-  if (corner_toolbar_) SendMessageW(corner_toolbar_, TB_ENABLEBUTTON, kCommandCancel, state);
+  // The language too: a change re-applies every text and would wipe the run's lines.
+  for (const int command : {kCommandLanguageMenu, kCommandCancel}) {
+    if (corner_toolbar_) SendMessageW(corner_toolbar_, TB_ENABLEBUTTON, command, state);
+  }
 }
 
 LayoutInput CSetFileTime::CurrentLayoutInput(int width, int height) const {
@@ -459,6 +477,68 @@ void CSetFileTime::LayoutMainDialog(int width, int height) {
     SetWindowPos(menu_bar_, HWND_TOP, 0, std::max(0, (layout->top_strip.height - bar_height) / 2),
                  last.right, bar_height, SWP_NOACTIVATE);
   }
+  // Moved and resized controls keep bits of their old places (the status bar its old text, the
+  // message list and the item list's header whole areas): everything is painted anew.
+  RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void CSetFileTime::OnGetMinMaxInfo(MINMAXINFO& info) const {
+  // Before the controls exist (the message comes while the dialog is created) the system's
+  // figures stand.
+  if (!top_strip_ || !list_toolbar_ || !item_list_view_) return;
+  MinimumInput in;
+  in.dpi = dpi_;
+  in.item_list_left = item_list_left_;
+  in.item_list_top = item_list_top_;
+  const auto buttons = static_cast<int>(SendMessageW(list_toolbar_, TB_BUTTONCOUNT, 0, 0));
+  RECT last{};
+  if (buttons > 0) {
+    SendMessageW(list_toolbar_, TB_GETITEMRECT, buttons - 1, reinterpret_cast<LPARAM>(&last));
+  }
+  in.list_buttons_right = last.right;
+  if (menu_bar_) {
+    RECT bar{};
+    GetWindowRect(menu_bar_, &bar);
+    in.menu_bar_width = bar.right - bar.left;
+  }
+  const LayoutInput corner = CurrentLayoutInput(0, 0);
+  in.corner_buttons_width = corner.corner_second_right - corner.corner_first_left;
+  // The item list at three rows: its header, the rows (as tall as the message list's, which
+  // has its icons and always a line), and its frame.
+  int header = 0;
+  if (HWND control = reinterpret_cast<HWND>(SendMessageW(item_list_view_, LVM_GETHEADER, 0, 0))) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    header = rect.bottom - rect.top;
+  }
+  int row = 0;
+  RECT line{};
+  line.left = LVIR_BOUNDS;
+  if (message_list_ &&
+      SendMessageW(message_list_, LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&line))) {
+    row = line.bottom - line.top;
+  }
+  if (row <= 0) row = ScaleForDpi(kMinimumItemHeight, dpi_);
+  RECT outer{};
+  RECT inner{};
+  GetWindowRect(item_list_view_, &outer);
+  GetClientRect(item_list_view_, &inner);
+  const int frame = (outer.bottom - outer.top) - (inner.bottom - inner.top);
+  in.item_list_height = header + kMinimumItemRows * row + frame;
+  const ClientSize client = MinimumClientSize(in);
+
+  RECT window{0, 0, client.width, client.height};
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_STYLE));
+  const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(dialog_, GWL_EXSTYLE));
+  using AdjustForDpi = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const auto adjust_for_dpi = reinterpret_cast<AdjustForDpi>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  if (!adjust_for_dpi ||
+      !adjust_for_dpi(&window, style, FALSE, ex_style, static_cast<UINT>(dpi_))) {
+    AdjustWindowRectEx(&window, style, FALSE, ex_style);
+  }
+  info.ptMinTrackSize.x = std::max<LONG>(info.ptMinTrackSize.x, window.right - window.left);
+  info.ptMinTrackSize.y = std::max<LONG>(info.ptMinTrackSize.y, window.bottom - window.top);
 }
 
 void CSetFileTime::SetCaptionIcons() {

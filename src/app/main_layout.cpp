@@ -1,5 +1,7 @@
 #include "app/main_layout.h"
 
+#include <algorithm>
+
 namespace nulvane::app {
 
 std::optional<MainLayout> LayoutMainWindow(const LayoutInput& in) {
@@ -29,6 +31,20 @@ std::optional<MainLayout> LayoutMainWindow(const LayoutInput& in) {
         Rect{width - (in.corner_second_right - in.corner_first_left), 0, width, strip};
   }
   return out;
+}
+
+ClientSize MinimumClientSize(const MinimumInput& in) {
+  using M = LayoutMetrics;
+  const auto px = [&](int pixels) { return ScaleForDpi(pixels, in.dpi); };
+  ClientSize size;
+  // The list toolbar starts at the item list's left edge; the top strip holds the menu bar at
+  // its left and the corner toolbar at its right; the link button stands inside the status bar.
+  size.width = std::max({in.item_list_left + in.list_buttons_right,
+                         in.menu_bar_width + px(M::kToolbarGap) + in.corner_buttons_width,
+                         px(M::kLinkFromRight)});
+  // Below the item list: the gap to the message list, the message list and the status bar.
+  size.height = in.item_list_top + in.item_list_height + px(M::kItemListBottomGap);
+  return size;
 }
 
 }  // namespace nulvane::app

@@ -30,6 +30,7 @@ struct LayoutMetrics {
   static constexpr int kLinkTop = 3;
   static constexpr int kLinkWidth = 167;
   static constexpr int kLinkHeight = 24;
+  static constexpr int kToolbarGap = 8;  // between the menu bar and the corner toolbar
 };
 
 // What the layout needs to know besides the client size. The controls that may be missing
@@ -66,8 +67,35 @@ struct MainLayout {
 };
 
 // The layout for `input`; nothing at all while the top strip does not exist. Nothing is
-// clamped: a client narrower than the corner toolbar's buttons gives that toolbar a negative x,
-// and a low client gives the item list a negative height (the window treats it as empty).
+// clamped here: a client narrower than the corner toolbar's buttons gives that toolbar a
+// negative x, and a low client gives the item list a negative height. The window's minimum
+// size (below) keeps its client out of those sizes.
 std::optional<MainLayout> LayoutMainWindow(const LayoutInput& input);
+
+// What the smallest client must hold, in client pixels at `dpi` (measured on the controls).
+struct MinimumInput {
+  int dpi = kBaseDpi;
+  int item_list_left = 0;  // as in LayoutInput
+  int item_list_top = 0;
+  // The right edge of the list toolbar's last button, in the toolbar's coordinates.
+  int list_buttons_right = 0;
+  // The menu bar's width and the corner toolbar's buttons (r1.right - r0.left).
+  int menu_bar_width = 0;
+  int corner_buttons_width = 0;
+  // The item list's height for the rows it must show: its header, the rows, its frame.
+  int item_list_height = 0;
+};
+struct ClientSize {
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const ClientSize&, const ClientSize&) = default;
+};
+// The smallest client in which both toolbars, the item list (at `item_list_height`), the
+// message list and the status bar are visible and apart: the list toolbar's buttons, the menu
+// bar and the corner toolbar side by side with a gap, the status bar's link button inside it.
+ClientSize MinimumClientSize(const MinimumInput& input);
+
+// The rows the item list keeps at the minimum size.
+inline constexpr int kMinimumItemRows = 3;
 
 }  // namespace nulvane::app

@@ -184,53 +184,58 @@ void CWinCmdBar::PressButton(int index, bool pressed) {
                MAKELPARAM(pressed ? TRUE : FALSE, 0));
 }
 
-void CWinCmdBar::TrackCurrentPopup() {
+void CWinCmdBar::TrackCurrentPopup(bool select_first) {
   if (!menu_ || !toolbar_) return;
-  HMENU popup = GetSubMenu(menu_, current_);
-  if (!popup) return;
-  PressButton(current_, true);
-  RECT button{};
-  SendMessageW(toolbar_, TB_GETITEMRECT, static_cast<WPARAM>(current_),
-               reinterpret_cast<LPARAM>(&button));
-  MapWindowPoints(toolbar_, nullptr, reinterpret_cast<POINT*>(&button), 2);
-  POINT cursor{};
-  GetCursorPos(&cursor);
-  ScreenToClient(toolbar_, &cursor);
-  last_mouse_ = cursor;
-  highlighted_flags_ = 0;
-  popup_depth_ = 0;
-  g_hook_target = this;
-  hook_ = SetWindowsHookExW(WH_MSGFILTER, BarMessageFilter, nullptr, GetCurrentThreadId());
-  TPMPARAMS exclude{sizeof(exclude), button};
-  TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON, button.left,
-                   button.bottom, toolbar_, &exclude);
-  PressButton(current_, false);
-  if (hook_) UnhookWindowsHookEx(hook_);
-  hook_ = nullptr;
-  g_hook_target = nullptr;
+  // One popup after another in this loop, never from a posted request: a request that arrived
+  // while a popup was still open could only end that popup and ask again, without end.
+  for (;;) {
+    const int opened = current_;
+    HMENU popup = GetSubMenu(menu_, opened);
+    if (!popup) return;
+    PressButton(opened, true);
+    RECT button{};
+    SendMessageW(toolbar_, TB_GETITEMRECT, static_cast<WPARAM>(opened),
+                 reinterpret_cast<LPARAM>(&button));
+    MapWindowPoints(toolbar_, nullptr, reinterpret_cast<POINT*>(&button), 2);
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    ScreenToClient(toolbar_, &cursor);
+    last_mouse_ = cursor;
+    highlighted_flags_ = 0;
+    popup_depth_ = 0;
+    switch_requested_ = false;
+    g_hook_target = this;
+    hook_ = SetWindowsHookExW(WH_MSGFILTER, BarMessageFilter, nullptr, GetCurrentThreadId());
+    // Posted before the menu loop starts, never from inside one: the key is the first thing the
+    // new popup reads, and no key of the user's is left behind in the queue.
+    if (select_first) PostKeyPress(toolbar_, VK_DOWN);
+    TPMPARAMS exclude{sizeof(exclude), button};
+    TrackPopupMenuEx(popup, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_VERTICAL | TPM_LEFTBUTTON,
+                     button.left, button.bottom, toolbar_, &exclude);
+    PressButton(opened, false);
+    if (hook_) UnhookWindowsHookEx(hook_);
+    hook_ = nullptr;
+    g_hook_target = nullptr;
+    if (!switch_requested_) return;
+    current_ = WrapIndex(switch_to_, item_count_);
+    select_first = switch_by_key_;
+  }
 }
 
-void CWinCmdBar::SwitchTo(int index) {
+void CWinCmdBar::SwitchTo(int index, bool by_key) {
   PressButton(current_, false);
-  current_ = index;
+  switch_requested_ = true;
+  switch_to_ = index;
+  switch_by_key_ = by_key;
   EndMenu();
-  PostMessageW(toolbar_, kOpenCurrentPopup, 0, 0);
 }
 
 bool CWinCmdBar::OnParentMessage(UINT message, WPARAM wparam, LPARAM, LRESULT& result) {
   if (message != WM_MENUCHAR || !menu_ || !toolbar_) return false;
   // Alt with a letter that no mnemonic of the window matched: the bar's items are the menu.
-  std::vector<std::wstring> texts;
-  for (int i = 0; i < item_count_; ++i) texts.push_back(MenuItemText(menu_, i));
-  std::vector<std::u16string_view> views;
-  for (const std::wstring& text : texts) {
-    views.emplace_back(reinterpret_cast<const char16_t*>(text.data()), text.size());
-  }
-  const MnemonicMatch match = MatchMnemonic(views, static_cast<char16_t>(LOWORD(wparam)), -1);
-  if (match.count == 0) return false;
-  current_ = match.index;
-  PostMessageW(toolbar_, kOpenCurrentPopup, 0, 0);
-  PostKeyPress(toolbar_, VK_DOWN);
+  const int index = MnemonicIndex(static_cast<char16_t>(LOWORD(wparam)));
+  if (index < 0) return false;
+  OpenPopupByKey(index);
   result = MAKELRESULT(0, MNC_CLOSE);
   return true;
 }
@@ -286,13 +291,12 @@ bool CWinCmdBar::OnToolbarMessage(UINT message, WPARAM wparam, LPARAM lparam, LR
     case kOpenCurrentPopup:
       result = 0;
       if (tracking()) {
-        // A popup is still closing: try again once its loop has returned.
-        EndMenu();
-        PostMessageW(toolbar_, kOpenCurrentPopup, 0, 0);
+        // A popup is open: the tracking loop opens the current item's popup once it has closed.
+        SwitchTo(current_, wparam != 0);
         return true;
       }
       current_ = WrapIndex(current_, item_count_);
-      TrackCurrentPopup();
+      TrackCurrentPopup(wparam != 0);
       return true;
     default:
       return false;
@@ -313,20 +317,22 @@ bool CWinCmdBar::FilterMenuMessage(MSG& message) {
 }
 
 bool CWinCmdBar::FilterKey(MSG& message) {
-  // While a submenu is open, Left and Escape close that submenu as in any menu.
+  // While a submenu is open, Left and Escape close that submenu as in any menu. The filter
+  // posts no key of its own: the menu loop removes the key it consumed by its kind, and a
+  // posted key of the same kind would be taken in its place, leaving the user's key to be read
+  // again and again.
   const bool in_submenu = popup_depth_ > 1;
   switch (message.wParam) {
     case VK_LEFT:
       if (in_submenu) return false;
-      SwitchTo(current_ - 1);
-      PostKeyPress(toolbar_, VK_DOWN);
+      // With one item there is nowhere to go: the open popup stays as it is.
+      if (item_count_ > 1) SwitchTo(current_ - 1, true);
       return true;
     case VK_RIGHT: {
       const bool opens_submenu = (highlighted_flags_ & MF_POPUP) != 0;
       highlighted_flags_ = 0;
       if (opens_submenu) return false;
-      SwitchTo(current_ + 1);
-      PostKeyPress(toolbar_, VK_DOWN);
+      if (item_count_ > 1) SwitchTo(current_ + 1, true);
       return true;
     }
     case VK_ESCAPE:
@@ -345,7 +351,7 @@ bool CWinCmdBar::FilterMouseMove(MSG& message) {
   last_mouse_ = point;
   const int index = ButtonAt(point);
   if (index < 0 || index == current_) return false;
-  SwitchTo(index);
+  SwitchTo(index, false);
   return true;
 }
 

@@ -21,7 +21,8 @@
 namespace nulvane::app {
 
 // Asks the bar's toolbar to open the popup of the current top-level item (the index is
-// wrapped first). Posted by the bar itself when the keyboard or the mouse moves to another item.
+// wrapped first); a wParam of 1 opens it with its first item highlighted, as the keyboard
+// does. Posted by the bar itself for Alt and a letter.
 inline constexpr UINT kOpenCurrentPopup = WM_USER + 1101;
 // The command id of top-level item i's button.
 inline constexpr int kFirstBarButtonId = 40000;
@@ -58,6 +59,20 @@ class CWinCmdBar {
   // True while a popup of this bar is tracked (the message-filter hook is installed).
   bool tracking() const { return hook_ != nullptr; }
 
+  // The keyboard mode of a native menu bar (F10, or Alt pressed and released alone): the
+  // first item is hot and no popup is open. Left and Right move the hot item, Down, Up or
+  // Enter open its popup, Esc (or any other key) leaves the mode. menu_bar_keyboard.cpp.
+  bool EnterKeyboardMode();
+  void LeaveKeyboardMode();
+  bool keyboard_mode() const { return keyboard_mode_; }
+  // A key pressed while in keyboard mode; true when the bar used it (the key goes no further).
+  bool OnKeyboardModeKey(UINT virtual_key);
+  // The top-level item whose mnemonic is `key` (the first one, when several share it), -1 for
+  // none.
+  int MnemonicIndex(char16_t key) const;
+  // Opens item `index`'s popup with its first item highlighted, as Alt and its letter do.
+  void OpenPopupByKey(int index);
+
   // (1) The parent window's messages; true when consumed, with `result` as the answer.
   virtual bool OnParentMessage(UINT message, WPARAM wparam, LPARAM lparam, LRESULT& result);
   // (2) The toolbar's messages; true when consumed.
@@ -73,12 +88,16 @@ class CWinCmdBar {
   friend LRESULT CALLBACK BarSubclassProc(HWND, UINT, WPARAM, LPARAM);
   friend LRESULT CALLBACK BarMessageFilter(int, WPARAM, LPARAM);
 
-  void TrackCurrentPopup();
+  // Tracks the current item's popup, then the popup of every item the keyboard or the mouse
+  // moves to while one is open, until a popup closes without such a move. `select_first`
+  // highlights the first item of the popup opened first.
+  void TrackCurrentPopup(bool select_first = false);
   // The toolbar button at a point in toolbar client coordinates, or -1.
   int ButtonAt(POINT point) const;
   void PressButton(int index, bool pressed);
-  // Moves to top-level item `index` (wrapped when opened) and reopens the popup there.
-  void SwitchTo(int index);
+  // Ends the open popup and asks TrackCurrentPopup for the popup of item `index` (wrapped),
+  // with its first item highlighted when `by_key`.
+  void SwitchTo(int index, bool by_key);
   bool OnMenuChar(WPARAM wparam, LRESULT& result);
   bool OnLeftButtonDown(LPARAM lparam);
   // The message-filter hook's work while a popup is tracked; true when consumed.
@@ -99,6 +118,12 @@ class CWinCmdBar {
   int bar_height_ = 20;
   int dpi_ = 0;          // 0 until CreateBar or SetDpi: the system's DPI then
   int popup_depth_ = 0;  // open popups of the tracked menu: above 1 while a submenu is open
+  // Whether another item's popup follows when the tracked one closes: which item (before
+  // wrapping), and whether the keyboard asked for it.
+  bool switch_requested_ = false;
+  int switch_to_ = 0;
+  bool switch_by_key_ = false;
+  bool keyboard_mode_ = false;
   HFONT font_ = nullptr;
   HHOOK hook_ = nullptr;
   WNDPROC parent_proc_ = nullptr;

@@ -138,12 +138,14 @@ void CWinCmdBar2::ConvertPopup(HMENU popup) {
     record->type = item.fType;
     record->state = item.fState;
     record->unchecked_bitmap = item.hbmpUnchecked != nullptr;
-    if (!item.hSubMenu) {
-      const auto found =
-          std::find(icon_commands_.begin(), icon_commands_.end(), static_cast<int>(item.wID));
-      if (found != icon_commands_.end()) {
-        record->image = static_cast<int>(found - icon_commands_.begin());
-      }
+    // An entry with a submenu has a command id of its own only when its menu gave it one;
+    // otherwise its id is the submenu's handle, which names no command.
+    const bool own_id =
+        !item.hSubMenu || item.wID != static_cast<UINT>(reinterpret_cast<UINT_PTR>(item.hSubMenu));
+    const auto found =
+        std::find(icon_commands_.begin(), icon_commands_.end(), static_cast<int>(item.wID));
+    if (own_id && found != icon_commands_.end()) {
+      record->image = static_cast<int>(found - icon_commands_.begin());
     }
     // The item keeps no string of its own: the bar draws it and answers its mnemonic itself.
     MENUITEMINFOW owner_drawn{};

@@ -33,6 +33,15 @@ bool AppendEntries(HMENU menu, const MenuModel& model) {
         }
         // The parent owns it now and destroys it with itself.
         submenu.release();
+        // An entry with a submenu takes the submenu's handle as its id; the model's id replaces
+        // it, so that the entry is found by its command (its icon, for one).
+        if (entry.id != 0) {
+          MENUITEMINFOW info{};
+          info.cbSize = sizeof(info);
+          info.fMask = MIIM_ID;
+          info.wID = static_cast<UINT>(entry.id);
+          SetMenuItemInfoW(menu, static_cast<UINT>(GetMenuItemCount(menu) - 1), TRUE, &info);
+        }
         break;
       }
     }

@@ -1,5 +1,7 @@
 #include "app/menus.h"
 
+#include <vector>
+
 #include "platform/format.h"
 
 namespace nulvane::app {
@@ -19,6 +21,7 @@ constexpr int kEndProgramText = 58;
 constexpr int kShutdownText = 59;
 constexpr int kFirstHelpText = 61;
 constexpr int kHelpPairs = 5;
+constexpr int kKeysHelpText = 182;  // "Keys:", then the keys of the window (183)
 constexpr int kStandbyText = 80;
 
 // General block: the English address without its slash, the German and the English with it.
@@ -135,7 +138,8 @@ MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
   MenuEntry add_send_to = Item(kMenuCommandAddSendTo, Text(TextOf(table, kAddSendToText)));
   add_send_to.checked = in_send_to;
 
-  MenuEntry popup = Item(0, Text(kProgramName));
+  // "&" + the name: Alt+N opens it, and the bar underlines the N while Alt is held.
+  MenuEntry popup = Item(0, u"&" + Text(kProgramName));
   popup.kind = MenuEntry::Kind::kSubmenu;
   popup.submenu = {
       Item(kMenuCommandInfo, Text(TextOf(table, kInfoText))),
@@ -158,12 +162,16 @@ MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
 }
 
 Text HelpText(const lang::LanguageTable& table) {
+  // The five pairs of the commands, then the keys.
+  std::vector<int> firsts;
+  for (int pair = 0; pair < kHelpPairs; ++pair) firsts.push_back(kFirstHelpText + 2 * pair);
+  firsts.push_back(kKeysHelpText);
   Text help;
-  for (int pair = 0; pair < kHelpPairs; ++pair) {
+  for (std::size_t pair = 0; pair < firsts.size(); ++pair) {
     if (pair > 0) help += u"\r\n";
-    help += TextOf(table, kFirstHelpText + 2 * pair);
+    help += TextOf(table, firsts[pair]);
     help += u"\r\n";
-    help += TextOf(table, kFirstHelpText + 2 * pair + 1);
+    help += TextOf(table, firsts[pair] + 1);
     help += u"\r\n";
   }
   return help;

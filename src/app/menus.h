@@ -68,11 +68,12 @@ MenuModel DelayMenu(const lang::LanguageTable& table, int delay);
 MenuModel LanguageMenu(const lang::LanguageTable& table);
 // The "Delete +" popup.
 MenuModel DeletePlusMenu(const lang::LanguageTable& table);
-// The menu bar's menu: one popup titled with the program name holding the 14 entries; the
-// Send-To entry is checked when `in_send_to`.
+// The menu bar's menu: one popup titled "&" + the program name (Alt+N) holding the 14 entries;
+// the Send-To entry is checked when `in_send_to`.
 MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to);
 
-// The help box's text: five pairs of lines, an empty line between pairs, CR LF line breaks.
+// The help box's text: the five pairs of lines of the commands and the pair of the keys, an
+// empty line between pairs, CR LF line breaks.
 Text HelpText(const lang::LanguageTable& table);
 
 // The web addresses of the link commands. Each is empty when the table lacks its base address,

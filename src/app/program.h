@@ -4,6 +4,8 @@
 #include <windows.h>
 #undef DeleteFile
 
+#include <functional>
+
 #include "app/menu_bar.h"
 #include "app/menus.h"
 #include "app/send_to.h"
@@ -22,6 +24,9 @@ struct ProgramState {
   // A test's own menu for the menu bar in place of the program's; null: the program's menu,
   // which the main dialog builds whenever it applies its texts.
   HMENU (*build_menu_bar_menu)() = nullptr;
+  // A test's own start of a worker thread in place of a detached std::thread; it may throw as
+  // the thread's construction can.
+  void (*start_worker)(std::function<void()> work) = nullptr;
 };
 
 ProgramState& Program();

@@ -21,4 +21,9 @@
 #define IDC_STATUS_BAR 11115
 #define IDC_LINK_BUTTON 11116
 
+// The notification code (high word of wParam) of command 2 when a finished run, fill or
+// after-run countdown ends the program: it ends the program even while the closing question
+// is open, where a user's command 2 is ignored.
+#define NOTIFY_END_AFTER_WORK 0x4E56
+
 #endif

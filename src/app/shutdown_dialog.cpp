@@ -149,7 +149,7 @@ void StartAfterRunAction(HWND main_dialog, int action, const ErrorLineSink& repo
   } else {
     CurrentLauncher().ShutDown();
   }
-  SendMessageW(main_dialog, WM_COMMAND, kCommandCancel, 0);
+  SendMessageW(main_dialog, WM_COMMAND, MAKEWPARAM(kCommandCancel, NOTIFY_END_AFTER_WORK), 0);
 }
 
 }  // namespace nulvane::app

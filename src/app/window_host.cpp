@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "app/label_text.h"
 #include "app/main_dialog.h"
+#include "app/resource_ids.h"
 #include "lang/language_table.h"
 #include "platform/win32/wide.h"
 
@@ -25,10 +25,40 @@ bool WindowHost::OnWindowThread(const std::function<void()>& call) {
     call();
     return true;
   }
-  // SendMessageW returns only when the dialog's thread has run the call (its modal loop, a
-  // message box or a menu loop all serve sent messages), or at once with 0 when the window
-  // has been destroyed meanwhile.
-  return SendMessageW(window, kRunOnWindowThreadMessage, 0, reinterpret_cast<LPARAM>(&call)) != 0;
+  LPARAM token = 0;
+  {
+    const std::lock_guard lock(pending_mutex_);
+    if (next_token_ == 0) {
+      LARGE_INTEGER now{};
+      QueryPerformanceCounter(&now);
+      next_token_ = static_cast<std::uintptr_t>(now.QuadPart) * 2654435761u | 1u;
+    }
+    token = static_cast<LPARAM>(next_token_);
+    next_token_ += 2;  // odd, so never 0
+    pending_[token] = PendingCall{&call, false};
+  }
+  // SendMessageW returns only when the dialog's thread has handled the message (its modal
+  // loop, a message box or a menu loop all serve sent messages), or at once when the window
+  // has been destroyed meanwhile. Whether the call ran is what the table says.
+  SendMessageW(window, kRunOnWindowThreadMessage, 0, token);
+  const std::lock_guard lock(pending_mutex_);
+  const bool done = pending_[token].done;
+  pending_.erase(token);
+  return done;
+}
+
+bool WindowHost::RunPendingCall(LPARAM token) {
+  const std::function<void()>* call = nullptr;
+  {
+    const std::lock_guard lock(pending_mutex_);
+    const auto found = pending_.find(token);
+    if (found == pending_.end() || found->second.done || !found->second.call) return false;
+    found->second.done = true;
+    call = found->second.call;
+  }
+  // The sender waits in SendMessageW until this returns: the call it passed lives until then.
+  (*call)();
+  return true;
 }
 
 void WindowHost::AddMessage(TextView text, engine::MessageKind kind) {
@@ -73,13 +103,15 @@ void WindowHost::RebuildRows() {
 Text WindowHost::RefreshOptionLabels() {
   Text label;
   OnWindowThread([&] { label = dialog_.RefreshOptionLabels(); });
-  // The label goes into the message list, which shows it as plain text.
-  return WithoutMnemonic(label);
+  // The message line shows the label as formatted, its "&" included.
+  return label;
 }
 
 void WindowHost::SendCancel() {
   const HWND window = dialog_.Window();
-  if (window && IsWindow(window)) SendMessageW(window, WM_COMMAND, kCommandCancel, 0);
+  if (window && IsWindow(window)) {
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(kCommandCancel, NOTIFY_END_AFTER_WORK), 0);
+  }
 }
 
 void WindowHost::StartAfterRunAction(int action) {

@@ -2,12 +2,19 @@
 // carried to the dialog's own thread by one synchronous message (kRunOnWindowThreadMessage)
 // and done there while the worker waits. The dialog's thread never waits for the worker, so
 // the two cannot deadlock; once the dialog is gone the calls do nothing.
+//
+// The message carries a token, never a pointer: the dialog's thread looks the token up in this
+// host's table of pending calls and runs only a call found there. Any process on the desktop
+// can send the message; one that did not come from here finds nothing and is ignored.
 #pragma once
 
 #include <windows.h>
 #undef DeleteFile
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "engine/run_host.h"
@@ -26,6 +33,9 @@ class WindowHost final : public engine::RunHost {
   // Runs `call` on the dialog's thread: at once when called there, else through the private
   // message. Returns false (and runs nothing) when the dialog window does not exist.
   bool OnWindowThread(const std::function<void()>& call);
+  // The dialog's handling of the private message (on its own thread): runs the pending call
+  // that `token` names, once. Returns whether there was one; an unknown token does nothing.
+  bool RunPendingCall(LPARAM token);
 
   // The after-run step for actions 1 to 3; the countdown dialog installs it. Without one the
   // action is not started.
@@ -44,8 +54,18 @@ class WindowHost final : public engine::RunHost {
   std::optional<Text> ChooseFolder() override;
 
  private:
+  struct PendingCall {
+    const std::function<void()>* call = nullptr;
+    bool done = false;
+  };
+
   CSetFileTime& dialog_;
   std::function<void(int)> after_run_;
+  std::mutex pending_mutex_;
+  std::map<LPARAM, PendingCall> pending_;
+  // Tokens are never 0 and never repeat while the program runs; they start at a value of the
+  // moment so that no other process can tell which ones are pending.
+  std::uintptr_t next_token_ = 0;
 };
 
 }  // namespace nulvane::app

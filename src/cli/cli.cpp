@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "engine/deletion_run.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
 #include "platform/console.h"
@@ -107,7 +108,7 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
     };
     bool command_ok = true;
     if (name == u"-p" || name == u"--passes") {
-      if (!(options.passes = value(1, 10))) return std::nullopt;
+      if (!(options.passes = value(1, engine::kMaxPassCount))) return std::nullopt;
       continue;
     } else if (name == u"-d" || name == u"--delay") {
       if (!(options.delay = value(0, 10))) return std::nullopt;

@@ -9,7 +9,7 @@
 namespace nulvane::cli {
 
 struct JobOptions {
-  std::optional<int> passes;  // -p, already within 1..10
+  std::optional<int> passes;  // -p, already within 1..35
   std::optional<int> delay;   // -d, already within 0..10
   bool quiet = false;
   bool verify = false;  // --verify: read every file back after its last pass

@@ -22,6 +22,8 @@ constexpr int kStartText = 40;
 constexpr int kAbortText = 8;
 constexpr int kTotalText = 41;
 constexpr int kProductNameText = 11;
+constexpr int kOutcomeText = 177;        // "Destroyed: %d, failed: %d, left untouched: %d"
+constexpr int kNothingQueuedText = 178;  // "Nothing is queued: add files or folders first."
 
 RunResult Abort(const RunContext& context, TextView abort_text) {
   SetCommandsEnabled(context.host, true);
@@ -49,7 +51,11 @@ std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<platform::Q
 
 }  // namespace
 
-int ClampPassCount(int passes) { return passes < 1 ? 1 : (passes > 10 ? 10 : passes); }
+// The overwrite menu offers 1 to 35 passes and the label shows the chosen count: a run makes
+// exactly that many.
+int ClampPassCount(int passes) {
+  return passes < 1 ? 1 : (passes > kMaxPassCount ? kMaxPassCount : passes);
+}
 
 int ClampDelay(int delay) { return delay < 0 ? 0 : (delay > 10 ? 10 : delay); }
 
@@ -62,6 +68,16 @@ RunResult RunDeletion(const RunContext& context) {
   const std::vector<platform::QueuedItem> items = host.SnapshotItems();
   std::array<unsigned char, 3000> zero_buffer{};
   zero_buffer.fill(0);
+
+  if (items.empty()) {
+    // Nothing to destroy: no countdown, no report of a run that did nothing, no after-run step.
+    AddMessage(host, lang::Txt(kNothingQueuedText), MessageKind::kWarning);
+    flags.exit_after_run.store(0);
+    SetCommandsEnabled(host, true);
+    RunResult result;
+    result.nothing_queued = true;
+    return result;
+  }
 
   AddMessage(host, lang::Txt(kStartText), MessageKind::kInfo);
   AddMessage(host, host.RefreshOptionLabels(), MessageKind::kInfo);
@@ -116,12 +132,26 @@ RunResult RunDeletion(const RunContext& context) {
     if (context.stop_after_item && context.stop_after_item->load()) {
       result.stopped = true;
       result.items_left = static_cast<int>(index + 1);
+      result.items_untouched += result.items_left;
       break;
     }
     if (items[index].path.empty()) continue;
+    const int errors_before = tally.error_count;
+    const int refusals_before = tally.refused_count;
     WipeItem(tools, items[index].Ref(), passes, tally);
     ++result.items_done;
+    // Every failure of an item is an error line: an item without one is gone.
+    if (tally.refused_count != refusals_before) {
+      ++result.items_untouched;
+    } else if (tally.error_count != errors_before) {
+      ++result.items_failed;
+    } else {
+      ++result.items_destroyed;
+    }
   }
+  // The last report is shown whatever the throttle says: the progress text, the status bar and
+  // the title end on what was really written.
+  if (tally.total_bytes != 0) progress.ReportFinal(tally.written_bytes, tally.total_bytes);
 
   open_folders.reset();
   host.RebuildRows();
@@ -130,6 +160,11 @@ RunResult RunDeletion(const RunContext& context) {
   const double percent = tally.total_bytes == 0 ? 100.0
                                                 : static_cast<double>(tally.written_bytes) /
                                                       static_cast<double>(tally.total_bytes) * 100;
+  const bool all_destroyed = result.items_failed == 0 && result.items_untouched == 0;
+  AddMessage(host,
+             Format(lang::Txt(kOutcomeText), result.items_destroyed, result.items_failed,
+                    result.items_untouched),
+             all_destroyed ? MessageKind::kInfo : MessageKind::kWarning);
   host.SetStatusText(Format(u"%.1lf %% // %s: %d ", percent, error_word, tally.error_count));
   flags.stop.store(1);
   SetCommandsEnabled(host, true);

@@ -26,7 +26,7 @@ struct RunContext {
   platform::Clock& clock;
   RunFlags& flags;
   // Given by a caller that does not take them from the settings (the console's -p and -d);
-  // clamped like the settings values: passes 1..10, delay 0..10.
+  // clamped like the settings values: passes 1..35, delay 0..10.
   std::optional<int> passes;
   std::optional<int> delay;
   // When set to true during the wiping phase, the run finishes the item it is working on and
@@ -43,11 +43,17 @@ struct RunContext {
 };
 
 struct RunResult {
-  bool aborted = false;  // stopped during the countdown: nothing was touched
-  bool stopped = false;  // stopped after an item by stop_after_item
+  bool aborted = false;         // stopped during the countdown: nothing was touched
+  bool stopped = false;         // stopped after an item by stop_after_item
+  bool nothing_queued = false;  // the list was empty: no countdown, nothing done
   int error_count = 0;
   int items_done = 0;  // items WipeItem went through (failed ones included)
   int items_left = 0;  // items not started because of a stop request
+  // What became of the listed items: gone from the disk; an error line (kept, or left behind
+  // under a random name); left untouched (not what was listed, or not reached after a stop).
+  int items_destroyed = 0;
+  int items_failed = 0;
+  int items_untouched = 0;
   std::uint64_t total_bytes = 0;
   std::uint64_t written_bytes = 0;
 };
@@ -62,7 +68,10 @@ RunResult RunDeletion(const RunContext& context);
 std::thread StartDeletionRun(RunContext context,
                              std::function<void(const RunResult&)> done = nullptr);
 
-// The clamped option values of a run.
+// The most passes a run makes: the overwrite menu's largest count.
+inline constexpr int kMaxPassCount = 35;
+
+// The clamped option values of a run: passes 1..kMaxPassCount, delay 0..10.
 int ClampPassCount(int passes);
 int ClampDelay(int delay);
 

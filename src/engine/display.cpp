@@ -155,6 +155,15 @@ bool ProgressDisplay::Report(std::uint64_t done, std::uint64_t total) {
   const std::uint32_t now = clock_.NowMs();
   // Unsigned difference: correct across the clock's wrap-around.
   if (static_cast<std::uint32_t>(now - last_ms_) <= 100) return false;
+  Show(now, done, total);
+  return true;
+}
+
+void ProgressDisplay::ReportFinal(std::uint64_t done, std::uint64_t total) {
+  Show(clock_.NowMs(), done, total);
+}
+
+void ProgressDisplay::Show(std::uint32_t now, std::uint64_t done, std::uint64_t total) {
   // An empty target counts as complete rather than as 0 / 0.
   const double fraction = total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
   last_ms_ = now;
@@ -177,7 +186,6 @@ bool ProgressDisplay::Report(std::uint64_t done, std::uint64_t total) {
   host_.SetProgressText(progress);
   host_.SetStatusText(status);
   host_.SetTitle(Format(u"[%.1lf %%] %s", percent, lang::GetGeneralText(19)));
-  return true;
 }
 
 }  // namespace nulvane::engine

@@ -47,8 +47,13 @@ class ProgressDisplay {
   // the last shown report is not more than 100 ms old; then it only reads the clock.
   // Returns whether it showed.
   bool Report(std::uint64_t done, std::uint64_t total);
+  // The last report of a run: shown whatever the time since the one before, so that the
+  // progress text, the status bar and the title end on what was really done.
+  void ReportFinal(std::uint64_t done, std::uint64_t total);
 
  private:
+  void Show(std::uint32_t now, std::uint64_t done, std::uint64_t total);
+
   RunHost& host_;
   platform::Clock& clock_;
   std::uint32_t start_ms_ = 0;

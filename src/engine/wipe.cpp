@@ -124,6 +124,7 @@ IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std:
 void AddRefusal(WipeTools& tools, RunTally& tally, TextView line) {
   tools.host.AddMessage(line, MessageKind::kWarning);
   ++tally.error_count;
+  ++tally.refused_count;
 }
 
 // Reports an entry the file system refused before anything about it changed. True when the

@@ -26,6 +26,9 @@ struct RunTally {
   std::uint64_t total_bytes = 0;    // the run's target: file sizes times the pass count
   std::uint64_t written_bytes = 0;  // bytes the system accepted, over all passes
   int error_count = 0;
+  // Of the errors, the items left untouched because they were not what was listed (changed,
+  // of unknown identity, on another volume).
+  int refused_count = 0;
 };
 
 // What WipeItem works with: the file system, the host for message lines, the progress display
@@ -45,7 +48,7 @@ struct WipeTools {
 // (an error: it is kept).
 inline constexpr int kMaxGrowthRounds = 8;
 
-// Destroys the item `entry` with `pass_count` passes (1..10). Every failure is a message line
+// Destroys the item `entry` with `pass_count` passes (1..35). Every failure is a message line
 // and adds 1 to the error count; a file whose overwrite did not fully succeed is neither renamed
 // nor removed, and keeps its attributes. What a file grows by while a pass writes is
 // overwritten in that pass; a file that keeps growing is kept. An item left behind under a

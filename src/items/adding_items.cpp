@@ -103,7 +103,7 @@ void ItemList::RecordAnchor(TextView anchor) {
 
 void ItemList::ParseCommandLine(TextView command_line) {
   RequireOwnerThread();
-  for (const Text& token : CommandLineTokens(command_line)) AddPath(token);
+  AddPathsOrWarn(CommandLineTokens(command_line));
   RebuildRows();
 }
 

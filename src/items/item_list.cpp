@@ -17,6 +17,7 @@ namespace {
 constexpr int kItemsTextId = 33;  // "Items"
 constexpr int kTotalTextId = 41;  // "Total"
 constexpr int kCannotExamineTextId = 109;
+constexpr int kNotFoundTextId = 121;  // "%s: not found"
 
 // `path` as one line of a list: each control character stands as its picture (U+2400 + code,
 // U+2421 for DEL, U+2424 for the Unicode line breaks), so that a name holding a line break
@@ -65,6 +66,10 @@ bool IsGone(const platform::IoResult& result) { return platform::IsNotFound(resu
 
 void ItemList::RebuildRows() {
   RequireOwnerThread();
+  Rebuild(true);
+}
+
+void ItemList::Rebuild(bool show_summary) {
   // The view is told "no rows" before the index changes, so it asks for none meanwhile.
   display_.SetRowCount(0);
   rows_.clear();
@@ -98,6 +103,7 @@ void ItemList::RebuildRows() {
   }
   const int count = static_cast<int>(rows_.size());
   display_.SetRowCount(count);
+  if (!show_summary) return;
   display_.SetStatusText(platform::Format(u"%s:%d // %s: %s", lang::Txt(kItemsTextId), count,
                                           lang::Txt(kTotalTextId), engine::FormatByteSize(total)));
 }
@@ -181,8 +187,9 @@ void ItemList::EndRun() {
   if (held_back_.empty()) return;
   std::vector<Text> paths;
   paths.swap(held_back_);
-  for (const Text& path : paths) AddPath(path);
-  RebuildRows();
+  AddPathsOrWarn(paths);
+  // The status text shows the run's summary, which the user has yet to read.
+  Rebuild(false);
 }
 
 bool ItemList::RunActive() const {
@@ -203,8 +210,14 @@ void ItemList::HandleDroppedFiles(const std::vector<Text>& paths) {
     held_back_.insert(held_back_.end(), paths.begin(), paths.end());
     return;
   }
-  for (const Text& path : paths) AddPath(path);
+  AddPathsOrWarn(paths);
   RebuildRows();
+}
+
+void ItemList::AddPathsOrWarn(const std::vector<Text>& paths) {
+  for (const Text& path : paths) {
+    if (!AddPath(path)) display_.AddWarning(platform::Format(lang::Txt(kNotFoundTextId), path));
+  }
 }
 
 std::size_t ItemList::StoredCount() const {

@@ -74,12 +74,14 @@ class ItemList {
 
   // Adds the paths of the program's command line (the text after the program name; on Windows
   // widened from the ANSI code page). Every token is a path: quoted tokens first, then the
-  // blank-separated rest. Ends with RebuildRows, also when nothing was added.
+  // blank-separated rest; a token that names no entry gets the "not found" warning line. Ends
+  // with RebuildRows, also when nothing was added.
   void ParseCommandLine(TextView command_line);
 
   // A batch of dropped paths, each taken whole. While no run is active they are added and the
   // rows rebuilt (the caller does not rebuild again). While a run is active they are held back
-  // and added, with a rebuild, by EndRun.
+  // and added, with a rebuild, by EndRun. A path that names no entry gets the "not found"
+  // warning line when it would be added.
   void HandleDroppedFiles(const std::vector<Text>& paths);
 
   // --- The rows ---
@@ -113,7 +115,7 @@ class ItemList {
   // A deletion run is starting: dropped paths are held back from now on.
   void BeginRun();
   // The run has ended (after its own final RebuildRows): the held-back paths are added and, if
-  // there were any, the rows rebuilt.
+  // there were any, the rows rebuilt. The status text keeps the run's summary.
   void EndRun();
   bool RunActive() const;
   std::size_t HeldBackCount() const;
@@ -133,6 +135,10 @@ class ItemList {
   void CountListing();
   // Records what the folder `anchor` (the text before a path the user gave) is now.
   void RecordAnchor(TextView anchor);
+  // AddPath for each path, with the "not found" warning line for each that adds nothing.
+  void AddPathsOrWarn(const std::vector<Text>& paths);
+  // RebuildRows, with the summary in the status text only when `show_summary`.
+  void Rebuild(bool show_summary);
 
   platform::FileSystem& file_system_;
   ItemListDisplay& display_;

@@ -19,6 +19,7 @@
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "lang/translation_export.h"
+#include "platform/file_system.h"
 #include "recording_launcher.h"
 #include "settings/settings.h"
 
@@ -215,6 +216,76 @@ TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSecond
       .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
       .Do([&] { Close(dialog); });
   EXPECT_EQ(RunScripted(dialog, script), 2);
+}
+
+std::wstring TopLine(const CSetFileTime& dialog) { return ListViewText(dialog.MessageList(), 0); }
+
+TEST_F(CommandsTest, ASettingsFileThatCannotBeWrittenIsNamedOnceWithTheReason) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  // Beside a program in a folder that is gone (or read-only): no write can succeed.
+  const std::wstring unwritable = folder_ + L"\\gone\\nulvane.ini";
+  settings::UseSettingsFile(Text(unwritable.begin(), unwritable.end()));
+  const std::wstring expected = L"Settings cannot be saved beside the program (" + unwritable +
+                                L"): " + W(platform::SystemErrorText(ERROR_PATH_NOT_FOUND).c_str());
+  CSetFileTime dialog(u"");
+  int lines = 0;
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandOverwriteMenu); }).WaitFor("the overwrite menu", [] {
+    return OpenMenuCount() == 1;
+  });
+  Choose(script, dialog, 18);
+  script.WaitFor("the warning", [&] { return TopLine(dialog) == expected; })
+      .Do([&] {
+        // The label shows what the file holds: nothing was stored.
+        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"&Overwrite 1 times");
+        lines = static_cast<int>(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0));
+        Open(dialog, kCommandDelayMenu);
+      })
+      .WaitFor("the delay menu", [] { return OpenMenuCount() == 1; });
+  Choose(script, dialog, 3);
+  script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; }).Do([&] {
+    // Once per start: the second failed write adds no line.
+    EXPECT_EQ(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0), lines);
+    Close(dialog);
+  });
+  EXPECT_EQ(RunScripted(dialog, script), 2);
+}
+
+TEST_F(CommandsTest, ATranslationFileThatCannotBeWrittenIsAnErrorLineWithTheReason) {
+  Store(settings::kPassesKey, 1);
+  Store(settings::kDelayKey, 0);
+  // The temporary folder the file goes to does not exist.
+  const std::wstring gone = folder_ + L"\\gone\\";
+  wchar_t old_tmp[MAX_PATH + 1] = {};
+  wchar_t old_temp[MAX_PATH + 1] = {};
+  const bool had_tmp = GetEnvironmentVariableW(L"TMP", old_tmp, MAX_PATH + 1) != 0;
+  const bool had_temp = GetEnvironmentVariableW(L"TEMP", old_temp, MAX_PATH + 1) != 0;
+  SetEnvironmentVariableW(L"TMP", gone.c_str());
+  SetEnvironmentVariableW(L"TEMP", gone.c_str());
+  const Text path = lang::TranslationExportPath();
+  CSetFileTime dialog(u"");
+  UiScript script;
+  script.Do([&] { Open(dialog, kCommandLanguageMenu); }).WaitFor("the language menu", [] {
+    return OpenMenuCount() == 1;
+  });
+  ChooseLast(script, dialog);
+  script
+      .WaitFor("the error line",
+               [&] {
+                 return TopLine(dialog).rfind(
+                            W(path.c_str()) + L": the file for translators cannot be written (",
+                            0) == 0;
+               })
+      .Do([&] {
+        EXPECT_NE(TopLine(dialog).find(W(platform::SystemErrorText(ERROR_PATH_NOT_FOUND).c_str())),
+                  std::wstring::npos)
+            << TopLine(dialog);
+        Close(dialog);
+      });
+  EXPECT_EQ(RunScripted(dialog, script), 2);
+  SetEnvironmentVariableW(L"TMP", had_tmp ? old_tmp : nullptr);
+  SetEnvironmentVariableW(L"TEMP", had_temp ? old_temp : nullptr);
 }
 
 TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng) {

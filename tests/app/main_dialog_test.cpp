@@ -1,215 +1,13 @@
 // The real main dialog, from the real resources, run modally and driven from inside its own
 // loop: texts at rest in English and German, the layout, the command line and drops, a run on a
 // folder under Z:, Esc during a countdown and at rest, a drop during a run, and 144 DPI.
-#include <windows.h>
-#undef DeleteFile
+#include <algorithm>
+#include <memory>
 
-#include <commctrl.h>
-#include <shlobj.h>
-
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <string>
-#include <vector>
-
-#include "app/main_dialog.h"
-#include "app/main_layout.h"
-#include "app/menu_bar.h"
-#include "app/program.h"
-#include "engine/run_flags.h"
-#include "gui_harness.h"
-#include "lang/language_table.h"
-#include "platform/win32/wide.h"
-#include "settings/settings.h"
+#include "main_dialog_fixture.h"
 
 namespace nulvane::app {
 namespace {
-
-using testing::PostKey;
-using testing::UiScript;
-
-std::wstring W(TextView text) { return std::wstring(text.begin(), text.end()); }
-
-// A fresh folder under Z:\tmp (the Unix /tmp, as Windows programs reach it under Wine), removed
-// with its contents at the end.
-class ZFolder {
- public:
-  ZFolder() {
-    static std::atomic<int> counter{0};
-    path_ = L"Z:\\tmp\\nulvane-window-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(counter++);
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~ZFolder() { Remove(path_); }
-  const std::wstring& path() const { return path_; }
-  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-  static void Write(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  static bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-  }
-
- private:
-  static void Remove(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = path + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          Remove(child);
-        } else {
-          SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(child.c_str());
-        }
-      } while (FindNextFileW(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-  }
-  std::wstring path_;
-};
-
-// A folder "tree" with a.txt (5 bytes) and sub\b.txt (3 bytes).
-void MakeTree(const std::wstring& tree) {
-  CreateDirectoryW(tree.c_str(), nullptr);
-  CreateDirectoryW((tree + L"\\sub").c_str(), nullptr);
-  ZFolder::Write(tree + L"\\a.txt", "hello");
-  ZFolder::Write(tree + L"\\sub\\b.txt", "abc");
-}
-
-std::wstring Lower(std::wstring text) {
-  CharLowerW(text.data());
-  return text;
-}
-
-// Read-back of what the window shows.
-std::wstring WindowText(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(
-      static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-std::wstring StatusText(const CSetFileTime& dialog) {
-  const auto length = LOWORD(SendMessageW(dialog.StatusBar(), SB_GETTEXTLENGTHW, 0, 0));
-  std::wstring text(length + 1u, L'\0');
-  SendMessageW(dialog.StatusBar(), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(length);
-  return text;
-}
-
-std::wstring ButtonText(HWND toolbar, int command) {
-  const auto length = SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, 0);
-  if (length < 0) return L"<none>";
-  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  SendMessageW(toolbar, TB_GETBUTTONTEXTW, command, reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<std::size_t>(length));
-  return text;
-}
-
-bool ButtonEnabled(HWND toolbar, int command) {
-  return SendMessageW(toolbar, TB_ISBUTTONENABLED, command, 0) != 0;
-}
-
-std::wstring CellText(HWND list, int row, int column) {
-  wchar_t buffer[1024] = {};
-  LVITEMW item{};
-  item.iSubItem = column;
-  item.pszText = buffer;
-  item.cchTextMax = 1024;
-  SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-  return buffer;
-}
-
-std::vector<std::wstring> Column(HWND list, int column) {
-  std::vector<std::wstring> rows;
-  const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-  for (int row = 0; row < count; ++row) rows.push_back(CellText(list, row, column));
-  return rows;
-}
-
-std::wstring HeaderText(HWND list, int column) {
-  wchar_t buffer[256] = {};
-  LVCOLUMNW info{};
-  info.mask = LVCF_TEXT;
-  info.pszText = buffer;
-  info.cchTextMax = 256;
-  SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&info));
-  return buffer;
-}
-
-Rect ChildRect(HWND child) {
-  RECT rect{};
-  GetWindowRect(child, &rect);
-  MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
-  return Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
-}
-
-std::wstring TopMessage(const CSetFileTime& dialog) { return CellText(dialog.MessageList(), 0, 0); }
-
-// A drop of `paths` as the shell makes it: a GlobalAlloc'ed DROPFILES with wide names.
-void PostDrop(HWND window, const std::vector<std::wstring>& paths) {
-  std::wstring names;
-  for (const std::wstring& path : paths) names += path + L'\0';
-  names += L'\0';
-  const SIZE_T bytes = sizeof(DROPFILES) + names.size() * sizeof(wchar_t);
-  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-  auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-  drop->pFiles = sizeof(DROPFILES);
-  drop->fWide = TRUE;
-  memcpy(reinterpret_cast<char*>(drop) + sizeof(DROPFILES), names.data(),
-         names.size() * sizeof(wchar_t));
-  GlobalUnlock(memory);
-  PostMessageW(window, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
-}
-
-void PostCommand(const CSetFileTime& dialog, int command) {
-  PostMessageW(dialog.Window(), WM_COMMAND, static_cast<WPARAM>(command), 0);
-}
-
-// Every test: the language table, a settings file of its own in a fresh folder, a language.
-class MainDialogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    static const bool loaded = lang::LoadLanguageTable();
-    ASSERT_TRUE(loaded);
-    settings_ = Text(reinterpret_cast<const char16_t*>((folder_ / L"nulvane.ini").c_str()));
-    settings::UseSettingsFile(settings_);
-    UseLanguage(1);
-    SetOption(settings::kDelayKey, 0);
-    SetOption(settings::kPassesKey, 1);
-  }
-  void TearDown() override {
-    // No worker may outlive the dialog object it reports to.
-    EXPECT_TRUE(testing::PumpUntil([] { return !CSetFileTime::WorkerActive(); }, 20000));
-    lang::Table().SetCurrentLanguage(1);
-  }
-  static void UseLanguage(int slot) { lang::Table().SetCurrentLanguage(slot); }
-  static void SetOption(const char16_t* key, int value) { settings::PutOptionInt(key, value); }
-
-  // Runs the dialog modally with `script` driving it from its own loop; returns its result.
-  INT_PTR Run(CSetFileTime& dialog, UiScript& script, bool close_at_end = true) {
-    if (close_at_end) script.Do([&] { PostCommand(dialog, kCommandCancel); });
-    script.Start();
-    return RunMainDialog(GetModuleHandleW(nullptr), dialog);
-  }
-
-  ZFolder folder_;
-  Text settings_;
-};
-
-Text ToText(const std::wstring& text) {
-  return Text(reinterpret_cast<const char16_t*>(text.c_str()), text.size());
-}
 
 TEST_F(MainDialogTest, AtRestInEnglishShowsTitleStatusLabelsLegendAndHeaders) {
   CSetFileTime dialog(u"");
@@ -326,7 +124,41 @@ TEST_F(MainDialogTest, TheMenuBarSitsAtTheStripsLeftAboveItAndClearOfTheCornerTo
   EXPECT_TRUE(script.completed());
 }
 
-TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndPushesTheCornerToolbarLeftWhenNarrow) {
+// Both toolbars, the item list with three rows, the message list and the status bar are
+// visible and apart at the window's size.
+void ExpectEverythingVisibleAndApart(const CSetFileTime& dialog) {
+  RECT client{};
+  GetClientRect(dialog.Window(), &client);
+  const Rect list_toolbar = ChildRect(dialog.ListToolbar());
+  const Rect item_list = ChildRect(dialog.ItemListView());
+  const Rect message_list = ChildRect(dialog.MessageList());
+  const Rect status_bar = ChildRect(dialog.StatusBar());
+  const Rect bar = ChildRect(dialog.MenuBarWindow());
+  RECT last_button{};
+  const auto buttons = static_cast<int>(SendMessageW(dialog.ListToolbar(), TB_BUTTONCOUNT, 0, 0));
+  SendMessageW(dialog.ListToolbar(), TB_GETITEMRECT, buttons - 1,
+               reinterpret_cast<LPARAM>(&last_button));
+  EXPECT_LE(list_toolbar.x + last_button.right, client.right) << "every list toolbar button";
+  RECT first{};
+  RECT second{};
+  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
+  EXPECT_LT(bar.x + bar.width, ChildRect(dialog.CornerToolbar()).x + first.left)
+      << "the menu bar and the corner toolbar apart";
+  EXPECT_LE(list_toolbar.y + list_toolbar.height, item_list.y);
+  // Three rows below the header.
+  HWND header = reinterpret_cast<HWND>(SendMessageW(dialog.ItemListView(), LVM_GETHEADER, 0, 0));
+  RECT header_rect{};
+  GetWindowRect(header, &header_rect);
+  EXPECT_GE(SendMessageW(dialog.ItemListView(), LVM_GETCOUNTPERPAGE, 0, 0), 3);
+  EXPECT_GT(item_list.height, header_rect.bottom - header_rect.top);
+  EXPECT_LT(item_list.y + item_list.height, message_list.y);
+  EXPECT_LE(message_list.y + message_list.height, status_bar.y);
+  EXPECT_EQ(status_bar.y + status_bar.height, client.bottom);
+  EXPECT_GE(ChildRect(dialog.LinkButton()).x, 0);
+}
+
+TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndKeepsAMinimumSize) {
   CSetFileTime dialog(u"");
   UiScript script;
   script.Do([&] {
@@ -335,13 +167,89 @@ TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndPushesTheCornerToolbarLeftWhen
       SCOPED_TRACE(width);
       SetClientSize(dialog.Window(), width, height);
       ExpectLayoutForClient(dialog, width, height, 96);
+      ExpectEverythingVisibleAndApart(dialog);
     }
-    SetClientSize(dialog.Window(), 120, 300);
+    // Far below the minimum: the window stops at it, and the layout rules still hold there.
+    SetClientSize(dialog.Window(), 120, 150);
     RECT client{};
     GetClientRect(dialog.Window(), &client);
+    EXPECT_GT(client.right, 120);
+    EXPECT_GT(client.bottom, 150);
     ExpectLayoutForClient(dialog, client.right, client.bottom, 96);
-    EXPECT_LT(ChildRect(dialog.CornerToolbar()).x, 0);
+    ExpectEverythingVisibleAndApart(dialog);
   });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
+// What the screen shows of `window`'s client area (the virtual display's pixels).
+std::unique_ptr<testing::Canvas> ScreenOf(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  auto canvas = std::make_unique<testing::Canvas>(client.right, client.bottom, RGB(255, 0, 255));
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  HDC screen = GetDC(nullptr);
+  BitBlt(canvas->dc(), 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+  ReleaseDC(nullptr, screen);
+  return canvas;
+}
+
+// The message list's empty rows are its own background from edge to edge, and the status bar
+// shows its text: nothing of an earlier size is left standing.
+void ExpectMessageListAndStatusBarPainted(const CSetFileTime& dialog) {
+  const std::unique_ptr<testing::Canvas> list = ScreenOf(dialog.MessageList());
+  const COLORREF background =
+      static_cast<COLORREF>(SendMessageW(dialog.MessageList(), LVM_GETBKCOLOR, 0, 0));
+  // Below the header and the three legend lines.
+  const int y = list->height() - 6;
+  const RECT row{2, y, list->width() - 2, y + 1};
+  EXPECT_EQ(list->CountPixels(row, background), row.right - row.left)
+      << "the message list's last row, across its width";
+  const std::unique_ptr<testing::Canvas> status = ScreenOf(dialog.StatusBar());
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const RECT text{0, 2, std::min(160, status->width()), status->height() - 2};
+  EXPECT_GT(status->CountPixelsOtherThan(text, face), 20) << "the status bar's text";
+  if (::testing::Test::HasFailure()) {
+    list->SaveBmp(L"Z:\\tmp\\nulvane-message-list.bmp");
+    status->SaveBmp(L"Z:\\tmp\\nulvane-status-bar.bmp");
+  }
+}
+
+TEST_F(MainDialogTest, AfterAMaximiseAndARestoreEveryControlIsPaintedAnew) {
+  CSetFileTime dialog(u"");
+  UiScript script;
+  DWORD since = 0;
+  const auto settle = [&] { return GetTickCount() - since > 700; };
+  script
+      .Do([&] {
+        since = GetTickCount();
+        // As the caption button and the system menu do.
+        PostMessageW(dialog.Window(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+      })
+      .WaitFor("the maximised window to settle", settle)
+      .Do([&] {
+        EXPECT_TRUE(IsZoomed(dialog.Window()));
+        EXPECT_EQ(Column(dialog.MessageList(), 0),
+                  (std::vector<std::wstring>{L"Warning", L"Error", L"Info"}));
+        EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
+        ExpectMessageListAndStatusBarPainted(dialog);
+        since = GetTickCount();
+        PostMessageW(dialog.Window(), WM_SYSCOMMAND, SC_RESTORE, 0);
+      })
+      .WaitFor("the restored window to settle", settle)
+      .Do([&] {
+        EXPECT_FALSE(IsZoomed(dialog.Window()));
+        ExpectMessageListAndStatusBarPainted(dialog);
+        // A size larger than before, as a drag makes it.
+        RECT window{};
+        GetWindowRect(dialog.Window(), &window);
+        since = GetTickCount();
+        SetWindowPos(dialog.Window(), nullptr, 0, 0, window.right - window.left + 300,
+                     window.bottom - window.top + 200, SWP_NOMOVE | SWP_NOZORDER);
+      })
+      .WaitFor("the larger window to settle", settle)
+      .Do([&] { ExpectMessageListAndStatusBarPainted(dialog); });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
 }
@@ -351,7 +259,7 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
   MakeTree(tree);
   const std::wstring other = folder_ / L"other file.txt";
   ZFolder::Write(other, "1234567");
-  // A folder's tree, plus a path that names nothing, which adds nothing.
+  // A folder's tree, plus a path that names nothing, which adds nothing but a warning.
   CSetFileTime dialog(ToText(L"\"" + tree + L"\" " + (folder_ / L"missing")));
   UiScript script;
   const std::wstring t = Lower(tree);
@@ -363,6 +271,8 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
         EXPECT_EQ(Column(dialog.ItemListView(), 1),
                   (std::vector<std::wstring>{L"<DIR>", L"5.0 byte", L"<DIR>", L"3.0 byte"}));
         EXPECT_EQ(StatusText(dialog), L"Items:4 // Total: 8.0 byte");
+        // The path that names nothing is named, as the console names it.
+        EXPECT_EQ(TopMessage(dialog), Lower(folder_ / L"missing") + L": not found");
         PostDrop(dialog.Window(), {other});
       })
       .WaitFor("the dropped file's row",

@@ -3,6 +3,7 @@
 // and ends on the cancel command with exit code 0.
 #include <windows.h>
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -108,12 +109,11 @@ TEST(Program, StartsShowsItsWindowDestroysOnDeleteAndEndsOnCancel) {
           return std::wstring(title) == L"Nulvane";
         },
         20000));
-    // The title comes back a moment before the run counts as ended; a cancel in that moment
-    // only stops the run, as at any time during it, and the next one closes the window.
-    for (int attempt = 0; attempt < 10; ++attempt) {
-      PostMessageW(found.window, WM_COMMAND, 2, 0);
-      if (WaitForSingleObject(process.hProcess, 2000) == WAIT_OBJECT_0) break;
-    }
+    // Closing waits for the run's very end: the commands come back after the stop flag is set.
+    const HWND list_toolbar = GetDlgItem(found.window, 11114);
+    EXPECT_TRUE(WaitFor(
+        [&] { return SendMessageW(list_toolbar, TB_ISBUTTONENABLED, 1014, 0) != 0; }, 20000));
+    PostMessageW(found.window, WM_COMMAND, 2, 0);
   }
   const bool ended = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
   EXPECT_TRUE(ended);

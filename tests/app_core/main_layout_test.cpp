@@ -36,6 +36,33 @@ TEST(MainLayout, PlacesEveryStripForTwoClientSizes) {
   }
 }
 
+TEST(MainLayout, TheMinimumClientHoldsTheWidestRowAndThreeItemRows) {
+  MinimumInput in;
+  in.item_list_left = 11;
+  in.item_list_top = 137;
+  in.list_buttons_right = 420;
+  in.menu_bar_width = 60;
+  in.corner_buttons_width = 150;
+  in.item_list_height = 20 + 3 * 18 + 4;
+  // The list toolbar is the widest row; below the item list the message list and status bar.
+  EXPECT_EQ(MinimumClientSize(in), (ClientSize{431, 137 + 78 + 130}));
+  // A long translation in the corner toolbar makes the top strip the widest.
+  in.corner_buttons_width = 400;
+  EXPECT_EQ(MinimumClientSize(in).width, 60 + 8 + 400);
+  // At 144 DPI the fixed figures scale; the measured ones come scaled already.
+  in.dpi = 144;
+  EXPECT_EQ(MinimumClientSize(in), (ClientSize{60 + 12 + 400, 137 + 78 + 195}));
+  // The link button keeps its place in the status bar however short the rows are.
+  EXPECT_EQ(MinimumClientSize(MinimumInput{}).width, 191);
+  // At the minimum the layout's rules give the item list exactly its height and the message
+  // list its place below it.
+  LayoutInput at = At96(431, 345);
+  const auto layout = LayoutMainWindow(at);
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(layout->item_list->height, 78);
+  EXPECT_GT(layout->message_list->y, layout->item_list->y + layout->item_list->height);
+}
+
 TEST(MainLayout, NarrowerThanTheCornerToolbarGoesToNegativeXAndNothingIsClamped) {
   LayoutInput in = At96(100, 200);
   in.corner_first_left = 2;
@@ -95,10 +122,7 @@ TEST(MainLayout, ScaleForDpiIsExactAt96AndRoundsHalvesAway) {
   EXPECT_EQ(ScaleForDpi(24, 120), 30);
 }
 
-TEST(LabelText, DropsMnemonicMarkersButKeepsADoubledAmpersand) {
-  EXPECT_EQ(WithoutMnemonic(u"Delete &Delay 5 sec"), u"Delete Delay 5 sec");
-  EXPECT_EQ(WithoutMnemonic(u"A && B &x"), u"A & B x");
-  EXPECT_EQ(WithoutMnemonic(u"trailing&"), u"trailing");
+TEST(LabelText, CornerLabelWrapsTheText) {
   EXPECT_EQ(CornerLabel(u"Exit"), u"\u00BB\u00BB Exit \u00AB\u00AB");
 }
 

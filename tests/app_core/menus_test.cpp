@@ -92,7 +92,7 @@ TEST_F(BuiltInTable, DeletePlusPopupAndTheMenuBarMenu) {
   const MenuModel bar = MenuBarMenu(Table(), false);
   ASSERT_EQ(bar.size(), 1u);
   EXPECT_EQ(bar[0].kind, MenuEntry::Kind::kSubmenu);
-  EXPECT_EQ(bar[0].text, u"Nulvane");
+  EXPECT_EQ(bar[0].text, u"&Nulvane");
   const MenuModel& entries = bar[0].submenu;
   ASSERT_EQ(entries.size(), 14u);
   struct Expected {
@@ -202,13 +202,20 @@ TEST_F(BuiltInTable, HelpTextPairsLinesWithAnEmptyLineBetweenPairs) {
             u"Delete Delay X-sec.:\r\nAt this time you can stop the erasing procedure with the "
             u"key [ESC].\r\n\r\n"
             u"Fill the free space with null:\r\nThis will remove the standard deletion tracks "
-            u"from the harddrive.\r\n")
+            u"from the harddrive.\r\n\r\n"
+            u"Keys:\r\n" +
+                Text(InLanguage(kEnglish).GetText(183)) + u"\r\n")
       << Utf8(english);
+  // The keys name the ones a mouse-free user needs.
+  for (const TextView key : {u"F10", u"Alt+N", u"Alt+R", u"Alt+D", u"Alt+O", u"Tab", u"Esc"}) {
+    EXPECT_NE(english.find(key), Text::npos) << Utf8(Text(key));
+  }
   const Text german = HelpText(InLanguage(kGerman));
   const TextView german_start =
       u"Reset:\r\nL\u00F6scht nur den Inhalt der Liste (kein Datenl\u00F6schen)!\r\n\r\n"
       u"L\u00F6schen:\r\n";
   EXPECT_EQ(TextView(german).substr(0, german_start.size()), german_start) << Utf8(german);
+  EXPECT_NE(german.find(u"\r\n\r\nTasten:\r\nAlt oder F10"), Text::npos) << Utf8(german);
 }
 
 TEST_F(BuiltInTable, LinkAddressesFollowTheLanguageAndCarryNoBlanks) {

@@ -57,7 +57,7 @@ TEST(CliBasics, ExportTranslationWritesTheFileWhereAsked) {
 
 TEST(CliBasics, UsageErrorsExitWithTwoAndAHint) {
   for (const std::vector<Text>& args : {std::vector<Text>{u"--frobnicate"},
-                                        {u"-p", u"11", u"x"},
+                                        {u"-p", u"36", u"x"},
                                         {u"-p", u"0", u"x"},
                                         {u"-d", u"abc", u"x"},
                                         {u"-p"},

@@ -61,6 +61,10 @@ TEST(CliJobs, DestroysATreeAndLeavesTheFileBesideIt) {
   // Oldest line first; the final summary ends the output.
   EXPECT_NE(result.out.find("Info: Start ..."), std::string::npos) << result.out;
   EXPECT_LT(result.out.find("Start ..."), result.out.find("Total"));
+  // The window's outcome line, before the status line.
+  const std::size_t outcome = result.out.find("Info: Destroyed: 5, failed: 0, left untouched: 0");
+  EXPECT_NE(outcome, std::string::npos) << result.out;
+  EXPECT_LT(outcome, result.out.rfind("100.0 % // Error: 0"));
   EXPECT_NE(result.out.rfind("100.0 % // Error: 0"), std::string::npos) << result.out;
   EXPECT_EQ(result.out.find('\x1b'), std::string::npos) << "no control characters into a pipe";
   EXPECT_EQ(result.out.find('\r'), std::string::npos);

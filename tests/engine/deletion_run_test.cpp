@@ -74,8 +74,11 @@ TEST_F(DeletionRunTest, WithoutDelayWipesAtOnceLastItemFirstAndReports) {
   EXPECT_EQ(result.items_done, 3);
   EXPECT_EQ(result.total_bytes, 8000u);
   EXPECT_EQ(result.written_bytes, 8000u);
-  EXPECT_EQ(host_.MessageTexts(), (std::vector<Text>{u"Start ...", u"Delete &Delay 0 sec",
-                                                     u"Total " + FormatByteSize(8000)}));
+  EXPECT_EQ(
+      host_.MessageTexts(),
+      (std::vector<Text>{u"Start ...", u"Delete &Delay 0 sec", u"Total " + FormatByteSize(8000),
+                         u"Destroyed: 3, failed: 0, left untouched: 0"}));
+  EXPECT_EQ(host_.Messages().back().kind, MessageKind::kInfo);
   // b, then a, then the folder.
   const auto opens = fs_.CallsOf(FsOp::kOpenForOverwrite);
   ASSERT_EQ(opens.size(), 4u);
@@ -126,7 +129,8 @@ TEST_F(DeletionRunTest, AStopDuringTheLastSecondStillAborts) {
 }
 
 TEST_F(DeletionRunTest, ADelayChangedDuringTheCountdownTakesEffect) {
-  QueueItems({});
+  fs_.AddFileOfSize(FakePath(u"w/a"), 10);
+  QueueItems({FakePath(u"w/a")});
   clock_.OnSleep([&](int sleep) {
     if (sleep == 1) flags_.delay.store(2);
   });
@@ -138,13 +142,30 @@ TEST_F(DeletionRunTest, OptionsComeFromTheSettingsClamped) {
   const Text file = FakePath(u"w/a");
   fs_.AddFileOfSize(file, 10);
   QueueItems({file});
-  ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, 25));
+  ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, 36));
   ASSERT_TRUE(settings::PutOptionInt(settings::kDelayKey, 15));
   const RunResult result = Run(Context(std::nullopt, std::nullopt));
-  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 10);
-  EXPECT_EQ(result.total_bytes, 100u);
+  // The overwrite menu's largest count, 35, is the most a run makes.
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 35);
+  EXPECT_EQ(result.total_bytes, 350u);
   EXPECT_EQ(flags_.delay.load(), 10);
   EXPECT_EQ(clock_.Sleeps(), 10);
+}
+
+TEST_F(DeletionRunTest, EveryCountTheOverwriteMenuOffersIsThePassCountOfTheRun) {
+  for (const int passes : {11, 20, 35}) {
+    FakeFileSystem fs;
+    fs.AddFileOfSize(FakePath(u"w/a"), 37);
+    host_.SetItems({FakePath(u"w/a")}, [&](TextView path) { return fs.IdentityOf(path); });
+    ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, passes));
+    RunContext context(host_, fs, clock_, flags_);
+    context.delay = 0;
+    const RunResult result = Run(context);
+    EXPECT_EQ(fs.CountOf(FsOp::kOpenForOverwrite), passes);
+    // The "Total" line counts every pass.
+    EXPECT_EQ(result.total_bytes, 37u * static_cast<unsigned>(passes));
+    EXPECT_EQ(result.written_bytes, result.total_bytes);
+  }
 }
 
 TEST_F(DeletionRunTest, LowOrMissingOptionsGiveOnePassAndNoCountdown) {
@@ -175,15 +196,72 @@ TEST_F(DeletionRunTest, ConsoleOverridesAreClampedLikeSettings) {
   fs_.AddFileOfSize(file, 10);
   QueueItems({file});
   Run(Context(99, 42));
-  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 10);
+  EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 35);
   EXPECT_EQ(flags_.delay.load(), 10);
 }
 
-TEST_F(DeletionRunTest, EmptyListReportsOneHundredPercentAndNoErrors) {
+TEST_F(DeletionRunTest, AnEmptyListStartsNoCountdownAndSaysNothingIsQueued) {
   QueueItems({});
+  flags_.exit_after_run.store(1);
+  flags_.after_run_action.store(1);
+  const RunResult result = Run(Context(1, 5));
+  EXPECT_TRUE(result.nothing_queued);
+  EXPECT_EQ(host_.MessageTexts(),
+            std::vector<Text>{u"Nothing is queued: add files or folders first."});
+  EXPECT_EQ(clock_.Sleeps(), 0);
+  // No report of a run that did nothing, and no after-run step.
+  EXPECT_EQ(host_.Count(CallKind::kSetStatusText), 0);
+  EXPECT_EQ(host_.Count(CallKind::kRebuildRows), 0);
+  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
+  EXPECT_EQ(host_.Count(CallKind::kStartAfterRunAction), 0);
+  EXPECT_TRUE(host_.CommandsEnabled());
+  EXPECT_EQ(flags_.stop.load(), 1);
+}
+
+TEST_F(DeletionRunTest, TheLastReportIsShownUnthrottledAndAgreesWithTheSummary) {
+  // The clock stands still: every report but the last falls to the throttle.
+  fs_.AddFileOfSize(FakePath(u"w/a"), 1000);
+  fs_.AddFileOfSize(FakePath(u"w/b"), 3000);
+  fs_.SetHeldOpen(FakePath(u"w/b"), true);
+  QueueItems({FakePath(u"w/a"), FakePath(u"w/b")});
+  Run(Context());
+  ASSERT_EQ(host_.Count(CallKind::kSetProgressText), 1);
+  const Text shown = u"25.0 % " + FormatByteSize(1000) + u" of " + FormatByteSize(4000);
+  const Text progress = host_.LastProgress();
+  EXPECT_EQ(progress.substr(progress.size() - shown.size()), shown);
+  const auto titles = host_.CallsOf(CallKind::kSetTitle);
+  ASSERT_EQ(titles.size(), 2u);
+  EXPECT_EQ(titles[0].text, u"[25.0 %] Nulvane 4.21");
+  EXPECT_EQ(titles[1].text, u"Nulvane");
+  EXPECT_EQ(host_.LastStatus(), u"25.0 % // Error: 1 ");
+}
+
+TEST_F(DeletionRunTest, TheOutcomeLineCountsDestroyedFailedAndUntouchedItems) {
+  const Text gone = FakePath(u"w/gone"), kept = FakePath(u"w/kept"), swapped = FakePath(u"w/new");
+  for (const Text& path : {gone, kept, swapped}) fs_.AddFileOfSize(path, 10);
+  fs_.SetHeldOpen(kept, true);
+  std::vector<platform::QueuedItem> items;
+  for (const Text& path : {gone, kept, swapped}) {
+    platform::QueuedItem item;
+    item.path = path;
+    item.anchor_length = platform::ParentAnchorLength(path);
+    item.identity = fs_.IdentityOf(path);
+    items.push_back(item);
+  }
+  // Listed as another object than the one that stands there now.
+  items[2].identity.object += 1000;
+  host_.SetQueuedItems(items);
   const RunResult result = Run(Context());
-  EXPECT_EQ(host_.LastStatus(), u"100.0 % // Error: 0 ");
-  EXPECT_EQ(result.items_done, 0);
+  EXPECT_EQ(result.items_destroyed, 1);
+  EXPECT_EQ(result.items_failed, 1);
+  EXPECT_EQ(result.items_untouched, 1);
+  EXPECT_FALSE(fs_.Exists(gone));
+  EXPECT_TRUE(fs_.Exists(kept));
+  EXPECT_TRUE(fs_.Exists(swapped));
+  const auto messages = host_.Messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().text, u"Destroyed: 1, failed: 1, left untouched: 1");
+  EXPECT_EQ(messages.back().kind, MessageKind::kWarning);
 }
 
 TEST_F(DeletionRunTest, FinalPercentageIsWhatWasReallyWritten) {
@@ -248,6 +326,8 @@ TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
   EXPECT_TRUE(result.stopped);
   EXPECT_EQ(result.items_done, 1);
   EXPECT_EQ(result.items_left, 2);
+  // Not reached because of the stop: left untouched.
+  EXPECT_EQ(host_.MessageTexts().back(), u"Destroyed: 1, failed: 0, left untouched: 2");
   EXPECT_FALSE(fs_.Exists(FakePath(u"w/c")));
   EXPECT_TRUE(fs_.Exists(FakePath(u"w/a")));
   EXPECT_TRUE(fs_.Exists(FakePath(u"w/b")));
@@ -258,7 +338,8 @@ TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
 }
 
 TEST_F(DeletionRunTest, ConsoleCountdownTextAndWipingNotice) {
-  QueueItems({});
+  fs_.AddFileOfSize(FakePath(u"w/a"), 10);
+  QueueItems({FakePath(u"w/a")});
   RunContext context = Context(1, 1);
   context.countdown_text_id = 120;
   int wiping_calls = 0;
@@ -389,8 +470,12 @@ TEST_F(RunFaultInjection, EachCallFailingInTurnCountsExactlyAndTouchesNothingEls
     SCOPED_TRACE(std::string("call ") + std::to_string(n) + " " + testing::FsOpName(fault.call.op) +
                  " on " + testing::Narrow(fault.call.path));
     EXPECT_EQ(result.error_count, ExpectedErrors(fault));
+    // One line per error, besides the outcome line, which is a warning when an item did not go.
+    const bool all_gone = result.items_failed == 0 && result.items_untouched == 0;
+    EXPECT_EQ(all_gone, result.error_count == 0);
     EXPECT_EQ(static_cast<int>(host.MessagesOfKind(MessageKind::kError).size() +
-                               host.MessagesOfKind(MessageKind::kWarning).size()),
+                               host.MessagesOfKind(MessageKind::kWarning).size()) -
+                  (all_gone ? 0 : 1),
               result.error_count);
     EXPECT_EQ(fs.OpenHandles(), 0);
     // Nothing outside the list changed.

@@ -65,7 +65,7 @@ class ItemCommandLineOnDisk : public ::testing::Test {
   ItemList list_{platform::SystemFileSystem(), display_};
 };
 
-TEST_F(ItemCommandLineOnDisk, AddsEveryPathFoundAndSkipsTheRestSilently) {
+TEST_F(ItemCommandLineOnDisk, AddsEveryPathFoundAndNamesTheOneNotFound) {
   const Text blanks = Join(temp_.path(), u"A Files");
   ASSERT_TRUE(testing::MakeFolder(blanks));
   const Text a = Join(blanks, u"a.doc");
@@ -84,6 +84,8 @@ TEST_F(ItemCommandLineOnDisk, AddsEveryPathFoundAndSkipsTheRestSilently) {
             (std::vector<Text>{Key(blanks + platform::kPathSeparator + u"a.doc"), Key(b), Key(c),
                                Key(Join(c, u"inside"))}));
   EXPECT_EQ(display_.status_texts.back(), u"Items:4 // Total: " + engine::FormatByteSize(6));
+  // The token that names nothing is named in a warning line.
+  EXPECT_EQ(display_.warnings, std::vector<Text>{Key(missing) + u": not found"});
 }
 
 TEST_F(ItemCommandLineOnDisk, AShortOrEmptyLineStillShowsTheSummary) {

@@ -30,26 +30,32 @@ class ItemListRun : public ::testing::Test {
   ItemList list_{fs_, display_};
 };
 
-TEST_F(ItemListRun, PathsDroppedDuringARunWaitForItsEnd) {
+TEST_F(ItemListRun, PathsDroppedDuringARunWaitForItsEndAndLeaveItsSummaryStanding) {
   list_.HandleDroppedFiles({Join(folder_, u"queued")});
   ASSERT_EQ(testing::RowPaths(list_), std::vector<Text>{Join(folder_, u"queued")});
 
   list_.BeginRun();
   display_ = {};
-  list_.HandleDroppedFiles({Join(folder_, u"late"), Join(folder_, u"late-folder")});
+  list_.HandleDroppedFiles(
+      {Join(folder_, u"late"), Join(folder_, u"gone"), Join(folder_, u"late-folder")});
 
   // Nothing stored, nothing expanded, nothing shown while the run goes on.
   EXPECT_EQ(list_.StoredCount(), 1u);
-  EXPECT_EQ(list_.HeldBackCount(), 2u);
+  EXPECT_EQ(list_.HeldBackCount(), 3u);
   EXPECT_TRUE(fs_.listed.empty());
   EXPECT_TRUE(display_.row_counts.empty());
   EXPECT_TRUE(display_.status_texts.empty());
+  EXPECT_TRUE(display_.warnings.empty());
   // The run's own rebuild at its end does not take them in either.
   fs_.Remove(Join(folder_, u"queued"));
   list_.RebuildRows();
   EXPECT_TRUE(testing::RowPaths(list_).empty());
 
+  // What the run wrote into the status text stays: the rows change, the summary does not.
+  display_ = {};
   list_.EndRun();
+  EXPECT_TRUE(display_.status_texts.empty());
+  EXPECT_EQ(display_.warnings, std::vector<Text>{Join(folder_, u"gone") + u": not found"});
 
   EXPECT_FALSE(list_.RunActive());
   EXPECT_EQ(list_.HeldBackCount(), 0u);
