@@ -1,6 +1,7 @@
 #include "lang/language_table.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "lang/lzari.h"
 #include "platform/text.h"
@@ -20,87 +21,156 @@ const char16_t kUnknownId[] = u"==?";
 
 }  // namespace
 
-bool LanguageTable::LoadBlob(const unsigned char* blob, std::size_t size) {
-  if (!blob || size < 4) {
-    LoadText(nullptr, 0);
-    return false;
-  }
-  const std::uint32_t header = static_cast<std::uint32_t>(blob[0]) | (blob[1] << 8) |
-                               (blob[2] << 16) | (static_cast<std::uint32_t>(blob[3]) << 24);
-  if (header > kMaxDecodedSize) {
-    LoadText(nullptr, 0);
-    return false;
-  }
-  std::uint32_t decoded = 0;
-  // The capacity rule stores at most capacity - 1 bytes: one more than the text holds.
-  const std::vector<unsigned char> bytes = DecodeLzariBlob(blob, size, header + 1u, decoded);
-  LoadText(bytes.data(), std::min<std::size_t>(decoded, bytes.size()));
-  return true;
-}
+// What is left to decode and parse, and where the separator scan stands.
+struct LanguageTable::Loader {
+  std::mutex mutex;
+  std::unique_ptr<LzariStream> stream;  // null once everything is decoded
+  std::size_t length = 0;               // the whole text, in UTF-16 units
+  std::size_t decoded = 0;              // text_[0, decoded) holds decoded text
+  std::size_t scan = 0;                 // where the separator scan goes on
+  int separators = 0;
+  char16_t* general = nullptr;
+  int open_slot = -1;  // the slot whose block the scan is in
+  bool done = false;   // the scan has reached the end of the text
+};
 
-void LanguageTable::LoadText(const unsigned char* bytes, std::size_t size) {
-  decoded_size_ = size;
-  const std::size_t units = size / 2;  // an odd last byte is no character
-  // Two terminators after the text, so every "four characters after a separator" that
-  // runs past the end lands on a terminator, never outside the buffer.
-  text_.assign(units + 4, u'\0');
-  for (std::size_t i = 0; i < units; ++i) {
-    text_[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-  Parse();
+LanguageTable::LanguageTable() : loader_(std::make_unique<Loader>()) {
+  loader_->done = true;  // nothing loaded: nothing to decode
 }
+LanguageTable::~LanguageTable() = default;
 
-void LanguageTable::Parse() {
+void LanguageTable::Reset() {
   slot_count_ = 0;
   names_.fill(nullptr);
   raw_.fill(nullptr);
   for (auto& slot : *texts_) slot.fill(nullptr);
   general_.fill(nullptr);
   default_section_.clear();
+  parsed_slots_.store(0, std::memory_order_release);
+  loader_ = std::make_unique<Loader>();
+}
 
-  const std::size_t length = text_.size() - 4;
-  char16_t* text = text_.data();
-  char16_t* general = nullptr;
+bool LanguageTable::LoadBlob(const unsigned char* blob, std::size_t size) {
+  if (!blob || size < 4) {
+    LoadText(nullptr, 0);
+    return false;
+  }
+  auto stream = std::make_unique<LzariStream>(blob, size);
+  if (stream->Size() > kMaxDecodedSize) {
+    LoadText(nullptr, 0);
+    return false;
+  }
+  Reset();
+  decoded_size_ = stream->Size();
+  loader_->length = decoded_size_ / 2;  // an odd last byte is no character
+  // Two terminators after the text, so every "four characters after a separator" that
+  // runs past the end lands on a terminator, never outside the buffer. Sized once: texts
+  // handed out point into it while the rest is decoded.
+  text_.assign(loader_->length + 4, u'\0');
+  loader_->stream = std::move(stream);
+  DecodeThrough(std::max(kDefaultSlot, CurrentLanguage()));
+  return true;
+}
+
+void LanguageTable::LoadText(const unsigned char* bytes, std::size_t size) {
+  Reset();
+  decoded_size_ = size;
+  const std::size_t units = size / 2;  // an odd last byte is no character
+  text_.assign(units + 4, u'\0');
+  for (std::size_t i = 0; i < units; ++i) {
+    text_[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  loader_->length = units;
+  loader_->decoded = units;
+  DecodeThrough(kMaxSlots);
+}
+
+std::size_t LanguageTable::DecodedSoFar() const {
+  std::lock_guard lock(loader_->mutex);
+  return loader_->stream ? loader_->stream->Produced() : decoded_size_;
+}
+
+void LanguageTable::DecodeThrough(int wanted_slot) const {
+  // The table is one object for the program's whole run; what a const look-up needs decoded
+  // is decoded into it once, under the loader's lock, without moving anything handed out.
+  auto& self = const_cast<LanguageTable&>(*this);
+  Loader& loader = *self.loader_;
+  std::lock_guard lock(loader.mutex);
+  char16_t* text = self.text_.data();
+  const std::size_t length = loader.length;
+
+  // Makes text[index] decoded text (or a terminator past the end).
+  auto have = [&](std::size_t index) {
+    while (loader.stream && loader.decoded <= index && loader.decoded < length) {
+      unsigned char bytes[16 * 1024];
+      const std::size_t want = std::min(sizeof bytes, 2 * (length - loader.decoded));
+      const std::size_t got = loader.stream->Read(bytes, want);
+      for (std::size_t i = 0; i + 1 < got; i += 2) {
+        text[loader.decoded++] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+      }
+      if (got < want) break;
+    }
+    if (loader.stream &&
+        (loader.decoded >= length || loader.stream->Produced() >= loader.stream->Size())) {
+      loader.stream.reset();
+    }
+  };
   // A block starts `offset` characters after its separator, or at the end of the text.
   auto after = [&](std::size_t separator, std::size_t offset) {
     return text + std::min(separator + offset, length);
   };
+  // The block the scan was in has ended (its last character is a terminator now).
+  auto finish_block = [&] {
+    if (loader.separators == 1 && loader.general) {
+      ParseSection(loader.general, self.general_.data(), kGeneralTexts - 1, true);
+    }
+    const int slot = loader.open_slot;
+    if (slot < 0) return;
+    loader.open_slot = -1;
+    if (slot == kDefaultSlot && self.raw_[slot]) self.default_section_ = self.raw_[slot];
+    ParseSection(self.raw_[slot], (*self.texts_)[slot].data(), kTextsPerSlot - 1, false);
+    self.parsed_slots_.store(slot + 1, std::memory_order_release);
+  };
 
-  int separators = 0;
-  std::size_t i = 0;
-  while (i + 1 < length) {
+  while (!loader.done && self.parsed_slots_.load(std::memory_order_relaxed) <= wanted_slot) {
+    std::size_t& i = loader.scan;
+    have(i + 1);
+    if (i + 1 >= length) {
+      // The end of the text ends the last block.
+      finish_block();
+      loader.done = true;
+      break;
+    }
     if (text[i] != u'#' || text[i + 1] != u'#') {
       ++i;
       continue;
     }
     text[i] = u'\0';
-    const int k = separators++;
+    finish_block();
+    const int k = loader.separators++;
     std::size_t next = i + 2;
     if (k == 0) {
-      general = after(i, 4);
-    } else if (k >= 3 && slot_count_ < kMaxSlots) {
-      const int slot = slot_count_++;
+      loader.general = after(i, 4);
+    } else if (k >= 3 && self.slot_count_ < kMaxSlots) {
+      const int slot = self.slot_count_++;
+      loader.open_slot = slot;
+      have(i + 2);
       if (text[i + 2] == u'=') {
         std::size_t cr = i + 3;
-        while (cr < length && text[cr] != u'\r') ++cr;
+        for (have(cr); cr < length && text[cr] != u'\r'; have(++cr)) {
+        }
         if (cr < length) {
           text[cr] = u'\0';
-          names_[slot] = text + i + 3;
-          raw_[slot] = text + cr + 1;
+          self.names_[slot] = text + i + 3;
+          self.raw_[slot] = text + cr + 1;
           next = cr + 1;
         }
       } else {
-        raw_[slot] = after(i, 4);
+        self.raw_[slot] = after(i, 4);
       }
     }
     i = next;
   }
-
-  if (slot_count_ > kDefaultSlot && raw_[kDefaultSlot]) default_section_ = raw_[kDefaultSlot];
-  for (int slot = 0; slot < slot_count_; ++slot) {
-    ParseSection(raw_[slot], (*texts_)[slot].data(), kTextsPerSlot - 1, false);
-  }
-  if (general) ParseSection(general, general_.data(), kGeneralTexts - 1, true);
 }
 
 void LanguageTable::ParseSection(char16_t* text, const char16_t** table, int max_id,
@@ -139,14 +209,22 @@ void LanguageTable::ParseSection(char16_t* text, const char16_t** table, int max
   }
 }
 
+void LanguageTable::SetCurrentLanguage(int index) {
+  DecodeThrough(index);
+  current_.store(index, std::memory_order_relaxed);
+}
+
 bool LanguageTable::IsUsableLanguage(int index) const {
-  return index >= 0 && index < kMaxSlots && index < slot_count_;
+  if (index < 0 || index >= kMaxSlots) return false;
+  DecodeThrough(index);
+  return index < slot_count_;
 }
 
 const char16_t* LanguageTable::GetText(int id) const {
   if (id < 0 || id >= kTextsPerSlot) return kUnknownId;
   const int language = CurrentLanguage();  // read once: a concurrent change is seen whole
-  if (IsUsableLanguage(language)) {
+  // Setting a language decoded it; a slot not parsed is one the table does not have.
+  if (language >= 0 && language < parsed_slots_.load(std::memory_order_acquire)) {
     if (const char16_t* text = (*texts_)[language][id]) return text;
   }
   return (*texts_)[kDefaultSlot][id];
@@ -156,13 +234,22 @@ const char16_t* LanguageTable::GetGeneralText(int id) const {
   return (id >= 0 && id < kGeneralTexts) ? general_[id] : nullptr;
 }
 
+int LanguageTable::SlotCount() const {
+  DecodeThrough(kMaxSlots);
+  return slot_count_;
+}
+
 const char16_t* LanguageTable::GetSlotText(int slot, int id) const {
-  if (slot < 0 || slot >= slot_count_ || id < 0 || id >= kTextsPerSlot) return nullptr;
+  if (slot < 0 || slot >= kMaxSlots || id < 0 || id >= kTextsPerSlot) return nullptr;
+  DecodeThrough(slot);
+  if (slot >= slot_count_) return nullptr;
   return (*texts_)[slot][id];
 }
 
 const char16_t* LanguageTable::SlotName(int slot) const {
-  return (slot >= 0 && slot < slot_count_) ? names_[slot] : nullptr;
+  if (slot < 0 || slot >= kMaxSlots) return nullptr;
+  DecodeThrough(slot);
+  return slot < slot_count_ ? names_[slot] : nullptr;
 }
 
 LanguageTable& Table() {

@@ -18,28 +18,40 @@ inline constexpr int kTextsPerSlot = 256;
 inline constexpr int kGeneralTexts = 128;
 inline constexpr int kDefaultSlot = 1;  // English
 
+// Loading decodes only what the start needs: the general block, English (the fallback) and the
+// current language, which come first in the table. The rest is decoded, from where the decoder
+// stopped, the first time something asks for it (another language, the list of languages, the
+// count). LZARI is one adaptive stream, so nothing can be skipped; it can only be stopped.
 class LanguageTable {
  public:
-  // Decodes an LZARI blob (4-byte little-endian size, then the bit stream) and parses it.
-  // Returns false for a blob too short to hold its header; any other content, however
-  // malformed, loads into as many slots and texts as it holds.
+  LanguageTable();
+  ~LanguageTable();
+  LanguageTable(const LanguageTable&) = delete;
+  LanguageTable& operator=(const LanguageTable&) = delete;
+
+  // Decodes an LZARI blob (4-byte little-endian size, then the bit stream) as far as the
+  // general block, English and the current language go, and parses that; the blob must stay
+  // (the built-in one does). Returns false for a blob too short to hold its header; any other
+  // content, however malformed, loads into as many slots and texts as it holds.
   bool LoadBlob(const unsigned char* blob, std::size_t size);
-  // Parses decoded table text (UTF-16LE bytes, byte-order mark first).
+  // Parses decoded table text (UTF-16LE bytes, byte-order mark first), all of it.
   void LoadText(const unsigned char* bytes, std::size_t size);
 
   // The text for `id` in the current language, else the default language; "==?" outside
-  // 0..255; null when neither has the id.
+  // 0..255; null when neither has the id. Never decodes: the current language is decoded
+  // when it is set.
   const char16_t* GetText(int id) const;
   // The general block's text for `id` (0..127), null where there is none.
   const char16_t* GetGeneralText(int id) const;
   // The text of `id` in `slot` only (null when absent or out of range).
   const char16_t* GetSlotText(int slot, int id) const;
 
-  int SlotCount() const { return slot_count_; }
+  int SlotCount() const;
   // The slot's name (the two names with a tab between them), null for an unnamed slot.
   const char16_t* SlotName(int slot) const;
 
-  void SetCurrentLanguage(int index) { current_.store(index, std::memory_order_relaxed); }
+  // Decodes up to the slot `index` first, where it is not decoded yet.
+  void SetCurrentLanguage(int index);
   int CurrentLanguage() const { return current_.load(std::memory_order_relaxed); }
   // Whether `index` selects a slot of its own (else lookups use the default language).
   bool IsUsableLanguage(int index) const;
@@ -50,14 +62,20 @@ class LanguageTable {
 
   // The decoded text's size in bytes (the blob header's value).
   std::size_t DecodedSize() const { return decoded_size_; }
+  // How many bytes of it have been decoded so far (benchmarks and tests).
+  std::size_t DecodedSoFar() const;
 
  private:
-  void Parse();
+  struct Loader;
+  // Decodes and parses until the slot `slot` is parsed, or everything when `slot` is past
+  // the last. Thread-safe; the slots parsed before stay as they are.
+  void DecodeThrough(int slot) const;
+  void Reset();
   static void ParseSection(char16_t* text, const char16_t** table, int max_id, bool unescape);
 
   std::vector<char16_t> text_;  // the decoded table, terminators written in place
   std::size_t decoded_size_ = 0;
-  int slot_count_ = 0;
+  int slot_count_ = 0;  // slots found so far (all of them once the loader is done)
   std::array<const char16_t*, kMaxSlots> names_{};
   std::array<char16_t*, kMaxSlots> raw_{};
   std::unique_ptr<std::array<std::array<const char16_t*, kTextsPerSlot>, kMaxSlots>> texts_ =
@@ -65,6 +83,9 @@ class LanguageTable {
   std::array<const char16_t*, kGeneralTexts> general_{};
   Text default_section_;
   std::atomic<int> current_{kDefaultSlot};
+  // Slots 0 .. parsed_slots_ - 1 are parsed; GetText reads only those.
+  std::atomic<int> parsed_slots_{0};
+  std::unique_ptr<Loader> loader_;  // the decoding and parsing still to do
 };
 
 // The program's one table, loaded from the built-in blob.

@@ -1,15 +1,16 @@
 #include "lang/lzari.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 
 namespace nulvane::lang {
 
 namespace {
 
-constexpr int kN = LZARI::kWindowSize;
-constexpr int kF = LZARI::kLongestMatch;
-constexpr int kCodes = LZARI::kCodeCount;
+constexpr int kN = LzariStream::kWindowSize;
+constexpr int kF = LzariStream::kLongestMatch;
+constexpr int kCodes = LzariStream::kCodeCount;
 
 // Coder precision M = 15: the registers span Q4 = 2^(M + 2).
 constexpr int kPrecision = 15;
@@ -17,143 +18,95 @@ constexpr std::uint32_t kQ1 = 1u << kPrecision;
 constexpr std::uint32_t kQ2 = 2 * kQ1;
 constexpr std::uint32_t kQ3 = 3 * kQ1;
 constexpr std::uint32_t kQ4 = 4 * kQ1;
-constexpr std::uint16_t kMaxCum = kQ1 - 1;  // the character model rescales at this total
+constexpr std::uint32_t kMaxCum = kQ1 - 1;  // the character model rescales at this total
 
-constexpr std::uint32_t PositionTotal() {
-  std::uint32_t total = 0;
-  for (int i = 1; i <= kN; ++i) total += 10000u / static_cast<std::uint32_t>(i + 200);
-  return total;
+// The fixed position model: entry i is the cumulative count of positions i..4095.
+using PositionTable = std::array<std::uint16_t, kN + 1>;
+constexpr PositionTable MakePositionTable() {
+  PositionTable table{};
+  table[kN] = 0;
+  for (int i = kN; i >= 1; --i) {
+    table[i - 1] = static_cast<std::uint16_t>(table[i] + 10000 / (i + 200));
+  }
+  return table;
 }
+constexpr PositionTable kPositionCum = MakePositionTable();
+
 // range (at most Q4) times a cumulative count must fit in 32 bits, and the counts in 16 bits.
-static_assert(PositionTotal() < kQ1);
+static_assert(kPositionCum[0] < kQ1);
 static_assert(std::uint64_t{kQ4} * (kQ1 - 1) <= std::numeric_limits<std::uint32_t>::max());
+
+std::uint32_t ReadHeader(const unsigned char* blob) {
+  std::uint32_t size = 0;
+  for (std::uint32_t i = 0; i < LzariStream::kHeaderSize; ++i) {
+    size |= static_cast<std::uint32_t>(blob[i]) << (8 * i);
+  }
+  return size;
+}
 
 }  // namespace
 
-std::mutex LZARI::description_mutex_;
-const unsigned char* LZARI::input_ = nullptr;
-std::uint32_t LZARI::input_position_ = 0;
-std::uint32_t LZARI::input_size_ = 0;
-unsigned char* LZARI::output_ = nullptr;
-std::uint32_t LZARI::output_length_ = 0;
-std::uint32_t LZARI::output_capacity_ = 0;
-
-LZARI::LZARI() : high_(kQ4) {}
-
-LZARI::~LZARI() = default;
-
-void LZARI::SetInputSize(std::uint32_t bytes) {
-  std::lock_guard<std::mutex> lock(description_mutex_);
-  input_size_ = bytes;
+LzariStream::LzariStream(const unsigned char* blob, std::size_t size) {
+  // A blob shorter than its header holds no text: none of its bytes is read.
+  if (blob == nullptr || size < kHeaderSize) return;
+  input_ = blob;
+  // Capping the input at 4 GiB - 1 only shortens what may be read; no valid blob is so large.
+  input_size_ = static_cast<std::uint32_t>(
+      std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
+  size_ = ReadHeader(blob);
+  input_position_ = kHeaderSize;
 }
 
-void LZARI::SetOutputCapacity(std::uint32_t bytes) {
-  std::lock_guard<std::mutex> lock(description_mutex_);
-  output_capacity_ = bytes;
-}
-
-void LZARI::DecodeLzariFromMemory(const unsigned char* input, unsigned char* output) {
-  std::lock_guard<std::mutex> lock(description_mutex_);
-  DecodeLocked(input, input_size_, output, output_capacity_);
-}
-
-void LZARI::DecodeLocked(const unsigned char* input, std::uint32_t input_size,
-                         unsigned char* output, std::uint32_t output_capacity) {
-  // The bit reader and PutByte work on the class-wide description; the sizes the caller set
-  // through the setters are put back afterwards.
-  const std::uint32_t caller_input_size = input_size_;
-  const std::uint32_t caller_output_capacity = output_capacity_;
-  input_ = input;
-  input_size_ = input == nullptr ? 0 : input_size;
-  input_position_ = 0;
-  output_ = output;
-  output_capacity_ = output == nullptr ? 0 : output_capacity;
-  output_length_ = 0;
-  ResetCoder();
-
-  // A blob shorter than its header holds no text: none of its bytes is read, so nothing past
-  // its end is touched, and the size is 0.
-  uncompressed_size_ = 0;
-  if (input_size_ >= kHeaderSize) {
-    for (std::uint32_t i = 0; i < kHeaderSize; ++i) {
-      uncompressed_size_ |= static_cast<std::uint32_t>(input_[i]) << (8 * i);
-    }
-    input_position_ = kHeaderSize;
+void LzariStream::Start() {
+  started_ = true;
+  for (int sym = 1; sym <= kCodes; ++sym) {
+    char_to_sym_[sym - 1] = static_cast<std::uint16_t>(sym);
+    sym_to_char_[sym] = static_cast<std::uint16_t>(sym - 1);
+    sym_freq_[sym] = 1;
   }
-
-  // Bytes beyond capacity - 1 are never stored and leave no other trace, so decoding ends
-  // once the output is full: a corrupt header claiming 4 GiB costs no more work than the
-  // capacity allows. A header of 0 ends here without reading further input.
-  const std::uint32_t storable =
-      output_capacity_ == 0 ? 0 : std::min(uncompressed_size_, output_capacity_ - 1);
-  if (storable > 0) DecodeText(storable);
-
-  input_ = nullptr;
-  input_size_ = caller_input_size;
-  input_position_ = 0;
-  output_ = nullptr;
-  output_capacity_ = caller_output_capacity;
-  output_length_ = 0;
-}
-
-void LZARI::DecodeText(std::uint32_t size) {
-  StartModel();
-  for (int i = 0; i < kPrecision + 2; ++i) {
-    value_ = 2 * value_ + static_cast<std::uint32_t>(GetBit());
-  }
-  // Positions the stream has not written yet read as 0 (a corrupt stream may refer to them).
-  std::fill(ring_, ring_ + kN, static_cast<unsigned char>(0));
-  std::fill(ring_, ring_ + (kN - kF), static_cast<unsigned char>(' '));
-  int r = kN - kF;
-  std::uint32_t count = 0;
-  while (count < size) {
-    const int code = DecodeChar();
-    if (code < 256) {
-      const auto byte = static_cast<unsigned char>(code);
-      PutByte(byte);
-      ring_[r] = byte;
-      r = (r + 1) & (kN - 1);
-      ++count;
-      continue;
-    }
-    const int start = (r - DecodePosition() - 1) & (kN - 1);
-    const int length = code - 255 + kThreshold;
-    // A corrupt stream may end a match past the declared size; those bytes are not text.
-    for (int k = 0; k < length && count < size; ++k) {
-      const unsigned char byte = ring_[(start + k) & (kN - 1)];
-      PutByte(byte);
-      ring_[r] = byte;
-      r = (r + 1) & (kN - 1);
-      ++count;
-    }
-  }
-}
-
-void LZARI::ResetCoder() {
+  sym_freq_[0] = 0;
+  RebuildTree();
   low_ = 0;
   high_ = kQ4;
   value_ = 0;
-  input_byte_ = 0;
-  bit_mask_ = 0;
+  for (int i = 0; i < kPrecision + 2; ++i)
+    value_ = 2 * value_ + static_cast<std::uint32_t>(GetBit());
+  // Positions the stream has not written yet read as 0 (a corrupt stream may refer to them).
+  std::fill(ring_, ring_ + kN, static_cast<unsigned char>(0));
+  std::fill(ring_, ring_ + (kN - kF), static_cast<unsigned char>(' '));
+  r_ = kN - kF;
 }
 
-void LZARI::StartModel() {
-  sym_cum_[kCodes] = 0;
-  for (int sym = kCodes; sym >= 1; --sym) {
-    const int ch = sym - 1;
-    char_to_sym_[ch] = static_cast<std::uint16_t>(sym);
-    sym_to_char_[sym] = static_cast<std::uint16_t>(ch);
-    sym_freq_[sym] = 1;
-    sym_cum_[sym - 1] = static_cast<std::uint16_t>(sym_cum_[sym] + sym_freq_[sym]);
+std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
+  std::size_t done = 0;
+  if (produced_ >= size_ || count == 0) return 0;
+  if (!started_) Start();
+  while (done < count && produced_ < size_) {
+    unsigned char byte;
+    if (match_left_ > 0) {
+      byte = ring_[match_from_];
+      match_from_ = (match_from_ + 1) & (kN - 1);
+      --match_left_;
+    } else {
+      const int code = DecodeChar();
+      if (code >= 256) {
+        match_from_ = (r_ - DecodePosition() - 1) & (kN - 1);
+        match_left_ = code - 255 + kThreshold;
+        continue;
+      }
+      byte = static_cast<unsigned char>(code);
+    }
+    out[done++] = byte;
+    ring_[r_] = byte;
+    r_ = (r_ + 1) & (kN - 1);
+    ++produced_;
   }
-  sym_freq_[0] = 0;  // sentinel: differs from every real frequency, ends UpdateModel's walk
-  position_cum_[kN] = 0;
-  for (int i = kN; i >= 1; --i) {
-    position_cum_[i - 1] = static_cast<std::uint16_t>(position_cum_[i] + 10000 / (i + 200));
-  }
+  // A corrupt stream may end a match past the declared size; those bytes are not text.
+  if (produced_ >= size_) match_left_ = 0;
+  return done;
 }
 
-int LZARI::GetBit() {
+int LzariStream::GetBit() {
   bit_mask_ >>= 1;
   if (bit_mask_ == 0) {
     // Past the end every bit reads as 1.
@@ -163,7 +116,7 @@ int LZARI::GetBit() {
   return (input_byte_ & bit_mask_) != 0 ? 1 : 0;
 }
 
-void LZARI::Normalize() {
+void LzariStream::Normalize() {
   for (;;) {
     if (low_ >= kQ2) {
       value_ -= kQ2;
@@ -182,67 +135,99 @@ void LZARI::Normalize() {
   }
 }
 
+void LzariStream::AddCount(int symbol, std::uint32_t amount) {
+  for (int i = symbol; i <= kTreeSize; i += i & -i) tree_[i] += amount;
+}
+
+void LzariStream::RebuildTree() {
+  std::fill(std::begin(tree_), std::end(tree_), 0u);
+  total_ = 0;
+  for (int i = 1; i <= kTreeSize; ++i) {
+    if (i <= kCodes) {
+      tree_[i] += sym_freq_[i];
+      total_ += sym_freq_[i];
+    }
+    const int parent = i + (i & -i);
+    if (parent <= kTreeSize) tree_[parent] += tree_[i];
+  }
+}
+
 // After Normalize, high - low > Q1 exceeds every model total and each symbol's count is at
 // least 1, so each narrowing leaves a non-empty interval: the divisions below never see 0.
 // With any input bits, low <= value < high holds, so x stays below the model total.
-int LZARI::DecodeChar() {
+//
+// The classic model keeps cum[s], the counts of the symbols ranked below s; cum[s] = total -
+// prefix(s), where prefix(s) sums the ranks 1..s. The symbol decoded is the smallest s with
+// cum[s] <= x, that is the smallest s with prefix(s) >= total - x: one descent of the tree.
+int LzariStream::DecodeChar() {
   const std::uint32_t range = high_ - low_;
-  const std::uint32_t total = sym_cum_[0];
+  const std::uint32_t total = total_;
   const std::uint32_t x = ((value_ - low_ + 1) * total - 1) / range;
-  // The smallest symbol s in 1..314 with sym_cum_[s] <= x.
-  int i = 1;
-  int j = kCodes;
-  while (i < j) {
-    const int k = (i + j) / 2;
-    if (sym_cum_[k] > x) {
-      i = k + 1;
-    } else {
-      j = k;
+  std::uint32_t wanted = total - x;  // at least 1
+  int below = 0;                     // ends as s - 1
+  std::uint32_t prefix_below = 0;    // prefix(s - 1)
+  for (int step = kTreeSize / 2; step > 0; step >>= 1) {
+    const int next = below + step;
+    if (next <= kTreeSize && tree_[next] < wanted) {
+      below = next;
+      wanted -= tree_[next];
+      prefix_below += tree_[next];
     }
   }
-  const int sym = i;
-  high_ = low_ + range * sym_cum_[sym - 1] / total;
-  low_ += range * sym_cum_[sym] / total;
+  const int sym = std::min(below + 1, kCodes);
+  const std::uint32_t cum_above = total - prefix_below;  // cum[s - 1]
+  const std::uint32_t cum = cum_above - sym_freq_[sym];  // cum[s]
+  high_ = low_ + range * cum_above / total;
+  low_ += range * cum / total;
   Normalize();
   const int ch = sym_to_char_[sym];
   UpdateModel(sym);
   return ch;
 }
 
-int LZARI::DecodePosition() {
+int LzariStream::DecodePosition() {
   const std::uint32_t range = high_ - low_;
-  const std::uint32_t total = position_cum_[0];
+  const std::uint32_t total = kPositionCum[0];
   const std::uint32_t x = ((value_ - low_ + 1) * total - 1) / range;
-  // One less than the smallest i in 1..4096 with position_cum_[i] <= x.
+  // One less than the smallest i in 1..4096 with kPositionCum[i] <= x.
   int i = 1;
   int j = kN;
   while (i < j) {
     const int k = (i + j) / 2;
-    if (position_cum_[k] > x) {
+    if (kPositionCum[k] > x) {
       i = k + 1;
     } else {
       j = k;
     }
   }
   const int position = i - 1;
-  high_ = low_ + range * position_cum_[position] / total;
-  low_ += range * position_cum_[position + 1] / total;
+  high_ = low_ + range * kPositionCum[position] / total;
+  low_ += range * kPositionCum[position + 1] / total;
   Normalize();
   return position;
 }
 
-void LZARI::UpdateModel(int symbol) {
-  if (sym_cum_[0] >= kMaxCum) {
-    std::uint16_t sum = 0;
-    for (int i = kCodes; i > 0; --i) {
-      sym_cum_[i] = sum;
+// The symbol moves to the front of the run of symbols with its frequency (they are ranked by
+// falling frequency, so that run is found by a binary search), and its count grows by one.
+void LzariStream::UpdateModel(int symbol) {
+  if (total_ >= kMaxCum) {
+    for (int i = 1; i <= kCodes; ++i) {
       sym_freq_[i] = static_cast<std::uint16_t>((sym_freq_[i] + 1) / 2);
-      sum = static_cast<std::uint16_t>(sum + sym_freq_[i]);
     }
-    sym_cum_[0] = sum;
+    RebuildTree();
   }
-  int i = symbol;
-  while (sym_freq_[i] == sym_freq_[i - 1]) --i;
+  const std::uint16_t frequency = sym_freq_[symbol];
+  int first = 1;
+  int last = symbol;
+  while (first < last) {
+    const int middle = (first + last) / 2;
+    if (sym_freq_[middle] > frequency) {
+      first = middle + 1;
+    } else {
+      last = middle;
+    }
+  }
+  const int i = first;
   if (i < symbol) {
     const std::uint16_t ch_i = sym_to_char_[i];
     const std::uint16_t ch_symbol = sym_to_char_[symbol];
@@ -252,36 +237,61 @@ void LZARI::UpdateModel(int symbol) {
     char_to_sym_[ch_symbol] = static_cast<std::uint16_t>(i);
   }
   ++sym_freq_[i];
-  while (--i >= 0) ++sym_cum_[i];
+  AddCount(i, 1);
+  ++total_;
 }
 
-void LZARI::PutByte(unsigned char byte) {
-  // output_length_ < capacity - 1 here, so the sum cannot wrap.
-  if (output_length_ + 1 < output_capacity_) output_[output_length_++] = byte;
+std::mutex LZARI::description_mutex_;
+std::uint32_t LZARI::input_size_ = 0;
+std::uint32_t LZARI::output_capacity_ = 0;
+
+LZARI::LZARI() = default;
+
+LZARI::~LZARI() = default;
+
+void LZARI::SetInputSize(std::uint32_t bytes) {
+  std::lock_guard<std::mutex> lock(description_mutex_);
+  input_size_ = bytes;
+}
+
+void LZARI::SetOutputCapacity(std::uint32_t bytes) {
+  std::lock_guard<std::mutex> lock(description_mutex_);
+  output_capacity_ = bytes;
+}
+
+void LZARI::DecodeLzariFromMemory(const unsigned char* input, unsigned char* output) {
+  std::uint32_t input_size = 0;
+  std::uint32_t output_capacity = 0;
+  {
+    std::lock_guard<std::mutex> lock(description_mutex_);
+    input_size = input_size_;
+    output_capacity = output_capacity_;
+  }
+  Decode(input, input_size, output, output_capacity);
+}
+
+void LZARI::Decode(const unsigned char* input, std::uint32_t input_size, unsigned char* output,
+                   std::uint32_t output_capacity) {
+  LzariStream stream(input, input == nullptr ? 0 : input_size);
+  uncompressed_size_ = stream.Size();
+  // Bytes beyond capacity - 1 are never stored and leave no other trace, so decoding ends
+  // once the output is full: a corrupt header claiming 4 GiB costs no more work than the
+  // capacity allows. A header of 0 ends here without reading further input.
+  const std::uint32_t capacity = output == nullptr ? 0 : output_capacity;
+  const std::uint32_t storable = capacity == 0 ? 0 : std::min(stream.Size(), capacity - 1);
+  if (storable > 0) stream.Read(output, storable);
 }
 
 std::vector<unsigned char> DecodeLzariBlob(const unsigned char* blob, std::size_t blob_size,
                                            std::size_t capacity, std::uint32_t& uncompressed_size) {
-  uncompressed_size = 0;
-  if (blob == nullptr || blob_size < LZARI::kHeaderSize) return {};
-  std::uint32_t header = 0;
-  for (std::uint32_t i = 0; i < LZARI::kHeaderSize; ++i) {
-    header |= static_cast<std::uint32_t>(blob[i]) << (8 * i);
-  }
-  uncompressed_size = header;
-  // The decoder stores at most min(header, capacity - 1) bytes: size the buffer for exactly
-  // that and hand the decoder the matching capacity. Capping the input size at 4 GiB - 1 only
-  // shortens what may be read; no valid blob is that large.
+  LzariStream stream(blob, blob_size);
+  uncompressed_size = stream.Size();
+  // The decoder stores at most min(header, capacity - 1) bytes: the buffer holds exactly that.
   const std::uint32_t capacity32 = static_cast<std::uint32_t>(
       std::min<std::size_t>(capacity, std::numeric_limits<std::uint32_t>::max()));
-  const std::uint32_t storable = capacity32 == 0 ? 0 : std::min(header, capacity32 - 1);
+  const std::uint32_t storable = capacity32 == 0 ? 0 : std::min(stream.Size(), capacity32 - 1);
   std::vector<unsigned char> text(storable);
-  if (storable == 0) return text;
-  const auto input_size = static_cast<std::uint32_t>(
-      std::min<std::size_t>(blob_size, std::numeric_limits<std::uint32_t>::max()));
-  LZARI decoder;
-  std::lock_guard<std::mutex> lock(LZARI::description_mutex_);
-  decoder.DecodeLocked(blob, input_size, text.data(), storable + 1);
+  if (storable > 0) stream.Read(text.data(), storable);
   return text;
 }
 

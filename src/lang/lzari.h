@@ -22,13 +22,79 @@ namespace nulvane::lang {
 std::vector<unsigned char> DecodeLzariBlob(const unsigned char* blob, std::size_t blob_size,
                                            std::size_t capacity, std::uint32_t& uncompressed_size);
 
-class LZARI {
+// Decodes one blob a piece at a time: the coder, the adaptive model and the window carry over
+// from one call to the next, so that a reader can stop as soon as it has what it needs and go
+// on later. The model keeps its counts in a binary indexed tree, so a symbol costs a few
+// logarithmic steps instead of a walk over all 314 counts; the output is the same.
+class LzariStream {
  public:
   static constexpr int kWindowSize = 4096;  // N: the ring buffer
   static constexpr int kLongestMatch = 60;  // F
   static constexpr int kThreshold = 2;      // matches are 3..60 bytes long
   static constexpr int kCodeCount = 256 - kThreshold + kLongestMatch;  // 314 codes
   static constexpr std::uint32_t kHeaderSize = 4;
+
+  // Reads the header of the `size` bytes at `blob`, which must outlive the stream. A blob
+  // shorter than its header (or null) holds no text: its size is 0 and none of it is read.
+  LzariStream(const unsigned char* blob, std::size_t size);
+
+  // The uncompressed size the header gives, and how much of it has been produced.
+  std::uint32_t Size() const { return size_; }
+  std::uint32_t Produced() const { return produced_; }
+
+  // Decodes the next bytes of the text, at most `count`, into `out`, and returns how many: fewer
+  // only at the end of the text. Past the end of the input every bit reads as 1, so a corrupt
+  // or truncated stream still ends after Size() bytes, and nothing outside the blob is read.
+  std::size_t Read(unsigned char* out, std::size_t count);
+
+ private:
+  static constexpr int kTreeSize = 512;  // the smallest power of two above kCodeCount
+
+  void Start();
+  int GetBit();
+  void Normalize();
+  int DecodeChar();
+  int DecodePosition();
+  void UpdateModel(int symbol);
+  void AddCount(int symbol, std::uint32_t amount);
+  void RebuildTree();
+
+  const unsigned char* input_ = nullptr;
+  std::uint32_t input_size_ = 0;
+  std::uint32_t input_position_ = 0;
+  std::uint16_t input_byte_ = 0;
+  std::uint16_t bit_mask_ = 0;  // the next bit of input_byte_; 0: read a byte first
+  std::uint32_t size_ = 0;
+  std::uint32_t produced_ = 0;
+  bool started_ = false;
+
+  // Arithmetic coder registers (17 significant bits).
+  std::uint32_t low_ = 0;
+  std::uint32_t high_ = 0;
+  std::uint32_t value_ = 0;
+
+  // Adaptive character model: symbols 1..314 ranked by falling frequency; tree_ holds the
+  // frequencies as a binary indexed tree, total_ their sum.
+  std::uint16_t char_to_sym_[kCodeCount] = {};
+  std::uint16_t sym_to_char_[kCodeCount + 1] = {};
+  std::uint16_t sym_freq_[kCodeCount + 1] = {};
+  std::uint32_t tree_[kTreeSize + 1] = {};
+  std::uint32_t total_ = 0;
+
+  unsigned char ring_[kWindowSize] = {};
+  int r_ = 0;
+  // A match still being copied out of the window.
+  int match_from_ = 0;
+  int match_left_ = 0;
+};
+
+class LZARI {
+ public:
+  static constexpr int kWindowSize = LzariStream::kWindowSize;
+  static constexpr int kLongestMatch = LzariStream::kLongestMatch;
+  static constexpr int kThreshold = LzariStream::kThreshold;
+  static constexpr int kCodeCount = LzariStream::kCodeCount;
+  static constexpr std::uint32_t kHeaderSize = LzariStream::kHeaderSize;
 
   LZARI();
   virtual ~LZARI();
@@ -59,47 +125,16 @@ class LZARI {
   friend std::vector<unsigned char> DecodeLzariBlob(const unsigned char*, std::size_t, std::size_t,
                                                     std::uint32_t&);
 
-  // Decodes with an explicit description; the caller holds description_mutex_.
-  void DecodeLocked(const unsigned char* input, std::uint32_t input_size, unsigned char* output,
-                    std::uint32_t output_capacity);
-  // Decodes `size` bytes (at least 1) of text after the header.
-  void DecodeText(std::uint32_t size);
-  void ResetCoder();
-  void StartModel();
-  int GetBit();
-  void Normalize();
-  int DecodeChar();
-  int DecodePosition();
-  void UpdateModel(int symbol);
-  void PutByte(unsigned char byte);
+  // Decodes with an explicit description.
+  void Decode(const unsigned char* input, std::uint32_t input_size, unsigned char* output,
+              std::uint32_t output_capacity);
 
-  // Arithmetic coder registers (17 significant bits).
-  std::uint32_t low_ = 0;
-  std::uint32_t high_ = 0;
-  std::uint32_t value_ = 0;
-  // Bit reader: the current input byte and the mask of the next bit (0 = read a byte first).
-  std::uint16_t input_byte_ = 0;
-  std::uint16_t bit_mask_ = 0;
-  // Adaptive character model; symbols 1..314 are ranked by falling frequency, sym_cum_[0] is
-  // the total. Cumulative counts stay below 0x8000, so 16 bits suffice.
-  std::uint16_t char_to_sym_[kCodeCount] = {};
-  std::uint16_t sym_to_char_[kCodeCount + 1] = {};
-  std::uint16_t sym_freq_[kCodeCount + 1] = {};
-  std::uint16_t sym_cum_[kCodeCount + 1] = {};
-  // Fixed position model: position_cum_[i] is the cumulative count of positions i..4095.
-  std::uint16_t position_cum_[kWindowSize + 1] = {};
-  unsigned char ring_[kWindowSize] = {};
   std::uint32_t uncompressed_size_ = 0;
 
-  // The class-wide memory description. Decoding mutates it (pointers, position, length), so
-  // two decodes running at once would read each other's input and write each other's output:
-  // every access goes through description_mutex_.
+  // The class-wide memory description, set by the two setters; every access goes through
+  // description_mutex_.
   static std::mutex description_mutex_;
-  static const unsigned char* input_;
-  static std::uint32_t input_position_;
   static std::uint32_t input_size_;
-  static unsigned char* output_;
-  static std::uint32_t output_length_;
   static std::uint32_t output_capacity_;
 };
 

@@ -1,5 +1,7 @@
 #include "lang/language_table.h"
 
+#include "lang/lzari.h"
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -10,6 +12,10 @@
 #include "platform/text.h"
 
 namespace nulvane::lang {
+
+extern const unsigned char kLanguageTableBlob[];
+extern const std::size_t kLanguageTableBlobSize;
+
 namespace {
 
 std::vector<unsigned char> Bytes(TextView text) {
@@ -230,6 +236,44 @@ TEST_F(BuiltInTable, CurrentLanguageSelectsTheSlot) {
   table.SetCurrentLanguage(40);
   EXPECT_EQ(View(table.GetText(14)), u"Ready");
   table.SetCurrentLanguage(saved);
+}
+
+// The start decodes only as far as the general block, English and the current language go;
+// the rest follows, from where it stopped, the first time something asks for it, and the texts
+// handed out before stay where they are.
+TEST(LazyTable, DecodesOnlyWhatTheLanguageNeedsAndTheRestOnDemand) {
+  LanguageTable table;
+  table.SetCurrentLanguage(0);  // German, as a settings file read before the table names it
+  ASSERT_TRUE(table.LoadBlob(kLanguageTableBlob, kLanguageTableBlobSize));
+  EXPECT_LT(table.DecodedSoFar() * 4, table.DecodedSize()) << "most of the table stays packed";
+  const char16_t* ready = table.GetText(14);
+  EXPECT_EQ(View(ready), u"Bereit");
+  EXPECT_EQ(View(table.GetSlotText(1, 14)), u"Ready");
+  EXPECT_EQ(View(table.GetGeneralText(19)), u"Nulvane 4.21");
+
+  table.SetCurrentLanguage(15);  // the last language: all of it
+  EXPECT_EQ(table.DecodedSoFar(), table.DecodedSize());
+  EXPECT_NE(table.GetText(14), nullptr);
+  EXPECT_NE(View(table.GetText(14)), u"Ready");
+  EXPECT_EQ(table.GetSlotText(0, 14), ready) << "a text handed out earlier moved";
+  EXPECT_EQ(table.SlotCount(), 17);
+
+  // The same table as a whole decode gives it, text for text.
+  LanguageTable whole;
+  const std::vector<unsigned char> bytes = [] {
+    std::uint32_t size = 0;
+    return DecodeLzariBlob(kLanguageTableBlob, kLanguageTableBlobSize, ~std::size_t{0}, size);
+  }();
+  whole.LoadText(bytes.data(), bytes.size());
+  ASSERT_EQ(whole.SlotCount(), table.SlotCount());
+  for (int slot = 0; slot < whole.SlotCount(); ++slot) {
+    EXPECT_EQ(View(whole.SlotName(slot)), View(table.SlotName(slot)));
+    for (int id = 0; id < kTextsPerSlot; ++id) {
+      EXPECT_EQ(View(whole.GetSlotText(slot, id)), View(table.GetSlotText(slot, id)))
+          << slot << " " << id;
+    }
+  }
+  EXPECT_EQ(whole.DefaultSectionCopy(), table.DefaultSectionCopy());
 }
 
 }  // namespace

@@ -296,6 +296,26 @@ TEST(LzariDecoderTest, HugeHeaderIsBoundedByCapacity) {
   EXPECT_EQ(header, 0xFFFFFFFFu);
 }
 
+// A stream decoded a piece at a time, in pieces of any size, gives the text a whole decode
+// gives: the coder, the model and a match cut between two pieces carry over.
+TEST(LzariStreamTest, PiecesOfAnySizeGiveTheSameText) {
+  for (const Bytes& text : {Utf16Words(200000), RandomBytes(20000, 5), FromString("a")}) {
+    const Bytes blob = Encode(text);
+    for (const std::size_t piece :
+         {std::size_t{1}, std::size_t{7}, std::size_t{59}, std::size_t{4096}, std::size_t{65536}}) {
+      LzariStream stream(blob.data(), blob.size());
+      ASSERT_EQ(stream.Size(), text.size());
+      Bytes decoded;
+      Bytes buffer(piece);
+      for (std::size_t got; (got = stream.Read(buffer.data(), piece)) > 0;) {
+        decoded.insert(decoded.end(), buffer.begin(), buffer.begin() + got);
+      }
+      EXPECT_EQ(decoded, text) << "pieces of " << piece;
+      EXPECT_EQ(stream.Produced(), text.size());
+    }
+  }
+}
+
 TEST(LzariDecoderTest, ObjectAndSettingsAreReusable) {
   const Bytes first = FromString("first text, first text");
   const Bytes second = RandomBytes(5000, 3);
