@@ -4,8 +4,11 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "lang/language_table.h"
 #include "platform/format.h"
@@ -38,6 +41,11 @@ constexpr int kNotZeroText = 153;
 constexpr int kCannotReadBackText = 154;
 constexpr int kNotExaminedText = 160;
 constexpr int kGoneText = 161;
+constexpr int kAttributeSurvivesText = 190;
+constexpr int kShrankText = 191;
+constexpr int kLayeredText = 192;
+constexpr int kAttributesUnlistedText = 193;
+constexpr int kStreamsUnlistedText = 194;
 
 bool IsPathSeparator(char16_t c) {
 #ifdef _WIN32
@@ -85,16 +93,19 @@ void AddLeftBehind(WipeTools& tools, TextView path, TextView now_named) {
   tools.host.AddMessage(Format(lang::Txt(kNowStandsText), path, now_named), MessageKind::kInfo);
 }
 
-// Writes zero bytes from `offset` (the file's current position) up to `size`: whole blocks of
+// Writes zero bytes from `offset` (the file's current position) up to `end`: whole blocks of
 // kWriteBlock bytes at multiples of kWriteBlock, handed to the system up to kBlocksPerRequest
 // at a time, then the remainder as the last block, so the file keeps its length. A short write
-// goes on with the rest; only what the system accepted counts as written. Returns the first
-// failure (a write that accepted nothing counts as one).
-IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std::uint64_t size,
-                    RunTally& tally) {
+// goes on with the rest; only what the system accepted counts as written. After each request
+// the size is read again from the handle: below `floor` (the size the pass started from),
+// another program cut the file short, and the blocks it gave up were never overwritten; our
+// next writes would grow it back over new blocks and hide that. `shrank` then says so and the
+// writing stops. Returns the first failure (a write that accepted nothing counts as one).
+IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std::uint64_t end,
+                    std::uint64_t floor, RunTally& tally, bool& shrank) {
   const unsigned char* zeros = tools.zero_buffer.data();
-  while (offset < size) {
-    const std::uint64_t remaining = size - offset;
+  while (offset < end) {
+    const std::uint64_t remaining = end - offset;
     std::size_t written = 0;
     IoResult result;
     const auto into_block = static_cast<std::size_t>(offset % kWriteBlock);
@@ -115,6 +126,12 @@ IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std:
     tools.progress.Report(tally.written_bytes, tally.total_bytes);
     if (!result) return result;
     if (written == 0) return IoResult::Fail(IoResult::kGenericFailure);
+    std::uint64_t now = 0;
+    if (IoResult looked = file.CurrentSize(now); !looked) return looked;
+    if (now < floor) {
+      shrank = true;
+      return IoResult::Ok();
+    }
   }
   return IoResult::Ok();
 }
@@ -151,35 +168,6 @@ bool ReportRefusal(WipeTools& tools, TextView path, IoResult result, RunTally& t
   }
 }
 
-// After a pass has written and flushed `covered` bytes: what the file grew by meanwhile (another
-// program appending to it) is overwritten and flushed too, until a look at the size finds no
-// growth. A file still growing after kMaxGrowthRounds rounds is an error line (false). Growth
-// joins the run's total, so that the percentage stays what was really written.
-bool OverwriteGrowth(WipeTools& tools, OpenFile& file, TextView path, std::uint64_t covered,
-                     RunTally& tally) {
-  for (int round = 0;; ++round) {
-    std::uint64_t size = 0;
-    IoResult result = file.CurrentSize(size);
-    if (!result) {
-      AddError(tools, tally, FailureLine(path, result));
-      return false;
-    }
-    if (size <= covered) return true;
-    if (round == kMaxGrowthRounds) {
-      AddError(tools, tally, Format(lang::Txt(kKeptGrowingText), path));
-      return false;
-    }
-    tally.total_bytes += size - covered;
-    result = WriteZeros(tools, file, covered, size, tally);
-    if (result) result = file.Flush();
-    if (!result) {
-      AddError(tools, tally, FailureLine(path, result));
-      return false;
-    }
-    covered = size;
-  }
-}
-
 // The first byte of `data` that is not zero, or `size`.
 std::size_t FirstNonZero(const unsigned char* data, std::size_t size) {
   std::size_t i = 0;
@@ -194,23 +182,45 @@ std::size_t FirstNonZero(const unsigned char* data, std::size_t size) {
   return size;
 }
 
-// Reads the whole file back past the system's cache; true when every byte is zero. A byte
-// that is not, or a read-back that fails, is an error line (false): the file is kept.
-bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path, RunTally& tally) {
+// Reads the object back past the system's cache; true when every byte is zero. With `ranges`
+// only those are read (a sparse file's holes read as zeros and hold no block). A byte that is
+// not zero, or a read-back that fails, is an error line (false): the file is kept.
+bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path,
+                 const std::vector<platform::ByteRange>* ranges, RunTally& tally) {
   std::unique_ptr<platform::UncachedReader> reader;
   IoResult result = file.OpenUncachedReader(reader);
   std::uint64_t offset = 0;
-  while (result) {
-    const unsigned char* data = nullptr;
-    std::size_t size = 0;
-    result = reader->ReadNext(data, size);
-    if (!result || size == 0) break;
-    const std::size_t bad = FirstNonZero(data, size);
-    if (bad < size) {
-      AddError(tools, tally, Format(lang::Txt(kNotZeroText), path, offset + bad));
-      return false;
+  // Reads from `from` (at or after `offset`) until `to` or the object's end.
+  auto read_span = [&](std::uint64_t from, std::uint64_t to) {
+    if (from > offset) {
+      result = reader->Seek(from, offset);
+      if (!result) return false;
     }
-    offset += size;
+    while (offset < to) {
+      const unsigned char* data = nullptr;
+      std::size_t size = 0;
+      result = reader->ReadNext(data, size);
+      if (!result || size == 0) return result.ok();
+      const std::size_t bad = FirstNonZero(data, size);
+      if (bad < size) {
+        AddError(tools, tally, Format(lang::Txt(kNotZeroText), path, offset + bad));
+        return false;
+      }
+      offset += size;
+    }
+    return true;
+  };
+  if (result) {
+    bool clean = true;
+    if (ranges) {
+      for (const platform::ByteRange& range : *ranges) {
+        clean = read_span(range.offset, range.offset + range.length);
+        if (!clean) break;
+      }
+    } else {
+      clean = read_span(0, UINT64_MAX);
+    }
+    if (!clean && result) return false;  // a byte that is not zero, already reported
   }
   if (!result) {
     AddError(tools, tally,
@@ -227,11 +237,193 @@ void CloseKept(OpenFile& file) {
   file.Close();
 }
 
+// One pass over one open object: the unnamed data of a file, or one of its named streams. Only
+// what holds data is written: a sparse object's holes count as done without a write. What the
+// object grows by meanwhile is overwritten too; an object that gets shorter is reported.
+class ObjectPass {
+ public:
+  // `shown` names the object in lines (the file's path, or "path:stream").
+  ObjectPass(WipeTools& tools, OpenFile& file, TextView shown, bool may_have_holes, RunTally& tally)
+      : tools_(tools), file_(file), shown_(shown), may_have_holes_(may_have_holes), tally_(tally) {}
+
+  // Overwrites the object from 0 to `size` (its size when it was opened; it stands at offset
+  // 0) and forces that to the device, then what it grew by, and on `verify` reads it back.
+  // `before` is the size the previous pass left (0 on the first): an object found shorter was
+  // cut short between the passes. False (reported) when the object must be kept. On success
+  // `covered` is the size the pass overwrote.
+  bool Run(std::uint64_t size, std::uint64_t before, bool verify, std::uint64_t& covered) {
+    covered = size;
+    if (size < before) return Shrank();
+    std::vector<platform::ByteRange> ranges;
+    bool ranged = Ranges(size, ranges);
+    if (!OverwriteSpan(0, size, size, ranged ? &ranges : nullptr)) return false;
+    if (IoResult flushed = file_.Flush(); !flushed) return Failed(flushed);
+    if (!OverwriteGrowth(covered)) return false;
+    if (!verify) return true;
+    if (ranged && !Ranges(covered, ranges)) ranged = false;
+    return VerifyZeros(tools_, file_, shown_, ranged ? &ranges : nullptr, tally_);
+  }
+
+ private:
+  // The data ranges of [0, size), for an object that may have holes; false (overwrite the
+  // whole) for any other, or when the file system cannot tell.
+  bool Ranges(std::uint64_t size, std::vector<platform::ByteRange>& ranges) {
+    if (!may_have_holes_) return false;
+    position_ = kUnknownPosition;  // the system's look for holes may move it
+    return file_.DataRanges(size, ranges).ok();
+  }
+
+  // Overwrites [from, to): only `ranges` within it where given, the holes between them
+  // counted as done. `floor` is the size below which the object counts as cut short.
+  bool OverwriteSpan(std::uint64_t from, std::uint64_t to, std::uint64_t floor,
+                     const std::vector<platform::ByteRange>* ranges) {
+    std::uint64_t done = from;
+    auto write = [&](std::uint64_t start, std::uint64_t end) {
+      CountAsDone(start - done);
+      if (start != position_) {
+        if (IoResult moved = file_.Seek(start); !moved) return Failed(moved);
+        position_ = start;
+      }
+      bool shrank = false;
+      const IoResult result = WriteZeros(tools_, file_, start, end, floor, tally_, shrank);
+      if (!result) return Failed(result);
+      if (shrank) return Shrank();
+      position_ = end;
+      done = end;
+      return true;
+    };
+    if (!ranges) return write(from, to);
+    for (const platform::ByteRange& range : *ranges) {
+      const std::uint64_t start = std::max(range.offset, from);
+      const std::uint64_t end = std::min(range.offset + range.length, to);
+      if (start < end && start >= done && !write(start, end)) return false;
+    }
+    CountAsDone(to - done);
+    return true;
+  }
+
+  // A hole holds no data: it is done without a write, and the progress says so.
+  void CountAsDone(std::uint64_t bytes) {
+    if (bytes == 0) return;
+    tally_.written_bytes += bytes;
+    tools_.progress.Report(tally_.written_bytes, tally_.total_bytes);
+  }
+
+  // After the pass has written and flushed `covered` bytes: what the object grew by meanwhile
+  // (another program appending to it) is overwritten and flushed too, until a look at the size
+  // finds no growth. One still growing after kMaxGrowthRounds rounds, or one that got shorter,
+  // is an error line (false). Growth joins the run's total, so that the percentage stays what
+  // was really written.
+  bool OverwriteGrowth(std::uint64_t& covered) {
+    for (int round = 0;; ++round) {
+      std::uint64_t size = 0;
+      if (IoResult looked = file_.CurrentSize(size); !looked) return Failed(looked);
+      if (size < covered) return Shrank();
+      if (size == covered) return true;
+      if (round == kMaxGrowthRounds) {
+        AddError(tools_, tally_, Format(lang::Txt(kKeptGrowingText), shown_));
+        return false;
+      }
+      tally_.total_bytes += size - covered;
+      std::vector<platform::ByteRange> ranges;
+      const bool ranged = Ranges(size, ranges);
+      if (!OverwriteSpan(covered, size, size, ranged ? &ranges : nullptr)) return false;
+      if (IoResult flushed = file_.Flush(); !flushed) return Failed(flushed);
+      covered = size;
+    }
+  }
+
+  bool Failed(IoResult result) {
+    AddError(tools_, tally_, FailureLine(shown_, result));
+    return false;
+  }
+
+  // Another program made the object shorter: the blocks it gave up went back to the free
+  // space without our zeros. It is kept, and the line says what reaches those blocks.
+  bool Shrank() {
+    AddError(tools_, tally_, Format(lang::Txt(kShrankText), shown_));
+    return false;
+  }
+
+  WipeTools& tools_;
+  OpenFile& file_;
+  TextView shown_;
+  bool may_have_holes_;
+  RunTally& tally_;
+  static constexpr std::uint64_t kUnknownPosition = UINT64_MAX;
+  std::uint64_t position_ = 0;  // where the next write starts; an object opens at 0
+};
+
+// What one pass left of a file, for the next pass to compare with: its size and the sizes of
+// its named streams.
+struct PassSizes {
+  std::uint64_t size = 0;
+  std::map<Text, std::uint64_t> streams;
+};
+
+// Overwrites each named data stream of the open file or folder `owner` for one pass, as the
+// unnamed one: opened relative to the owner, flushed, grown and shrunk as a file is, read back
+// on `verify`. Stream bytes join the run's total as they are found. False (reported, naming
+// "path:stream") when a stream cannot be listed, opened or overwritten: the item is kept.
+bool OverwriteStreams(WipeTools& tools, OpenFile& owner, TextView path, bool verify,
+                      PassSizes& sizes, RunTally& tally) {
+  std::vector<platform::StreamInfo> streams;
+  if (IoResult listed = owner.ListStreams(streams); !listed) {
+    AddError(
+        tools, tally,
+        Format(lang::Txt(kStreamsUnlistedText), path, platform::SystemErrorText(listed.error)));
+    return false;
+  }
+  for (const platform::StreamInfo& listed : streams) {
+    Text shown(path);
+    shown += u':';
+    shown += listed.name;
+    std::unique_ptr<OpenFile> stream;
+    OpenedFileInfo info;
+    if (IoResult opened = owner.OpenStream(listed.name, stream, info); !opened) {
+      AddError(tools, tally, FailureLine(shown, opened));
+      return false;
+    }
+    tally.total_bytes += info.size;
+    std::uint64_t& before = sizes.streams[listed.name];
+    std::uint64_t covered = 0;
+    if (!ObjectPass(tools, *stream, shown, info.may_have_holes, tally)
+             .Run(info.size, before, verify, covered)) {
+      stream->Close();
+      return false;
+    }
+    before = covered;
+    if (IoResult closed = stream->Close(); !closed) {
+      AddError(tools, tally, FailureLine(shown, closed));
+      return false;
+    }
+  }
+  return true;
+}
+
+// Overwrites and removes the owner's extended attribute values of the open file or folder
+// before it is renamed. A value that cannot be overwritten is a warning that names it: old
+// copies of it may survive. The item still goes.
+void OverwriteAttributes(WipeTools& tools, OpenFile& file, TextView path) {
+  std::vector<OpenFile::UnreachedAttribute> unreached;
+  if (IoResult listed = file.OverwriteExtendedAttributes(unreached); !listed) {
+    tools.host.AddMessage(
+        Format(lang::Txt(kAttributesUnlistedText), path, platform::SystemErrorText(listed.error)),
+        MessageKind::kWarning);
+  }
+  for (const OpenFile::UnreachedAttribute& attribute : unreached) {
+    tools.host.AddMessage(Format(lang::Txt(kAttributeSurvivesText), path, attribute.name,
+                                 platform::SystemErrorText(attribute.reason.error)),
+                          MessageKind::kWarning);
+  }
+}
+
 // One overwrite pass over the regular file `entry`, which must be the object `entry.identity`
 // names. Returns false when the item must end here (the failure is already reported); the file
 // is then left where it is. On success `after` is the file's identity after the pass's stamp.
+// `sizes` carries what the previous pass left and receives what this one leaves.
 bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, bool last_pass,
-                   RunTally& tally, EntryIdentity& after) {
+                   PassSizes& sizes, RunTally& tally, EntryIdentity& after) {
   const TextView path = entry.path;
   std::unique_ptr<OpenFile> file;
   OpenedFileInfo info;
@@ -252,23 +444,23 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
   if (first_pass && info.stored_elsewhere) {
     tools.host.AddMessage(Format(lang::Txt(kStoredElsewhereText), path), MessageKind::kWarning);
   }
-  IoResult result = WriteZeros(tools, *file, 0, info.size, tally);
-  if (result) result = file->Flush();
-  if (!result) {
+  if (first_pass && !info.layered_file_system.empty()) {
+    tools.host.AddMessage(Format(lang::Txt(kLayeredText), path, info.layered_file_system),
+                          MessageKind::kWarning);
+  }
+  const bool verify = last_pass && tools.verify;
+  if (!ObjectPass(tools, *file, path, info.may_have_holes, tally)
+           .Run(info.size, first_pass ? 0 : sizes.size, verify, sizes.size) ||
+      !OverwriteStreams(tools, *file, path, verify, sizes, tally)) {
     CloseKept(*file);
-    AddError(tools, tally, FailureLine(path, result));
     return false;
   }
-  if (!OverwriteGrowth(tools, *file, path, info.size, tally) ||
-      (last_pass && tools.verify && !VerifyZeros(tools, *file, path, tally))) {
-    CloseKept(*file);
-    return false;
-  }
+  if (last_pass) OverwriteAttributes(tools, *file, path);
   // A date that cannot be set does not keep the item alive. The stamp may change what the
   // identity is made of (a change time): the next step is checked against it as it is now.
   StampFixedFileTime(*file, after);
   if (!after.known) after = entry.identity;
-  result = file->Close();
+  const IoResult result = file->Close();
   if (!result) {
     AddError(tools, tally, FailureLine(path, result));
     return false;
@@ -278,10 +470,11 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
 
 void WipeFile(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
   EntryIdentity current = listed.identity;
+  PassSizes sizes;
   for (int pass = 1; pass <= pass_count; ++pass) {
     EntryIdentity after;
     if (!OverwritePass(tools, listed.Renamed(listed.path, current), pass == 1, pass == pass_count,
-                       tally, after)) {
+                       sizes, tally, after)) {
       return;
     }
     current = after;
@@ -299,6 +492,7 @@ void WipeFile(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally
 void WipeFolder(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
   const TextView path = listed.path;
   EntryIdentity current = listed.identity;
+  PassSizes sizes;
   for (int pass = 1; pass <= pass_count; ++pass) {
     std::unique_ptr<OpenFile> folder;
     const IoResult opened = tools.fs.OpenFolderForStamp(listed.Renamed(path, current), folder);
@@ -312,6 +506,12 @@ void WipeFolder(WipeTools& tools, const EntryRef& listed, int pass_count, RunTal
       }
       return;
     }
+    // A folder's named streams hold data as a file's do; its attribute values too.
+    if (!OverwriteStreams(tools, *folder, path, pass == pass_count && tools.verify, sizes, tally)) {
+      folder->Close();
+      return;
+    }
+    if (pass == pass_count) OverwriteAttributes(tools, *folder, path);
     // Stamped and closed before the renames, so that the date is in place when they start
     // and no handle of ours stands in the way of the removal.
     EntryIdentity after;
