@@ -1,11 +1,16 @@
 #include "engine/wipe.h"
 
+#include "engine/overwrite_pass.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <vector>
 
 #include "lang/language_table.h"
 #include "platform/format.h"
@@ -27,17 +32,17 @@ using platform::OpenFile;
 // Language-table ids of the texts this file shows.
 constexpr int kHardLinksText = 100;
 constexpr int kStoredElsewhereText = 101;
-constexpr int kPathTooLongText = 102;
 constexpr int kNotRegularFileText = 103;
 constexpr int kChangedWhileOpeningText = 106;
 constexpr int kOtherVolumeText = 107;
-constexpr int kKeptGrowingText = 150;
 constexpr int kNowStandsText = 151;
 constexpr int kReasonText = 152;
-constexpr int kNotZeroText = 153;
-constexpr int kCannotReadBackText = 154;
 constexpr int kNotExaminedText = 160;
 constexpr int kGoneText = 161;
+constexpr int kAttributeSurvivesText = 190;
+constexpr int kLayeredText = 192;
+constexpr int kAttributesUnlistedText = 193;
+constexpr int kStreamsUnlistedText = 194;
 
 bool IsPathSeparator(char16_t c) {
 #ifdef _WIN32
@@ -46,22 +51,6 @@ bool IsPathSeparator(char16_t c) {
 #else
   return c == platform::kPathSeparator;
 #endif
-}
-
-void AddError(WipeTools& tools, RunTally& tally, TextView line) {
-  tools.host.AddMessage(line, MessageKind::kError);
-  ++tally.error_count;
-}
-
-// "<path>: <system error text>", or the program's own text for the errors it names itself.
-Text FailureLine(TextView path, IoResult result) {
-  if (result.error == IoResult::kPathTooLong) return Format(lang::Txt(kPathTooLongText), path);
-  if (result.error == IoResult::kNotRegularFile)
-    return Format(lang::Txt(kNotRegularFileText), path);
-  Text line(path);
-  line += u": ";
-  line += platform::SystemErrorText(result.error);
-  return line;
 }
 
 // The line of a folder that could not be opened or removed: "0 <dir>" and its listed path.
@@ -83,40 +72,6 @@ void AddReason(WipeTools& tools, IoResult result) {
 void AddLeftBehind(WipeTools& tools, TextView path, TextView now_named) {
   if (now_named == path) return;
   tools.host.AddMessage(Format(lang::Txt(kNowStandsText), path, now_named), MessageKind::kInfo);
-}
-
-// Writes zero bytes from `offset` (the file's current position) up to `size`: whole blocks of
-// kWriteBlock bytes at multiples of kWriteBlock, handed to the system up to kBlocksPerRequest
-// at a time, then the remainder as the last block, so the file keeps its length. A short write
-// goes on with the rest; only what the system accepted counts as written. Returns the first
-// failure (a write that accepted nothing counts as one).
-IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std::uint64_t size,
-                    RunTally& tally) {
-  const unsigned char* zeros = tools.zero_buffer.data();
-  while (offset < size) {
-    const std::uint64_t remaining = size - offset;
-    std::size_t written = 0;
-    IoResult result;
-    const auto into_block = static_cast<std::size_t>(offset % kWriteBlock);
-    if (into_block == 0 && remaining >= kWriteBlock) {
-      const auto count = static_cast<std::size_t>(
-          std::min<std::uint64_t>(remaining / kWriteBlock, kBlocksPerRequest));
-      result = file.WriteRepeated(zeros, kWriteBlock, count, written);
-      written = std::min(written, count * kWriteBlock);
-    } else {
-      // The rest of a block a short write left, or the file's last, shorter block.
-      const auto rest =
-          static_cast<std::size_t>(std::min<std::uint64_t>(kWriteBlock - into_block, remaining));
-      result = file.Write(zeros, rest, written);
-      written = std::min(written, rest);
-    }
-    offset += written;
-    tally.written_bytes += written;
-    tools.progress.Report(tally.written_bytes, tally.total_bytes);
-    if (!result) return result;
-    if (written == 0) return IoResult::Fail(IoResult::kGenericFailure);
-  }
-  return IoResult::Ok();
 }
 
 // A warning line that counts as an error: the entry was left untouched for a reason the user
@@ -152,75 +107,6 @@ bool ReportRefusal(WipeTools& tools, TextView path, IoResult result, RunTally& t
   }
 }
 
-// After a pass has written and flushed `covered` bytes: what the file grew by meanwhile (another
-// program appending to it) is overwritten and flushed too, until a look at the size finds no
-// growth. A file still growing after kMaxGrowthRounds rounds is an error line (false). Growth
-// joins the run's total, so that the percentage stays what was really written.
-bool OverwriteGrowth(WipeTools& tools, OpenFile& file, TextView path, std::uint64_t covered,
-                     RunTally& tally) {
-  for (int round = 0;; ++round) {
-    std::uint64_t size = 0;
-    IoResult result = file.CurrentSize(size);
-    if (!result) {
-      AddError(tools, tally, FailureLine(path, result));
-      return false;
-    }
-    if (size <= covered) return true;
-    if (round == kMaxGrowthRounds) {
-      AddError(tools, tally, Format(lang::Txt(kKeptGrowingText), path));
-      return false;
-    }
-    tally.total_bytes += size - covered;
-    result = WriteZeros(tools, file, covered, size, tally);
-    if (result) result = file.Flush();
-    if (!result) {
-      AddError(tools, tally, FailureLine(path, result));
-      return false;
-    }
-    covered = size;
-  }
-}
-
-// The first byte of `data` that is not zero, or `size`.
-std::size_t FirstNonZero(const unsigned char* data, std::size_t size) {
-  std::size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    if (word != 0) break;
-  }
-  for (; i < size; ++i) {
-    if (data[i] != 0) return i;
-  }
-  return size;
-}
-
-// Reads the whole file back past the system's cache; true when every byte is zero. A byte
-// that is not, or a read-back that fails, is an error line (false): the file is kept.
-bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path, RunTally& tally) {
-  std::unique_ptr<platform::UncachedReader> reader;
-  IoResult result = file.OpenUncachedReader(reader);
-  std::uint64_t offset = 0;
-  while (result) {
-    const unsigned char* data = nullptr;
-    std::size_t size = 0;
-    result = reader->ReadNext(data, size);
-    if (!result || size == 0) break;
-    const std::size_t bad = FirstNonZero(data, size);
-    if (bad < size) {
-      AddError(tools, tally, Format(lang::Txt(kNotZeroText), path, offset + bad));
-      return false;
-    }
-    offset += size;
-  }
-  if (!result) {
-    AddError(tools, tally,
-             Format(lang::Txt(kCannotReadBackText), path, platform::SystemErrorText(result.error)));
-    return false;
-  }
-  return true;
-}
-
 // Closes a file whose overwrite failed and that stays where it is, with the attributes it had
 // (a read-only file made writable for the overwrite is read-only again).
 void CloseKept(OpenFile& file) {
@@ -228,11 +114,76 @@ void CloseKept(OpenFile& file) {
   file.Close();
 }
 
+// What one pass left of a file, for the next pass to compare with: its size and the sizes of
+// its named streams.
+struct PassSizes {
+  std::uint64_t size = 0;
+  std::map<Text, std::uint64_t> streams;
+};
+
+// Overwrites each named data stream of the open file or folder `owner` for one pass, as the
+// unnamed one: opened relative to the owner, flushed, grown and shrunk as a file is, read back
+// on `verify`. Stream bytes join the run's total as they are found. False (reported, naming
+// "path:stream") when a stream cannot be listed, opened or overwritten: the item is kept.
+bool OverwriteStreams(WipeTools& tools, OpenFile& owner, TextView path, bool verify,
+                      PassSizes& sizes, RunTally& tally) {
+  std::vector<platform::StreamInfo> streams;
+  if (IoResult listed = owner.ListStreams(streams); !listed) {
+    AddError(
+        tools, tally,
+        Format(lang::Txt(kStreamsUnlistedText), path, platform::SystemErrorText(listed.error)));
+    return false;
+  }
+  for (const platform::StreamInfo& listed : streams) {
+    Text shown(path);
+    shown += u':';
+    shown += listed.name;
+    std::unique_ptr<OpenFile> stream;
+    OpenedFileInfo info;
+    if (IoResult opened = owner.OpenStream(listed.name, stream, info); !opened) {
+      AddError(tools, tally, FailureLine(shown, opened));
+      return false;
+    }
+    tally.total_bytes += info.size;
+    std::uint64_t& before = sizes.streams[listed.name];
+    std::uint64_t covered = 0;
+    if (!OverwriteObject(tools, *stream, shown, info.may_have_holes, info.size, before, verify,
+                         tally, covered)) {
+      stream->Close();
+      return false;
+    }
+    before = covered;
+    if (IoResult closed = stream->Close(); !closed) {
+      AddError(tools, tally, FailureLine(shown, closed));
+      return false;
+    }
+  }
+  return true;
+}
+
+// Overwrites and removes the owner's extended attribute values of the open file or folder
+// before it is renamed. A value that cannot be overwritten is a warning that names it: old
+// copies of it may survive. The item still goes.
+void OverwriteAttributes(WipeTools& tools, OpenFile& file, TextView path) {
+  std::vector<OpenFile::UnreachedAttribute> unreached;
+  if (IoResult listed = file.OverwriteExtendedAttributes(unreached); !listed) {
+    tools.host.AddMessage(
+        Format(lang::Txt(kAttributesUnlistedText), path, platform::SystemErrorText(listed.error)),
+        MessageKind::kWarning);
+  }
+  for (const OpenFile::UnreachedAttribute& attribute : unreached) {
+    tools.host.AddMessage(Format(lang::Txt(kAttributeSurvivesText), path, attribute.name,
+                                 platform::SystemErrorText(attribute.reason.error)),
+                          MessageKind::kWarning);
+  }
+}
+
 // One overwrite pass over the regular file `entry`, which must be the object `entry.identity`
 // names. Returns false when the item must end here (the failure is already reported); the file
 // is then left where it is. On success `after` is the file's identity after the pass's stamp.
+// `sizes` carries what the previous pass left and receives what this one leaves.
 bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, bool last_pass,
-                   RunTally& tally, EntryIdentity& after) {
+                   PassSizes& sizes, RunTally& tally, EntryIdentity& after) {
   const TextView path = entry.path;
   std::unique_ptr<OpenFile> file;
   OpenedFileInfo info;
@@ -253,23 +204,23 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
   if (first_pass && info.stored_elsewhere) {
     tools.host.AddMessage(Format(lang::Txt(kStoredElsewhereText), path), MessageKind::kWarning);
   }
-  IoResult result = WriteZeros(tools, *file, 0, info.size, tally);
-  if (result) result = file->Flush();
-  if (!result) {
+  if (first_pass && !info.layered_file_system.empty()) {
+    tools.host.AddMessage(Format(lang::Txt(kLayeredText), path, info.layered_file_system),
+                          MessageKind::kWarning);
+  }
+  const bool verify = last_pass && tools.verify;
+  if (!OverwriteObject(tools, *file, path, info.may_have_holes, info.size,
+                       first_pass ? 0 : sizes.size, verify, tally, sizes.size) ||
+      !OverwriteStreams(tools, *file, path, verify, sizes, tally)) {
     CloseKept(*file);
-    AddError(tools, tally, FailureLine(path, result));
     return false;
   }
-  if (!OverwriteGrowth(tools, *file, path, info.size, tally) ||
-      (last_pass && tools.verify && !VerifyZeros(tools, *file, path, tally))) {
-    CloseKept(*file);
-    return false;
-  }
+  if (last_pass) OverwriteAttributes(tools, *file, path);
   // A date that cannot be set does not keep the item alive. The stamp may change what the
   // identity is made of (a change time): the next step is checked against it as it is now.
   StampFixedFileTime(*file, after);
   if (!after.known) after = entry.identity;
-  result = file->Close();
+  const IoResult result = file->Close();
   if (!result) {
     AddError(tools, tally, FailureLine(path, result));
     return false;
@@ -279,10 +230,11 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
 
 void WipeFile(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
   EntryIdentity current = listed.identity;
+  PassSizes sizes;
   for (int pass = 1; pass <= pass_count; ++pass) {
     EntryIdentity after;
     if (!OverwritePass(tools, listed.Renamed(listed.path, current), pass == 1, pass == pass_count,
-                       tally, after)) {
+                       sizes, tally, after)) {
       return;
     }
     current = after;
@@ -300,6 +252,7 @@ void WipeFile(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally
 void WipeFolder(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally& tally) {
   const TextView path = listed.path;
   EntryIdentity current = listed.identity;
+  PassSizes sizes;
   for (int pass = 1; pass <= pass_count; ++pass) {
     std::unique_ptr<OpenFile> folder;
     const IoResult opened = tools.fs.OpenFolderForStamp(listed.Renamed(path, current), folder);
@@ -313,6 +266,12 @@ void WipeFolder(WipeTools& tools, const EntryRef& listed, int pass_count, RunTal
       }
       return;
     }
+    // A folder's named streams hold data as a file's do; its attribute values too.
+    if (!OverwriteStreams(tools, *folder, path, pass == pass_count && tools.verify, sizes, tally)) {
+      folder->Close();
+      return;
+    }
+    if (pass == pass_count) OverwriteAttributes(tools, *folder, path);
     // Stamped and closed before the renames, so that the date is in place when they start
     // and no handle of ours stands in the way of the removal.
     EntryIdentity after;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -195,6 +196,25 @@ struct OpenedFileInfo {
   // encrypted or sparse files, extents shared with other files or snapshots, files that a
   // cloud provider, deduplication or compression on demand (WOF) keep elsewhere.
   bool stored_elsewhere = false;
+  // The file lies on a layered file system (overlayfs, aufs): the name seen sits over a lower
+  // layer's copy that an overwrite never reaches. Empty elsewhere; else the file system's name.
+  Text layered_file_system;
+  // The file may have holes (POSIX: fewer blocks than its size needs; Windows: a sparse file),
+  // told from what the open read anyway: only then is it worth asking for its data ranges.
+  bool may_have_holes = false;
+};
+
+// The bytes [offset, offset + length) of a file.
+struct ByteRange {
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;
+  bool operator==(const ByteRange&) const = default;
+};
+
+// A named data stream of a file or folder (Windows: the streams beside the unnamed one).
+struct StreamInfo {
+  Text name;  // as the system lists it, without the leading ':' and the ":$DATA" type
+  std::uint64_t size = 0;
 };
 
 // An open file or folder. Destruction closes it without reporting; Close reports.
@@ -242,6 +262,49 @@ class OpenFile {
   // with FILE_FLAG_NO_BUFFERING). Where the system refuses that, the reader drops the cached
   // pages of the flushed file and reads normally (`reader->uncached` is then false).
   virtual IoResult OpenUncachedReader(std::unique_ptr<class UncachedReader>& reader) = 0;
+
+  // ---- Everything else the object holds (sparse ranges, named streams, attributes) ----
+
+  // Moves the position the next Write starts at to `offset` from the start.
+  virtual IoResult Seek(std::uint64_t offset) = 0;
+  // The ranges of [0, size) where the file system has allocated data, in order, none empty
+  // (POSIX: SEEK_DATA / SEEK_HOLE; Windows: FSCTL_QUERY_ALLOCATED_RANGES). A hole holds no
+  // data: the rest of [0, size) reads as zeros and has no block to overwrite. Moves the
+  // position (Seek before writing). A failure means the ranges are unknown: the caller
+  // overwrites the whole. By default the whole file is one range.
+  virtual IoResult DataRanges(std::uint64_t size, std::vector<ByteRange>& ranges) {
+    ranges.clear();
+    if (size > 0) ranges.push_back({0, size});
+    return IoResult::Ok();
+  }
+  // The named data streams of the object (never the unnamed one that Write reaches). None
+  // where the system has no such streams (POSIX).
+  virtual IoResult ListStreams(std::vector<StreamInfo>& streams) {
+    streams.clear();
+    return IoResult::Ok();
+  }
+  // Opens the named data stream `name` (as ListStreams gives it) of this very object for
+  // writing from offset 0, relative to this handle (never by a path looked up again). `info`
+  // describes the stream as OpenForOverwrite describes a file.
+  virtual IoResult OpenStream(TextView /*name*/, std::unique_ptr<OpenFile>& stream,
+                              OpenedFileInfo& /*info*/) {
+    stream.reset();
+    return IoResult::Fail(IoResult::kGenericFailure);
+  }
+  // Overwrites the value of each extended attribute that holds the owner's data (POSIX:
+  // "user." and "trusted."; "security." and "system." are labels and access lists that go with
+  // the file) with zeros of the same length in place, forces that to the device (fsync: an
+  // attribute is metadata) and then removes the attributes. `unreached` receives the names of
+  // the attributes whose value could not be overwritten, with the system's error. A failure
+  // means the attributes could not be listed. Nothing where the system keeps none (Windows).
+  struct UnreachedAttribute {
+    Text name;
+    IoResult reason;
+  };
+  virtual IoResult OverwriteExtendedAttributes(std::vector<UnreachedAttribute>& unreached) {
+    unreached.clear();
+    return IoResult::Ok();
+  }
 };
 
 // Reads one object from offset 0 to its end in chunks that the reader aligns itself, as the
@@ -252,6 +315,9 @@ class UncachedReader {
   // Reads the next chunk into the reader's own buffer: `data` and `size` describe it until the
   // next call. `size` 0 is the end of the object.
   virtual IoResult ReadNext(const unsigned char*& data, std::size_t& size) = 0;
+  // The next ReadNext starts at `offset` or a little before it (an uncached read must start at
+  // an aligned offset): `at` receives where. A sparse file's holes need not be read.
+  virtual IoResult Seek(std::uint64_t offset, std::uint64_t& at) = 0;
   // False when the system refused uncached reads and the chunks come through its cache (the
   // reader dropped the cached pages of the file first).
   bool uncached = true;

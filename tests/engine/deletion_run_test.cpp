@@ -407,6 +407,7 @@ class RunFaultInjection : public ::testing::Test {
       case FsOp::kWrite:
       case FsOp::kFlush:
       case FsOp::kCurrentSize:  // growth cannot be ruled out: the file is kept
+      case FsOp::kListStreams:  // named streams cannot be ruled out: the item is kept
       case FsOp::kOpenFolderForStamp:
       case FsOp::kDeleteFile:
       case FsOp::kRemoveFolder:

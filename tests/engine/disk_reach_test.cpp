@@ -29,6 +29,7 @@
 #include "support/loop_volume.h"
 #include "support/recording_host.h"
 #include "support/temp_folder.h"
+#include "system_wipe.h"
 
 namespace nulvane::engine {
 namespace {
@@ -38,34 +39,10 @@ using platform::OpenFile;
 using testing::kForensicMarker;
 using testing::LoopVolume;
 using testing::RecordingHost;
+using testing::SystemWipe;
 
 #define NULVANE_NEED_VOLUME(volume) \
   if (!(volume).ready()) GTEST_SKIP() << (volume).skip_reason()
-
-// WipeItem with the system's file system, as a run calls it.
-struct SystemWipe {
-  explicit SystemWipe(platform::FileSystem& fs = platform::SystemFileSystem())
-      : tools{fs, host, progress, zeros} {}
-  void Wipe(const std::string& path, int passes) {
-    testing::RunOnFreshThread([&] {
-      // As the list hands it over: with the identity it recorded at its first look.
-      const Text text = platform::Utf8ToText(path);
-      platform::EntryInfo info;
-      tools.fs.Inspect(text, info);
-      WipeItem(tools, platform::EntryRef(text, platform::ParentAnchorLength(text), info.identity),
-               passes, tally);
-    });
-  }
-  std::vector<Text> Warnings() const { return host.MessagesOfKind(MessageKind::kWarning); }
-  std::vector<Text> Errors() const { return host.MessagesOfKind(MessageKind::kError); }
-
-  RecordingHost host;
-  testing::FakeClock clock;
-  ProgressDisplay progress{host, clock};
-  std::array<unsigned char, 3000> zeros{};
-  WipeTools tools;
-  RunTally tally;
-};
 
 Text StoredElsewhereLine(const std::string& path) {
   return platform::Format(lang::Txt(101), platform::Utf8ToText(path));

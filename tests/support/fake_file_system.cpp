@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 
 namespace nulvane::testing {
 
@@ -53,6 +54,12 @@ const char* FsOpName(FsOp op) {
       return "SetTimes";
     case FsOp::kClose:
       return "Close";
+    case FsOp::kDataRanges:
+      return "DataRanges";
+    case FsOp::kListStreams:
+      return "ListStreams";
+    case FsOp::kOpenStream:
+      return "OpenStream";
   }
   return "?";
 }
@@ -121,6 +128,9 @@ struct FakeFileSystem::Data {
   std::uint64_t change = NextBirth();
   bool folder = false;
   std::optional<std::uint64_t> corrupt_read_at;  // the read-back shows a non-zero byte there
+  // ---- beyond the unnamed data ----
+  std::map<Text, std::shared_ptr<Data>, std::less<>> streams;   // named data streams, by name
+  std::optional<std::vector<platform::ByteRange>> sparse_data;  // a sparse file's data ranges
 };
 
 struct FakeFileSystem::Node {
@@ -151,6 +161,11 @@ class FakeFileSystem::FakeReader final : public platform::UncachedReader {
  public:
   FakeReader(FakeFileSystem& fs, std::shared_ptr<Data> data, Text path)
       : fs_(fs), data_(std::move(data)), path_(std::move(path)) {}
+
+  IoResult Seek(std::uint64_t offset, std::uint64_t& at) override {
+    offset_ = at = offset;
+    return IoResult::Ok();
+  }
 
   IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
     data = nullptr;
@@ -289,6 +304,69 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
     std::lock_guard lock(fs_.mutex_);
     if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
     size = data_->bytes.size();
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult Seek(std::uint64_t offset) override {
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return IoResult::Fail(FakeError::kBadHandle);
+    position_ = offset;
+    return IoResult::Ok();
+  }
+
+  // ---- beyond the unnamed data: holes and named streams ----
+
+  IoResult DataRanges(std::uint64_t size, std::vector<platform::ByteRange>& ranges) override {
+    ranges.clear();
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kDataRanges, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    if (!data_->sparse_data) {
+      if (size > 0) ranges.push_back({0, size});
+    } else {
+      for (const platform::ByteRange& range : *data_->sparse_data) {
+        if (range.offset >= size) break;
+        ranges.push_back({range.offset, std::min(range.length, size - range.offset)});
+      }
+    }
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  IoResult ListStreams(std::vector<platform::StreamInfo>& streams) override {
+    streams.clear();
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kListStreams, path_, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    for (const auto& [name, stream] : data_->streams) {
+      streams.push_back({name, stream->bytes.size()});
+    }
+    return FinishLocked(index, IoResult::Ok());
+  }
+
+  // Relative to this handle, as NTFS opens ":name:$DATA" with the file as RootDirectory: the
+  // stream of this very object. Others may read it meanwhile, as its unnamed data.
+  IoResult OpenStream(TextView name, std::unique_ptr<platform::OpenFile>& stream,
+                      platform::OpenedFileInfo& info) override {
+    stream.reset();
+    info = platform::OpenedFileInfo{};
+    Text shown = path_ + u":" + Text(name);
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(FsOp::kOpenStream, shown, {}, 0, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    const auto found = data_->streams.find(name);
+    if (found == data_->streams.end())
+      return FinishLocked(index, IoResult::Fail(FakeError::kNotFound));
+    if (found->second->open_count > 0)
+      return FinishLocked(index, IoResult::Fail(FakeError::kInUse));
+    info.size = found->second->bytes.size();
+    info.may_have_holes = found->second->sparse_data.has_value();
+    stream = std::make_unique<FakeOpenFile>(fs_, found->second, std::move(shown), true);
     return FinishLocked(index, IoResult::Ok());
   }
 
@@ -489,6 +567,42 @@ void FakeFileSystem::CorruptReadBack(TextView path, std::uint64_t offset) {
 void FakeFileSystem::SetReadChunk(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   read_chunk_ = bytes == 0 ? 1 : bytes;
+}
+
+// ---- what a file or folder holds beyond its unnamed data ----
+
+void FakeFileSystem::AddStream(TextView path, TextView name, std::string_view content) {
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  if (!node) return;
+  auto stream = std::make_shared<Data>();
+  stream->bytes.assign(content.begin(), content.end());
+  node->data->streams.insert_or_assign(Text(name), std::move(stream));
+}
+
+std::optional<std::vector<unsigned char>> FakeFileSystem::StreamContent(TextView path,
+                                                                        TextView name) const {
+  std::lock_guard lock(mutex_);
+  const Node* node = Find(path);
+  if (!node) return std::nullopt;
+  const auto found = node->data->streams.find(Text(name));
+  if (found == node->data->streams.end()) return std::nullopt;
+  return found->second->bytes;
+}
+
+void FakeFileSystem::MakeSparse(TextView path, std::vector<platform::ByteRange> data) {
+  std::lock_guard lock(mutex_);
+  Node* node = Find(path);
+  if (!node) return;
+  std::vector<unsigned char>& bytes = node->data->bytes;
+  std::vector<unsigned char> sparse(bytes.size(), 0);  // holes read as zeros
+  for (const platform::ByteRange& range : data) {
+    for (std::uint64_t i = range.offset; i < range.offset + range.length && i < bytes.size(); ++i) {
+      sparse[static_cast<std::size_t>(i)] = bytes[static_cast<std::size_t>(i)];
+    }
+  }
+  bytes = std::move(sparse);
+  node->data->sparse_data = std::move(data);
 }
 
 // ---- faults and recording ----
@@ -798,6 +912,7 @@ IoResult FakeFileSystem::OpenForOverwrite(const platform::EntryRef& entry,
     info.size = node->data->bytes.size();
     info.link_count = EntryOf(*node).link_count;
     info.stored_elsewhere = node->data->stored_elsewhere;
+    info.may_have_holes = node->data->sparse_data.has_value();
     file = std::make_unique<FakeOpenFile>(*this, node->data, Text(path), true, was_read_only);
   }
   calls_[index].error = result.error;

@@ -42,6 +42,12 @@ enum class FsOp {
   kCurrentSize,
   kOpenUncachedReader,
   kReadNext,  // on the reader: its path is the path the file was opened under
+  // What a file holds beyond its unnamed data. kListStreams and kDataRanges are recorded under
+  // the path the file was opened under; kOpenStream, and every call on an opened stream,
+  // under "path:name".
+  kDataRanges,
+  kListStreams,
+  kOpenStream,
 };
 const char* FsOpName(FsOp op);
 
@@ -156,6 +162,17 @@ class FakeFileSystem final : public platform::FileSystem {
   void CorruptReadBack(TextView path, std::uint64_t offset);
   // Readers hand out at most this many bytes per chunk (default 64 KiB).
   void SetReadChunk(std::size_t bytes);
+
+  // ---- What a file or folder holds beyond its unnamed data ----
+  // A named data stream `name` of the file or folder at `path` (NTFS keeps them beside the
+  // unnamed one; a downloaded file's "Zone.Identifier", say). Its calls are recorded and can
+  // be failed under "path:name" (FailAlways(FsOp::kOpenStream, error, path + u":name")).
+  void AddStream(TextView path, TextView name, std::string_view content);
+  // The content of that stream, when the entry and the stream exist.
+  std::optional<std::vector<unsigned char>> StreamContent(TextView path, TextView name) const;
+  // Makes the file sparse: only `data` holds data, the rest of it are holes (read as zeros).
+  // The opened file then says it may have holes and gives these ranges when asked.
+  void MakeSparse(TextView path, std::vector<platform::ByteRange> data);
 
   // Fault injection. Counts start at 1 and include every call since construction.
   void FailNth(FsOp op, int nth, std::uint32_t error);

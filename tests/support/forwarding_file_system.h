@@ -32,6 +32,22 @@ class ForwardingOpenFile : public platform::OpenFile {
       std::unique_ptr<platform::UncachedReader>& reader) override {
     return inner_->OpenUncachedReader(reader);
   }
+  platform::IoResult Seek(std::uint64_t offset) override { return inner_->Seek(offset); }
+  platform::IoResult DataRanges(std::uint64_t size,
+                                std::vector<platform::ByteRange>& ranges) override {
+    return inner_->DataRanges(size, ranges);
+  }
+  platform::IoResult ListStreams(std::vector<platform::StreamInfo>& streams) override {
+    return inner_->ListStreams(streams);
+  }
+  platform::IoResult OpenStream(TextView name, std::unique_ptr<platform::OpenFile>& stream,
+                                platform::OpenedFileInfo& info) override {
+    return inner_->OpenStream(name, stream, info);
+  }
+  platform::IoResult OverwriteExtendedAttributes(
+      std::vector<UnreachedAttribute>& unreached) override {
+    return inner_->OverwriteExtendedAttributes(unreached);
+  }
 
  protected:
   platform::OpenFile& inner() { return *inner_; }

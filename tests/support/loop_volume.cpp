@@ -23,19 +23,21 @@ bool Run(const std::string& command) {
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-std::string MakeCommand(const std::string& type, const std::string& image) {
+std::string MakeCommand(const std::string& type, const std::string& image,
+                        const std::string& options) {
+  const std::string tail = (options.empty() ? "" : options + " ") + Quoted(image);
   if (type == "ext4") {
     // The default 5 % of blocks reserved for root stay reserved: the fill must reach them.
-    return "mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 " + Quoted(image);
+    return "mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 " + tail;
   }
-  if (type == "btrfs") return "mkfs.btrfs -q -f " + Quoted(image);
-  if (type == "xfs") return "mkfs.xfs -q -f -m reflink=1 " + Quoted(image);
+  if (type == "btrfs") return "mkfs.btrfs -q -f " + tail;
+  if (type == "xfs") return "mkfs.xfs -q -f -m reflink=1 " + tail;
   return {};
 }
 
 }  // namespace
 
-LoopVolume::LoopVolume(const std::string& type, int megabytes) {
+LoopVolume::LoopVolume(const std::string& type, int megabytes, const std::string& mkfs_options) {
   if (::geteuid() != 0) {
     skip_reason_ = "needs root to make and mount a " + type + " loop volume";
     return;
@@ -56,7 +58,7 @@ LoopVolume::LoopVolume(const std::string& type, int megabytes) {
     return;
   }
   ::close(fd);
-  if (!Run(MakeCommand(type, image_))) {
+  if (!Run(MakeCommand(type, image_, mkfs_options))) {
     skip_reason_ = mkfs + " failed on a " + std::to_string(megabytes) + " MiB image";
     return;
   }

@@ -14,10 +14,11 @@ namespace nulvane::testing {
 
 class LoopVolume {
  public:
-  // `type` is "ext4", "btrfs" or "xfs"; `megabytes` the image's size. When the volume cannot
-  // be made (not root, no mkfs for it, no such file system in the kernel), ready() is false
-  // and skip_reason() says why.
-  LoopVolume(const std::string& type, int megabytes);
+  // `type` is "ext4", "btrfs" or "xfs"; `megabytes` the image's size; `mkfs_options` more
+  // options for its mkfs ("-O ^has_journal": an ext4 without a journal). When the volume
+  // cannot be made (not root, no mkfs for it, no such file system in the kernel), ready() is
+  // false and skip_reason() says why.
+  LoopVolume(const std::string& type, int megabytes, const std::string& mkfs_options = {});
   ~LoopVolume();
   LoopVolume(const LoopVolume&) = delete;
   LoopVolume& operator=(const LoopVolume&) = delete;

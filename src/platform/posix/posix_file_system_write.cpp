@@ -233,7 +233,10 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   }
   info.size = static_cast<std::uint64_t>(now.st_size);
   info.link_count = static_cast<std::uint32_t>(now.st_nlink);
-  info.stored_elsewhere = IsStoredElsewhere(fd, now);
+  const StorageProbe probe = ProbeStorage(fd, now);
+  info.stored_elsewhere = probe.stored_elsewhere;
+  if (probe.layered) info.layered_file_system = probe.layered;
+  info.may_have_holes = probe.may_have_holes;
   file = std::move(opened);
   return IoResult::Ok();
 }

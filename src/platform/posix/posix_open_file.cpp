@@ -4,12 +4,16 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/posix/posix_folder_chain.h"
 #include "platform/posix/posix_identity.h"
@@ -47,6 +51,13 @@ class PosixUncachedReader final : public UncachedReader {
   ~PosixUncachedReader() override {
     ::close(fd_);
     std::free(buffer_);
+  }
+
+  IoResult Seek(std::uint64_t offset, std::uint64_t& at) override {
+    // An O_DIRECT read must start on an aligned offset: a little before is read along.
+    offset_ = offset / kAlignment * kAlignment;
+    at = offset_;
+    return IoResult::Ok();
   }
 
   IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
@@ -187,6 +198,115 @@ IoResult PosixOpenFile::CurrentSize(std::uint64_t& size) {
   struct stat status;
   if (::fstat(fd_, &status) != 0) return LastError();
   size = static_cast<std::uint64_t>(status.st_size);
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::Seek(std::uint64_t offset) {
+  if (fd_ < 0) return FromErrno(EBADF);
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::DataRanges(std::uint64_t size, std::vector<ByteRange>& ranges) {
+  ranges.clear();
+  if (fd_ < 0) return FromErrno(EBADF);
+  std::uint64_t at = 0;
+  while (at < size) {
+    const off_t data = ::lseek(fd_, static_cast<off_t>(at), SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // no data from `at` to the end
+      const IoResult failure = LastError();
+      ranges.clear();
+      return failure;
+    }
+    const auto start = static_cast<std::uint64_t>(data);
+    if (start >= size) break;
+    const off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+    if (hole < 0) {
+      const IoResult failure = LastError();
+      ranges.clear();
+      return failure;
+    }
+    const std::uint64_t end = std::min<std::uint64_t>(static_cast<std::uint64_t>(hole), size);
+    if (end <= start) break;  // a file system that answers nonsense: the caller takes the whole
+    ranges.push_back({start, end - start});
+    at = end;
+  }
+  return IoResult::Ok();
+}
+
+namespace {
+
+// Whether the attribute `name` holds what the owner put there (and not a label or an access
+// list that the system keeps for the file).
+bool HoldsOwnersData(const char* name) {
+  return std::strncmp(name, "user.", 5) == 0 || std::strncmp(name, "trusted.", 8) == 0;
+}
+
+// The names of the attributes of `fd`, each ending in NUL; false with errno when they cannot
+// be read.
+bool ListAttributeNames(int fd, std::vector<char>& names) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const ssize_t needed = ::flistxattr(fd, nullptr, 0);
+    if (needed < 0) return false;
+    names.assign(static_cast<std::size_t>(needed), '\0');
+    if (needed == 0) return true;
+    const ssize_t got = ::flistxattr(fd, names.data(), names.size());
+    if (got >= 0) {
+      names.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) return false;  // ERANGE: one was added meanwhile; ask again
+  }
+  errno = ERANGE;
+  return false;
+}
+
+}  // namespace
+
+IoResult PosixOpenFile::OverwriteExtendedAttributes(std::vector<UnreachedAttribute>& unreached) {
+  unreached.clear();
+  if (fd_ < 0) return FromErrno(EBADF);
+  std::vector<char> names;
+  if (!ListAttributeNames(fd_, names)) {
+    // A file system without attributes has none to overwrite.
+    if (errno == ENOTSUP) return IoResult::Ok();
+    return LastError();
+  }
+  std::vector<std::string> overwritten;
+  std::vector<unsigned char> zeros;
+  for (std::size_t at = 0; at < names.size();) {
+    const char* name = names.data() + at;
+    const std::size_t length = ::strnlen(name, names.size() - at);
+    at += length + 1;
+    if (length == 0 || !HoldsOwnersData(name)) continue;
+    const ssize_t size = ::fgetxattr(fd_, name, nullptr, 0);
+    if (size < 0) {
+      if (errno != ENODATA) unreached.push_back({Utf8ToText(name), LastError()});
+      continue;  // ENODATA: removed meanwhile by someone else
+    }
+    // The same length, so that the file system keeps the value where it is: a value of another
+    // size may be moved to another place and leave the old one behind.
+    zeros.assign(static_cast<std::size_t>(size), 0);
+    if (::fsetxattr(fd_, name, zeros.data(), zeros.size(), XATTR_REPLACE) != 0) {
+      unreached.push_back({Utf8ToText(name), LastError()});
+      continue;
+    }
+    overwritten.emplace_back(name);
+  }
+  if (overwritten.empty()) return IoResult::Ok();
+  // fsync, not fdatasync: the values are metadata, which fdatasync may leave in the cache. A
+  // journalling file system has them in its journal then; syncfs also writes the block that
+  // held them in its place, before the removal may free it unwritten.
+  if (::fsync(fd_) != 0 || ::syncfs(fd_) != 0) {
+    const IoResult failure = LastError();
+    for (const std::string& name : overwritten) unreached.push_back({Utf8ToText(name), failure});
+    return IoResult::Ok();
+  }
+  for (const std::string& name : overwritten) {
+    // The zeros are on the device: a value left because its removal failed holds nothing.
+    ::fremovexattr(fd_, name.c_str());
+  }
   return IoResult::Ok();
 }
 

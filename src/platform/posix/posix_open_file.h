@@ -32,6 +32,10 @@ class PosixOpenFile final : public OpenFile {
   IoResult Close() override;
   IoResult CurrentSize(std::uint64_t& size) override;
   IoResult OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) override;
+  IoResult Seek(std::uint64_t offset) override;
+  // SEEK_DATA / SEEK_HOLE: what the file system reports as data (written or dirty pages).
+  IoResult DataRanges(std::uint64_t size, std::vector<ByteRange>& ranges) override;
+  IoResult OverwriteExtendedAttributes(std::vector<UnreachedAttribute>& unreached) override;
 
   // The mode the file had before the open gave the owner write permission; RestoreAttributes
   // puts it back.

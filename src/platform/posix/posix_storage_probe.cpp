@@ -19,12 +19,16 @@ constexpr std::uint32_t kZfsMagic = 0x2FC12FC1;
 constexpr std::uint32_t kBcachefsMagic = 0xCA451A4E;
 constexpr std::uint32_t kXfsMagic = 0x58465342;
 constexpr std::uint32_t kOcfs2Magic = 0x7461636F;
+constexpr std::uint32_t kOverlayMagic = 0x794C7630;
+constexpr std::uint32_t kAufsMagic = 0x61756673;
 
 enum class VolumeKind : std::uint8_t {
   kPlain,            // overwrites stay in place unless the file is flagged otherwise
   kCopyOnWrite,      // btrfs: every write goes to new blocks unless the file is No_COW
   kAlwaysElsewhere,  // ZFS, bcachefs: every write goes to new blocks, no way out
   kSharesExtents,    // XFS, OCFS2: reflinked extents are copied on write
+  kOverlay,          // overlayfs: the first write copies the file up, the lower copy stays
+  kAufs,             // aufs: the same
 };
 
 VolumeKind KindOfMagic(std::uint32_t magic) {
@@ -37,6 +41,10 @@ VolumeKind KindOfMagic(std::uint32_t magic) {
     case kXfsMagic:
     case kOcfs2Magic:
       return VolumeKind::kSharesExtents;
+    case kOverlayMagic:
+      return VolumeKind::kOverlay;
+    case kAufsMagic:
+      return VolumeKind::kAufs;
     default:
       return VolumeKind::kPlain;
   }
@@ -91,9 +99,9 @@ bool HasSharedExtents(int fd, std::uint64_t size) {
 
 }  // namespace
 
-bool IsStoredElsewhere(int fd, const struct stat& status) {
-  const VolumeKind kind = KindOfVolume(fd);
-  const auto size = static_cast<std::uint64_t>(status.st_size);
+namespace {
+
+bool IsStoredElsewhere(VolumeKind kind, int fd, std::uint64_t size) {
   switch (kind) {
     case VolumeKind::kAlwaysElsewhere:
       return true;
@@ -104,9 +112,27 @@ bool IsStoredElsewhere(int fd, const struct stat& status) {
     case VolumeKind::kSharesExtents:
       return HasSharedExtents(fd, size);
     case VolumeKind::kPlain:
+    case VolumeKind::kOverlay:
+    case VolumeKind::kAufs:
       return (InodeFlags(fd) & (FS_COMPR_FL | FS_ENCRYPT_FL)) != 0;
   }
   return false;
+}
+
+}  // namespace
+
+StorageProbe ProbeStorage(int fd, const struct stat& status) {
+  const VolumeKind kind = KindOfVolume(fd);
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  StorageProbe probe;
+  probe.stored_elsewhere = IsStoredElsewhere(kind, fd, size);
+  if (kind == VolumeKind::kOverlay) probe.layered = u"overlayfs";
+  if (kind == VolumeKind::kAufs) probe.layered = u"aufs";
+  // st_blocks counts 512-byte units of what is allocated (delayed allocations included): less
+  // than the size means a hole somewhere. Cheap and conservative; the ranges tell the rest.
+  probe.may_have_holes =
+      status.st_blocks >= 0 && static_cast<std::uint64_t>(status.st_blocks) * 512 < size;
+  return probe;
 }
 
 }  // namespace nulvane::platform

@@ -180,6 +180,8 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   info.size = written.size;
   info.link_count = written.link_count;
   info.stored_elsewhere = IsStoredElsewhere(writer.get(), attributes);
+  // Only a sparse file can have holes: only then are its allocated ranges asked for.
+  info.may_have_holes = (attributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0;
   auto opened = std::make_unique<win32::Win32OpenFile>(writer.release());
   if (cleared) opened->RememberAttributes(examined.attributes);
   file = std::move(opened);

@@ -39,11 +39,21 @@ namespace {
 class Win32UncachedReader final : public UncachedReader {
  public:
   static constexpr DWORD kChunk = 1024 * 1024;
+  static constexpr std::uint64_t kAlignment = 64 * 1024;
 
   Win32UncachedReader(HANDLE handle, bool unbuffered) : handle_(handle) { uncached = unbuffered; }
   Win32UncachedReader(const Win32UncachedReader&) = delete;
   Win32UncachedReader& operator=(const Win32UncachedReader&) = delete;
   ~Win32UncachedReader() override { ::CloseHandle(handle_); }
+
+  IoResult Seek(std::uint64_t offset, std::uint64_t& at) override {
+    // An unbuffered read must start on a sector: 64 KiB suits every sector size.
+    at = offset / kAlignment * kAlignment;
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(at);
+    if (!::SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN)) return LastError();
+    return IoResult::Ok();
+  }
 
   IoResult ReadNext(const unsigned char*& data, std::size_t& size) override {
     data = nullptr;

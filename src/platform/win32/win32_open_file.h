@@ -54,6 +54,18 @@ class Win32OpenFile final : public OpenFile {
   IoResult RestoreAttributes() override;
   IoResult Close() override;
 
+  // The file's contents beyond its unnamed stream (win32_file_contents.cpp).
+  IoResult Seek(std::uint64_t offset) override;
+  // FSCTL_QUERY_ALLOCATED_RANGES, through a second handle with read access (the control code
+  // demands it; this handle only writes).
+  IoResult DataRanges(std::uint64_t size, std::vector<ByteRange>& ranges) override;
+  // FileStreamInfo of this handle: every named data stream ("::$DATA" is the unnamed one).
+  IoResult ListStreams(std::vector<StreamInfo>& streams) override;
+  // ":name:$DATA" opened relative to this handle (NtCreateFile with it as RootDirectory), so
+  // that the stream belongs to this very object whatever its name is now.
+  IoResult OpenStream(TextView name, std::unique_ptr<OpenFile>& stream,
+                      OpenedFileInfo& info) override;
+
   // The attributes the entry had before the open cleared read-only, hidden and system;
   // RestoreAttributes puts them back.
   void RememberAttributes(DWORD attributes) { original_attributes_ = attributes; }

@@ -25,9 +25,11 @@ bool TagKeepsDataElsewhere(DWORD tag) {
 }  // namespace
 
 bool IsStoredElsewhere(HANDLE handle, DWORD attributes) {
+  // Sparse files are not among them: only their allocated ranges hold data, and those are
+  // overwritten in place; the holes never held any.
   constexpr DWORD kElsewhere = FILE_ATTRIBUTE_COMPRESSED | FILE_ATTRIBUTE_ENCRYPTED |
-                               FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_OFFLINE |
-                               kIntegrityStream | kRecallOnOpen | kRecallOnDataAccess;
+                               FILE_ATTRIBUTE_OFFLINE | kIntegrityStream | kRecallOnOpen |
+                               kRecallOnDataAccess;
   if (attributes & kElsewhere) return true;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
   FILE_ATTRIBUTE_TAG_INFO tag_info{};

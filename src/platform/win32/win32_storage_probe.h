@@ -6,8 +6,8 @@
 namespace nulvane::platform {
 
 // True when the file open as `handle` (whose attributes are `attributes`) may keep old copies
-// that an overwrite in place does not reach: compressed, encrypted or sparse files, files
-// with integrity streams (written elsewhere on every change), files whose data a provider
+// that an overwrite in place does not reach: compressed or encrypted files, files with
+// integrity streams (written elsewhere on every change), files whose data a provider
 // keeps elsewhere (offline, recall on open or on data access), and the reparse tags of cloud
 // placeholders, deduplication, compression on demand (WOF) and hierarchical storage. Costs
 // one query of the handle, and only for a file that carries a reparse point.
