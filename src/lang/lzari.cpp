@@ -32,6 +32,36 @@ constexpr PositionTable MakePositionTable() {
 }
 constexpr PositionTable kPositionCum = MakePositionTable();
 
+// The smallest i in 1..4096 with kPositionCum[i] <= x.
+constexpr int PositionAbove(std::uint32_t x) {
+  int i = 1;
+  int j = kN;
+  while (i < j) {
+    const int k = (i + j) / 2;
+    if (kPositionCum[k] > x) {
+      i = k + 1;
+    } else {
+      j = k;
+    }
+  }
+  return i;
+}
+
+// PositionAbove at the start of every 64 values of x: the answer for any x lies between those
+// of its bucket's start and the next bucket's, a handful of positions apart.
+constexpr int kBucketShift = 6;
+constexpr int kBuckets = (kQ1 >> kBucketShift) + 1;
+using BucketTable = std::array<std::uint16_t, kBuckets + 1>;
+constexpr BucketTable MakeBucketTable() {
+  BucketTable table{};
+  for (int b = 0; b <= kBuckets; ++b) {
+    table[b] =
+        static_cast<std::uint16_t>(PositionAbove(static_cast<std::uint32_t>(b) << kBucketShift));
+  }
+  return table;
+}
+constexpr BucketTable kBucketStart = MakeBucketTable();
+
 // range (at most Q4) times a cumulative count must fit in 32 bits, and the counts in 16 bits.
 static_assert(kPositionCum[0] < kQ1);
 static_assert(std::uint64_t{kQ4} * (kQ1 - 1) <= std::numeric_limits<std::uint32_t>::max());
@@ -68,9 +98,7 @@ void LzariStream::Start() {
   RebuildTree();
   low_ = 0;
   high_ = kQ4;
-  value_ = 0;
-  for (int i = 0; i < kPrecision + 2; ++i)
-    value_ = 2 * value_ + static_cast<std::uint32_t>(GetBit());
+  value_ = GetBits(kPrecision + 2);
   // Positions the stream has not written yet read as 0 (a corrupt stream may refer to them).
   std::fill(ring_, ring_ + kN, static_cast<unsigned char>(0));
   std::fill(ring_, ring_ + (kN - kF), static_cast<unsigned char>(' '));
@@ -106,32 +134,44 @@ std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
   return done;
 }
 
-int LzariStream::GetBit() {
-  bit_mask_ >>= 1;
-  if (bit_mask_ == 0) {
-    // Past the end every bit reads as 1.
-    input_byte_ = input_position_ < input_size_ ? input_[input_position_++] : std::uint16_t{0xFFFF};
-    bit_mask_ = 0x80;
+std::uint32_t LzariStream::GetBits(int count) {
+  // The bits are taken most significant first from a buffer refilled a byte at a time; past
+  // the end of the input every bit reads as 1.
+  while (bit_count_ < count) {
+    const std::uint64_t byte = input_position_ < input_size_ ? input_[input_position_++] : 0xFFu;
+    bits_ = (bits_ << 8) | byte;
+    bit_count_ += 8;
   }
-  return (input_byte_ & bit_mask_) != 0 ? 1 : 0;
+  bit_count_ -= count;
+  return static_cast<std::uint32_t>(bits_ >> bit_count_) & ((1u << count) - 1);
 }
 
+// Scales the interval up until it spans more than a quarter of the registers' range. A run of
+// steps in which low and high lie in the same half (E1, E2) shifts out the bits low and high - 1
+// share at the top, all at once; the middle case (E3) is taken a step at a time. The outcome is
+// that of the classic loop, which takes every step alone.
 void LzariStream::Normalize() {
+  constexpr std::uint32_t kMask = kQ4 - 1;
   for (;;) {
-    if (low_ >= kQ2) {
-      value_ -= kQ2;
-      low_ -= kQ2;
-      high_ -= kQ2;
-    } else if (low_ >= kQ1 && high_ <= kQ3) {
+    const std::uint32_t shared = (low_ ^ (high_ - 1)) & kMask;
+    if ((shared & kQ2) == 0) {
+      // The leading bits low and high - 1 share, of their 17 (at least one).
+      const int steps = shared == 0 ? kPrecision + 2 : __builtin_clz(shared) - (31 - 16);
+      low_ = (low_ << steps) & kMask;
+      high_ = ((((high_ - 1) << steps) & kMask) | ((1u << steps) - 1)) + 1;
+      value_ = ((value_ << steps) | GetBits(steps)) & kMask;
+      continue;
+    }
+    if (low_ >= kQ1 && high_ <= kQ3) {
       value_ -= kQ1;
       low_ -= kQ1;
       high_ -= kQ1;
-    } else if (high_ > kQ2) {
-      return;
+      low_ += low_;
+      high_ += high_;
+      value_ = 2 * value_ + GetBits(1);
+      continue;
     }
-    low_ += low_;
-    high_ += high_;
-    value_ = 2 * value_ + static_cast<std::uint32_t>(GetBit());
+    return;
   }
 }
 
@@ -189,9 +229,11 @@ int LzariStream::DecodePosition() {
   const std::uint32_t range = high_ - low_;
   const std::uint32_t total = kPositionCum[0];
   const std::uint32_t x = ((value_ - low_ + 1) * total - 1) / range;
-  // One less than the smallest i in 1..4096 with kPositionCum[i] <= x.
-  int i = 1;
-  int j = kN;
+  // One less than the smallest i in 1..4096 with kPositionCum[i] <= x, looked for between the
+  // answers at the edges of x's bucket (x stays below the total, which is below Q1).
+  const std::uint32_t bucket = std::min<std::uint32_t>(x >> kBucketShift, kBuckets - 1);
+  int i = kBucketStart[bucket + 1];
+  int j = kBucketStart[bucket];
   while (i < j) {
     const int k = (i + j) / 2;
     if (kPositionCum[k] > x) {

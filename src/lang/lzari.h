@@ -51,7 +51,7 @@ class LzariStream {
   static constexpr int kTreeSize = 512;  // the smallest power of two above kCodeCount
 
   void Start();
-  int GetBit();
+  std::uint32_t GetBits(int count);
   void Normalize();
   int DecodeChar();
   int DecodePosition();
@@ -62,8 +62,8 @@ class LzariStream {
   const unsigned char* input_ = nullptr;
   std::uint32_t input_size_ = 0;
   std::uint32_t input_position_ = 0;
-  std::uint16_t input_byte_ = 0;
-  std::uint16_t bit_mask_ = 0;  // the next bit of input_byte_; 0: read a byte first
+  std::uint64_t bits_ = 0;  // input bits not taken yet: the lowest bit_count_ of them
+  int bit_count_ = 0;
   std::uint32_t size_ = 0;
   std::uint32_t produced_ = 0;
   bool started_ = false;
