@@ -15,9 +15,11 @@
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_open_file.h"
 #include "platform/win32/win32_path.h"
+#include "platform/win32/win32_removal.h"
 
 namespace nulvane::platform {
 
@@ -55,7 +57,7 @@ IoResult CreateRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG 
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  const NTSTATUS status = ::NtCreateFile(
+  const NTSTATUS status = win32::Calls().create_file(
       &handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
       FILE_CREATE, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (!NT_SUCCESS(status)) return win32::FromStatus(status);
@@ -115,13 +117,7 @@ class Win32FillFolder final : public FillFolder {
         !opened) {
       return opened;
     }
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFileW = TRUE;
-    if (!::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
-      return LastError();
-    }
-    return IoResult::Ok();
+    return win32::MarkForDeletion(handle.get(), 0);
   }
 
   IoResult GetSpace(VolumeSpace& space) override {
@@ -147,12 +143,9 @@ class Win32FillFolder final : public FillFolder {
   IoResult Remove() override {
     if (!folder_.valid()) return FromError(ERROR_INVALID_HANDLE);
     // Held without delete sharing since it was made: the handle is the folder under the name.
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFileW = TRUE;
-    if (!::SetFileInformationByHandle(folder_.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
-      return LastError();
-    }
+    // A fill file another program (a virus scanner) still holds is pending deletion until it
+    // lets go: the folder waits for that a little.
+    if (IoResult marked = win32::MarkFolderForDeletion(folder_.get(), 0); !marked) return marked;
     folder_.reset();
     return IoResult::Ok();
   }
@@ -230,9 +223,7 @@ IoResult NativeFileSystem::MakeFillFolder(TextView chosen, TextView name,
   }
   if (!checked) {
     // Not what it should be: taken back through the handle that made it.
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFileW = TRUE;
-    ::SetFileInformationByHandle(made.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    win32::MarkForDeletion(made.get(), 0);
     return checked;
   }
   // Files created in the folder inherit its state: plain storage, so that the fill's zeros
