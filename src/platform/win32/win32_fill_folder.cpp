@@ -204,7 +204,10 @@ IoResult NativeFileSystem::MakeFillFolder(TextView chosen, TextView name,
   if (!chosen_handle.valid()) return LastError();
   Examined chosen_examined;
   if (IoResult looked = Examine(chosen_handle.get(), chosen_examined); !looked) return looked;
-  if (chosen_examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kNotRegularFile);
+  // A mount point opened as itself is the empty folder it stands in, not the volume it names.
+  if (chosen_examined.kind != EntryKind::kFolder || chosen_examined.mount_point) {
+    return IoResult::Fail(IoResult::kNotRegularFile);
+  }
 
   UniqueHandle made;
   if (IoResult created =
