@@ -37,6 +37,8 @@ using platform::Wide;
 constexpr int kSureText = 31;       // "Are you sure?"
 constexpr int kCancelText = 32;     // "Cancel"
 constexpr int kNoThreadText = 181;  // "The work cannot start: %s"
+// Why the program holds the session's end up while a fill removes its files.
+constexpr int kFillEndsWithSessionText = 200;
 
 // How long closing waits for a stopped fill to remove its temporary file and folder; after it
 // the program ends anyway.
@@ -133,6 +135,11 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      return TRUE;
+    case WM_QUERYENDSESSION:
+      OnQueryEndSession();
+      // A dialog answers through DWLP_MSGRESULT: the session may end.
+      SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
       return TRUE;
     case kRunOnWindowThreadMessage:
       SetWindowLongPtrW(window, DWLP_MSGRESULT, host_->RunPendingCall(lparam) ? 1 : 0);
@@ -237,6 +244,24 @@ void CSetFileTime::OnCancel() {
   }
   // Cancels a run's countdown; at rest it was set already.
   flags_.stop.store(1);
+}
+
+void CSetFileTime::OnQueryEndSession() {
+  if (g_fill_workers.load() == 0) return;
+  // The shut-down screen names the program and says why it holds the session up meanwhile.
+  // Both calls exist from Windows Vista on; they are looked up so that their absence costs
+  // nothing but the reason.
+  using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+  using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto create = reinterpret_cast<BlockReasonCreate>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+  const auto destroy = reinterpret_cast<BlockReasonDestroy>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
+  const Text reason(lang::Txt(kFillEndsWithSessionText));
+  const bool shown = create && create(dialog_, Wide(reason));
+  StopFillAndWait();
+  if (shown && destroy) destroy(dialog_);
 }
 
 void CSetFileTime::StopFillAndWait() {

@@ -149,6 +149,9 @@ class CSetFileTime {
   // Closing while a fill's worker is active: stops the fill and handles messages until its
   // worker has removed the temporary file and folder, for at most kFillCleanupWaitMs.
   void StopFillAndWait();
+  // The session is ending (log-off, shut-down): a fill is stopped and its files removed as
+  // closing does, the reason shown on the shut-down screen meanwhile; then it may end.
+  void OnQueryEndSession();
   void SetStatusText(TextView text);
   void EndDialogWith(INT_PTR result);
   // Command 2 from a finished run or fill, or from the after-run countdown

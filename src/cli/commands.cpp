@@ -1,6 +1,8 @@
 #include "cli/commands.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "cli/cli.h"
 #include "cli/console_host.h"
@@ -37,6 +39,19 @@ void OnInterrupt() {
   g_stop_after_item.store(true);
   if (count >= 2 && g_second_interrupt_ends.load() && g_wiping.load())
     platform::ExitNow(kExitAborted);
+}
+
+// True from the start of a fill until its worker has finished its clean-up.
+std::atomic<bool> g_fill_active{false};
+
+// The console goes away during a fill (its window closed, the session ending): the system ends
+// the process when this returns. The fill is stopped, and the process ends only once the fill
+// has closed its temporary files (which removes them) and removed its folder, so that the
+// volume is not left full.
+void OnClose() {
+  engine::ProcessRunFlags().stop.store(1);
+  while (g_fill_active.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  platform::ExitNow(kExitAborted);
 }
 
 // Esc aborts the countdown; once the wiping has begun it does nothing.
@@ -199,13 +214,17 @@ int FillFreeSpaceOf(const JobOptions& options) {
   platform::SetInterruptHandler(OnInterrupt);
   std::atomic<bool> done{false};
   engine::FillResult result;
+  g_fill_active.store(true);
+  platform::SetCloseHandler(OnClose);
   std::thread worker = engine::StartFreeSpaceFill(context, [&](const engine::FillResult& r) {
     result = r;
+    g_fill_active.store(false);
     done.store(true);
     calls.Wake();
   });
   calls.ServeUntil(done, nullptr);
   worker.join();
+  platform::SetCloseHandler(nullptr);
   platform::SetInterruptHandler(nullptr);
   terminal.EndProgress();
   if (result.state.stopped || g_interrupts.load() > 0) return kExitAborted;

@@ -6,15 +6,15 @@ namespace nulvane::items {
 
 namespace {
 
-// Folds, trims and appends one token unless nothing is left of it.
+// Trims and appends one token unless nothing is left of it. Its spelling stays: it is what the
+// system finds the entry by; the item list makes the key.
 void AddToken(TextView token, std::vector<Text>& tokens) {
-  Text folded = platform::FoldPathKey(token);
   std::size_t begin = 0;
-  std::size_t end = folded.size();
-  while (begin < end && platform::IsWhiteSpace(folded[begin])) ++begin;
-  while (end > begin && platform::IsWhiteSpace(folded[end - 1])) --end;
+  std::size_t end = token.size();
+  while (begin < end && platform::IsWhiteSpace(token[begin])) ++begin;
+  while (end > begin && platform::IsWhiteSpace(token[end - 1])) --end;
   if (begin == end) return;
-  tokens.push_back(folded.substr(begin, end - begin));
+  tokens.emplace_back(token.substr(begin, end - begin));
 }
 
 // A line of three units or fewer is not looked at: on Windows it holds at most a bare drive
@@ -70,25 +70,23 @@ bool ItemList::AddPath(TextView path) {
     // expanded: nobody queues the folder they stand in by accident with all it holds.
     platform::EntryInfo found;
     if (!file_system_.FindEntry(path, found)) return false;
-    Text key(path);
-    StoreItem(key, found.size, 0);
+    StoreItem(path, found.size, 0);
     return true;
   }
   const platform::OpenFolderScope open_folders(file_system_);
   // One form for every way of naming the same entry, so that it is one item and the text that
   // is stored (and later destroyed) is the one the system resolves.
-  Text key = file_system_.FullPath(path);
+  const Text full = file_system_.FullPath(path);
   platform::EntryInfo found;
-  if (!file_system_.FindEntry(key, found)) return false;
-  const std::size_t anchor = platform::ParentAnchorLength(key);
-  StoreItem(key, found.size, anchor);
-  RecordAnchor(TextView(key).substr(0, anchor));
-  // Asked again under the key, and of the entry itself: a link to a folder is queued as the
-  // link, never expanded.
+  if (!file_system_.FindEntry(full, found)) return false;
+  const std::size_t anchor = platform::ParentAnchorLength(full);
+  StoreItem(full, found.size, anchor);
+  RecordAnchor(TextView(full).substr(0, anchor));
+  // Asked again, of the entry itself: a link to a folder is queued as the link, never expanded.
   platform::EntryInfo info;
-  if (file_system_.Inspect(platform::EntryRef(key, anchor, {}), info) &&
+  if (file_system_.Inspect(platform::EntryRef(full, anchor, {}), info) &&
       info.kind == platform::EntryKind::kFolder) {
-    ExpandFolder(key, anchor);
+    ExpandFolder(full, anchor);
   }
   return true;
 }
@@ -98,7 +96,7 @@ void ItemList::RecordAnchor(TextView anchor) {
   // The newest look wins: a path added later under the same text was added in the folder that
   // text leads to now; the entries added earlier are still held to their own identities.
   if (file_system_.IdentifyAnchor(anchor, identity))
-    anchors_.insert_or_assign(Text(anchor), identity);
+    anchors_.insert_or_assign(platform::FoldPathKey(anchor), identity);
 }
 
 void ItemList::ParseCommandLine(TextView command_line) {

@@ -50,10 +50,10 @@ void ItemList::RequireOwnerThread() const {
   }
 }
 
-void ItemList::StoreItem(Text& path, std::uint64_t size, std::size_t anchor_length) {
+void ItemList::StoreItem(TextView path, std::uint64_t size, std::size_t anchor_length) {
   RequireOwnerThread();
-  path = platform::FoldPathKey(path);
-  store_.Store(path, size, static_cast<std::uint32_t>(std::min(anchor_length, path.size())));
+  const Text key = platform::FoldPathKey(path);
+  store_.Store(key, size, static_cast<std::uint32_t>(std::min(anchor_length, key.size())), path);
 }
 
 namespace {
@@ -81,7 +81,7 @@ void ItemList::Rebuild(bool show_summary) {
   const platform::OpenFolderScope open_folders(file_system_);
   for (const ItemStore::Entry& entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
-    ItemStore::KeyOf(entry, path);
+    store_.SpellingOf(entry, path);
     const platform::IoResult looked =
         file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info);
     if (!looked) {
@@ -118,15 +118,16 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
   if (!buffer || capacity == 0) return false;
   const ItemStore::Entry& entry = *rows_[static_cast<std::size_t>(row)];
-  const Text path = ItemStore::KeyOf(entry);
   Text shown;
   TextView text;
   if (column == 0) {
-    shown = AsOneLine(path);
+    // The key, as the list has always shown it.
+    shown = AsOneLine(ItemStore::KeyOf(entry));
     text = shown;
   } else if (column == 1) {
     // Asked of the file system each time: the row may have become a folder or gone. A path
     // that has vanished shows the size recorded for it.
+    const Text path = store_.SpellingOf(entry);
     platform::EntryInfo info;
     const bool found =
         file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info).ok();
@@ -156,12 +157,14 @@ std::vector<platform::QueuedItem> ItemList::SnapshotRows() const {
   RequireOwnerThread();
   std::vector<platform::QueuedItem> items;
   items.reserve(rows_.size());
+  Text key;
   for (const ItemStore::Entry* entry : rows_) {
     platform::QueuedItem item;
-    item.path = ItemStore::KeyOf(*entry);
+    item.path = store_.SpellingOf(*entry);
     item.anchor_length = entry->second.anchor_length;
     item.identity = entry->second.identity;
-    const auto anchor = anchors_.find(TextView(item.path).substr(0, item.anchor_length));
+    ItemStore::KeyOf(*entry, key);
+    const auto anchor = anchors_.find(TextView(key).substr(0, item.anchor_length));
     if (anchor != anchors_.end()) item.anchor_identity = anchor->second;
     items.push_back(std::move(item));
   }
@@ -232,8 +235,9 @@ std::optional<std::uint64_t> ItemList::RecordedSize(TextView path) const {
   if (entry->second.size == ItemStore::kSizeNotRead) {
     // Not read yet (the next rebuild records it): what the entry says now.
     platform::EntryInfo info;
-    const Text key = platform::FoldPathKey(path);
-    return file_system_.Inspect(platform::EntryRef(key, entry->second.anchor_length, {}), info).ok()
+    const Text spelt = store_.SpellingOf(*entry);
+    return file_system_.Inspect(platform::EntryRef(spelt, entry->second.anchor_length, {}), info)
+                   .ok()
                ? info.size
                : 0;
   }

@@ -45,12 +45,13 @@ class ItemList {
 
   // --- The store ---
 
-  // Folds `path` in place to its store key (platform::FoldPathKey: lower case on Windows,
-  // unchanged on POSIX; callers go on with the folded text) and stores it with `size` and its
-  // anchor (by default its parent folder: see platform::EntryRef), or replaces the size
-  // recorded for that key.
-  void StoreItem(Text& path, std::uint64_t size, std::size_t anchor_length);
-  void StoreItem(Text& path, std::uint64_t size) {
+  // Stores `path` under its key (platform::FoldPathKey: lower case on Windows, unchanged on
+  // POSIX) with `size` and its anchor (by default its parent folder: see platform::EntryRef), or
+  // replaces the size recorded for that key. The key orders the rows and makes one item of
+  // every spelling of a path; `path` itself, as the system spelt it, is what the rows are
+  // looked at and destroyed by (a folder that distinguishes case knows no other spelling).
+  void StoreItem(TextView path, std::uint64_t size, std::size_t anchor_length);
+  void StoreItem(TextView path, std::uint64_t size) {
     StoreItem(path, size, platform::ParentAnchorLength(path));
   }
 
@@ -102,8 +103,8 @@ class ItemList {
   // 0..RowCount()-1, a column other than 0 and 1, or no room writes nothing and returns false.
   bool GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const;
 
-  // The rows in row order, each with its anchor, its recorded identity and its anchor's
-  // identity when its path was added: what a deletion run works on.
+  // The rows in row order, each as the system spells its path, with its anchor, its recorded
+  // identity and its anchor's identity when its path was added: what a deletion run works on.
   std::vector<platform::QueuedItem> SnapshotRows() const;
 
   // Empties the store and the rows and shows no rows. The status text stays as it is and the
@@ -145,16 +146,16 @@ class ItemList {
   const std::thread::id owner_;
   ItemStore store_;
   std::vector<const ItemStore::Entry*> rows_;
-  // The identity of each anchor folder when a path in it was added, by its text: a run refuses
-  // to act below an anchor that resolves to another folder by then (a link turned elsewhere).
+  // The identity of each anchor folder when a path in it was added, by its text's key: a run
+  // refuses to act below an anchor that resolves to another folder by then (a link turned
+  // elsewhere).
   std::map<Text, platform::EntryIdentity, std::less<>> anchors_;
   bool run_active_ = false;
   std::vector<Text> held_back_;
 };
 
-// The tokens of a command line, each folded to its key and trimmed, in the order they are
-// added: the quoted tokens, then the blank-separated fields of what is left. Empty tokens are
-// left out.
+// The tokens of a command line, each trimmed and spelt as given, in the order they are added:
+// the quoted tokens, then the blank-separated fields of what is left. Empty tokens are left out.
 std::vector<Text> CommandLineTokens(TextView command_line);
 
 }  // namespace nulvane::items

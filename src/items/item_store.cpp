@@ -135,16 +135,112 @@ bool ItemStore::KeyLess::operator()(KeyRecord a, KeyRecord b) const {
   return left.size < right.size;
 }
 
+// --- Spellings ---
+//
+// A spelling record: the number of units where the spelling differs from its key (LEB128),
+// then for each the distance from the previous one (LEB128; the first counts from before the
+// start) and the unit, encoded as in keys.
+
+namespace {
+
+void PutNumber(std::vector<std::uint8_t>& out, std::size_t value) {
+  for (;; value >>= 7) {
+    if (value < 0x80) {
+      out.push_back(static_cast<std::uint8_t>(value));
+      return;
+    }
+    out.push_back(static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
+  }
+}
+
+std::size_t TakeNumber(const std::uint8_t*& bytes) {
+  std::size_t value = 0;
+  for (int shift = 0;; shift += 7) {
+    const std::uint8_t byte = *bytes++;
+    value |= static_cast<std::size_t>(byte & 0x7F) << shift;
+    if (!(byte & 0x80)) return value;
+  }
+}
+
+void PutUnit(std::vector<std::uint8_t>& out, char16_t unit) {
+  if (unit < 0x80) {
+    out.push_back(static_cast<std::uint8_t>(unit));
+  } else if (unit < 0x4000) {
+    out.push_back(static_cast<std::uint8_t>(kTwoByteLead + (unit >> 8)));
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  } else {
+    out.push_back(kThreeByteLead);
+    out.push_back(static_cast<std::uint8_t>(unit >> 8));
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  }
+}
+
+char16_t TakeUnit(const std::uint8_t*& bytes) {
+  const std::uint8_t lead = *bytes++;
+  if (lead < kTwoByteLead) return lead;
+  if (lead < kThreeByteLead) {
+    const auto unit = static_cast<char16_t>(((lead - kTwoByteLead) << 8) | bytes[0]);
+    bytes += 1;
+    return unit;
+  }
+  const auto unit = static_cast<char16_t>((bytes[0] << 8) | bytes[1]);
+  bytes += 2;
+  return unit;
+}
+
+}  // namespace
+
+std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
+  if (spelling.empty() || spelling.size() != key.size() || spelling == key) return 0;
+  std::vector<std::uint8_t> record;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < key.size(); ++i) count += key[i] != spelling[i] ? 1 : 0;
+  PutNumber(record, count);
+  std::size_t next = 0;  // the first position the next distance counts from
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if (key[i] == spelling[i]) continue;
+    PutNumber(record, i - next);
+    PutUnit(record, spelling[i]);
+    next = i + 1;
+  }
+  auto* copy = static_cast<std::uint8_t*>(arena_.Allocate(record.size(), 1));
+  std::memcpy(copy, record.data(), record.size());
+  spellings_.push_back(copy);
+  return static_cast<std::uint32_t>(spellings_.size());
+}
+
+void ItemStore::SpellingOf(const Entry& entry, Text& out) const {
+  KeyOf(entry, out);
+  if (entry.second.spelling == 0) return;
+  const std::uint8_t* bytes = spellings_[entry.second.spelling - 1];
+  std::size_t position = 0;
+  for (std::size_t count = TakeNumber(bytes); count > 0; --count) {
+    position += TakeNumber(bytes);
+    out[position++] = TakeUnit(bytes);
+  }
+}
+
+Text ItemStore::SpellingOf(const Entry& entry) const {
+  Text text;
+  SpellingOf(entry, text);
+  return text;
+}
+
 // --- ItemStore ---
 
 const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
-                                         std::uint32_t anchor_length) {
+                                         std::uint32_t anchor_length, TextView spelling) {
   const KeyRecord probe = Encode(key);
   auto it = map_.lower_bound(probe);
   if (it != map_.end() && !KeyLess()(probe, it->first)) {
     it->second.size = size;
     it->second.anchor_length = std::min(it->second.anchor_length, anchor_length);
     it->second.identity = {};
+    if (!spelling.empty()) {
+      Text current;
+      SpellingOf(*it, current);
+      if (current != spelling) it->second.spelling = AddSpelling(key, spelling);
+    }
     return *it;
   }
   auto* copy = static_cast<std::uint8_t*>(arena_.Allocate(scratch_.size(), 1));
@@ -152,6 +248,7 @@ const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
   ItemRecord record;
   record.size = size;
   record.anchor_length = anchor_length;
+  record.spelling = AddSpelling(key, spelling);
   return *map_.emplace_hint(it, copy, record);
 }
 
@@ -162,6 +259,7 @@ const ItemStore::Entry* ItemStore::Find(TextView key) const {
 
 void ItemStore::Clear() {
   map_.clear();
+  spellings_.clear();
   arena_.Release();
 }
 

@@ -44,10 +44,14 @@ class BlockArena final : public std::pmr::memory_resource {
 
 // What the store keeps of one path besides its key: the size recorded when it was stored, the
 // length of its anchor (the part of the path the system resolves as typed; see
-// platform::EntryRef) and the identity the entry had when the list last looked at it.
+// platform::EntryRef), whether it is spelt otherwise than its key, and the identity the entry
+// had when the list last looked at it.
 struct ItemRecord {
   std::uint64_t size = 0;
   std::uint32_t anchor_length = 0;
+  // 0 when the path is spelt as its key, else 1 + the index of its spelling in the store's
+  // table (ItemStore::SpellingOf). Takes room the record leaves unused anyway.
+  std::uint32_t spelling = 0;
   platform::EntryIdentity identity;
 };
 
@@ -59,6 +63,12 @@ struct ItemRecord {
 // reaches a folder's contents before the folder.
 //
 // A key is stored once; storing it again replaces its size. Nothing is removed except by Clear.
+//
+// Keys may be folded (lower case on Windows, see platform::FoldPathKey); the path as the system
+// spells it is what every file operation needs, since a folder that distinguishes case finds an
+// entry only by its own spelling. A spelling that differs from its key is kept as the units
+// that differ (most paths differ in a few capitals only); a key that is its own spelling costs
+// nothing more.
 //
 // Size: a million paths must fit in well under 200 MB. Each key is therefore kept in an arena
 // as a length and an order-preserving byte encoding of its units (one byte for ASCII, two up to
@@ -86,7 +96,10 @@ class ItemStore {
   // Inserts `key` with `size` and `anchor_length`, or replaces the size of the key already
   // present. A key stored again keeps the shorter of its anchors: more of its path is then
   // reached through handles. Its identity is recorded anew by the next look (SetIdentity).
-  const Entry& Store(TextView key, std::uint64_t size, std::uint32_t anchor_length = 0);
+  // `spelling`, when given, is the path as the system spells it, of the key's length (folding
+  // keeps the length); the newest spelling stored for a key is its spelling.
+  const Entry& Store(TextView key, std::uint64_t size, std::uint32_t anchor_length = 0,
+                     TextView spelling = {});
   // Records the size of an entry stored with kSizeNotRead. The size is no part of the key,
   // so the order stays as it is.
   void ResolveSize(const Entry& entry, std::uint64_t size) {
@@ -101,6 +114,9 @@ class ItemStore {
   // The key text of an entry.
   static Text KeyOf(const Entry& entry);
   static void KeyOf(const Entry& entry, Text& out);
+  // The entry's path as the system spells it (its key where it was stored without another).
+  Text SpellingOf(const Entry& entry) const;
+  void SpellingOf(const Entry& entry, Text& out) const;
 
   std::size_t size() const { return map_.size(); }
   bool empty() const { return map_.empty(); }
@@ -113,8 +129,13 @@ class ItemStore {
  private:
   // Encodes `key` as a record into `scratch_` and returns it.
   KeyRecord Encode(TextView key) const;
+  // The ItemRecord::spelling value for `spelling` of `key`: 0 when they are the same text, else
+  // a new entry of the spelling table.
+  std::uint32_t AddSpelling(TextView key, TextView spelling);
 
   mutable std::vector<std::uint8_t> scratch_;
+  // Each spelling as the units where it differs from its key (see item_store.cpp), in arena_.
+  std::vector<const std::uint8_t*> spellings_;
   BlockArena arena_;
   Map map_{&arena_};  // declared after its arena: destroyed before it
 };

@@ -13,6 +13,17 @@ using InterruptCallback = void (*)();
 // Routes Ctrl+C to `callback` instead of ending the process; null restores the default.
 void SetInterruptHandler(InterruptCallback callback);
 
+// Called when the console goes away while the program runs: its window is being closed, or the
+// user logs off or the system shuts down (Windows: CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT,
+// CTRL_SHUTDOWN_EVENT), on a thread the system starts for it. The system ends the process when
+// it returns, and a few seconds after the event in any case: the callback stops the work, waits
+// for its clean-up and may end the process itself. POSIX has no such event (a terminal that
+// goes away sends SIGHUP, which ends the process as before): there it is never called.
+using CloseCallback = void (*)();
+
+// Routes the console's close event to `callback`; null restores the default (the process ends).
+void SetCloseHandler(CloseCallback callback);
+
 // Ends the process at once with `code`, without running destructors or atexit handlers;
 // safe inside a signal handler. A terminal put into key mode by EscapeKeyWatch is restored.
 [[noreturn]] void ExitNow(int code);

@@ -340,5 +340,42 @@ TEST_F(FillFromWindowTest, ClosingDuringTheFillAsksAndOnYesLeavesNothingOnTheVol
   EXPECT_EQ(flags.fill_running.load(), 0);
 }
 
+// Windows asks every window before a log-off or shut-down; the process is ended soon after the
+// session ends. The answer comes only once the fill has stopped and removed its files.
+TEST_F(FillFromWindowTest, TheSessionsEndStopsTheFillAndIsAllowedOnceItHasCleanedUp) {
+  const std::wstring volume = VolumeFromEnvironment("NULVANE_STOP_VOLUME");
+  if (volume.empty()) {
+    GTEST_SKIP() << "needs a volume of its own: run as root through scripts/with_fill_volumes.sh";
+  }
+  engine::RunFlags& flags = engine::ProcessRunFlags();
+  RecordingLauncher launcher;
+  CSetFileTime dialog(u"");
+  LRESULT answer = FALSE;
+  bool worker_at_answer = true;
+  std::vector<std::wstring> left_at_answer{L"<not asked>"};
+  UiScript script;
+  script.Do([&] { Post(dialog, kMenuCommandFillShutdown); });
+  ChooseInPicker(script, dialog, volume, kStopVolumeLimit);
+  script
+      .WaitFor(
+          "the fill to write",
+          [&] {
+            return flags.fill_running.load() == 1 && HasMessageStartingWith(dialog, L"File:");
+          },
+          20000)
+      .Do([&] {
+        answer = SendMessageW(dialog.Window(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        worker_at_answer = CSetFileTime::WorkerActive();
+        left_at_answer = Leftovers(volume);
+        EXPECT_TRUE(HasMessageStartingWith(dialog, L"The fill was stopped"));
+        Post(dialog, kCommandCancel);
+      });
+  EXPECT_EQ(RunScripted(dialog, script), 2);
+  EXPECT_EQ(answer, TRUE);
+  EXPECT_FALSE(worker_at_answer) << "the answer came while the fill still had its files";
+  EXPECT_TRUE(left_at_answer.empty()) << "the temporary files and folder are removed";
+  EXPECT_TRUE(launcher.PowerCalls().empty()) << "the fill's shut-down does not follow";
+}
+
 }  // namespace
 }  // namespace nulvane::app

@@ -272,7 +272,7 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
                   (std::vector<std::wstring>{L"<DIR>", L"5.0 byte", L"<DIR>", L"3.0 byte"}));
         EXPECT_EQ(StatusText(dialog), L"Items:4 // Total: 8.0 byte");
         // The path that names nothing is named, as the console names it.
-        EXPECT_EQ(TopMessage(dialog), Lower(folder_ / L"missing") + L": not found");
+        EXPECT_EQ(TopMessage(dialog), folder_ / L"missing" + L": not found");
         PostDrop(dialog.Window(), {other});
       })
       .WaitFor("the dropped file's row",

@@ -17,13 +17,13 @@ TEST(ItemCommandLineTokens, QuotedTokensComeFirstAndBlanksCollapse) {
   // The quoted path, a blank, C:\b.txt, two blanks, C:\c: removing the quoted part leaves a
   // leading blank (an empty field, skipped) and the double blank counts as one.
   EXPECT_EQ(CommandLineTokens(u"\"C:\\My Files\\a.doc\" C:\\b.txt  C:\\c"),
-            (std::vector<Text>{Key(u"C:\\My Files\\a.doc"), Key(u"C:\\b.txt"), Key(u"C:\\c")}));
+            (std::vector<Text>{u"C:\\My Files\\a.doc", u"C:\\b.txt", u"C:\\c"}));
   EXPECT_EQ(CommandLineTokens(u"a.txt \"b c\" d   \"e\"  f"),
             (std::vector<Text>{u"b c", u"e", u"a.txt", u"d", u"f"}));
 }
 
 TEST(ItemCommandLineTokens, ALoneQuoteStaysWithItsToken) {
-  EXPECT_EQ(CommandLineTokens(u"\"C:\\x y"), (std::vector<Text>{Key(u"\"C:\\x"), u"y"}));
+  EXPECT_EQ(CommandLineTokens(u"\"C:\\x y"), (std::vector<Text>{u"\"C:\\x", u"y"}));
   // Two pairs and a third lone quote.
   EXPECT_EQ(CommandLineTokens(u"\"a\" \"b\" \"c"), (std::vector<Text>{u"a", u"b", u"\"c"}));
 }
@@ -44,15 +44,12 @@ TEST(ItemCommandLineTokens, WhiteSpaceIsTrimmedAndWhiteTokensAreDropped) {
 
 TEST(ItemCommandLineTokens, UnquotedBlanksSplitAPath) {
   EXPECT_EQ(CommandLineTokens(u"C:\\My Files\\a.doc"),
-            (std::vector<Text>{Key(u"C:\\My"), Key(u"Files\\a.doc")}));
+            (std::vector<Text>{u"C:\\My", u"Files\\a.doc"}));
 }
 
-TEST(ItemCommandLineTokens, TokensAreFoldedToKeys) {
-#ifdef _WIN32
-  EXPECT_EQ(CommandLineTokens(u"C:\\DATA\\\x00C4.TXT"), std::vector<Text>{u"c:\\data\\\x00E4.txt"});
-#else
-  EXPECT_EQ(CommandLineTokens(u"/Data/\x00C4.TXT"), std::vector<Text>{u"/Data/\x00C4.TXT"});
-#endif
+TEST(ItemCommandLineTokens, TokensKeepTheirSpelling) {
+  // A folder that distinguishes case finds the entry by this spelling only.
+  EXPECT_EQ(CommandLineTokens(u"C:\\DATA\\\x00C4.TXT"), std::vector<Text>{u"C:\\DATA\\\x00C4.TXT"});
 }
 
 class ItemCommandLineOnDisk : public ::testing::Test {
@@ -85,7 +82,8 @@ TEST_F(ItemCommandLineOnDisk, AddsEveryPathFoundAndNamesTheOneNotFound) {
                                Key(Join(c, u"inside"))}));
   EXPECT_EQ(display_.status_texts.back(), u"Items:4 // Total: " + engine::FormatByteSize(6));
   // The token that names nothing is named in a warning line.
-  EXPECT_EQ(display_.warnings, std::vector<Text>{Key(missing) + u": not found"});
+  // Named as it was given, not as its lower-cased key.
+  EXPECT_EQ(display_.warnings, std::vector<Text>{missing + u": not found"});
 }
 
 TEST_F(ItemCommandLineOnDisk, AShortOrEmptyLineStillShowsTheSummary) {

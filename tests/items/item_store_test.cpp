@@ -71,6 +71,34 @@ TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
   EXPECT_EQ(Keys(store), std::vector<Text>{u"/again"});
 }
 
+TEST(ItemStore, ASpellingComesBackWholeAndTheNewestWins) {
+  ItemStore store;
+  // Differences far apart and of every encoded width: ASCII, Cyrillic, full-width Latin.
+  Text key = u"c:\\" + Text(300, u'x') + u"\\\x0436\xFF41.md";
+  Text spelling = key;
+  spelling[0] = u'C';
+  spelling[200] = u'X';
+  spelling[key.size() - 5] = u'\x0416';
+  spelling[key.size() - 4] = u'\xFF21';
+  const ItemStore::Entry& entry = store.Store(key, 1, 3, spelling);
+  EXPECT_EQ(ItemStore::KeyOf(entry), key);
+  EXPECT_EQ(store.SpellingOf(entry), spelling);
+
+  // A path spelt as its key keeps no spelling at all.
+  const ItemStore::Entry& plain = store.Store(u"c:\\plain", 2, 3, u"c:\\plain");
+  EXPECT_EQ(plain.second.spelling, 0u);
+  EXPECT_EQ(store.SpellingOf(plain), u"c:\\plain");
+
+  // Stored again: the newest spelling is the one the system gave last; none given keeps it.
+  Text newer = key;
+  newer[3] = u'X';
+  store.Store(key, 5, 3, newer);
+  EXPECT_EQ(store.SpellingOf(*store.Find(key)), newer);
+  store.Store(key, 6, 3);
+  EXPECT_EQ(store.SpellingOf(*store.Find(key)), newer);
+  EXPECT_EQ(store.size(), 2u);
+}
+
 TEST(ItemStore, EveryCodeUnitComesBackAsStoredAndInUnitOrder) {
   ItemStore store;
   for (std::uint32_t unit = 0xFFFF;; --unit) {

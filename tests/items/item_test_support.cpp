@@ -98,7 +98,9 @@ bool MakeFolderLink(const Text& target, const Text& link) {
 
 std::vector<Text> RowPaths(const ItemList& list) {
   std::vector<Text> paths;
-  for (const platform::QueuedItem& item : list.SnapshotRows()) paths.push_back(item.path);
+  for (const platform::QueuedItem& item : list.SnapshotRows()) {
+    paths.push_back(platform::FoldPathKey(item.path));
+  }
   return paths;
 }
 

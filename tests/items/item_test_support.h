@@ -21,7 +21,7 @@ class RecordingDisplay final : public ItemListDisplay {
   std::vector<Text> warnings;
 };
 
-// The paths of the list's rows, in row order.
+// The keys of the list's rows (their paths folded as the list folds them), in row order.
 std::vector<Text> RowPaths(const ItemList& list);
 
 // Loads the built-in language table once per test program (English texts).

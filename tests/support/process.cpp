@@ -67,6 +67,11 @@ void Drain(HANDLE pipe, std::string* into) {
 }  // namespace
 
 ProcessResult RunProgram(const Text& program, const std::vector<Text>& args) {
+  return RunProgram(program, args, nullptr);
+}
+
+ProcessResult RunProgram(const Text& program, const std::vector<Text>& args,
+                         const std::function<void(void* process)>& while_running) {
   ProcessResult result;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE out_read, out_write, err_read, err_write;
@@ -91,9 +96,12 @@ ProcessResult RunProgram(const Text& program, const std::vector<Text>& args) {
   CloseHandle(err_write);
   CloseHandle(input);
   if (started) {
+    std::thread actor;
+    if (while_running) actor = std::thread(while_running, process.hProcess);
     std::thread err_reader(Drain, err_read, &result.err);
     Drain(out_read, &result.out);
     err_reader.join();
+    if (actor.joinable()) actor.join();
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);

@@ -37,6 +37,9 @@ void SetInterruptHandler(InterruptCallback callback) {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+// The console's close event is a Windows event; POSIX has nothing to route.
+void SetCloseHandler(CloseCallback) {}
+
 void ExitNow(int code) {
   RestoreTerminal();
   _exit(code);

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/interrupt.h"
 
@@ -9,8 +10,18 @@ namespace nulvane::platform {
 namespace {
 
 std::atomic<InterruptCallback> g_callback{nullptr};
+std::atomic<CloseCallback> g_close{nullptr};
+std::mutex g_registration;
+bool g_registered = false;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    if (CloseCallback close = g_close.load()) {
+      close();
+      return TRUE;
+    }
+    return FALSE;
+  }
   if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
   if (InterruptCallback callback = g_callback.load()) {
     callback();
@@ -19,11 +30,24 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   return FALSE;
 }
 
+// The handler is in the system's list exactly while one of the callbacks is set.
+void UpdateRegistration() {
+  const std::lock_guard lock(g_registration);
+  const bool wanted = g_callback.load() != nullptr || g_close.load() != nullptr;
+  if (wanted == g_registered) return;
+  if (SetConsoleCtrlHandler(OnConsoleControl, wanted ? TRUE : FALSE)) g_registered = wanted;
+}
+
 }  // namespace
 
 void SetInterruptHandler(InterruptCallback callback) {
   g_callback.store(callback);
-  SetConsoleCtrlHandler(OnConsoleControl, callback ? TRUE : FALSE);
+  UpdateRegistration();
+}
+
+void SetCloseHandler(CloseCallback callback) {
+  g_close.store(callback);
+  UpdateRegistration();
 }
 
 void ExitNow(int code) { ExitProcess(static_cast<UINT>(code)); }

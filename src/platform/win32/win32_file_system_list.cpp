@@ -2,14 +2,18 @@
 //
 // Directory entries are classified from their own attributes and reparse tag, never from what
 // a link points at: an entry is a link exactly when its tag is a name surrogate (symbolic
-// link, junction, mount point). A folder is listed through its own handle, opened relative to
-// the folder that holds it, so that a folder replaced by a link is refused, never entered.
+// link, junction), except a volume mount point, which carries a junction's tag and is told
+// apart by its target: it is a real folder of another volume (as on POSIX), listed with
+// `other_volume`, never entered, renamed or removed. A folder is listed through its own handle,
+// opened relative to the folder that holds it, so that a folder replaced by a link is refused,
+// never entered.
 #include <windows.h>
 
 #include <vector>
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_path.h"
 
@@ -39,6 +43,16 @@ EntryInfo Classify(DWORD attributes, DWORD reparse_tag, std::uint64_t size) {
       info.kind == EntryKind::kLink && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   info.size = size;
   return info;
+}
+
+// Whether the entry `name` of the open folder `folder`, tagged IO_REPARSE_TAG_MOUNT_POINT, is a
+// volume mount point. One that cannot be opened to be read counts as one: it is left alone.
+bool IsMountPointIn(HANDLE folder, TextView name) {
+  win32::UniqueHandle entry;
+  if (!win32::OpenRelative(folder, name, FILE_READ_ATTRIBUTES, win32::kShareAll, 0, entry)) {
+    return true;
+  }
+  return win32::IsVolumeMountPoint(entry.get());
 }
 
 }  // namespace
@@ -86,8 +100,9 @@ IoResult NativeFileSystem::ListFolder(
   Text name;
   for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
        kind = FileIdBothDirectoryInfo) {
-    if (!::GetFileInformationByHandleEx(handle.get(), kind, buffer.data(),
-                                        static_cast<DWORD>(buffer.size() * sizeof buffer[0]))) {
+    if (!win32::Calls().get_file_information_ex(
+            handle.get(), kind, buffer.data(),
+            static_cast<DWORD>(buffer.size() * sizeof buffer[0]))) {
       const DWORD error = ::GetLastError();
       if (error == ERROR_NO_MORE_FILES) break;
       return win32::FromError(error);
@@ -101,6 +116,13 @@ IoResult NativeFileSystem::ListFolder(
       EntryInfo info = Classify(entry->FileAttributes, tag,
                                 static_cast<std::uint64_t>(entry->EndOfFile.QuadPart));
       if (info.kind == EntryKind::kFolder) info.size = 0;
+      if (tag == IO_REPARSE_TAG_MOUNT_POINT && IsMountPointIn(handle.get(), name)) {
+        // The same tag as a junction: only its target tells a volume from a folder.
+        info.kind = EntryKind::kFolder;
+        info.link_to_folder = false;
+        info.size = 0;
+        info.other_volume = true;
+      }
       // The identity is taken when the list first looks at the entry itself (Inspect), in the
       // one form every check compares.
       visit(name, info);

@@ -18,9 +18,11 @@
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_open_file.h"
 #include "platform/win32/win32_path.h"
+#include "platform/win32/win32_removal.h"
 #include "platform/win32/win32_storage_probe.h"
 
 namespace nulvane::platform {
@@ -127,8 +129,9 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
       examined.kind == EntryKind::kLink && (examined.attributes & FILE_ATTRIBUTE_DIRECTORY);
   if (examined.kind == EntryKind::kFile) info.size = examined.size;
   info.identity = examined.identity;
-  info.other_volume =
-      !placement.name.empty() && examined.identity.volume != placement.folder_volume;
+  // A mount point stands for the volume mounted there, however it was reached.
+  info.other_volume = examined.mount_point || (!placement.name.empty() &&
+                                               examined.identity.volume != placement.folder_volume);
   return IoResult::Ok();
 }
 
@@ -255,14 +258,14 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
   rename->FileNameLength = static_cast<DWORD>(new_name.size() * sizeof(wchar_t));
   std::copy(new_name.begin(), new_name.end(), reinterpret_cast<char16_t*>(rename->FileName));
   IO_STATUS_BLOCK io{};
-  const NTSTATUS status = ::NtSetInformationFile(
+  const NTSTATUS status = win32::Calls().set_information_file(
       handle.get(), &io, rename, static_cast<ULONG>(buffer.size() * sizeof(std::uint64_t)),
       FileRenameInformation);
   if (!NT_SUCCESS(status)) return win32::FromStatus(status);
   // Read from the handle that made the rename: what the object is now (on FAT a rename may
   // move it to another directory entry and so give it another id).
-  Examined renamed;
-  if (IoResult looked = Examine(handle.get(), renamed); looked) after = renamed.identity;
+  EntryIdentity renamed;
+  if (IoResult looked = win32::ReadIdentity(handle.get(), renamed); looked) after = renamed;
   return IoResult::Ok();
 }
 
@@ -273,19 +276,18 @@ IoResult RemoveChecked(const EntryRef& entry, ULONG options, bool folder) {
   Placement placement;
   UniqueHandle handle;
   Examined examined;
-  if (IoResult checked =
-          OpenChecked(entry, DELETE | FILE_READ_ATTRIBUTES, options, placement, handle, examined);
+  // Attribute access takes part in no sharing check: a read-only entry can be made deletable
+  // where the system needs that.
+  if (IoResult checked = OpenChecked(entry, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                     options, placement, handle, examined);
       !checked) {
     return checked;
   }
   const bool is_folder = (examined.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (is_folder != folder) return FromError(folder ? ERROR_DIRECTORY : ERROR_ACCESS_DENIED);
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFileW = TRUE;  // the field's name, turned by the DeleteFile macro
-  if (!::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition,
-                                    sizeof disposition)) {
-    return LastError();
-  }
+  const IoResult marked = folder ? win32::MarkFolderForDeletion(handle.get(), examined.attributes)
+                                 : win32::MarkForDeletion(handle.get(), examined.attributes);
+  if (!marked) return marked;
   handle.reset();
   return IoResult::Ok();
 }

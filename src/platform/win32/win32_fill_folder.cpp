@@ -15,9 +15,11 @@
 
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_open_file.h"
 #include "platform/win32/win32_path.h"
+#include "platform/win32/win32_removal.h"
 
 namespace nulvane::platform {
 
@@ -93,13 +95,7 @@ class Win32FillFolder final : public FillFolder {
         !opened) {
       return opened;
     }
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFileW = TRUE;
-    if (!::SetFileInformationByHandle(handle.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
-      return LastError();
-    }
-    return IoResult::Ok();
+    return win32::MarkForDeletion(handle.get(), 0);
   }
 
   IoResult GetSpace(VolumeSpace& space) override {
@@ -125,12 +121,9 @@ class Win32FillFolder final : public FillFolder {
   IoResult Remove() override {
     if (!folder_.valid()) return FromError(ERROR_INVALID_HANDLE);
     // Held without delete sharing since it was made: the handle is the folder under the name.
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFileW = TRUE;
-    if (!::SetFileInformationByHandle(folder_.get(), FileDispositionInfo, &disposition,
-                                      sizeof disposition)) {
-      return LastError();
-    }
+    // A fill file another program (a virus scanner) still holds is pending deletion until it
+    // lets go: the folder waits for that a little.
+    if (IoResult marked = win32::MarkFolderForDeletion(folder_.get(), 0); !marked) return marked;
     folder_.reset();
     return IoResult::Ok();
   }
@@ -189,7 +182,10 @@ IoResult NativeFileSystem::MakeFillFolder(TextView chosen, TextView name,
   if (!chosen_handle.valid()) return LastError();
   Examined chosen_examined;
   if (IoResult looked = Examine(chosen_handle.get(), chosen_examined); !looked) return looked;
-  if (chosen_examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kNotRegularFile);
+  // A mount point opened as itself is the empty folder it stands in, not the volume it names.
+  if (chosen_examined.kind != EntryKind::kFolder || chosen_examined.mount_point) {
+    return IoResult::Fail(IoResult::kNotRegularFile);
+  }
 
   UniqueHandle made;
   if (IoResult created = win32::CreateRelative(
@@ -208,9 +204,7 @@ IoResult NativeFileSystem::MakeFillFolder(TextView chosen, TextView name,
   }
   if (!checked) {
     // Not what it should be: taken back through the handle that made it.
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFileW = TRUE;
-    ::SetFileInformationByHandle(made.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    win32::MarkForDeletion(made.get(), 0);
     return checked;
   }
   // Files created in the folder inherit its state: plain storage, so that the fill's zeros

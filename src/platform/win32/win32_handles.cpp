@@ -1,10 +1,14 @@
 #include "platform/win32/win32_handles.h"
 
+#include <winioctl.h>
 #include <winternl.h>
 
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "platform/win32/wide.h"
+#include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_path.h"
 
 namespace nulvane::platform::win32 {
@@ -68,7 +72,9 @@ IoResult OpenFolderBelow(HANDLE parent, std::uint32_t parent_volume, TextView na
   if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
   // A folder on the way that is now a link was replaced since it was listed.
   if (examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kChangedEntry);
-  if (examined.identity.volume != parent_volume) return IoResult::Fail(IoResult::kOtherVolume);
+  if (examined.mount_point || examined.identity.volume != parent_volume) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
   out.name = Text(name);
   out.handle = std::move(handle);
   out.volume = static_cast<std::uint32_t>(examined.identity.volume);
@@ -102,11 +108,60 @@ IoResult FromStatus(long status) {
 
 namespace {
 
-void IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& info, EntryIdentity& identity) {
+// FILE_ID_INFO (FileIdInfo, class 18 of FILE_INFO_BY_HANDLE_CLASS), by its documented layout:
+// the volume's serial number and the file's 128-bit id. Headers for older systems lack both.
+struct FileIdInformation {
+  ULONGLONG volume_serial_number;
+  BYTE file_id[16];
+};
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// REPARSE_DATA_BUFFER for IO_REPARSE_TAG_MOUNT_POINT, by its documented layout (the driver
+// kit's header declares it, the application headers do not).
+struct MountPointReparseData {
+  ULONG reparse_tag;
+  USHORT reparse_data_length;
+  USHORT reserved;
+  USHORT substitute_name_offset;  // bytes into path_buffer
+  USHORT substitute_name_length;  // bytes
+  USHORT print_name_offset;
+  USHORT print_name_length;
+  WCHAR path_buffer[1];
+};
+constexpr std::size_t kMaximumReparseDataSize = 16 * 1024;  // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
+
+// True where file ids are the positions of directory entries, so that a rename can move an
+// entry's id and a new entry can take an old one's (FAT, FAT32, exFAT). A volume that does
+// not say what it is gets the stricter identity as well.
+bool IdsArePositions(HANDLE handle) {
+  wchar_t name[MAX_PATH + 1] = {};
+  if (!Calls().get_volume_information(handle, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                      MAX_PATH + 1)) {
+    return true;
+  }
+  return ::lstrcmpiW(name, L"FAT") == 0 || ::lstrcmpiW(name, L"FAT32") == 0 ||
+         ::lstrcmpiW(name, L"exFAT") == 0;
+}
+
+void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info,
+                             EntryIdentity& identity) {
   identity = EntryIdentity{};
   identity.volume = info.dwVolumeSerialNumber;
-  identity.object = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  FileIdInformation id{};
+  if (Calls().get_file_information_ex(handle, kFileIdInfo, &id, sizeof id)) {
+    std::memcpy(&identity.object, id.file_id, sizeof identity.object);
+    std::memcpy(&identity.object_high, id.file_id + 8, sizeof identity.object_high);
+  } else {
+    // Systems before Windows 8 and volumes that refuse the class: the 64-bit file index, which
+    // is the whole id there (NTFS: the record number with its reuse count in the top bits).
+    identity.object = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  }
   identity.stamp_kind = IdentityStamp::kNone;
+  if (IdsArePositions(handle)) {
+    identity.stamp = (static_cast<std::uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) |
+                     info.ftCreationTime.dwLowDateTime;
+    identity.stamp_kind = IdentityStamp::kCreationTime;
+  }
   identity.known = true;
 }
 
@@ -115,27 +170,60 @@ void IdentityFromInformation(const BY_HANDLE_FILE_INFORMATION& info, EntryIdenti
 IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity) {
   identity = EntryIdentity{};
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info)) return LastError();
-  IdentityFromInformation(info, identity);
+  if (!Calls().get_file_information(handle, &info)) return LastError();
+  IdentityFromInformation(handle, info, identity);
   return IoResult::Ok();
+}
+
+bool IsVolumeMountPoint(HANDLE handle) {
+  std::vector<std::uint64_t> buffer(kMaximumReparseDataSize / sizeof(std::uint64_t));
+  DWORD returned = 0;
+  if (!Calls().device_io_control(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0, buffer.data(),
+                                 static_cast<DWORD>(buffer.size() * sizeof buffer[0]), &returned,
+                                 nullptr)) {
+    return true;
+  }
+  const auto* data = reinterpret_cast<const MountPointReparseData*>(buffer.data());
+  constexpr std::size_t kHeader = offsetof(MountPointReparseData, path_buffer);
+  if (returned < kHeader || data->reparse_tag != IO_REPARSE_TAG_MOUNT_POINT) return true;
+  const std::size_t offset = data->substitute_name_offset;
+  const std::size_t length = data->substitute_name_length;
+  if (kHeader + offset + length > returned) return true;
+  const auto* name = reinterpret_cast<const char16_t*>(
+      reinterpret_cast<const unsigned char*>(data->path_buffer) + offset);
+  // \??\Volume{GUID}\ names a volume; a junction names a folder (\??\C:\...).
+  constexpr TextView kVolumePrefix = u"\\??\\volume{";
+  if (length / sizeof(char16_t) < kVolumePrefix.size()) return false;
+  for (std::size_t i = 0; i < kVolumePrefix.size(); ++i) {
+    char16_t c = name[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != kVolumePrefix[i]) return false;
+  }
+  return true;
 }
 
 IoResult Examine(HANDLE handle, Examined& out) {
   out = Examined{};
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info)) return LastError();
+  if (!Calls().get_file_information(handle, &info)) return LastError();
   out.attributes = info.dwFileAttributes;
   if (out.attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
     // A reparse point whose tag cannot be read counts as a link: it is never written through.
-    out.reparse_tag = ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)
-                          ? tag.ReparseTag
-                          : IO_REPARSE_TAG_SYMLINK;
+    out.reparse_tag =
+        Calls().get_file_information_ex(handle, FileAttributeTagInfo, &tag, sizeof tag)
+            ? tag.ReparseTag
+            : IO_REPARSE_TAG_SYMLINK;
   }
   out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   out.link_count = info.nNumberOfLinks;
-  IdentityFromInformation(info, out.identity);
+  IdentityFromInformation(handle, info, out.identity);
   out.kind = KindOf(out.attributes, out.reparse_tag);
+  if (out.kind == EntryKind::kLink && out.reparse_tag == IO_REPARSE_TAG_MOUNT_POINT &&
+      IsVolumeMountPoint(handle)) {
+    out.kind = EntryKind::kFolder;
+    out.mount_point = true;
+  }
   out.disk = ::GetFileType(handle) == FILE_TYPE_DISK;
   if (!out.disk) out.kind = EntryKind::kOther;
   return IoResult::Ok();
@@ -157,13 +245,15 @@ IoResult CreateRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG 
   object_name.Length = static_cast<USHORT>(copy.size() * sizeof(wchar_t));
   object_name.MaximumLength = object_name.Length;
   OBJECT_ATTRIBUTES attributes;
-  // Case-insensitive, as every Win32 open: the item list keeps its paths lower-cased.
+  // Case-insensitive, as every Win32 open. A folder that distinguishes case matches the name
+  // only as the system spells it, which is the form the item list hands over.
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
   const NTSTATUS status =
-      ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                     FILE_ATTRIBUTE_NORMAL, share, disposition, options | kOpenOptions, nullptr, 0);
+      Calls().create_file(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
+                          FILE_ATTRIBUTE_NORMAL, share, disposition, options | kOpenOptions,
+                          nullptr, 0);
   if (!NT_SUCCESS(status)) return FromStatus(status);
   out.reset(handle);
   return IoResult::Ok();
@@ -184,6 +274,7 @@ IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share,
 
 IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Examined& examined) {
   if (!entry.Admits(examined.identity)) return IoResult::Fail(IoResult::kChangedEntry);
+  if (examined.mount_point) return IoResult::Fail(IoResult::kOtherVolume);
   if (!placement.name.empty() && examined.identity.volume != placement.folder_volume) {
     return IoResult::Fail(IoResult::kOtherVolume);
   }

@@ -53,11 +53,25 @@ struct Examined {
   EntryIdentity identity;
   EntryKind kind = EntryKind::kMissing;
   bool disk = true;  // GetFileType says FILE_TYPE_DISK
+  // A volume mount point: a name-surrogate reparse point whose target is a volume
+  // (\??\Volume{...}\). `kind` is then kFolder; the entry stands for another volume and is
+  // never entered, stamped, renamed or removed (CheckSame refuses it with kOtherVolume).
+  bool mount_point = false;
 };
+// Reads what the opened entry is. Its identity is the volume serial number and the full file
+// id (FileIdInfo: 128 bits, where the volume gives it; else the 64-bit file index) and, on
+// volumes whose file ids are the positions of directory entries (FAT, FAT32, exFAT, told by
+// the file system name), the creation time as well: a new file put in a freed position gets
+// the old position's id, never the old creation time to the 100 ns.
 IoResult Examine(HANDLE handle, Examined& out);
 // Only the identity of the opened entry, as Examine gives it. Asks nothing else of the handle
 // (GetFileType, under Wine, moves the access time a stamp has just set).
 IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity);
+
+// Whether the name-surrogate reparse point open as `handle` (its tag IO_REPARSE_TAG_MOUNT_POINT)
+// is a volume mount point rather than a junction to a folder. A reparse point whose data cannot
+// be read counts as a mount point: it is left alone rather than removed.
+bool IsVolumeMountPoint(HANDLE handle);
 
 // Where a reference leads: the open folder that holds the entry and the entry's name in it.
 // When nothing follows the anchor, the entry is the anchor folder itself: `name` is empty and
@@ -112,7 +126,8 @@ IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share,
                     UniqueHandle& out);
 
 // The checks before anything about an opened entry changes: it must be the entry `entry`
-// names (kChangedEntry) and lie on the volume of its folder (kOtherVolume).
+// names (kChangedEntry) and lie on the volume of its folder, not be a mount point
+// (kOtherVolume).
 IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Examined& examined);
 
 // `path` made absolute and normal, its ".." resolved on the real folders (see FullPath). Empty

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_handles.h"
 
 namespace nulvane::platform::win32 {
@@ -159,7 +160,7 @@ IoResult Win32OpenFile::SetTimes(FileTime time) {
   FILETIME value;
   value.dwLowDateTime = static_cast<DWORD>(time & 0xFFFFFFFFu);
   value.dwHighDateTime = static_cast<DWORD>(time >> 32);
-  if (!::SetFileTime(handle_, &value, &value, &value)) return LastError();
+  if (!Calls().set_file_time(handle_, &value, &value, &value)) return LastError();
   return IoResult::Ok();
 }
 

@@ -40,7 +40,8 @@ Text ExtendedPath(TextView normal);
 Text ClassicPath(TextView path);
 
 // What a directory entry is, from its attributes and reparse tag. An entry is a link exactly
-// when its reparse tag is a name surrogate (symbolic link, junction, mount point); any other
+// when its reparse tag is a name surrogate (symbolic link, junction; a volume mount point
+// carries a junction's tag and is told apart by its target, see IsVolumeMountPoint); any other
 // reparse point (cloud placeholder, deduplicated or WOF-compressed file) is a file or folder
 // with content of its own.
 EntryKind KindOf(std::uint32_t attributes, std::uint32_t reparse_tag);

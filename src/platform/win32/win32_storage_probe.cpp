@@ -1,5 +1,7 @@
 #include "platform/win32/win32_storage_probe.h"
 
+#include "platform/win32/win32_calls.h"
+
 namespace nulvane::platform {
 
 namespace {
@@ -15,11 +17,14 @@ constexpr DWORD kTagHsm2 = 0x80000006;             // IO_REPARSE_TAG_HSM2
 constexpr DWORD kTagOneDrive = 0x80000021;         // IO_REPARSE_TAG_ONEDRIVE
 constexpr DWORD kTagCloud = 0x9000001A;            // IO_REPARSE_TAG_CLOUD, _CLOUD_1 .. _CLOUD_F
 constexpr DWORD kTagCloudMask = 0xFFFF0FFF;
+constexpr DWORD kTagProjFs = 0x9000001C;      // IO_REPARSE_TAG_PROJFS: projected file system
+constexpr DWORD kTagContainer = 0x80000018;   // IO_REPARSE_TAG_WCI: container isolation
+constexpr DWORD kTagContainer1 = 0x90001018;  // IO_REPARSE_TAG_WCI_1: the same filter
 
 bool TagKeepsDataElsewhere(DWORD tag) {
   if ((tag & kTagCloudMask) == kTagCloud) return true;
   return tag == kTagDedup || tag == kTagWof || tag == kTagHsm || tag == kTagHsm2 ||
-         tag == kTagOneDrive;
+         tag == kTagOneDrive || tag == kTagProjFs || tag == kTagContainer || tag == kTagContainer1;
 }
 
 }  // namespace
@@ -33,7 +38,8 @@ bool IsStoredElsewhere(HANDLE handle, DWORD attributes) {
   if (attributes & kElsewhere) return true;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
   FILE_ATTRIBUTE_TAG_INFO tag_info{};
-  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag_info, sizeof tag_info)) {
+  if (!win32::Calls().get_file_information_ex(handle, FileAttributeTagInfo, &tag_info,
+                                              sizeof tag_info)) {
     return false;
   }
   return TagKeepsDataElsewhere(tag_info.ReparseTag);
