@@ -7,6 +7,7 @@
 #include "app/menu_bar.h"
 #include "app/menu_bar_rules.h"
 #include "app/menu_item_text.h"
+#include "lang/mnemonic.h"
 
 namespace nulvane::app {
 namespace {
@@ -240,7 +241,7 @@ void CWinCmdBar2::MeasureItem(MEASUREITEMSTRUCT& measure) const {
   const TabSplit split = SplitAtTab(ViewOf(record->text));
   auto width_of = [&](std::u16string_view part) {
     RECT box{0, 0, 0, 0};
-    const std::u16string plain = RemoveMnemonicMarks(part);
+    const std::u16string plain = lang::WithoutMnemonic(part);
     DrawTextW(screen, reinterpret_cast<const wchar_t*>(plain.data()),
               static_cast<int>(plain.size()), &box, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     return static_cast<int>(box.right - box.left);
@@ -314,11 +315,11 @@ void CWinCmdBar2::DrawItem(const DRAWITEMSTRUCT& draw) const {
   // The mnemonic underlines stay hidden: the marks are removed rather than left to
   // DT_HIDEPREFIX, which not every system honours.
   const UINT format = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
-  const std::u16string left = RemoveMnemonicMarks(split.left);
+  const std::u16string left = lang::WithoutMnemonic(split.left);
   DrawTextW(dc, reinterpret_cast<const wchar_t*>(left.data()), static_cast<int>(left.size()), &text,
             DT_LEFT | format);
   if (split.has_tab) {
-    const std::u16string right = RemoveMnemonicMarks(split.right);
+    const std::u16string right = lang::WithoutMnemonic(split.right);
     DrawTextW(dc, reinterpret_cast<const wchar_t*>(right.data()), static_cast<int>(right.size()),
               &text, DT_RIGHT | format);
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "lang/mnemonic.h"
+
 namespace nulvane::app {
 
 int ScaleForDpi(int value, int dpi) {
@@ -34,17 +36,7 @@ char16_t FoldCase(char16_t c) {
   return c;
 }
 
-char16_t MnemonicOf(std::u16string_view text) {
-  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != u'&') continue;
-    if (text[i + 1] == u'&') {
-      ++i;  // a literal "&"
-      continue;
-    }
-    return FoldCase(text[i + 1]);
-  }
-  return 0;
-}
+char16_t MnemonicOf(std::u16string_view text) { return FoldCase(lang::MnemonicCharacter(text)); }
 
 MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char16_t key,
                             int after) {
@@ -59,19 +51,6 @@ MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char1
     if (match.count++ == 0) match.index = i;
   }
   return match;
-}
-
-std::u16string RemoveMnemonicMarks(std::u16string_view text) {
-  std::u16string plain;
-  plain.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'&') {
-      if (i + 1 == text.size()) break;  // a trailing "&" marks nothing
-      ++i;                              // keep what follows, "&" included
-    }
-    plain.push_back(text[i]);
-  }
-  return plain;
 }
 
 TabSplit SplitAtTab(std::u16string_view text) {

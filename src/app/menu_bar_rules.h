@@ -41,10 +41,6 @@ struct MnemonicMatch {
 // typing the letter again moves on to the next item that carries it.
 MnemonicMatch MatchMnemonic(const std::vector<std::u16string_view>& texts, char16_t key, int after);
 
-// `text` as drawn with its mnemonic underline hidden: every "&" that marks a mnemonic is
-// dropped and "&&" becomes "&".
-std::u16string RemoveMnemonicMarks(std::u16string_view text);
-
 // A menu item's text split at its first tab: the part before is drawn left-aligned, the part
 // after right-aligned (a shortcut). `has_tab` tells an empty right part from none.
 struct TabSplit {

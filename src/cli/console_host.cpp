@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "lang/language_table.h"
+#include "lang/mnemonic.h"
 #include "platform/format.h"
 
 namespace nulvane::cli {
@@ -134,7 +135,7 @@ void ConsoleHost::RebuildRows() {
 }
 
 Text ConsoleHost::RefreshOptionLabels() {
-  return WithoutMnemonic(platform::Format(lang::Txt(34), delay_));
+  return lang::WithoutMnemonic(platform::Format(lang::Txt(34), delay_));
 }
 
 }  // namespace nulvane::cli

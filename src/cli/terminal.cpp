@@ -25,19 +25,6 @@ int KindTextId(engine::MessageKind kind) {
 
 }  // namespace
 
-Text WithoutMnemonic(TextView text) {
-  Text out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'&') {
-      if (i + 1 < text.size() && text[i + 1] == u'&') out += u'&', ++i;
-      continue;
-    }
-    out += text[i];
-  }
-  return out;
-}
-
 Terminal::Terminal(bool quiet)
     : quiet_(quiet), live_(!quiet && platform::IsTerminal(Stream::kOut)) {}
 

@@ -44,7 +44,4 @@ class Terminal {
   bool progress_shown_ = false;
 };
 
-// A menu text without its mnemonic marks: "&Delete" -> "Delete", "&&" -> "&".
-Text WithoutMnemonic(TextView text);
-
 }  // namespace nulvane::cli

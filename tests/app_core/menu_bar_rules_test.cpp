@@ -54,13 +54,6 @@ TEST(SplitAtTab, SplitsAtTheFirstTabOnly) {
   EXPECT_TRUE(plain.right.empty());
 }
 
-TEST(RemoveMnemonicMarks, DropsTheMarksAndKeepsLiteralAmpersands) {
-  EXPECT_EQ(RemoveMnemonicMarks(u"&Open"), u"Open");
-  EXPECT_EQ(RemoveMnemonicMarks(u"Fish && &Chips"), u"Fish & Chips");
-  EXPECT_EQ(RemoveMnemonicMarks(u"End&"), u"End");
-  EXPECT_EQ(RemoveMnemonicMarks(u"Plain"), u"Plain");
-}
-
 TEST(CheckGlyph, HasTheNineByNinePattern) {
   const char* rows[9] = {".........", "........#", ".......##", "#.....###", "##...###.",
                          "###.###..", ".#####...", "..###....", "...#....."};
