@@ -7,16 +7,12 @@
 #include "cli/cli.h"
 #include "cli/console_host.h"
 #include "cli/terminal.h"
-#include "engine/deletion_run.h"
-#include "engine/free_space_fill.h"
-#include "engine/run_flags.h"
+#include "engine/run_session.h"
 #include "items/item_list.h"
 #include "lang/language_table.h"
-#include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/format.h"
 #include "platform/interrupt.h"
-#include "settings/settings.h"
 
 namespace nulvane::cli {
 
@@ -35,30 +31,35 @@ std::atomic<bool> g_second_interrupt_ends{true};
 // During a fill it stops the fill, which still removes its file and folder.
 void OnInterrupt() {
   const int count = g_interrupts.fetch_add(1) + 1;
-  engine::ProcessRunFlags().stop.store(1);
+  engine::ProcessRunSession().flags().stop.store(1);
   g_stop_after_item.store(true);
   if (count >= 2 && g_second_interrupt_ends.load() && g_wiping.load())
     platform::ExitNow(kExitAborted);
 }
-
-// True from the start of a fill until its worker has finished its clean-up.
-std::atomic<bool> g_fill_active{false};
 
 // The console goes away during a fill (its window closed, the session ending): the system ends
 // the process when this returns. The fill is stopped, and the process ends only once the fill
 // has closed its temporary files (which removes them) and removed its folder, so that the
 // volume is not left full.
 void OnClose() {
-  engine::ProcessRunFlags().stop.store(1);
-  while (g_fill_active.load()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  engine::ProcessRunSession().flags().stop.store(1);
+  while (engine::ProcessRunSession().FillActive())
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   platform::ExitNow(kExitAborted);
 }
 
 // Esc aborts the countdown; once the wiping has begun it does nothing.
 void OnEscape() {
-  if (!g_wiping.load()) engine::ProcessRunFlags().stop.store(1);
+  if (!g_wiping.load()) engine::ProcessRunSession().flags().stop.store(1);
 }
 
+// The worker has handed its outcome over; it is waited for until it has left the session too,
+// so that nothing it used goes away under it.
+void WaitForTheWorker(const engine::RunSession& session) {
+  while (session.Active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+constexpr int kNoThreadText = 181;  // "The work cannot start: %s"
 // Language-table ids of the lines for "." and ".." given as paths.
 constexpr int kCurrentFolderText = 171;
 constexpr int kParentFolderText = 172;
@@ -83,13 +84,6 @@ bool AddPaths(items::ItemList& list, const std::vector<Text>& paths, Terminal& t
   }
   list.RebuildRows();
   return all_found;
-}
-
-int EffectiveDelay(const JobOptions& options) {
-  if (options.delay) return *options.delay;
-  int delay = engine::ProcessRunFlags().delay.load();
-  settings::GetOptionInt(settings::kDelayKey, delay);
-  return engine::ClampDelay(delay);
 }
 
 // What a job on paths works with: the terminal, the host and the item list built from the
@@ -137,21 +131,23 @@ int DestroyPaths(const JobOptions& options) {
     return all_found ? kExitOk : kExitFailed;
   }
   host.SetItemList(&list);
-  host.SetDelayForLabel(EffectiveDelay(options));
 
-  engine::RunFlags& flags = engine::ProcessRunFlags();
-  flags.exit_after_run.store(0);
-  flags.after_run_action.store(0);
-  engine::RunContext context{host, platform::SystemFileSystem(), platform::SystemClock(), flags};
-  context.passes = options.passes;
-  context.delay = options.delay;
-  context.verify = options.verify;
-  context.stop_after_item = &g_stop_after_item;
-  context.countdown_text_id = 120;
-  context.on_wiping = [] { g_wiping.store(true); };
-
+  engine::RunSession& session = engine::ProcessRunSession();
+  engine::RunRequest request;
+  request.passes = options.passes;
+  request.delay = options.delay;
+  request.verify = options.verify;
+  request.stop_after_item = &g_stop_after_item;
+  request.countdown_text_id = 120;
+  request.on_wiping = [] { g_wiping.store(true); };
   std::atomic<bool> done{false};
   engine::RunResult result;
+  request.done = [&](const engine::RunOutcome& outcome) {
+    result = outcome.run;
+    done.store(true);
+    calls.Wake();
+  };
+
   g_interrupts.store(0);
   g_stop_after_item.store(false);
   g_wiping.store(false);
@@ -161,18 +157,20 @@ int DestroyPaths(const JobOptions& options) {
   {
     platform::EscapeKeyWatch escape(OnEscape);
     list.BeginRun();
-    std::thread worker = engine::StartDeletionRun(context, [&](const engine::RunResult& r) {
-      result = r;
-      done.store(true);
-      calls.Wake();
-    });
+    if (session.Start(host, std::move(request)) != engine::StartResult::kStarted) {
+      list.EndRun();
+      platform::SetInterruptHandler(nullptr);
+      terminal.Message(Format(lang::Txt(kNoThreadText), session.StartFailure()),
+                       engine::MessageKind::kError);
+      return kExitFailed;
+    }
     calls.ServeUntil(done, [&] {
       if (!announced && g_wiping.load() && g_interrupts.load() > 0) {
         announced = true;
         terminal.Message(lang::Txt(123), engine::MessageKind::kWarning);
       }
     });
-    worker.join();
+    WaitForTheWorker(session);
     list.EndRun();
   }
   platform::SetInterruptHandler(nullptr);
@@ -201,32 +199,37 @@ int FillFreeSpaceOf(const JobOptions& options) {
     terminal.Message(Format(lang::Txt(121), options.paths[0]), engine::MessageKind::kError);
     return kExitFailed;
   }
-  host.SetFillFolder(fs.FullPath(options.paths[0]));
-  engine::RunFlags& flags = engine::ProcessRunFlags();
-  flags.exit_after_run.store(0);
-  flags.after_run_action.store(0);
-  engine::RunContext context{host, fs, platform::SystemClock(), flags};
+  engine::RunSession& session = engine::ProcessRunSession();
+  engine::RunRequest request;
+  request.kind = engine::RunKind::kFill;
+  request.choose_folder = [&] { return std::optional<Text>(fs.FullPath(options.paths[0])); };
+  std::atomic<bool> done{false};
+  engine::FillResult result;
+  request.done = [&](const engine::RunOutcome& outcome) {
+    result = outcome.fill;
+    done.store(true);
+    calls.Wake();
+  };
 
   g_interrupts.store(0);
   g_wiping.store(false);
   // The fill's clean-up must run: a second Ctrl+C does not cut it short.
   g_second_interrupt_ends.store(false);
   platform::SetInterruptHandler(OnInterrupt);
-  std::atomic<bool> done{false};
-  engine::FillResult result;
-  g_fill_active.store(true);
   platform::SetCloseHandler(OnClose);
-  std::thread worker = engine::StartFreeSpaceFill(context, [&](const engine::FillResult& r) {
-    result = r;
-    g_fill_active.store(false);
-    done.store(true);
-    calls.Wake();
-  });
-  calls.ServeUntil(done, nullptr);
-  worker.join();
+  const engine::StartResult started = session.Start(host, std::move(request));
+  if (started == engine::StartResult::kStarted) {
+    calls.ServeUntil(done, nullptr);
+    WaitForTheWorker(session);
+  }
   platform::SetCloseHandler(nullptr);
   platform::SetInterruptHandler(nullptr);
   terminal.EndProgress();
+  if (started == engine::StartResult::kNoThread) {
+    terminal.Message(Format(lang::Txt(kNoThreadText), session.StartFailure()),
+                     engine::MessageKind::kError);
+    return kExitFailed;
+  }
   if (result.state.stopped || g_interrupts.load() > 0) return kExitAborted;
   return result.state.error_count > 0 ? kExitFailed : kExitOk;
 }

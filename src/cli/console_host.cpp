@@ -99,16 +99,13 @@ void ConsoleHost::AddMessage(TextView text, engine::MessageKind kind) {
   terminal_.Message(text, kind);
 }
 
-void ConsoleHost::SetProgressText(TextView text) {
-  // The window shows two lines: "Remaining: ... || Elapsed: ..." and the status line; the
-  // terminal shows them as one: the status line first, then the times.
-  const std::size_t line_break = text.find(u'\n');
-  if (line_break == TextView::npos) {
-    terminal_.Progress(text);
-    return;
-  }
-  terminal_.Progress(Text(text.substr(line_break + 1)) + u"  " + Text(text.substr(0, line_break)));
+void ConsoleHost::ShowProgress(const engine::Progress& progress) {
+  // One line: the amount first, then the times.
+  terminal_.Progress(progress.amount + u"  " + progress.times);
+  SetStatusText(progress.amount);
 }
+
+void ConsoleHost::SetProgressText(TextView text) { terminal_.Progress(text); }
 
 void ConsoleHost::SetStatusText(TextView text) {
   std::lock_guard lock(status_mutex_);
@@ -134,8 +131,8 @@ void ConsoleHost::RebuildRows() {
   });
 }
 
-Text ConsoleHost::RefreshOptionLabels() {
-  return lang::WithoutMnemonic(platform::Format(lang::Txt(34), delay_));
+Text ConsoleHost::ShowRunOptions(int, int delay) {
+  return lang::WithoutMnemonic(platform::Format(lang::Txt(34), delay));
 }
 
 }  // namespace nulvane::cli

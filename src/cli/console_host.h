@@ -9,7 +9,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "cli/terminal.h"
@@ -47,24 +46,22 @@ class ConsoleHost final : public engine::RunHost, public items::ItemListDisplay 
 
   // Set before the run starts (on the main thread).
   void SetItemList(items::ItemList* list) { list_ = list; }
-  void SetDelayForLabel(int delay) { delay_ = delay; }
-  void SetFillFolder(Text folder) { fill_folder_ = std::move(folder); }
 
   // The last status text (the run's final summary once the run has ended).
   Text LastStatus();
 
   // engine::RunHost
   void AddMessage(TextView text, engine::MessageKind kind) override;
+  void ShowProgress(const engine::Progress& progress) override;
   void SetProgressText(TextView text) override;
   void SetStatusText(TextView text) override;
   void SetTitle(TextView) override {}
   void SetCommandsEnabled(bool) override {}
   std::vector<platform::QueuedItem> SnapshotItems() override;
   void RebuildRows() override;
-  Text RefreshOptionLabels() override;
-  void SendCancel() override {}
-  void StartAfterRunAction(int) override {}
-  std::optional<Text> ChooseFolder() override { return fill_folder_; }
+  Text ShowRunOptions(int passes, int delay) override;
+  // The console offers no after-run step.
+  void RunEnded(const engine::RunEnd&) override {}
 
   // items::ItemListDisplay
   void SetRowCount(int) override {}
@@ -77,8 +74,6 @@ class ConsoleHost final : public engine::RunHost, public items::ItemListDisplay 
   Terminal& terminal_;
   MainThreadCalls& calls_;
   items::ItemList* list_ = nullptr;
-  int delay_ = 0;
-  std::optional<Text> fill_folder_;
   std::atomic<int> list_warnings_{0};
   std::mutex status_mutex_;
   Text status_;

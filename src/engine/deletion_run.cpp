@@ -2,14 +2,12 @@
 
 #include <array>
 #include <optional>
-#include <utility>
 #include <vector>
 
 #include "engine/display.h"
 #include "engine/wipe.h"
 #include "lang/language_table.h"
 #include "platform/format.h"
-#include "settings/settings.h"
 
 namespace nulvane::engine {
 
@@ -72,32 +70,19 @@ RunResult RunDeletion(const RunContext& context) {
   if (items.empty()) {
     // Nothing to destroy: no countdown, no report of a run that did nothing, no after-run step.
     AddMessage(host, lang::Txt(kNothingQueuedText), MessageKind::kWarning);
-    flags.exit_after_run.store(0);
+    flags.after_run.store(AfterRun::kNone);
     SetCommandsEnabled(host, true);
     RunResult result;
     result.nothing_queued = true;
     return result;
   }
 
+  const int passes = ClampPassCount(context.passes);
+  const int delay = ClampDelay(context.delay);
   AddMessage(host, lang::Txt(kStartText), MessageKind::kInfo);
-  AddMessage(host, host.RefreshOptionLabels(), MessageKind::kInfo);
-
-  int passes = 0;
-  if (context.passes) {
-    passes = *context.passes;
-  } else {
-    settings::GetOptionInt(settings::kPassesKey, passes);
-  }
-  passes = ClampPassCount(passes);
-
+  AddMessage(host, host.ShowRunOptions(passes, delay), MessageKind::kInfo);
   flags.stop.store(0);
-  int delay = flags.delay.load();
-  if (context.delay) {
-    delay = *context.delay;
-  } else {
-    settings::GetOptionInt(settings::kDelayKey, delay);
-  }
-  flags.delay.store(ClampDelay(delay));
+  flags.delay.store(delay);
   const Text abort_text(lang::Txt(kAbortText));
 
   // The delay is re-read on every turn: the user may change it during the countdown.
@@ -172,20 +157,13 @@ RunResult RunDeletion(const RunContext& context) {
   result.error_count = tally.error_count;
   result.total_bytes = tally.total_bytes;
   result.written_bytes = tally.written_bytes;
-  if (!result.stopped && flags.exit_after_run.load() != 0 && tally.error_count == 0) {
-    host.SendCancel();
-  }
-  flags.exit_after_run.store(0);
-  const int action = flags.after_run_action.load();
-  if (!result.stopped && action != 0) host.StartAfterRunAction(action);
+  RunEnd end;
+  end.error_count = tally.error_count;
+  end.stopped = result.stopped;
+  end.after_run =
+      DueAfterRun(flags.after_run.exchange(AfterRun::kNone), result.stopped, tally.error_count);
+  host.RunEnded(end);
   return result;
-}
-
-std::thread StartDeletionRun(RunContext context, std::function<void(const RunResult&)> done) {
-  return std::thread([context, done = std::move(done)] {
-    const RunResult result = RunDeletion(context);
-    if (done) done(result);
-  });
 }
 
 }  // namespace nulvane::engine

@@ -5,8 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <optional>
-#include <thread>
 
 #include "engine/run_flags.h"
 #include "engine/run_host.h"
@@ -25,10 +23,10 @@ struct RunContext {
   platform::FileSystem& fs;
   platform::Clock& clock;
   RunFlags& flags;
-  // Given by a caller that does not take them from the settings (the console's -p and -d);
-  // clamped like the settings values: passes 1..35, delay 0..10.
-  std::optional<int> passes;
-  std::optional<int> delay;
+  // The options of a run, as its start read them (RunSession); the run clamps them again:
+  // passes 1..35, delay 0..10.
+  int passes = 1;
+  int delay = 0;
   // When set to true during the wiping phase, the run finishes the item it is working on and
   // then stops: the remaining items stay untouched and the after-run step does not happen.
   std::atomic<bool>* stop_after_item = nullptr;
@@ -38,8 +36,10 @@ struct RunContext {
   // Called on the worker when the countdown is over and the wiping phase begins.
   std::function<void()> on_wiping;
   // Read every file back after its last pass, past the system's cache, and keep (as an error)
-  // any file that is not all zeros. The console's --verify; the window's setting.
+  // any file that is not all zeros (the console's --verify).
   bool verify = false;
+  // The folder whose volume a fill works on, chosen before its worker started; empty: no fill.
+  Text fill_folder;
 };
 
 struct RunResult {
@@ -58,15 +58,9 @@ struct RunResult {
   std::uint64_t written_bytes = 0;
 };
 
-// Runs one deletion run on the calling thread (a worker: the window and the console each call
-// it off their user-interface thread). The caller has already disabled the run commands and
-// set the exit-after-run flag and after-run action for this run.
+// Runs one deletion run on the calling thread (a worker that RunSession started). The caller
+// has already disabled the run commands and set the after-run step chosen for this run.
 RunResult RunDeletion(const RunContext& context);
-
-// Starts RunDeletion on a thread of its own and returns that thread; `done`, when given, is
-// called on it with the result. The caller joins or detaches the thread.
-std::thread StartDeletionRun(RunContext context,
-                             std::function<void(const RunResult&)> done = nullptr);
 
 // The most passes a run makes: the overwrite menu's largest count.
 inline constexpr int kMaxPassCount = 35;

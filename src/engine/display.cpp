@@ -173,19 +173,15 @@ void ProgressDisplay::Show(std::uint32_t now, std::uint64_t done, std::uint64_t 
   const double remaining = fraction > 0 ? elapsed / fraction * (1 - fraction) : NAN;
   const double percent = fraction * 100;
 
-  const Text status = Format(u"%.1lf %% %s %s %s", percent, done_text, lang::Txt(46), total_text);
-  Text progress(lang::Txt(44));
-  progress += u": ";
-  progress += FormatDuration(remaining);
-  progress += u" || ";
-  progress += lang::Txt(45);
-  progress += u": ";
-  progress += FormatDuration(elapsed);
-  progress += u"\n";
-  progress += status;
-  host_.SetProgressText(progress);
-  host_.SetStatusText(status);
-  host_.SetTitle(Format(u"[%.1lf %%] %s", percent, lang::GetGeneralText(19)));
+  Progress report;
+  report.done_bytes = done;
+  report.total_bytes = total;
+  report.percent = percent;
+  report.amount = Format(u"%.1lf %% %s %s %s", percent, done_text, lang::Txt(46), total_text);
+  report.times = Format(u"%s: %s || %s: %s", lang::Txt(44), FormatDuration(remaining),
+                        lang::Txt(45), FormatDuration(elapsed));
+  report.title = Format(u"[%.1lf %%] %s", percent, lang::GetGeneralText(19));
+  host_.ShowProgress(report);
 }
 
 }  // namespace nulvane::engine

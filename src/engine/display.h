@@ -43,8 +43,8 @@ class ProgressDisplay {
   // Sets the run start time and the last progress time to now.
   void Start();
 
-  // Shows `done` of `total` bytes in the progress text, the status bar and the title, unless
-  // the last shown report is not more than 100 ms old; then it only reads the clock.
+  // Shows `done` of `total` bytes (RunHost::ShowProgress), unless the last shown report is not
+  // more than 100 ms old; then it only reads the clock.
   // Returns whether it showed.
   bool Report(std::uint64_t done, std::uint64_t total);
   // The last report of a run: shown whatever the time since the one before, so that the

@@ -159,13 +159,12 @@ void ReportEnd(const RunContext& context, const FillState& state, bool measured)
   AddMessage(host, lang::Txt(kReadyText), MessageKind::kInfo);
   host.SetProgressText(lang::Txt(kInstructionText));
   host.SetTitle(Format(u"%s", lang::GetGeneralText(kProductTitleGeneralText)));
-  RunFlags& flags = context.flags;
-  if (flags.exit_after_run.load() != 0 && state.error_count == 0 && !state.stopped) {
-    host.SendCancel();
-  }
-  flags.exit_after_run.store(0);
-  const int action = flags.after_run_action.load();
-  if (action != 0 && !state.stopped) host.StartAfterRunAction(action);
+  RunEnd end;
+  end.error_count = state.error_count;
+  end.stopped = state.stopped;
+  end.after_run = DueAfterRun(context.flags.after_run.exchange(AfterRun::kNone), state.stopped,
+                              state.error_count);
+  host.RunEnded(end);
   SetCommandsEnabled(host, true);
 }
 
@@ -356,13 +355,13 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   RunFlags& flags = context.flags;
   platform::FileSystem& fs = context.fs;
   FillResult result;
-  const std::optional<Text> chosen = host.ChooseFolder();
-  if (!chosen || chosen->empty()) return result;
+  const Text& chosen = context.fill_folder;
+  if (chosen.empty()) return result;
   result.chosen = true;
   FillState& state = result.state;
 
   // A file or a link is no folder to fill; a link's target is a folder the user did not name.
-  if (const Text refusal = RefusalOfChosen(fs, *chosen); !refusal.empty()) {
+  if (const Text refusal = RefusalOfChosen(fs, chosen); !refusal.empty()) {
     AddError(context, state, refusal);
     ReportEnd(context, state, false);
     return result;
@@ -372,14 +371,14 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   IoResult made;
   const std::uint32_t tick = context.clock.NowMs();
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    made = fs.MakeFillFolder(*chosen, FillFolderName(tick + static_cast<std::uint32_t>(attempt)),
+    made = fs.MakeFillFolder(chosen, FillFolderName(tick + static_cast<std::uint32_t>(attempt)),
                              folder);
     if (made || !platform::IsAlreadyExists(made)) break;
   }
   if (!made) {
     const bool chosen_missing = platform::IsNotFound(made);
     AddError(context, state,
-             FailureLine(chosen_missing ? *chosen : FillFolderPath(*chosen, tick), made));
+             FailureLine(chosen_missing ? chosen : FillFolderPath(chosen, tick), made));
     ReportEnd(context, state, false);
     return result;
   }
@@ -417,13 +416,6 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   flags.stop.store(1);
   ReportEnd(context, state, measured);
   return result;
-}
-
-std::thread StartFreeSpaceFill(RunContext context, std::function<void(const FillResult&)> done) {
-  return std::thread([context, done = std::move(done)] {
-    const FillResult result = RunFreeSpaceFill(context);
-    if (done) done(result);
-  });
 }
 
 }  // namespace nulvane::engine

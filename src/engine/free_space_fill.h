@@ -5,8 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <thread>
 
 #include "engine/deletion_run.h"
 #include "engine/display.h"
@@ -80,19 +78,14 @@ struct FillResult {
 void FillFreeSpace(const RunContext& context, ProgressDisplay& progress, FillState& state,
                    platform::FillFolder& folder);
 
-// The whole fill on the calling thread: the folder from context.host.ChooseFolder() (a file or
-// a link is refused with a line that says what it is), the fill folder made and held inside it
-// as the system resolves it (FileSystem::MakeFillFolder), the names of fill folders an earlier,
-// killed fill left there, the measurement, FillFreeSpace, the clean-up (the temporary files and
-// the folder are removed however the fill ended; a folder that is no longer the one made is left
-// alone and named) and the report, with a line for what the file system holds back for itself.
-// Sets fill_running while it writes; clears the stop flag at its start and sets it again at its
-// end.
+// The whole fill on the calling thread: the folder context.fill_folder (chosen before the
+// worker started; a file or a link is refused with a line that says what it is), the fill
+// folder made and held inside it as the system resolves it (FileSystem::MakeFillFolder), the
+// names of fill folders an earlier, killed fill left there, the measurement, FillFreeSpace, the
+// clean-up (the temporary files and the folder are removed however the fill ended; a folder
+// that is no longer the one made is left alone and named) and the report, with a line for what
+// the file system holds back for itself. Sets fill_running while it writes; clears the stop
+// flag at its start and sets it again at its end. An empty folder is no fill: nothing happens.
 FillResult RunFreeSpaceFill(const RunContext& context);
-
-// Starts RunFreeSpaceFill on a thread of its own and returns that thread; `done`, when given,
-// is called on it with the result.
-std::thread StartFreeSpaceFill(RunContext context,
-                               std::function<void(const FillResult&)> done = nullptr);
 
 }  // namespace nulvane::engine

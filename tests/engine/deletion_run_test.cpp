@@ -3,9 +3,13 @@
 // thread, and a fault injected into every file-system call in turn.
 #include "engine/deletion_run.h"
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "engine/display.h"
+#include "engine/run_session.h"
 #include "engine_test_support.h"
 #include "lang/language_table.h"
 #include "platform/format.h"
@@ -36,11 +40,20 @@ class DeletionRunTest : public ::testing::Test {
   }
   ~DeletionRunTest() override { settings::UseSettingsFile(u""); }
 
-  RunContext Context(std::optional<int> passes = 1, std::optional<int> delay = 0) {
+  RunContext Context(int passes = 1, int delay = 0) {
     RunContext context(host_, fs_, clock_, flags_);
     context.passes = passes;
     context.delay = delay;
     return context;
+  }
+  // A run as a front end starts it: through a session, which reads what the request leaves
+  // open from the settings. Waits for the run's end.
+  static RunResult RunThrough(RunSession& session, RunHost& host, RunRequest request = {}) {
+    RunResult result;
+    request.done = [&](const RunOutcome& outcome) { result = outcome.run; };
+    EXPECT_EQ(session.Start(host, std::move(request)), StartResult::kStarted);
+    while (session.Active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return result;
   }
   RunResult Run(const RunContext& context) {
     RunResult result;
@@ -57,7 +70,8 @@ class DeletionRunTest : public ::testing::Test {
   FakeFileSystem fs_;
   RecordingHost host_;
   FakeClock clock_;
-  RunFlags flags_;
+  RunSession session_{fs_, clock_};
+  RunFlags& flags_ = session_.flags();
 };
 
 TEST_F(DeletionRunTest, WithoutDelayWipesAtOnceLastItemFirstAndReports) {
@@ -144,7 +158,7 @@ TEST_F(DeletionRunTest, OptionsComeFromTheSettingsClamped) {
   QueueItems({file});
   ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, 36));
   ASSERT_TRUE(settings::PutOptionInt(settings::kDelayKey, 15));
-  const RunResult result = Run(Context(std::nullopt, std::nullopt));
+  const RunResult result = RunThrough(session_, host_);
   // The overwrite menu's largest count, 35, is the most a run makes.
   EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 35);
   EXPECT_EQ(result.total_bytes, 350u);
@@ -158,9 +172,10 @@ TEST_F(DeletionRunTest, EveryCountTheOverwriteMenuOffersIsThePassCountOfTheRun) 
     fs.AddFileOfSize(FakePath(u"w/a"), 37);
     host_.SetItems({FakePath(u"w/a")}, [&](TextView path) { return fs.IdentityOf(path); });
     ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, passes));
-    RunContext context(host_, fs, clock_, flags_);
-    context.delay = 0;
-    const RunResult result = Run(context);
+    RunSession session(fs, clock_);
+    RunRequest request;
+    request.delay = 0;
+    const RunResult result = RunThrough(session, host_, request);
     EXPECT_EQ(fs.CountOf(FsOp::kOpenForOverwrite), passes);
     // The "Total" line counts every pass.
     EXPECT_EQ(result.total_bytes, 37u * static_cast<unsigned>(passes));
@@ -175,10 +190,10 @@ TEST_F(DeletionRunTest, LowOrMissingOptionsGiveOnePassAndNoCountdown) {
     host_.SetItems({FakePath(u"w/a")}, [&](TextView path) { return fs.IdentityOf(path); });
     ASSERT_TRUE(settings::PutOptionInt(settings::kPassesKey, passes));
     ASSERT_TRUE(settings::PutOptionInt(settings::kDelayKey, -3));
-    RunContext context(host_, fs, clock_, flags_);
-    Run(context);
+    RunSession session(fs, clock_);
+    RunThrough(session, host_);
     EXPECT_EQ(fs.CountOf(FsOp::kOpenForOverwrite), 1) << passes;
-    EXPECT_EQ(flags_.delay.load(), 0);
+    EXPECT_EQ(session.flags().delay.load(), 0);
   }
   EXPECT_EQ(clock_.Sleeps(), 0);
   // Missing keys: one pass, the delay stays what it was.
@@ -186,7 +201,7 @@ TEST_F(DeletionRunTest, LowOrMissingOptionsGiveOnePassAndNoCountdown) {
   flags_.delay.store(0);
   fs_.AddFileOfSize(FakePath(u"w/a"), 10);
   QueueItems({FakePath(u"w/a")});
-  Run(Context(std::nullopt, std::nullopt));
+  RunThrough(session_, host_);
   EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 1);
   EXPECT_EQ(flags_.delay.load(), 0);
 }
@@ -202,8 +217,7 @@ TEST_F(DeletionRunTest, ConsoleOverridesAreClampedLikeSettings) {
 
 TEST_F(DeletionRunTest, AnEmptyListStartsNoCountdownAndSaysNothingIsQueued) {
   QueueItems({});
-  flags_.exit_after_run.store(1);
-  flags_.after_run_action.store(1);
+  flags_.after_run.store(AfterRun::kShutDown);
   const RunResult result = Run(Context(1, 5));
   EXPECT_TRUE(result.nothing_queued);
   EXPECT_EQ(host_.MessageTexts(),
@@ -212,8 +226,7 @@ TEST_F(DeletionRunTest, AnEmptyListStartsNoCountdownAndSaysNothingIsQueued) {
   // No report of a run that did nothing, and no after-run step.
   EXPECT_EQ(host_.Count(CallKind::kSetStatusText), 0);
   EXPECT_EQ(host_.Count(CallKind::kRebuildRows), 0);
-  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
-  EXPECT_EQ(host_.Count(CallKind::kStartAfterRunAction), 0);
+  EXPECT_EQ(host_.Count(CallKind::kRunEnded), 0);
   EXPECT_TRUE(host_.CommandsEnabled());
   EXPECT_EQ(flags_.stop.load(), 1);
 }
@@ -280,35 +293,37 @@ TEST_F(DeletionRunTest, AllFilesFailingShowsZeroPercentAndKeepsTheProgramOpen) {
   fs_.SetHeldOpen(FakePath(u"w/a"), true);
   fs_.SetHeldOpen(FakePath(u"w/b"), true);
   QueueItems({FakePath(u"w/a"), FakePath(u"w/b")});
-  flags_.exit_after_run.store(1);
+  flags_.after_run.store(AfterRun::kEndProgram);
   Run(Context());
   EXPECT_EQ(host_.LastStatus(), u"0.0 % // Error: 2 ");
-  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
-  EXPECT_EQ(flags_.exit_after_run.load(), 0);
+  const auto ends = host_.CallsOf(CallKind::kRunEnded);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].number, static_cast<int>(AfterRun::kNone));
+  EXPECT_EQ(flags_.after_run.load(), AfterRun::kNone);
 }
 
 TEST_F(DeletionRunTest, ExitAfterAnErrorFreeRunComesAfterTheStatusLine) {
   fs_.AddFileOfSize(FakePath(u"w/a"), 10);
   QueueItems({FakePath(u"w/a")});
-  flags_.exit_after_run.store(1);
+  flags_.after_run.store(AfterRun::kEndProgram);
   Run(Context());
   const auto calls = host_.Calls();
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back().kind, CallKind::kSendCancel);
-  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 1);
-  EXPECT_EQ(flags_.exit_after_run.load(), 0);
+  EXPECT_EQ(calls.back().kind, CallKind::kRunEnded);
+  EXPECT_EQ(calls.back().number, static_cast<int>(AfterRun::kEndProgram));
+  EXPECT_EQ(host_.Count(CallKind::kRunEnded), 1);
+  EXPECT_EQ(flags_.after_run.load(), AfterRun::kNone);
 }
 
-TEST_F(DeletionRunTest, AfterRunActionStartsEvenAfterErrorsAndIsNotReset) {
+TEST_F(DeletionRunTest, AfterRunActionStartsEvenAfterErrors) {
   fs_.AddFileOfSize(FakePath(u"w/a"), 10);
   fs_.SetHeldOpen(FakePath(u"w/a"), true);
   QueueItems({FakePath(u"w/a")});
-  flags_.after_run_action.store(2);
+  flags_.after_run.store(AfterRun::kStandby);
   Run(Context());
-  const auto actions = host_.CallsOf(CallKind::kStartAfterRunAction);
+  const auto actions = host_.CallsOf(CallKind::kRunEnded);
   ASSERT_EQ(actions.size(), 1u);
-  EXPECT_EQ(actions[0].number, 2);
-  EXPECT_EQ(flags_.after_run_action.load(), 2);
+  EXPECT_EQ(actions[0].number, static_cast<int>(AfterRun::kStandby));
 }
 
 TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
@@ -318,8 +333,7 @@ TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
   fs_.SetObserver([&](const FsCall& call) {
     if (call.op == FsOp::kWrite) stop.store(true);  // Ctrl+C while the first item is written
   });
-  flags_.after_run_action.store(1);
-  flags_.exit_after_run.store(1);
+  flags_.after_run.store(AfterRun::kShutDown);
   RunContext context = Context();
   context.stop_after_item = &stop;
   const RunResult result = Run(context);
@@ -331,8 +345,9 @@ TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
   EXPECT_FALSE(fs_.Exists(FakePath(u"w/c")));
   EXPECT_TRUE(fs_.Exists(FakePath(u"w/a")));
   EXPECT_TRUE(fs_.Exists(FakePath(u"w/b")));
-  EXPECT_EQ(host_.Count(CallKind::kStartAfterRunAction), 0);
-  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
+  const auto ends = host_.CallsOf(CallKind::kRunEnded);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].number, static_cast<int>(AfterRun::kNone));
   EXPECT_EQ(flags_.stop.load(), 1);
   EXPECT_TRUE(host_.CommandsEnabled());
 }
@@ -359,19 +374,28 @@ TEST_F(DeletionRunTest, RunsOnAWorkerThreadOfItsOwnWithTheRecordingHost) {
   QueueItems({FakePath(u"w/a")});
   clock_.SetStepPerReading(30);  // progress reports become due while the run writes
   std::atomic<bool> done{false};
+  std::thread::id worker_id;
   RunResult result;
-  std::thread worker = StartDeletionRun(Context(3, 2), [&](const RunResult& r) {
-    result = r;
+  RunRequest request;
+  request.passes = 3;
+  request.delay = 2;
+  request.done = [&](const RunOutcome& outcome) {
+    result = outcome.run;
+    worker_id = std::this_thread::get_id();
     done.store(true);
-  });
-  const std::thread::id worker_id = worker.get_id();
-  worker.join();
+  };
+  ASSERT_EQ(session_.Start(host_, std::move(request)), StartResult::kStarted);
+  while (session_.Active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ASSERT_TRUE(done.load());
+  EXPECT_NE(worker_id, std::this_thread::get_id());
   EXPECT_EQ(result.written_bytes, 15000u);
   EXPECT_FALSE(fs_.Exists(FakePath(u"w/a")));
+  // The start disables the commands on the starting thread; the run speaks from its worker.
   const auto calls = host_.Calls();
   ASSERT_FALSE(calls.empty());
-  for (const auto& call : calls) EXPECT_EQ(call.thread, worker_id);
+  EXPECT_EQ(calls.front().kind, CallKind::kSetCommandsEnabled);
+  EXPECT_EQ(calls.front().thread, std::this_thread::get_id());
+  for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].thread, worker_id);
   EXPECT_GT(host_.Count(CallKind::kSetProgressText), 0);
 }
 

@@ -57,12 +57,13 @@ TEST(DiskFill, FillsASmallTmpfsCompletelyAndLeavesItAsItWas) {
   ASSERT_GT(free_before, 3u << 20);
 
   testing::RecordingHost host;
-  host.SetChosenFolder(chosen);
+  const Text fill_folder = chosen;
   RunFlags flags;
   std::uint64_t peak_used = 0;
   FillResult result;
   testing::RunOnFreshThread([&] {
     RunContext context(host, platform::SystemFileSystem(), platform::SystemClock(), flags);
+    context.fill_folder = fill_folder;
     result = RunFreeSpaceFill(context);
   });
   peak_used = result.state.written_bytes;
@@ -89,7 +90,7 @@ TEST(DiskFill, StopRequestOnARealVolumeRemovesFileAndFolder) {
   SmallVolume volume(mount_point.path());
   if (!volume.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here: " << volume.error();
   testing::RecordingHost host;
-  host.SetChosenFolder(mount_point.path());
+  const Text fill_folder = mount_point.path();
   RunFlags flags;
   // The first progress report stops the fill, as Ctrl+C would.
   host.OnCall([&](const testing::RecordingHost::Call& call) {
@@ -100,6 +101,7 @@ TEST(DiskFill, StopRequestOnARealVolumeRemovesFileAndFolder) {
   FillResult result;
   testing::RunOnFreshThread([&] {
     RunContext context(host, platform::SystemFileSystem(), clock, flags);
+    context.fill_folder = fill_folder;
     result = RunFreeSpaceFill(context);
   });
   EXPECT_TRUE(result.state.stopped);

@@ -69,11 +69,12 @@ TEST(DiskReach, Ext4FillAsRootLeavesNoMarkerInTheImage) {
   ASSERT_GT(before, 1000000u) << "the markers did not reach the image";
 
   RecordingHost host;
-  host.SetChosenFolder(platform::Utf8ToText(volume.mount_point()));
+  const Text fill_folder = platform::Utf8ToText(volume.mount_point());
   RunFlags flags;
   FillResult result;
   testing::RunOnFreshThread([&] {
     RunContext context(host, platform::SystemFileSystem(), platform::SystemClock(), flags);
+    context.fill_folder = fill_folder;
     result = RunFreeSpaceFill(context);
   });
   EXPECT_EQ(result.state.error_count, 0) << testing::Narrow(host.MessageTexts().back());
@@ -121,11 +122,12 @@ TEST(DiskReach, AFillFolderSwappedForALinkSteersNoWriteElsewhere) {
     ASSERT_EQ(::symlink(target.c_str(), made.c_str()), 0);
   };
   RecordingHost host;
-  host.SetChosenFolder(platform::Utf8ToText(volume.mount_point()));
+  const Text fill_folder = platform::Utf8ToText(volume.mount_point());
   RunFlags flags;
   FillResult result;
   testing::RunOnFreshThread([&] {
     RunContext context(host, fs, platform::SystemClock(), flags);
+    context.fill_folder = fill_folder;
     result = RunFreeSpaceFill(context);
   });
   ::sync();

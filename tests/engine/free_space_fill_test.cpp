@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "engine/run_session.h"
 #include "engine_test_support.h"
 #include "lang/language_table.h"
 #include "platform/format.h"
@@ -47,14 +52,12 @@ TEST(FillFolderPath, LiesInsideTheChosenFolderNamedAfterTheProgramAndTheTick) {
 
 class FillTest : public ::testing::Test {
  protected:
-  FillTest() {
-    fs_.AddFolder(chosen_);
-    host_.SetChosenFolder(chosen_);
-  }
+  FillTest() { fs_.AddFolder(chosen_); }
   FillResult Fill() {
     FillResult result;
     testing::RunOnFreshThread([&] {
       RunContext context(host_, fs_, clock_, flags_);
+      context.fill_folder = folder_to_fill_;
       result = RunFreeSpaceFill(context);
     });
     return result;
@@ -73,6 +76,8 @@ class FillTest : public ::testing::Test {
   }
 
   const Text chosen_ = FakePath(u"vol/Data");
+  // The folder the fill is started on (chosen before its worker starts).
+  Text folder_to_fill_ = chosen_;
   FakeFileSystem fs_;
   RecordingHost host_;
   FakeClock clock_{1000};
@@ -197,9 +202,9 @@ TEST_F(FillTest, NoFreeSpaceReportsZeroPercentWithoutAFile) {
     fs.AddFolder(chosen_);
     fs.ReportFreeBytes(free_bytes);
     RecordingHost host;
-    host.SetChosenFolder(chosen_);
     testing::RunOnFreshThread([&] {
       RunContext context(host, fs, clock_, flags_);
+      context.fill_folder = chosen_;
       RunFreeSpaceFill(context);
     });
     EXPECT_EQ(host.MessageTexts(),
@@ -222,7 +227,7 @@ TEST_F(FillTest, EightFailedCreationsGiveTheErrorFileLine) {
 
 TEST_F(FillTest, StopRequestEndsTheFillAndCleansUp) {
   fs_.SetCapacity(10000000);
-  flags_.exit_after_run.store(1);
+  flags_.after_run.store(AfterRun::kEndProgram);
   fs_.SetObserver([&](const FsCall& call) {
     if (call.op == FsOp::kWrite && fs_.CountOf(FsOp::kWrite) == 3) flags_.stop.store(1);
   });
@@ -232,7 +237,9 @@ TEST_F(FillTest, StopRequestEndsTheFillAndCleansUp) {
   EXPECT_EQ(fs_.CountOf(FsOp::kWrite), static_cast<int>(kFillBlocksPerRequest));
   const auto messages = host_.MessageTexts();
   EXPECT_NE(std::find(messages.begin(), messages.end(), Text(lang::Txt(105))), messages.end());
-  EXPECT_EQ(host_.Count(CallKind::kSendCancel), 0);
+  const auto ends = host_.CallsOf(CallKind::kRunEnded);
+  ASSERT_EQ(ends.size(), 1u);
+  EXPECT_EQ(ends[0].number, static_cast<int>(AfterRun::kNone)) << "a stopped fill ends nothing";
   ExpectCleanedUp();
 }
 
@@ -267,12 +274,12 @@ TEST_F(FillTest, CleanUpIsRetriedWhenSomethingHoldsTheFileForAMoment) {
   ExpectCleanedUp();
 }
 
-TEST_F(FillTest, CancelledChooserDoesNothingAndSaysNothing) {
-  host_.SetChosenFolder(std::nullopt);
+TEST_F(FillTest, WithoutAFolderNothingHappensAndNothingIsSaid) {
+  folder_to_fill_.clear();
   const FillResult result = Fill();
   EXPECT_FALSE(result.chosen);
   EXPECT_EQ(fs_.CallCount(), 0);
-  EXPECT_EQ(host_.Calls().size(), 1u);  // the chooser itself
+  EXPECT_TRUE(host_.Calls().empty());
 }
 
 TEST_F(FillTest, FolderThatCannotBeCreatedIsReportedAndNothingIsWritten) {
@@ -285,14 +292,31 @@ TEST_F(FillTest, FolderThatCannotBeCreatedIsReportedAndNothingIsWritten) {
   EXPECT_EQ(result.state.error_count, 1);
 }
 
-TEST_F(FillTest, RunsOnAWorkerThreadOfItsOwn) {
+TEST_F(FillTest, TheFolderIsChosenOnTheStartingThreadAndTheFillWorksThereOnItsWorker) {
   fs_.SetCapacity(200000);
-  std::atomic<bool> done{false};
-  RunContext context(host_, fs_, clock_, flags_);
-  std::thread worker = StartFreeSpaceFill(context, [&](const FillResult&) { done.store(true); });
-  const std::thread::id worker_id = worker.get_id();
-  worker.join();
-  EXPECT_TRUE(done.load());
+  RunSession session(fs_, clock_);
+  std::thread::id chosen_on;
+  std::thread::id worker_id;
+  FillResult result;
+  RunRequest request;
+  request.kind = RunKind::kFill;
+  request.choose_folder = [&] {
+    chosen_on = std::this_thread::get_id();
+    return std::optional<Text>(chosen_);
+  };
+  request.done = [&](const RunOutcome& outcome) {
+    worker_id = std::this_thread::get_id();
+    result = outcome.fill;
+  };
+  ASSERT_EQ(session.Start(host_, std::move(request)), StartResult::kStarted);
+  EXPECT_EQ(chosen_on, std::this_thread::get_id());
+  while (session.Active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_NE(worker_id, std::this_thread::get_id());
+  EXPECT_TRUE(result.chosen);
+  EXPECT_EQ(result.state.error_count, 0);
+  ASSERT_EQ(fs_.CountOf(FsOp::kCreateFolder), 1);
+  EXPECT_EQ(fs_.CallsOf(FsOp::kCreateFolder)[0].path, FillFolder());
+  ASSERT_FALSE(host_.Calls().empty());
   for (const auto& call : host_.Calls()) EXPECT_EQ(call.thread, worker_id);
   ExpectCleanedUp();
 }
@@ -302,12 +326,12 @@ TEST(FillFaultInjection, EachCallFailingInTurnLeavesNothingBehind) {
   const auto fill = [&](FakeFileSystem& fs, RecordingHost& host) {
     fs.AddFolder(chosen);
     fs.SetCapacity(130000);  // three writes
-    host.SetChosenFolder(chosen);
     FakeClock clock;
     RunFlags flags;
     FillResult result;
     testing::RunOnFreshThread([&] {
       RunContext context(host, fs, clock, flags);
+      context.fill_folder = chosen;
       result = RunFreeSpaceFill(context);
     });
     return result;
@@ -373,7 +397,7 @@ TEST_F(FillTest, WorksInTheFolderTheSystemResolvesNotTheOneTheTextNames) {
   const Text reached = FakePath(u"other/mnt");
   fs_.AddFolder(reached);
   fs_.SetResolvedFolder(typed, reached);
-  host_.SetChosenFolder(typed);
+  folder_to_fill_ = typed;
   fs_.SetCapacity(100000);
   const FillResult result = Fill();
   EXPECT_EQ(result.state.error_count, 0);
@@ -383,7 +407,7 @@ TEST_F(FillTest, WorksInTheFolderTheSystemResolvesNotTheOneTheTextNames) {
 }
 
 TEST_F(FillTest, AFolderThatCannotBeResolvedIsAnErrorAndNothingIsWritten) {
-  host_.SetChosenFolder(FakePath(u"vol/Data/nothing-here"));
+  folder_to_fill_ = FakePath(u"vol/Data/nothing-here");
   const FillResult result = Fill();
   EXPECT_EQ(result.state.error_count, 1);
   EXPECT_EQ(fs_.CountOf(FsOp::kCreateFolder), 0);

@@ -21,11 +21,6 @@ void RecordingHost::SetQueuedItems(std::vector<platform::QueuedItem> items) {
   items_ = std::move(items);
 }
 
-void RecordingHost::SetChosenFolder(std::optional<Text> folder) {
-  std::lock_guard lock(mutex_);
-  chosen_folder_ = std::move(folder);
-}
-
 void RecordingHost::SetOptionLabel(Text label) {
   std::lock_guard lock(mutex_);
   option_label_ = std::move(label);
@@ -36,8 +31,8 @@ void RecordingHost::OnCall(std::function<void(const Call&)> hook) {
   hook_ = std::move(hook);
 }
 
-void RecordingHost::Record(CallKind kind, TextView text, int number) {
-  Call call{kind, Text(text), number, std::this_thread::get_id()};
+void RecordingHost::Record(CallKind kind, TextView text, int number, int delay) {
+  Call call{kind, Text(text), number, std::this_thread::get_id(), delay};
   std::function<void(const Call&)> hook;
   {
     std::lock_guard lock(mutex_);
@@ -108,6 +103,11 @@ void RecordingHost::Clear() {
 void RecordingHost::AddMessage(TextView text, engine::MessageKind kind) {
   Record(CallKind::kAddMessage, text, static_cast<int>(kind));
 }
+void RecordingHost::ShowProgress(const engine::Progress& progress) {
+  SetProgressText(progress.times + u"\n" + progress.amount);
+  SetStatusText(progress.amount);
+  SetTitle(progress.title);
+}
 void RecordingHost::SetProgressText(TextView text) { Record(CallKind::kSetProgressText, text, 0); }
 void RecordingHost::SetStatusText(TextView text) { Record(CallKind::kSetStatusText, text, 0); }
 void RecordingHost::SetTitle(TextView text) { Record(CallKind::kSetTitle, text, 0); }
@@ -123,21 +123,14 @@ std::vector<platform::QueuedItem> RecordingHost::SnapshotItems() {
 
 void RecordingHost::RebuildRows() { Record(CallKind::kRebuildRows, {}, 0); }
 
-Text RecordingHost::RefreshOptionLabels() {
-  Record(CallKind::kRefreshOptionLabels, {}, 0);
+Text RecordingHost::ShowRunOptions(int passes, int delay) {
+  Record(CallKind::kShowRunOptions, {}, passes, delay);
   std::lock_guard lock(mutex_);
   return option_label_;
 }
 
-void RecordingHost::SendCancel() { Record(CallKind::kSendCancel, {}, 0); }
-void RecordingHost::StartAfterRunAction(int action) {
-  Record(CallKind::kStartAfterRunAction, {}, action);
-}
-
-std::optional<Text> RecordingHost::ChooseFolder() {
-  Record(CallKind::kChooseFolder, {}, 0);
-  std::lock_guard lock(mutex_);
-  return chosen_folder_;
+void RecordingHost::RunEnded(const engine::RunEnd& end) {
+  Record(CallKind::kRunEnded, {}, static_cast<int>(end.after_run));
 }
 
 }  // namespace nulvane::testing

@@ -5,7 +5,6 @@
 
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -23,16 +22,16 @@ class RecordingHost final : public engine::RunHost {
     kSetCommandsEnabled,
     kSnapshotItems,
     kRebuildRows,
-    kRefreshOptionLabels,
-    kSendCancel,
-    kStartAfterRunAction,
-    kChooseFolder,
+    kShowRunOptions,
+    kRunEnded,
   };
   struct Call {
     CallKind kind;
-    Text text;       // the text given (messages, progress, status, title)
-    int number = 0;  // message kind, enabled flag or after-run action
+    Text text;  // the text given (messages, progress, status, title)
+    // Message kind, enabled flag, the passes of ShowRunOptions, or RunEnded's after-run step.
+    int number = 0;
     std::thread::id thread;
+    int delay = 0;  // ShowRunOptions
   };
   struct Message {
     Text text;
@@ -45,7 +44,6 @@ class RecordingHost final : public engine::RunHost {
   void SetItems(const std::vector<Text>& paths,
                 const std::function<platform::EntryIdentity(TextView path)>& identity_of = nullptr);
   void SetQueuedItems(std::vector<platform::QueuedItem> items);
-  void SetChosenFolder(std::optional<Text> folder);
   void SetOptionLabel(Text label);
   // Called after each call is recorded, on the calling thread, without the host's lock held.
   void OnCall(std::function<void(const Call&)> hook);
@@ -68,25 +66,26 @@ class RecordingHost final : public engine::RunHost {
 
   // RunHost
   void AddMessage(TextView text, engine::MessageKind kind) override;
+  // Recorded as the window shows a report: the progress text (the times, a line break and the
+  // amount), the status bar (the amount) and the title.
+  void ShowProgress(const engine::Progress& progress) override;
   void SetProgressText(TextView text) override;
   void SetStatusText(TextView text) override;
   void SetTitle(TextView text) override;
   void SetCommandsEnabled(bool enabled) override;
   std::vector<platform::QueuedItem> SnapshotItems() override;
   void RebuildRows() override;
-  Text RefreshOptionLabels() override;
-  void SendCancel() override;
-  void StartAfterRunAction(int action) override;
-  std::optional<Text> ChooseFolder() override;
+  // Answers with the label SetOptionLabel gave.
+  Text ShowRunOptions(int passes, int delay) override;
+  void RunEnded(const engine::RunEnd& end) override;
 
  private:
-  void Record(CallKind kind, TextView text, int number);
+  void Record(CallKind kind, TextView text, int number, int delay = 0);
   Text LastTextOf(CallKind kind) const;
 
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
   std::vector<platform::QueuedItem> items_;
-  std::optional<Text> chosen_folder_;
   Text option_label_ = u"Delete &Delay 0 sec";
   std::function<void(const Call&)> hook_;
   bool commands_enabled_ = true;
