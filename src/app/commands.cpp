@@ -53,47 +53,47 @@ void CSetFileTime::NoteSettingsWrite(bool written) {
   // Once per start: every later choice would fail for the same reason.
   settings_warned_ = true;
   const Text file = settings::SettingsFile();
-  AddMessage(Format(lang::Txt(kSettingsNotSavedText), file, WriteFailureReason(error, file)),
-             engine::MessageKind::kWarning);
+  view_.AddMessage(Format(lang::Txt(kSettingsNotSavedText), file, WriteFailureReason(error, file)),
+                   engine::MessageKind::kWarning);
 }
 
 void CSetFileTime::OnOverwriteMenu() {
   int stored = 0;
-  settings::GetOptionInt(settings::kPassesKey, stored);
+  engine::RunSession::ReadPasses(&stored);
   const UniqueMenu menu = CreatePopupFromModel(OverwriteMenu(lang::Table(), stored));
   const int chosen =
-      ShowPopupBelowButton(dialog_, list_toolbar_, kCommandOverwriteMenu, menu.get(), true);
+      ShowPopupBelowButton(Window(), view_.list_toolbar(), kCommandOverwriteMenu, menu.get(), true);
   // Only the menu's own ids are stored; a stray return value changes nothing.
   for (int count : kOverwriteCounts) {
     if (chosen == count) NoteSettingsWrite(settings::PutOptionInt(settings::kPassesKey, count));
   }
   // Also without a choice: the labels show what the settings file holds now.
-  RefreshOptionLabels();
+  ShowOptionsFromSettings();
 }
 
 void CSetFileTime::OnDelayMenu() {
-  int delay = flags_.delay.load();
-  settings::GetOptionInt(settings::kDelayKey, delay);
-  flags_.delay.store(delay);
-  const UniqueMenu menu = CreatePopupFromModel(DelayMenu(lang::Table(), delay));
+  int stored = 0;
+  session_.ReadDelay(&stored);
+  const UniqueMenu menu = CreatePopupFromModel(DelayMenu(lang::Table(), stored));
   const int chosen =
-      ShowPopupBelowButton(dialog_, list_toolbar_, kCommandDelayMenu, menu.get(), true);
+      ShowPopupBelowButton(Window(), view_.list_toolbar(), kCommandDelayMenu, menu.get(), true);
   if (chosen >= kDelayEntryBase && chosen < kDelayEntryBase + kDelayEntries) {
     NoteSettingsWrite(settings::PutOptionInt(settings::kDelayKey, chosen - kDelayEntryBase));
   }
-  RefreshOptionLabels();
+  ShowOptionsFromSettings();
 }
 
 void CSetFileTime::ShowLanguageMenu() {
   const UniqueMenu menu = CreatePopupFromModel(LanguageMenu(lang::Table()));
-  const int chosen =
-      ShowPopupBelowButton(dialog_, corner_toolbar_, kCommandLanguageMenu, menu.get(), true);
+  const int chosen = ShowPopupBelowButton(Window(), view_.corner_toolbar(), kCommandLanguageMenu,
+                                          menu.get(), true);
   if (chosen == kTranslateEntry) {
     if (!lang::ExportTranslation()) {
       const DWORD error = GetLastError();
       const Text path = lang::TranslationExportPath();
-      AddMessage(Format(lang::Txt(kExportNotWrittenText), path, WriteFailureReason(error, path)),
-                 engine::MessageKind::kError);
+      view_.AddMessage(
+          Format(lang::Txt(kExportNotWrittenText), path, WriteFailureReason(error, path)),
+          engine::MessageKind::kError);
     }
     return;
   }
@@ -108,13 +108,13 @@ void CSetFileTime::ShowLanguageMenu() {
 void CSetFileTime::ShowDeletePlusMenu() {
   const UniqueMenu menu = CreatePopupFromModel(DeletePlusMenu(lang::Table()));
   // The entries arrive as commands; each starts a run, or is refused while one works.
-  ShowPopupBelowButton(dialog_, list_toolbar_, kCommandDeletePlus, menu.get(), false);
+  ShowPopupBelowButton(Window(), view_.list_toolbar(), kCommandDeletePlus, menu.get(), false);
 }
 
 void CSetFileTime::ShowHelpBox() {
   const Text text = HelpText(lang::Table());
   const Text caption(lang::Txt(kHelpCaptionText));
-  MessageBoxW(dialog_, platform::Wide(text), platform::Wide(caption), MB_OK);
+  MessageBoxW(Window(), platform::Wide(text), platform::Wide(caption), MB_OK);
 }
 
 void CSetFileTime::OpenLink(int command) {

@@ -4,9 +4,9 @@
 
 #include <commctrl.h>
 
+#include "app/command_ids.h"
 #include "app/main_dialog.h"
 #include "app/program.h"
-#include "app/resource_ids.h"
 #include "lang/language_table.h"
 #include "settings/settings.h"
 

@@ -1,30 +1,20 @@
-// The main dialog's messages, commands and closing rules. Building the controls and showing
-// the texts is in main_dialog_build.cpp.
-#include <windows.h>
-#undef DeleteFile
+// The main dialog's messages, commands and closing rules. What the window shows is the view's
+// (main_view.*); runs and fills start and stop through the process's run session.
+#include "app/main_dialog.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
-#include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "app/dialog_keys.h"
-#include "app/main_dialog.h"
+#include "app/folder_picker.h"
+#include "app/menu_bar.h"
 #include "app/menus.h"
 #include "app/program.h"
-#include "app/resource_ids.h"
-#include "app/shutdown_dialog.h"
+#include "app/send_to.h"
 #include "app/window_host.h"
-#include "engine/deletion_run.h"
-#include "engine/free_space_fill.h"
 #include "lang/language_table.h"
-#include "platform/clock.h"
-#include "platform/file_system.h"
 #include "platform/format.h"
-#include "platform/text.h"
 #include "platform/win32/wide.h"
 
 namespace nulvane::app {
@@ -42,63 +32,58 @@ constexpr int kFillEndsWithSessionText = 200;
 
 // How long closing waits for a stopped fill to remove its temporary file and folder; after it
 // the program ends anyway.
-constexpr DWORD kFillCleanupWaitMs = 5000;
+constexpr std::uint32_t kFillCleanupWaitMs = 5000;
 
 // The entries of the menu bar's menu that start a fill.
 constexpr int kFillCommands[] = {kMenuCommandFill, kMenuCommandFillEndProgram,
                                  kMenuCommandFillShutdown, kMenuCommandFillStandby,
                                  kMenuCommandFillEndAndStandby};
 
-// Runs still handing back to a dialog object. Process-wide: the worker decrements it as its
-// very last access, after which it touches no object of the dialog.
-std::atomic<int> g_active_workers{0};
-// Of those, the fills: from the fill command until the fill's worker has handed everything back
-// (the folder choice and the clean-up included).
-std::atomic<int> g_fill_workers{0};
+// The step a run's or a fill's command chooses for after its end.
+engine::AfterRun AfterRunOf(int command) {
+  switch (command) {
+    case kMenuCommandEndProgram:
+    case kMenuCommandFillEndProgram:
+      return engine::AfterRun::kEndProgram;
+    case kMenuCommandShutdown:
+    case kMenuCommandFillShutdown:
+      return engine::AfterRun::kShutDown;
+    case kMenuCommandStandby:
+    case kMenuCommandFillStandby:
+      return engine::AfterRun::kStandby;
+    case kMenuCommandEndAndStandby:
+    case kMenuCommandFillEndAndStandby:
+      return engine::AfterRun::kEndAndStandby;
+    default:
+      return engine::AfterRun::kNone;
+  }
+}
 
-// The object the dialog procedure forwards to.
-CSetFileTime* g_dialog_target = nullptr;
-
+// The dialog object lives in the window's DWLP_USER from WM_INITDIALOG on; the few messages
+// before it go to the dialog manager's defaults.
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  return g_dialog_target ? g_dialog_target->HandleMessage(window, message, wparam, lparam) : 0;
+  if (message == WM_INITDIALOG) SetWindowLongPtrW(window, DWLP_USER, lparam);
+  auto* target = reinterpret_cast<CSetFileTime*>(GetWindowLongPtrW(window, DWLP_USER));
+  return target ? target->HandleMessage(window, message, wparam, lparam) : 0;
 }
 
 }  // namespace
 
 CSetFileTime::CSetFileTime(Text command_line)
-    : flags_(engine::ProcessRunFlags()),
-      row_display_(*this),
-      items_(platform::SystemFileSystem(), row_display_),
+    : session_(engine::ProcessRunSession()),
+      items_(platform::SystemFileSystem(), view_),
       host_(std::make_unique<WindowHost>(*this)),
-      command_line_(std::move(command_line)) {
-  // On the worker that finished the run, owned by the window.
-  host_->SetAfterRunStarter([this](int action) {
-    StartAfterRunAction(dialog_, action, [this](TextView line) {
-      host_->AddMessage(line, engine::MessageKind::kError);
-    });
-  });
-}
+      command_line_(std::move(command_line)) {}
 
-CSetFileTime::~CSetFileTime() {
-  keys_.reset();
-  if (g_dialog_target == this) g_dialog_target = nullptr;
-  if (message_images_) ImageList_Destroy(message_images_);
-  if (dpi_font_) DeleteObject(dpi_font_);
-  if (status_font_) DeleteObject(status_font_);
-  if (big_icon_) DestroyIcon(big_icon_);
-  if (small_icon_) DestroyIcon(small_icon_);
-}
+CSetFileTime::~CSetFileTime() { keys_.reset(); }
 
 engine::RunHost& CSetFileTime::Host() { return *host_; }
 
-bool CSetFileTime::WorkerActive() { return g_active_workers.load() != 0; }
+bool CSetFileTime::WorkerActive() { return engine::ProcessRunSession().Active(); }
 
 INT_PTR RunMainDialog(HINSTANCE instance, CSetFileTime& dialog) {
-  g_dialog_target = &dialog;
-  const INT_PTR result =
-      DialogBoxParamW(instance, MAKEINTRESOURCEW(145), nullptr, MainDialogProc, 0);
-  g_dialog_target = nullptr;
-  return result;
+  return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
+                         reinterpret_cast<LPARAM>(&dialog));
 }
 
 INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -112,15 +97,15 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       if (keys_) keys_->OnUpdateUiState(wparam);
       return 0;
     case WM_SIZE:
-      LayoutMainDialog(LOWORD(lparam), HIWORD(lparam));
+      view_.Layout(LOWORD(lparam), HIWORD(lparam));
       return 0;
     case WM_GETMINMAXINFO:
-      OnGetMinMaxInfo(*reinterpret_cast<MINMAXINFO*>(lparam));
+      view_.LimitMinimumSize(*reinterpret_cast<MINMAXINFO*>(lparam));
       return TRUE;
     case WM_NOTIFY:
       return OnNotify(*reinterpret_cast<const NMHDR*>(lparam));
     case WM_COMMAND:
-      if (LOWORD(wparam) == kCommandCancel && HIWORD(wparam) == NOTIFY_END_AFTER_WORK &&
+      if (LOWORD(wparam) == kCommandCancel && HIWORD(wparam) == kNotifyEndAfterWork &&
           lparam == 0) {
         EndAfterWork();
         return 0;
@@ -134,7 +119,7 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       OnInitMenuPopup();
       return 0;
     case WM_DPICHANGED:
-      OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      view_.OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return TRUE;
     case WM_QUERYENDSESSION:
       OnQueryEndSession();
@@ -149,8 +134,26 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
   }
 }
 
+INT_PTR CSetFileTime::OnInitDialog(HWND window) {
+  view_.Create(window);
+  ApplyLanguageTexts();
+  keys_ = std::make_unique<DialogKeys>(view_.KeyTargets());
+  items_.ParseCommandLine(command_line_);
+  // The dialog manager sets no focus: the keyboard starts in the item list.
+  if (view_.item_list()) SetFocus(view_.item_list());
+  return FALSE;
+}
+
+void CSetFileTime::ApplyLanguageTexts() {
+  view_.ApplyLanguageTexts(engine::RunSession::ReadPasses(), session_.ReadDelay());
+}
+
+void CSetFileTime::ShowOptionsFromSettings() {
+  view_.ShowOptions(engine::RunSession::ReadPasses(), session_.ReadDelay());
+}
+
 INT_PTR CSetFileTime::OnNotify(const NMHDR& header) {
-  if (header.hwndFrom == item_list_view_ && header.code == LVN_GETDISPINFOW) {
+  if (header.hwndFrom == view_.item_list() && header.code == LVN_GETDISPINFOW) {
     LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header))->item;
     if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
       if (!items_.GetRowText(item.iItem, item.iSubItem, reinterpret_cast<char16_t*>(item.pszText),
@@ -164,8 +167,6 @@ INT_PTR CSetFileTime::OnNotify(const NMHDR& header) {
 
 void CSetFileTime::OnCommand(int command) {
   switch (command) {
-    case kCommandEnter:
-      break;
     case kCommandCancel:
       OnCancel();
       break;
@@ -222,32 +223,33 @@ void CSetFileTime::OnCommand(int command) {
 void CSetFileTime::OnCancel() {
   // A close box, Esc or the worker's own cancel arriving while closing asks or waits.
   if (closing_) return;
+  engine::RunFlags& flags = session_.flags();
   // A fill clears the stop flag when it begins writing and sets it again once its temporary
   // file and folder are gone: in between, ending at once could leave the volume full.
-  const bool fill_has_files = g_fill_workers.load() != 0 && flags_.stop.load() == 0;
-  if (fill_has_files || flags_.fill_running.load() != 0) {
-    if (flags_.fill_running.load() != 0) {
+  const bool fill_has_files = session_.FillActive() && flags.stop.load() == 0;
+  if (fill_has_files || flags.fill_running.load() != 0) {
+    if (flags.fill_running.load() != 0) {
       const Text question(lang::Txt(kSureText));
       const Text caption(lang::Txt(kCancelText));
       closing_ = true;
       const int answer =
-          MessageBoxW(dialog_, Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING);
+          MessageBoxW(Window(), Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING);
       closing_ = false;
       // The fill finished meanwhile and ended the program: the answer changes nothing.
       if (ending_ || answer != IDYES) return;
     }
     // Writing or removing its files, the fill ends first, with both removed.
     StopFillAndWait();
-    EndDialogWith(2);
-  } else if (flags_.stop.load() != 0) {
-    EndDialogWith(2);
+    EndDialog(Window(), kCommandCancel);
+  } else if (flags.stop.load() != 0) {
+    EndDialog(Window(), kCommandCancel);
   }
   // Cancels a run's countdown; at rest it was set already.
-  flags_.stop.store(1);
+  flags.stop.store(1);
 }
 
 void CSetFileTime::OnQueryEndSession() {
-  if (g_fill_workers.load() == 0) return;
+  if (!session_.FillActive()) return;
   // The shut-down screen names the program and says why it holds the session up meanwhile.
   // Both calls exist from Windows Vista on; they are looked up so that their absence costs
   // nothing but the reason.
@@ -259,47 +261,40 @@ void CSetFileTime::OnQueryEndSession() {
   const auto destroy = reinterpret_cast<BlockReasonDestroy>(
       reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
   const Text reason(lang::Txt(kFillEndsWithSessionText));
-  const bool shown = create && create(dialog_, Wide(reason));
+  const bool shown = create && create(Window(), Wide(reason));
   StopFillAndWait();
-  if (shown && destroy) destroy(dialog_);
+  if (shown && destroy) destroy(Window());
 }
 
 void CSetFileTime::StopFillAndWait() {
   closing_ = true;
-  // The program ends: the fill's after-run step must not follow.
-  flags_.exit_after_run.store(0);
-  flags_.after_run_action.store(0);
-  flags_.fill_running.store(0);
-  EnableWindow(dialog_, FALSE);
-  const DWORD start = GetTickCount();
+  // No fill writes from here on, also one that is only about to start writing.
+  session_.flags().fill_running.store(0);
+  EnableWindow(Window(), FALSE);
   bool quit = false;
   WPARAM quit_code = 0;
-  while (g_fill_workers.load() != 0 && !quit && GetTickCount() - start < kFillCleanupWaitMs) {
-    // Asked again on every round: a fill that was only about to write sets its flags when it
-    // starts, and must see the request all the same. It stops between two writes, then closes
-    // and deletes its files and removes its folder, reporting through sent messages that this
-    // loop handles.
-    flags_.fill_running.store(0);
-    flags_.stop.store(1);
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) {
-        quit = true;
-        quit_code = message.wParam;
-        break;
-      }
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
+  // The fill reports its clean-up through sent messages, which this loop handles.
+  session_.StopFillAndWait(
+      [&] {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+          if (message.message == WM_QUIT) {
+            quit = true;
+            quit_code = message.wParam;
+            return false;
+          }
+          TranslateMessage(&message);
+          DispatchMessageW(&message);
+        }
+        return true;
+      },
+      kFillCleanupWaitMs);
   // A quit request belongs to the loop outside.
   if (quit) PostQuitMessage(static_cast<int>(quit_code));
-  EnableWindow(dialog_, TRUE);
+  EnableWindow(Window(), TRUE);
   closing_ = false;
 }
-
-void CSetFileTime::EndDialogWith(INT_PTR result) { EndDialog(dialog_, result); }
 
 void CSetFileTime::EndAfterWork() {
   ending_ = true;
@@ -308,7 +303,7 @@ void CSetFileTime::EndAfterWork() {
     struct Search {
       HWND owner;
       HWND box;
-    } search{dialog_, nullptr};
+    } search{Window(), nullptr};
     EnumThreadWindows(
         GetCurrentThreadId(),
         [](HWND window, LPARAM data) -> BOOL {
@@ -324,7 +319,7 @@ void CSetFileTime::EndAfterWork() {
         reinterpret_cast<LPARAM>(&search));
     if (search.box) EndDialog(search.box, IDNO);
   }
-  EndDialogWith(2);
+  EndDialog(Window(), kCommandCancel);
 }
 
 void CSetFileTime::OnDropFiles(HDROP drop) {
@@ -348,76 +343,37 @@ void CSetFileTime::StartDeletionRun(int command) {
   // One worker at a time: a second start while a run works is ignored (the buttons are
   // disabled then; a key or a queued command could still arrive).
   if (WorkerActive()) return;
-  flags_.exit_after_run.store(0);
-  flags_.after_run_action.store(0);
-  SetCommandsEnabled(false);
-  if (command == kCommandDeletePlusItem) flags_.exit_after_run.store(1);
-  if (command == kMenuCommandShutdown) flags_.after_run_action.store(1);
-  if (command == kMenuCommandStandby) flags_.after_run_action.store(2);
-  if (command == kMenuCommandEndAndStandby) flags_.after_run_action.store(3);
-  items_.BeginRun();
-  g_active_workers.fetch_add(1);
-  engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
-  const bool started = StartWorker([this, context] {
-    engine::RunDeletion(context);
-    // After the run's own final rebuild: the paths dropped meanwhile are added now.
+  engine::RunRequest request;
+  request.after_run = AfterRunOf(command);
+  // After the run's own final rebuild: the paths dropped meanwhile are added now.
+  request.done = [this](const engine::RunOutcome&) {
     host_->OnWindowThread([this] { items_.EndRun(); });
-    g_active_workers.fetch_sub(1);
-  });
-  if (!started) {
-    // Nothing ran: everything the start changed is put back.
-    g_active_workers.fetch_sub(1);
-    flags_.exit_after_run.store(0);
-    flags_.after_run_action.store(0);
-    items_.EndRun();
-    SetCommandsEnabled(true);
-  }
+  };
+  items_.BeginRun();
+  session_.SetWorkerStarter(Program().start_worker);
+  const engine::StartResult result = session_.Start(*host_, std::move(request));
+  if (result != engine::StartResult::kStarted) items_.EndRun();
+  ReportStart(result);
 }
 
 void CSetFileTime::StartFreeSpaceFill(int command) {
   // One worker at a time: a fill started during a run (or another fill) would overwrite the
   // after-run step chosen for it. The menu grays the fill entries meanwhile.
   if (WorkerActive()) return;
-  flags_.exit_after_run.store(command == kMenuCommandFillEndProgram ? 1 : 0);
-  int action = 0;
-  if (command == kMenuCommandFillShutdown) action = 1;
-  if (command == kMenuCommandFillStandby) action = 2;
-  if (command == kMenuCommandFillEndAndStandby) action = 3;
-  flags_.after_run_action.store(action);
-  g_active_workers.fetch_add(1);
-  g_fill_workers.fetch_add(1);
-  engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
-  // The worker shows the folder picker itself, owned by the dialog, which stays responsive.
-  const bool started = StartWorker([context] {
-    engine::RunFreeSpaceFill(context);
-    g_fill_workers.fetch_sub(1);
-    g_active_workers.fetch_sub(1);
-  });
-  if (!started) {
-    g_fill_workers.fetch_sub(1);
-    g_active_workers.fetch_sub(1);
-    flags_.exit_after_run.store(0);
-    flags_.after_run_action.store(0);
-  }
+  engine::RunRequest request;
+  request.kind = engine::RunKind::kFill;
+  request.after_run = AfterRunOf(command);
+  // On this thread, once the session is taken for the fill: the picker is modal to the
+  // window, whose messages (and nothing else) its loop goes on handling.
+  request.choose_folder = [this] { return ChooseFillFolder(Window()); };
+  session_.SetWorkerStarter(Program().start_worker);
+  ReportStart(session_.Start(*host_, std::move(request)));
 }
 
-bool CSetFileTime::StartWorker(std::function<void()> work) {
-  try {
-    if (Program().start_worker) {
-      Program().start_worker(std::move(work));
-    } else {
-      std::thread(std::move(work)).detach();
-    }
-    return true;
-  } catch (const std::system_error& error) {
-    // The C library's words for the thread library's error code.
-    AddMessage(Format(lang::Txt(kNoThreadText), platform::Utf8ToText(error.code().message())),
-               engine::MessageKind::kError);
-  } catch (const std::bad_alloc&) {
-    AddMessage(Format(lang::Txt(kNoThreadText), platform::SystemErrorText(ERROR_NOT_ENOUGH_MEMORY)),
-               engine::MessageKind::kError);
-  }
-  return false;
+void CSetFileTime::ReportStart(engine::StartResult result) {
+  if (result != engine::StartResult::kNoThread) return;
+  view_.AddMessage(Format(lang::Txt(kNoThreadText), session_.StartFailure()),
+                   engine::MessageKind::kError);
 }
 
 void CSetFileTime::OnSendToCommand(int command) {
@@ -429,7 +385,7 @@ void CSetFileTime::OnSendToCommand(int command) {
 }
 
 void CSetFileTime::OnInitMenuPopup() {
-  const HMENU menu = menu_bar_ ? MenuBar().menu() : nullptr;
+  const HMENU menu = view_.menu_bar() ? MenuBar().menu() : nullptr;
   if (!menu) return;
   CheckMenuItem(menu, kMenuCommandAddSendTo,
                 MF_BYCOMMAND | (SendTo().IsInSendTo(kProgramName) ? MF_CHECKED : MF_UNCHECKED));
@@ -446,24 +402,6 @@ void CSetFileTime::OnInitMenuPopup() {
       }
     }
   }
-}
-
-void CSetFileTime::SetStatusText(TextView text) {
-  if (!status_bar_) return;
-  const Text copy(text);
-  SendMessageW(status_bar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(copy)));
-}
-
-void CSetFileTime::RowDisplay::SetRowCount(int count) {
-  if (dialog_.item_list_view_) {
-    SendMessageW(dialog_.item_list_view_, LVM_SETITEMCOUNT, static_cast<WPARAM>(count), 0);
-  }
-}
-
-void CSetFileTime::RowDisplay::SetStatusText(TextView text) { dialog_.SetStatusText(text); }
-
-void CSetFileTime::RowDisplay::AddWarning(TextView text) {
-  dialog_.AddMessage(text, engine::MessageKind::kWarning);
 }
 
 }  // namespace nulvane::app

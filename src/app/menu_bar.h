@@ -18,14 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "app/command_ids.h"
+
 namespace nulvane::app {
 
 // Asks the bar's toolbar to open the popup of the current top-level item (the index is
 // wrapped first); a wParam of 1 opens it with its first item highlighted, as the keyboard
 // does. Posted by the bar itself for Alt and a letter.
 inline constexpr UINT kOpenCurrentPopup = WM_USER + 1101;
-// The command id of top-level item i's button.
-inline constexpr int kFirstBarButtonId = 40000;
 // The marker at the start of the bar's own per-item records.
 inline constexpr DWORD kItemRecordMarker = 0x1313;
 

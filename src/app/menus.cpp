@@ -155,7 +155,7 @@ MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
       Item(kMenuCommandDonate, Text(TextOf(table, kDonateText))),
       Item(kMenuCommandHomePage, Text(kProgramName) + u" " + Text(TextOf(table, kHomepageText))),
       Separator(),
-      Item(kMenuCommandExit, Text(TextOf(table, kExitText)))};
+      Item(kCommandCancel, Text(TextOf(table, kExitText)))};
   MenuModel menu;
   menu.push_back(std::move(popup));
   return menu;

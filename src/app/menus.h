@@ -6,6 +6,7 @@
 #include <array>
 #include <vector>
 
+#include "app/command_ids.h"
 #include "lang/language_table.h"
 #include "platform/text.h"
 
@@ -14,32 +15,6 @@ namespace nulvane::app {
 // The program's name, the same in every language.
 inline constexpr TextView kProgramName = u"Nulvane";
 
-// Command ids of the menus (the toolbar commands are in main_dialog.h).
-inline constexpr int kMenuCommandExit = 2;
-inline constexpr int kMenuCommandEndProgram = 1048;
-inline constexpr int kMenuCommandInfo = 32776;
-inline constexpr int kMenuCommandFill = 32791;
-inline constexpr int kMenuCommandDonate = 32793;
-inline constexpr int kMenuCommandFaq = 32794;
-inline constexpr int kMenuCommandHomePage = 32795;
-inline constexpr int kMenuCommandAddSendTo = 32797;
-inline constexpr int kMenuCommandRemoveSendTo = 32798;
-inline constexpr int kMenuCommandOpenSendTo = 32799;
-inline constexpr int kMenuCommandShutdown = 32803;
-inline constexpr int kMenuCommandStandby = 32804;
-inline constexpr int kMenuCommandFillPlus = 32805;  // the fill submenu itself
-inline constexpr int kMenuCommandFillEndProgram = 32806;
-inline constexpr int kMenuCommandFillShutdown = 32807;
-inline constexpr int kMenuCommandFillStandby = 32808;
-inline constexpr int kMenuCommandFillEndAndStandby = 32809;
-inline constexpr int kMenuCommandEndAndStandby = 32810;
-
-// The delay menu's entry for d seconds has id kDelayEntryBase + d.
-inline constexpr int kDelayEntryBase = 1000;
-inline constexpr int kDelayEntries = 10;
-// The language menu: slot s has id kLanguageEntryBase + s; "Translate" has kTranslateEntry.
-inline constexpr int kLanguageEntryBase = 10;
-inline constexpr int kTranslateEntry = 1000;
 // The overwrite counts offered, in menu order; each entry's id is its count.
 inline constexpr std::array<int, 19> kOverwriteCounts{1,  2,  3,  4,  5,  6,  7,  8,  9, 11,
                                                       13, 15, 17, 20, 23, 26, 29, 32, 35};

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <utility>
 
+#include "app/command_ids.h"
 #include "app/launcher.h"
-#include "app/resource_ids.h"
 #include "platform/file_system.h"
 #include "platform/format.h"
 #include "platform/win32/wide.h"
@@ -14,8 +14,6 @@ namespace {
 
 constexpr UINT_PTR kCountdownTimer = 1000;
 constexpr UINT kCountdownPeriodMs = 1000;
-constexpr int kCommandOk = 1;
-constexpr int kCommandCancel = 2;
 
 constexpr int kNoStandbyText = 185;      // "Standby is not possible on this PC: ..."
 constexpr int kStandbyFailedText = 186;  // "Standby failed: %s"
@@ -149,7 +147,7 @@ void StartAfterRunAction(HWND main_dialog, int action, const ErrorLineSink& repo
   } else {
     CurrentLauncher().ShutDown();
   }
-  SendMessageW(main_dialog, WM_COMMAND, MAKEWPARAM(kCommandCancel, NOTIFY_END_AFTER_WORK), 0);
+  SendMessageW(main_dialog, WM_COMMAND, MAKEWPARAM(kCommandCancel, kNotifyEndAfterWork), 0);
 }
 
 }  // namespace nulvane::app

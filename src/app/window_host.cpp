@@ -1,22 +1,11 @@
 #include "app/window_host.h"
 
-#include <commctrl.h>
-#include <shlobj.h>
-
-#include <vector>
-
+#include "app/command_ids.h"
+#include "app/countdown_text.h"
 #include "app/main_dialog.h"
-#include "app/resource_ids.h"
-#include "lang/language_table.h"
-#include "platform/win32/wide.h"
+#include "app/shutdown_dialog.h"
 
 namespace nulvane::app {
-
-using platform::Wide;
-
-namespace {
-constexpr int kNoFolderText = 39;  // "Failed to get directory"
-}  // namespace
 
 bool WindowHost::OnWindowThread(const std::function<void()>& call) {
   const HWND window = dialog_.Window();
@@ -62,32 +51,27 @@ bool WindowHost::RunPendingCall(LPARAM token) {
 }
 
 void WindowHost::AddMessage(TextView text, engine::MessageKind kind) {
-  OnWindowThread([&] { dialog_.AddMessage(text, kind); });
+  OnWindowThread([&] { dialog_.View().AddMessage(text, kind); });
+}
+
+void WindowHost::ShowProgress(const engine::Progress& progress) {
+  OnWindowThread([&] { dialog_.View().ShowProgress(progress); });
 }
 
 void WindowHost::SetProgressText(TextView text) {
-  const Text copy(text);
-  OnWindowThread([&] {
-    if (HWND control = GetDlgItem(dialog_.Window(), 1046)) SetWindowTextW(control, Wide(copy));
-  });
+  OnWindowThread([&] { dialog_.View().SetProgressText(text); });
 }
 
 void WindowHost::SetStatusText(TextView text) {
-  const Text copy(text);
-  OnWindowThread([&] {
-    if (dialog_.StatusBar()) {
-      SendMessageW(dialog_.StatusBar(), SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(copy)));
-    }
-  });
+  OnWindowThread([&] { dialog_.View().SetStatusText(text); });
 }
 
 void WindowHost::SetTitle(TextView text) {
-  const Text copy(text);
-  OnWindowThread([&] { SetWindowTextW(dialog_.Window(), Wide(copy)); });
+  OnWindowThread([&] { dialog_.View().SetTitle(text); });
 }
 
 void WindowHost::SetCommandsEnabled(bool enabled) {
-  OnWindowThread([&] { dialog_.SetCommandsEnabled(enabled); });
+  OnWindowThread([&] { dialog_.View().SetCommandsEnabled(enabled); });
 }
 
 WindowHost::ItemSnapshot WindowHost::SnapshotItems() {
@@ -100,48 +84,35 @@ void WindowHost::RebuildRows() {
   OnWindowThread([&] { dialog_.Items().RebuildRows(); });
 }
 
-Text WindowHost::RefreshOptionLabels() {
+Text WindowHost::ShowRunOptions(int passes, int delay) {
   Text label;
-  OnWindowThread([&] { label = dialog_.RefreshOptionLabels(); });
+  OnWindowThread([&] { label = dialog_.View().ShowOptions(passes, delay); });
   // The message line shows the label as formatted, its "&" included.
   return label;
 }
 
-void WindowHost::SendCancel() {
+void WindowHost::RunEnded(const engine::RunEnd& end) {
   const HWND window = dialog_.Window();
-  if (window && IsWindow(window)) {
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(kCommandCancel, NOTIFY_END_AFTER_WORK), 0);
+  if (!window || !IsWindow(window)) return;
+  int countdown = 0;
+  switch (end.after_run) {
+    case engine::AfterRun::kNone:
+      return;
+    case engine::AfterRun::kEndProgram:
+      SendMessageW(window, WM_COMMAND, MAKEWPARAM(kCommandCancel, kNotifyEndAfterWork), 0);
+      return;
+    case engine::AfterRun::kShutDown:
+      countdown = kCountdownShutDown;
+      break;
+    case engine::AfterRun::kStandby:
+      countdown = kCountdownStandby;
+      break;
+    case engine::AfterRun::kEndAndStandby:
+      countdown = kCountdownStandbyAndEnd;
+      break;
   }
-}
-
-void WindowHost::StartAfterRunAction(int action) {
-  if (after_run_) after_run_(action);
-}
-
-std::optional<Text> WindowHost::ChooseFolder() {
-  // The chooser runs on the calling thread (the fill's worker), owned by the main window; the
-  // shell needs COM on that thread for as long as it is shown.
-  const HRESULT com = OleInitialize(nullptr);
-  BROWSEINFOW info{};
-  info.hwndOwner = dialog_.Window();
-  std::optional<Text> chosen;
-  if (PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&info)) {
-    // Long enough for any path the shell can give, not only MAX_PATH.
-    std::vector<wchar_t> path(32768, L'\0');
-    if (SHGetPathFromIDListEx(list, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT) &&
-        path[0] != L'\0') {
-      chosen = platform::FromWide(path.data());
-    }
-    CoTaskMemFree(list);
-    if (!chosen) {
-      // A choice without a folder on a disk ("This PC", a printer): the fill does not start,
-      // and the user is told why nothing happens.
-      const Text message(lang::Txt(kNoFolderText));
-      MessageBoxW(dialog_.Window(), Wide(message), nullptr, MB_OK | MB_ICONERROR);
-    }
-  }
-  if (SUCCEEDED(com)) OleUninitialize();
-  return chosen;
+  StartAfterRunAction(window, countdown,
+                      [this](TextView line) { AddMessage(line, engine::MessageKind::kError); });
 }
 
 }  // namespace nulvane::app

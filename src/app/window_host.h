@@ -37,21 +37,18 @@ class WindowHost final : public engine::RunHost {
   // that `token` names, once. Returns whether there was one; an unknown token does nothing.
   bool RunPendingCall(LPARAM token);
 
-  // The after-run step for actions 1 to 3; the countdown dialog installs it. Without one the
-  // action is not started.
-  void SetAfterRunStarter(std::function<void(int)> starter) { after_run_ = std::move(starter); }
-
   void AddMessage(TextView text, engine::MessageKind kind) override;
+  void ShowProgress(const engine::Progress& progress) override;
   void SetProgressText(TextView text) override;
   void SetStatusText(TextView text) override;
   void SetTitle(TextView text) override;
   void SetCommandsEnabled(bool enabled) override;
   ItemSnapshot SnapshotItems() override;
   void RebuildRows() override;
-  Text RefreshOptionLabels() override;
-  void SendCancel() override;
-  void StartAfterRunAction(int action) override;
-  std::optional<Text> ChooseFolder() override;
+  Text ShowRunOptions(int passes, int delay) override;
+  // On the worker: the end of the program (command 2 with kNotifyEndAfterWork, sent to the
+  // dialog), or the after-run countdown, shown on the worker's thread and owned by the dialog.
+  void RunEnded(const engine::RunEnd& end) override;
 
  private:
   struct PendingCall {
@@ -60,7 +57,6 @@ class WindowHost final : public engine::RunHost {
   };
 
   CSetFileTime& dialog_;
-  std::function<void(int)> after_run_;
   std::mutex pending_mutex_;
   std::map<LPARAM, PendingCall> pending_;
   // Tokens are never 0 and never repeat while the program runs; they start at a value of the

@@ -139,18 +139,20 @@ TEST_F(CommandsTest, OverwriteMenuChoosingThirtyFiveStoresItAndTheButtonShowsIt)
         EXPECT_EQ(MenuItemText(menu, 18), L"&Overwrite 35 times");
         EXPECT_TRUE(Checked(menu, 0)) << "the stored 1";
         EXPECT_EQ(CheckedCount(menu), 1);
-        EXPECT_TRUE(ButtonPressed(dialog.ListToolbar(), kCommandOverwriteMenu));
+        EXPECT_TRUE(ButtonPressed(testing::ControlById(dialog.Window(), kListToolbarId),
+                                  kCommandOverwriteMenu));
       });
   Choose(script, dialog, 18);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .WaitFor("the label",
                [&] {
-                 return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) ==
-                        L"&Overwrite 35 times";
+                 return ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                                   kCommandOverwriteMenu) == L"&Overwrite 35 times";
                })
       .Do([&] {
         EXPECT_EQ(StoredOption(L"re_write"), 35);
-        EXPECT_FALSE(ButtonPressed(dialog.ListToolbar(), kCommandOverwriteMenu));
+        EXPECT_FALSE(ButtonPressed(testing::ControlById(dialog.Window(), kListToolbarId),
+                                   kCommandOverwriteMenu));
       })
       .Do([&] { Close(dialog); });
   EXPECT_EQ(RunScripted(dialog, script), 2);
@@ -169,8 +171,8 @@ TEST_F(CommandsTest, OverwriteMenuClosedWithEscStoresNothingButRefreshesTheLabel
       .WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .WaitFor("the label",
                [&] {
-                 return ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu) ==
-                        L"&Overwrite 20 times";
+                 return ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                                   kCommandOverwriteMenu) == L"&Overwrite 20 times";
                })
       .Do([&] {
         EXPECT_EQ(StoredOption(L"re_write"), 20);
@@ -194,14 +196,15 @@ TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSecond
         for (int d = 0; d < 10; ++d) EXPECT_EQ(GetMenuItemID(menu, d), 1000u + d);
         EXPECT_EQ(MenuItemText(menu, 9), L"L\u00F6sch-&Verz\u00F6gerung 9 Sek");
         EXPECT_EQ(CheckedCount(menu), 0) << "10 lies outside 0 to 9";
-        EXPECT_TRUE(ButtonPressed(dialog.ListToolbar(), kCommandDelayMenu));
+        EXPECT_TRUE(ButtonPressed(testing::ControlById(dialog.Window(), kListToolbarId),
+                                  kCommandDelayMenu));
       });
   Choose(script, dialog, 2);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .WaitFor("the label",
                [&] {
-                 return ButtonText(dialog.ListToolbar(), kCommandDelayMenu) ==
-                        L"L\u00F6sch-&Verz\u00F6gerung 2 Sek";
+                 return ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                                   kCommandDelayMenu) == L"L\u00F6sch-&Verz\u00F6gerung 2 Sek";
                })
       .Do([&] { EXPECT_EQ(StoredOption(L"del_delay"), 2); })
       // Opened again, the menu marks the stored 2.
@@ -218,7 +221,9 @@ TEST_F(CommandsTest, DelayMenuInGermanMarksNoEntryForTenAndStoresTheChosenSecond
   EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
-std::wstring TopLine(const CSetFileTime& dialog) { return ListViewText(dialog.MessageList(), 0); }
+std::wstring TopLine(const CSetFileTime& dialog) {
+  return ListViewText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0);
+}
 
 TEST_F(CommandsTest, ASettingsFileThatCannotBeWrittenIsNamedOnceWithTheReason) {
   Store(settings::kPassesKey, 1);
@@ -238,15 +243,20 @@ TEST_F(CommandsTest, ASettingsFileThatCannotBeWrittenIsNamedOnceWithTheReason) {
   script.WaitFor("the warning", [&] { return TopLine(dialog) == expected; })
       .Do([&] {
         // The label shows what the file holds: nothing was stored.
-        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"&Overwrite 1 times");
-        lines = static_cast<int>(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0));
+        EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                             kCommandOverwriteMenu),
+                  L"&Overwrite 1 times");
+        lines = static_cast<int>(SendMessageW(
+            testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), LVM_GETITEMCOUNT, 0, 0));
         Open(dialog, kCommandDelayMenu);
       })
       .WaitFor("the delay menu", [] { return OpenMenuCount() == 1; });
   Choose(script, dialog, 3);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; }).Do([&] {
     // Once per start: the second failed write adds no line.
-    EXPECT_EQ(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0), lines);
+    EXPECT_EQ(SendMessageW(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST),
+                           LVM_GETITEMCOUNT, 0, 0),
+              lines);
     Close(dialog);
   });
   EXPECT_EQ(RunScripted(dialog, script), 2);
@@ -307,24 +317,37 @@ TEST_F(CommandsTest, LanguageMenuSwitchesToGermanReappliesEveryTextAndWritesLng)
         EXPECT_TRUE(GetMenuState(menu, 16, MF_BYPOSITION) & MF_SEPARATOR);
         EXPECT_EQ(MenuItemText(menu, 17), L"Translate");
         EXPECT_EQ(GetMenuItemID(menu, 17), 1000u);
-        EXPECT_TRUE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
+        EXPECT_TRUE(ButtonPressed(testing::ControlById(dialog.Window(), kCornerToolbarId),
+                                  kCommandLanguageMenu));
       });
   Choose(script, dialog, 0);
   script.WaitFor("the menu to close", [] { return OpenMenuCount() == 0; })
       .WaitFor("the German texts",
-               [&] { return ButtonText(dialog.ListToolbar(), kCommandDelete) == L"&L\u00F6schen"; })
+               [&] {
+                 return ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                                   kCommandDelete) == L"&L\u00F6schen";
+               })
       .Do([&] {
         EXPECT_EQ(lang::Table().CurrentLanguage(), 0);
         EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", -1, ini_.c_str()), 0u);
-        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"1 mal &schreiben");
-        EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
-                  L"\u00BB\u00BB Beenden \u00AB\u00AB");
-        EXPECT_FALSE(ButtonPressed(dialog.CornerToolbar(), kCommandLanguageMenu));
+        EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                             kCommandOverwriteMenu),
+                  L"1 mal &schreiben");
+        EXPECT_EQ(
+            ButtonText(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandCancel),
+            L"\u00BB\u00BB Beenden \u00AB\u00AB");
+        EXPECT_FALSE(ButtonPressed(testing::ControlById(dialog.Window(), kCornerToolbarId),
+                                   kCommandLanguageMenu));
         // The message list holds the legend again, in German, and nothing else.
-        EXPECT_EQ(ListViewText(dialog.MessageList(), 0), L"Warnung");
-        EXPECT_EQ(ListViewText(dialog.MessageList(), 1), L"Fehler");
-        EXPECT_EQ(ListViewText(dialog.MessageList(), 2), L"Info");
-        EXPECT_EQ(SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0), 3);
+        EXPECT_EQ(ListViewText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0),
+                  L"Warnung");
+        EXPECT_EQ(ListViewText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 1),
+                  L"Fehler");
+        EXPECT_EQ(ListViewText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 2),
+                  L"Info");
+        EXPECT_EQ(SendMessageW(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST),
+                               LVM_GETITEMCOUNT, 0, 0),
+                  3);
       })
       // Opened again, German is the grayed entry.
       .Do([&] { Open(dialog, kCommandLanguageMenu); })
@@ -356,7 +379,8 @@ TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
       .Do([&] {
         EXPECT_EQ(lang::Table().CurrentLanguage(), 1);
         EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", 99, ini_.c_str()), 99u);
-        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), W(lang::GetText(29)));
+        EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete),
+                  W(lang::GetText(29)));
         DeleteFileW(path.c_str());
       })
       .Do([&] { Close(dialog); });

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/resource_ids.h"
+#include "app/command_ids.h"
 #include "app/shutdown_dialog.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"

@@ -19,7 +19,7 @@
 #include "app/menus.h"
 #include "app/program.h"
 #include "dialog_script.h"
-#include "engine/run_flags.h"
+#include "engine/run_session.h"
 #include "gui_harness.h"
 #include "lang/language_table.h"
 #include "recording_launcher.h"
@@ -81,8 +81,10 @@ HWND Countdown(const CSetFileTime& dialog, const std::wstring& title) {
 // The message list's rows, newest first.
 std::vector<std::wstring> Messages(const CSetFileTime& dialog) {
   std::vector<std::wstring> rows;
-  const auto count = SendMessageW(dialog.MessageList(), LVM_GETITEMCOUNT, 0, 0);
-  for (int row = 0; row < count; ++row) rows.push_back(ListViewText(dialog.MessageList(), row));
+  const auto count =
+      SendMessageW(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), LVM_GETITEMCOUNT, 0, 0);
+  for (int row = 0; row < count; ++row)
+    rows.push_back(ListViewText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), row));
   return rows;
 }
 
@@ -206,7 +208,14 @@ TEST_F(FillFromWindowTest, CancellingThePickerStartsNothingAndSaysNothing) {
   script.Do([&] { Post(dialog, kMenuCommandFill); })
       .WaitFor(
           "the folder picker", [&] { return Picker(dialog) != nullptr; }, 20000)
-      .Do([&] { PostMessageW(Picker(dialog), WM_COMMAND, IDCANCEL, 0); })
+      .Do([&] {
+        // The window's own thread shows the picker: no worker ever touches a window.
+        EXPECT_EQ(GetWindowThreadProcessId(Picker(dialog), nullptr), GetCurrentThreadId());
+        // Nothing else starts while the folder is chosen.
+        EXPECT_TRUE(CSetFileTime::WorkerActive());
+        EXPECT_TRUE(FillEntriesGrayed(dialog));
+        PostMessageW(Picker(dialog), WM_COMMAND, IDCANCEL, 0);
+      })
       .WaitFor(
           "the worker's end", [] { return !CSetFileTime::WorkerActive(); }, 5000)
       .Do([&] {
@@ -300,7 +309,7 @@ TEST_F(FillFromWindowTest, ClosingDuringTheFillAsksAndOnYesLeavesNothingOnTheVol
   if (volume.empty()) {
     GTEST_SKIP() << "needs a volume of its own: run as root through scripts/with_fill_volumes.sh";
   }
-  engine::RunFlags& flags = engine::ProcessRunFlags();
+  engine::RunFlags& flags = engine::ProcessRunSession().flags();
   RecordingLauncher launcher;
   CSetFileTime dialog(u"");
   HWND box = nullptr;
@@ -347,7 +356,7 @@ TEST_F(FillFromWindowTest, TheSessionsEndStopsTheFillAndIsAllowedOnceItHasCleane
   if (volume.empty()) {
     GTEST_SKIP() << "needs a volume of its own: run as root through scripts/with_fill_volumes.sh";
   }
-  engine::RunFlags& flags = engine::ProcessRunFlags();
+  engine::RunFlags& flags = engine::ProcessRunSession().flags();
   RecordingLauncher launcher;
   CSetFileTime dialog(u"");
   LRESULT answer = FALSE;

@@ -582,6 +582,23 @@ std::wstring ListViewText(HWND list, int row, int column) {
   return text;
 }
 
+HWND ControlById(HWND root, int id) {
+  struct Search {
+    int id;
+    HWND found;
+  } search{id, nullptr};
+  EnumChildWindows(
+      root,
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* wanted = reinterpret_cast<Search*>(data);
+        if (GetDlgCtrlID(window) != wanted->id) return TRUE;
+        wanted->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
 HWND OwnedWindow(HWND owner, const wchar_t* class_name) {
   struct Search {
     HWND owner;

@@ -140,6 +140,9 @@ std::wstring ListViewText(HWND list, int row, int column = 0);
 // A visible top-level window of any thread of this process owned by `owner` (a message box, a
 // dialog a worker shows), or null; with `class_name`, only a window of that class.
 HWND OwnedWindow(HWND owner, const wchar_t* class_name = nullptr);
+// The control with id `id` anywhere below `root` (a child's child too, as the toolbars inside
+// the top strip and the status bar are), or null.
+HWND ControlById(HWND root, int id);
 
 // The centre of a window's rectangle `client_rect` (client coordinates of `window`) on screen.
 POINT ScreenCentre(HWND window, const RECT& client_rect);

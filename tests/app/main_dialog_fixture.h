@@ -95,9 +95,11 @@ inline std::wstring Lower(std::wstring text) {
 using testing::WindowText;
 
 inline std::wstring StatusText(const CSetFileTime& dialog) {
-  const auto length = LOWORD(SendMessageW(dialog.StatusBar(), SB_GETTEXTLENGTHW, 0, 0));
+  const auto length = LOWORD(
+      SendMessageW(testing::ControlById(dialog.Window(), kStatusBarId), SB_GETTEXTLENGTHW, 0, 0));
   std::wstring text(length + 1u, L'\0');
-  SendMessageW(dialog.StatusBar(), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
+  SendMessageW(testing::ControlById(dialog.Window(), kStatusBarId), SB_GETTEXTW, 0,
+               reinterpret_cast<LPARAM>(text.data()));
   text.resize(length);
   return text;
 }
@@ -150,7 +152,7 @@ inline Rect ChildRect(HWND child) {
 }
 
 inline std::wstring TopMessage(const CSetFileTime& dialog) {
-  return CellText(dialog.MessageList(), 0, 0);
+  return CellText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0, 0);
 }
 
 // A drop of `paths` as the shell makes it: a GlobalAlloc'ed DROPFILES with wide names.

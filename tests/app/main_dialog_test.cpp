@@ -17,22 +17,31 @@ TEST_F(MainDialogTest, AtRestInEnglishShowsTitleStatusLabelsLegendAndHeaders) {
     EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
     EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)), W(lang::Txt(5)));
     EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1023)), L" # Sure Delete ;)");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandReset), L"&Reset");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), L"&Delete");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDeletePlus), L"Delete +");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"&Overwrite 1 times");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelayMenu), L"Delete &Delay 0 sec");
-    EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandLanguageMenu),
-              L"\u00BB\u00BB LNG \u00AB\u00AB");
-    EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandReset),
+              L"&Reset");
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete),
+              L"&Delete");
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDeletePlus),
+              L"Delete +");
+    EXPECT_EQ(
+        ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandOverwriteMenu),
+        L"&Overwrite 1 times");
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelayMenu),
+              L"Delete &Delay 0 sec");
+    EXPECT_EQ(
+        ButtonText(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandLanguageMenu),
+        L"\u00BB\u00BB LNG \u00AB\u00AB");
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandCancel),
               L"\u00BB\u00BB Exit \u00AB\u00AB");
-    EXPECT_EQ(ButtonText(dialog.LinkButton(), kCommandHomeLink), L"https://nulvane.example");
-    EXPECT_EQ(Column(dialog.MessageList(), 0),
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kLinkButtonId), kCommandHomeLink),
+              L"https://nulvane.example");
+    EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0),
               (std::vector<std::wstring>{L"Warning", L"Error", L"Info"}));
-    EXPECT_EQ(HeaderText(dialog.ItemListView(), 0), L"Path");
-    EXPECT_EQ(HeaderText(dialog.ItemListView(), 1), L"Size");
-    EXPECT_EQ(HeaderText(dialog.MessageList(), 0), L"Messages");
-    EXPECT_EQ(GetParent(dialog.LinkButton()), dialog.StatusBar());
+    EXPECT_EQ(HeaderText(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 0), L"Path");
+    EXPECT_EQ(HeaderText(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 1), L"Size");
+    EXPECT_EQ(HeaderText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0), L"Messages");
+    EXPECT_EQ(GetParent(testing::ControlById(dialog.Window(), kLinkButtonId)),
+              testing::ControlById(dialog.Window(), kStatusBarId));
   });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
@@ -46,17 +55,23 @@ TEST_F(MainDialogTest, AtRestInGermanEveryTextComesFromTheGermanSlot) {
     EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane 4.21 [Unicode]");
     EXPECT_EQ(StatusText(dialog), L"Objekte:0 // Total: 0.0 byte");
     EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)), W(lang::Txt(5)));
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDelete), L"&L\u00F6schen");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandDeletePlus), L"L\u00F6schen +");
-    EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"1 mal &schreiben");
-    EXPECT_EQ(ButtonText(dialog.CornerToolbar(), kCommandCancel),
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete),
+              L"&L\u00F6schen");
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDeletePlus),
+              L"L\u00F6schen +");
+    EXPECT_EQ(
+        ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandOverwriteMenu),
+        L"1 mal &schreiben");
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandCancel),
               L"\u00BB\u00BB Beenden \u00AB\u00AB");
-    EXPECT_EQ(ButtonText(dialog.LinkButton(), kCommandHomeLink), L"https://nulvane.example/de");
-    EXPECT_EQ(Column(dialog.MessageList(), 0),
+    EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kLinkButtonId), kCommandHomeLink),
+              L"https://nulvane.example/de");
+    EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0),
               (std::vector<std::wstring>{L"Warnung", L"Fehler", L"Info"}));
-    EXPECT_EQ(HeaderText(dialog.ItemListView(), 0), L"Pfad");
-    EXPECT_EQ(HeaderText(dialog.ItemListView(), 1), L"Gr\u00F6\u00DFe");
-    EXPECT_EQ(HeaderText(dialog.MessageList(), 0), L"Meldungen");
+    EXPECT_EQ(HeaderText(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 0), L"Pfad");
+    EXPECT_EQ(HeaderText(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 1),
+              L"Gr\u00F6\u00DFe");
+    EXPECT_EQ(HeaderText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0), L"Meldungen");
   });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
@@ -69,21 +84,26 @@ void ExpectLayoutForClient(const CSetFileTime& dialog, int width, int height, in
   ASSERT_EQ(client.right, width);
   ASSERT_EQ(client.bottom, height);
   const auto px = [&](int pixels) { return ScaleForDpi(pixels, dpi); };
-  const Rect item_list = ChildRect(dialog.ItemListView());
-  EXPECT_EQ(ChildRect(dialog.TopStrip()), (Rect{0, 0, width, px(24)}));
-  EXPECT_EQ(ChildRect(dialog.StatusBar()), (Rect{0, height - px(24), width, px(24)}));
-  EXPECT_EQ(ChildRect(dialog.LinkButton()), (Rect{width - px(191), px(3), px(167), px(24)}));
-  EXPECT_EQ(ChildRect(dialog.ListToolbar()),
+  const Rect item_list = ChildRect(testing::ControlById(dialog.Window(), IDC_ITEM_LIST));
+  EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), kTopStripId)),
+            (Rect{0, 0, width, px(24)}));
+  EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), kStatusBarId)),
+            (Rect{0, height - px(24), width, px(24)}));
+  EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), kLinkButtonId)),
+            (Rect{width - px(191), px(3), px(167), px(24)}));
+  EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), kListToolbarId)),
             (Rect{item_list.x, item_list.y - px(24), width, px(24)}));
   EXPECT_EQ(item_list.width, width - 2 * item_list.x);
   EXPECT_EQ(item_list.height, std::max(0, height - item_list.y - px(130)));
-  EXPECT_EQ(ChildRect(dialog.MessageList()),
+  EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST)),
             (Rect{item_list.x, height - px(126), width - 2 * item_list.x, px(100)}));
   RECT first{};
   RECT second{};
-  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
-  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
-  EXPECT_EQ(ChildRect(dialog.CornerToolbar()),
+  SendMessageW(testing::ControlById(dialog.Window(), kCornerToolbarId), TB_GETITEMRECT, 0,
+               reinterpret_cast<LPARAM>(&first));
+  SendMessageW(testing::ControlById(dialog.Window(), kCornerToolbarId), TB_GETITEMRECT, 1,
+               reinterpret_cast<LPARAM>(&second));
+  EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), kCornerToolbarId)),
             (Rect{width - (second.right - first.left), 0, width, px(24)}));
 }
 
@@ -108,15 +128,17 @@ TEST_F(MainDialogTest, TheMenuBarSitsAtTheStripsLeftAboveItAndClearOfTheCornerTo
   CSetFileTime dialog(u"");
   UiScript script;
   script.Do([&] {
-    const HWND bar = dialog.MenuBarWindow();
+    const HWND bar = MenuBar().toolbar();
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(GetParent(bar), dialog.Window());
     EXPECT_EQ(ButtonText(bar, kFirstBarButtonId), L"&Nulvane");
     const Rect place = ChildRect(bar);
     EXPECT_EQ(place.x, 0);
     EXPECT_GT(place.width, 0);
-    EXPECT_LE(place.y + place.height, ChildRect(dialog.TopStrip()).height);
-    EXPECT_LT(place.x + place.width, ChildRect(dialog.CornerToolbar()).x);
+    EXPECT_LE(place.y + place.height,
+              ChildRect(testing::ControlById(dialog.Window(), kTopStripId)).height);
+    EXPECT_LT(place.x + place.width,
+              ChildRect(testing::ControlById(dialog.Window(), kCornerToolbarId)).x);
     EXPECT_EQ(GetWindow(dialog.Window(), GW_CHILD), bar);  // on top of the strip
   });
   EXPECT_EQ(Run(dialog, script), 2);
@@ -129,33 +151,40 @@ TEST_F(MainDialogTest, TheMenuBarSitsAtTheStripsLeftAboveItAndClearOfTheCornerTo
 void ExpectEverythingVisibleAndApart(const CSetFileTime& dialog) {
   RECT client{};
   GetClientRect(dialog.Window(), &client);
-  const Rect list_toolbar = ChildRect(dialog.ListToolbar());
-  const Rect item_list = ChildRect(dialog.ItemListView());
-  const Rect message_list = ChildRect(dialog.MessageList());
-  const Rect status_bar = ChildRect(dialog.StatusBar());
-  const Rect bar = ChildRect(dialog.MenuBarWindow());
+  const Rect list_toolbar = ChildRect(testing::ControlById(dialog.Window(), kListToolbarId));
+  const Rect item_list = ChildRect(testing::ControlById(dialog.Window(), IDC_ITEM_LIST));
+  const Rect message_list = ChildRect(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST));
+  const Rect status_bar = ChildRect(testing::ControlById(dialog.Window(), kStatusBarId));
+  const Rect bar = ChildRect(MenuBar().toolbar());
   RECT last_button{};
-  const auto buttons = static_cast<int>(SendMessageW(dialog.ListToolbar(), TB_BUTTONCOUNT, 0, 0));
-  SendMessageW(dialog.ListToolbar(), TB_GETITEMRECT, buttons - 1,
+  const auto buttons = static_cast<int>(
+      SendMessageW(testing::ControlById(dialog.Window(), kListToolbarId), TB_BUTTONCOUNT, 0, 0));
+  SendMessageW(testing::ControlById(dialog.Window(), kListToolbarId), TB_GETITEMRECT, buttons - 1,
                reinterpret_cast<LPARAM>(&last_button));
   EXPECT_LE(list_toolbar.x + last_button.right, client.right) << "every list toolbar button";
   RECT first{};
   RECT second{};
-  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
-  SendMessageW(dialog.CornerToolbar(), TB_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&second));
-  EXPECT_LT(bar.x + bar.width, ChildRect(dialog.CornerToolbar()).x + first.left)
+  SendMessageW(testing::ControlById(dialog.Window(), kCornerToolbarId), TB_GETITEMRECT, 0,
+               reinterpret_cast<LPARAM>(&first));
+  SendMessageW(testing::ControlById(dialog.Window(), kCornerToolbarId), TB_GETITEMRECT, 1,
+               reinterpret_cast<LPARAM>(&second));
+  EXPECT_LT(bar.x + bar.width,
+            ChildRect(testing::ControlById(dialog.Window(), kCornerToolbarId)).x + first.left)
       << "the menu bar and the corner toolbar apart";
   EXPECT_LE(list_toolbar.y + list_toolbar.height, item_list.y);
   // Three rows below the header.
-  HWND header = reinterpret_cast<HWND>(SendMessageW(dialog.ItemListView(), LVM_GETHEADER, 0, 0));
+  HWND header = reinterpret_cast<HWND>(
+      SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), LVM_GETHEADER, 0, 0));
   RECT header_rect{};
   GetWindowRect(header, &header_rect);
-  EXPECT_GE(SendMessageW(dialog.ItemListView(), LVM_GETCOUNTPERPAGE, 0, 0), 3);
+  EXPECT_GE(
+      SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), LVM_GETCOUNTPERPAGE, 0, 0),
+      3);
   EXPECT_GT(item_list.height, header_rect.bottom - header_rect.top);
   EXPECT_LT(item_list.y + item_list.height, message_list.y);
   EXPECT_LE(message_list.y + message_list.height, status_bar.y);
   EXPECT_EQ(status_bar.y + status_bar.height, client.bottom);
-  EXPECT_GE(ChildRect(dialog.LinkButton()).x, 0);
+  EXPECT_GE(ChildRect(testing::ControlById(dialog.Window(), kLinkButtonId)).x, 0);
 }
 
 TEST_F(MainDialogTest, LaysOutForTwoClientSizesAndKeepsAMinimumSize) {
@@ -198,15 +227,17 @@ std::unique_ptr<testing::Canvas> ScreenOf(HWND window) {
 // The message list's empty rows are its own background from edge to edge, and the status bar
 // shows its text: nothing of an earlier size is left standing.
 void ExpectMessageListAndStatusBarPainted(const CSetFileTime& dialog) {
-  const std::unique_ptr<testing::Canvas> list = ScreenOf(dialog.MessageList());
-  const COLORREF background =
-      static_cast<COLORREF>(SendMessageW(dialog.MessageList(), LVM_GETBKCOLOR, 0, 0));
+  const std::unique_ptr<testing::Canvas> list =
+      ScreenOf(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST));
+  const COLORREF background = static_cast<COLORREF>(
+      SendMessageW(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), LVM_GETBKCOLOR, 0, 0));
   // Below the header and the three legend lines.
   const int y = list->height() - 6;
   const RECT row{2, y, list->width() - 2, y + 1};
   EXPECT_EQ(list->CountPixels(row, background), row.right - row.left)
       << "the message list's last row, across its width";
-  const std::unique_ptr<testing::Canvas> status = ScreenOf(dialog.StatusBar());
+  const std::unique_ptr<testing::Canvas> status =
+      ScreenOf(testing::ControlById(dialog.Window(), kStatusBarId));
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   const RECT text{0, 2, std::min(160, status->width()), status->height() - 2};
   EXPECT_GT(status->CountPixelsOtherThan(text, face), 20) << "the status bar's text";
@@ -230,7 +261,7 @@ TEST_F(MainDialogTest, AfterAMaximiseAndARestoreEveryControlIsPaintedAnew) {
       .WaitFor("the maximised window to settle", settle)
       .Do([&] {
         EXPECT_TRUE(IsZoomed(dialog.Window()));
-        EXPECT_EQ(Column(dialog.MessageList(), 0),
+        EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0),
                   (std::vector<std::wstring>{L"Warning", L"Error", L"Info"}));
         EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
         ExpectMessageListAndStatusBarPainted(dialog);
@@ -266,9 +297,9 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
   script
       .Do([&] {
         EXPECT_EQ(
-            Column(dialog.ItemListView(), 0),
+            Column(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 0),
             (std::vector<std::wstring>{t, t + L"\\a.txt", t + L"\\sub", t + L"\\sub\\b.txt"}));
-        EXPECT_EQ(Column(dialog.ItemListView(), 1),
+        EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 1),
                   (std::vector<std::wstring>{L"<DIR>", L"5.0 byte", L"<DIR>", L"3.0 byte"}));
         EXPECT_EQ(StatusText(dialog), L"Items:4 // Total: 8.0 byte");
         // The path that names nothing is named, as the console names it.
@@ -276,9 +307,13 @@ TEST_F(MainDialogTest, CommandLineAndADropListRowsInStoreOrderWithTheSummary) {
         PostDrop(dialog.Window(), {other});
       })
       .WaitFor("the dropped file's row",
-               [&] { return SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0) == 5; })
+               [&] {
+                 return SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST),
+                                     LVM_GETITEMCOUNT, 0, 0) == 5;
+               })
       .Do([&] {
-        EXPECT_EQ(CellText(dialog.ItemListView(), 0, 0), Lower(other));
+        EXPECT_EQ(CellText(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 0, 0),
+                  Lower(other));
         EXPECT_EQ(StatusText(dialog), L"Items:5 // Total: 15.0 byte");
       });
   EXPECT_EQ(Run(dialog, script), 2);
@@ -300,7 +335,10 @@ TEST_F(MainDialogTest, ADropReadsPathsLongerThanFiveHundredNineteenCharacters) {
   UiScript script;
   script.Do([&] { PostDrop(dialog.Window(), {plain}); })
       .WaitFor("the long path's row",
-               [&] { return SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0) == 1; })
+               [&] {
+                 return SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST),
+                                     LVM_GETITEMCOUNT, 0, 0) == 1;
+               })
       .Do([&] { EXPECT_EQ(dialog.Items().SnapshotRows().front().path.size(), plain.size()); });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
@@ -320,12 +358,16 @@ TEST_F(MainDialogTest, DeleteWithDelayZeroDestroysTheFolderUnderZAndReenablesThe
           20000)
       .Do([&] {
         EXPECT_FALSE(ZFolder::Exists(tree));
-        EXPECT_EQ(SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0), 0);
+        EXPECT_EQ(SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST),
+                               LVM_GETITEMCOUNT, 0, 0),
+                  0);
         EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane");
         for (int command :
              {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset})
-          EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), command)) << command;
-        EXPECT_TRUE(ButtonEnabled(dialog.CornerToolbar(), kCommandCancel));
+          EXPECT_TRUE(ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId), command))
+              << command;
+        EXPECT_TRUE(
+            ButtonEnabled(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandCancel));
       });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
@@ -343,10 +385,14 @@ TEST_F(MainDialogTest, EscDuringTheCountdownAbortsKeepsEveryFileAndASecondEscClo
       .Do([&] {
         for (int command :
              {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset})
-          EXPECT_FALSE(ButtonEnabled(dialog.ListToolbar(), command)) << command;
-        EXPECT_FALSE(ButtonEnabled(dialog.CornerToolbar(), kCommandCancel));
-        EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), kCommandDelayMenu));
-        PostKey(dialog.ItemListView(), VK_ESCAPE);
+          EXPECT_FALSE(
+              ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId), command))
+              << command;
+        EXPECT_FALSE(
+            ButtonEnabled(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandCancel));
+        EXPECT_TRUE(ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId),
+                                  kCommandDelayMenu));
+        PostKey(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), VK_ESCAPE);
       })
       .WaitFor(
           "the abort line", [&] { return TopMessage(dialog) == L"Abort // [ESC]"; }, 5000)
@@ -355,9 +401,12 @@ TEST_F(MainDialogTest, EscDuringTheCountdownAbortsKeepsEveryFileAndASecondEscClo
         EXPECT_TRUE(IsWindow(dialog.Window()));
         EXPECT_TRUE(ZFolder::Exists(tree + L"\\a.txt"));
         EXPECT_TRUE(ZFolder::Exists(tree + L"\\sub\\b.txt"));
-        EXPECT_EQ(SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0), 4);
-        EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), kCommandDelete));
-        PostKey(dialog.ItemListView(), VK_ESCAPE);
+        EXPECT_EQ(SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST),
+                               LVM_GETITEMCOUNT, 0, 0),
+                  4);
+        EXPECT_TRUE(
+            ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete));
+        PostKey(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), VK_ESCAPE);
       });
   EXPECT_EQ(Run(dialog, script, /*close_at_end=*/false), 2);
   EXPECT_TRUE(script.completed());
@@ -365,7 +414,7 @@ TEST_F(MainDialogTest, EscDuringTheCountdownAbortsKeepsEveryFileAndASecondEscClo
 
 // A close during a fill asks first, in a message box owned by the dialog.
 TEST_F(MainDialogTest, CloseDuringAFillAsksAndOnlyYesEndsTheDialog) {
-  engine::RunFlags& flags = engine::ProcessRunFlags();
+  engine::RunFlags& flags = engine::ProcessRunSession().flags();
   flags.fill_running.store(1);
   CSetFileTime dialog(u"");
   UiScript script;
@@ -416,7 +465,10 @@ TEST_F(MainDialogTest, ADropDuringARunIsAddedAfterItAndNotDestroyed) {
   UiScript script;
   script.Do([&] { PostCommand(dialog, kCommandDelete); })
       .WaitFor("the run to disable Delete",
-               [&] { return !ButtonEnabled(dialog.ListToolbar(), kCommandDelete); })
+               [&] {
+                 return !ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId),
+                                       kCommandDelete);
+               })
       .Do([&] { PostDrop(dialog.Window(), {later}); })
       .WaitFor(
           "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 20000)
@@ -425,7 +477,7 @@ TEST_F(MainDialogTest, ADropDuringARunIsAddedAfterItAndNotDestroyed) {
         EXPECT_TRUE(ZFolder::Exists(later + L"\\sub\\b.txt"));
         const std::wstring l = Lower(later);
         EXPECT_EQ(
-            Column(dialog.ItemListView(), 0),
+            Column(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 0),
             (std::vector<std::wstring>{l, l + L"\\a.txt", l + L"\\sub", l + L"\\sub\\b.txt"}));
       });
   EXPECT_EQ(Run(dialog, script), 2);
@@ -437,7 +489,7 @@ TEST_F(MainDialogTest, DpiChangeMovesToTheSuggestedRectangleAndScalesTheStrips) 
   UiScript script;
   script.Do([&] {
     ASSERT_EQ(dialog.Dpi(), 96);
-    const Rect list96 = ChildRect(dialog.ItemListView());
+    const Rect list96 = ChildRect(testing::ControlById(dialog.Window(), IDC_ITEM_LIST));
     RECT suggested{20, 30, 20 + 1000, 30 + 760};
     SendMessageW(dialog.Window(), WM_DPICHANGED, MAKEWPARAM(144, 144),
                  reinterpret_cast<LPARAM>(&suggested));
@@ -448,11 +500,12 @@ TEST_F(MainDialogTest, DpiChangeMovesToTheSuggestedRectangleAndScalesTheStrips) 
     EXPECT_EQ(window.top, 30);
     EXPECT_EQ(window.right - window.left, 1000);
     EXPECT_EQ(window.bottom - window.top, 760);
-    EXPECT_EQ(ChildRect(dialog.ItemListView()).x, MulDiv(list96.x, 144, 96));
+    EXPECT_EQ(ChildRect(testing::ControlById(dialog.Window(), IDC_ITEM_LIST)).x,
+              MulDiv(list96.x, 144, 96));
     RECT client{};
     GetClientRect(dialog.Window(), &client);
     ExpectLayoutForClient(dialog, client.right, client.bottom, 144);
-    EXPECT_EQ(Column(dialog.MessageList(), 0).size(), 3u);
+    EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0).size(), 3u);
   });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
@@ -507,7 +560,9 @@ TEST_F(MainDialogTest, At144DpiEveryStripIsScaled) {
     ExpectLayoutForClient(dialog, client.right, client.bottom, 144);
     SetClientSize(dialog.Window(), 1100, 800);
     ExpectLayoutForClient(dialog, 1100, 800, 144);
-    EXPECT_EQ(SendMessageW(dialog.ItemListView(), LVM_GETCOLUMNWIDTH, 0, 0), 495);
+    EXPECT_EQ(SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), LVM_GETCOLUMNWIDTH,
+                           0, 0),
+              495);
   });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());

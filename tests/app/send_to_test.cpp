@@ -73,8 +73,8 @@ class SendToTest : public ::testing::Test {
   // Opens the menu bar's only popup with a click on its button, as the user does.
   static void ClickMenuBar(const CSetFileTime& dialog) {
     RECT rect{};
-    SendMessageW(dialog.MenuBarWindow(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&rect));
-    PostMessageW(dialog.MenuBarWindow(), WM_LBUTTONDOWN, MK_LBUTTON,
+    SendMessageW(MenuBar().toolbar(), TB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&rect));
+    PostMessageW(MenuBar().toolbar(), WM_LBUTTONDOWN, MK_LBUTTON,
                  MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2));
   }
   static HMENU BarPopup() { return GetSubMenu(MenuBar().menu(), 0); }

@@ -53,14 +53,15 @@ struct BarsAtDpi {
 
   static BarsAtDpi Read(const CSetFileTime& dialog) {
     BarsAtDpi bars;
-    const std::pair<const char*, HWND> windows[] = {{"status bar", dialog.StatusBar()},
-                                                    {"list toolbar", dialog.ListToolbar()},
-                                                    {"corner toolbar", dialog.CornerToolbar()},
-                                                    {"link button", dialog.LinkButton()},
-                                                    {"menu bar", dialog.MenuBarWindow()}};
+    const std::pair<const char*, HWND> windows[] = {
+        {"status bar", testing::ControlById(dialog.Window(), kStatusBarId)},
+        {"list toolbar", testing::ControlById(dialog.Window(), kListToolbarId)},
+        {"corner toolbar", testing::ControlById(dialog.Window(), kCornerToolbarId)},
+        {"link button", testing::ControlById(dialog.Window(), kLinkButtonId)},
+        {"menu bar", MenuBar().toolbar()}};
     for (const auto& [name, window] : windows) bars.font_heights[name] = FontHeight(window);
-    bars.item_list = ChildRect(dialog.ItemListView());
-    const RECT bar = ChildRect(dialog.MenuBarWindow());
+    bars.item_list = ChildRect(testing::ControlById(dialog.Window(), IDC_ITEM_LIST));
+    const RECT bar = ChildRect(MenuBar().toolbar());
     bars.menu_bar_height = bar.bottom - bar.top;
     int height = 0;
     if (MenuBar().image_list()) {
@@ -173,7 +174,7 @@ TEST_F(WindowDesktopTest, AStandbyThePcCannotDoIsAnErrorLineAndTheWindowStaysOpe
           "the run and its after-run step", [] { return !CSetFileTime::WorkerActive(); }, 10000)
       .Do([&] {
         EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(testing::ListViewText(dialog.MessageList(), 0),
+        EXPECT_EQ(testing::ListViewText(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0),
                   L"Standby is not possible on this PC: it has no sleep state that a program "
                   L"can start");
         EXPECT_TRUE(launcher.PowerCalls().empty());

@@ -74,7 +74,7 @@ TEST_F(MainDialogTest, ThePrivateMessageFromAnotherProcessRunsNothing) {
 // The closing question while a fill runs: the test stands in for the fill's worker, which
 // ends the program ("… + end the program") while the question is open.
 TEST_F(MainDialogTest, AFillThatEndsTheProgramWhileTheClosingQuestionIsOpenEndsIt) {
-  engine::RunFlags& flags = engine::ProcessRunFlags();
+  engine::RunFlags& flags = engine::ProcessRunSession().flags();
   flags.fill_running.store(1);
   CSetFileTime dialog(u"");
   UiScript script;
@@ -84,7 +84,11 @@ TEST_F(MainDialogTest, AFillThatEndsTheProgramWhileTheClosingQuestionIsOpenEndsI
       .Do([&] {
         // The fill has finished: it is no longer writing, and it ends the program.
         flags.fill_running.store(0);
-        worker = std::thread([&] { dialog.Host().SendCancel(); });
+        worker = std::thread([&] {
+          engine::RunEnd end;
+          end.after_run = engine::AfterRun::kEndProgram;
+          dialog.Host().RunEnded(end);
+        });
       });
   // No answer is given: the dialog ends by itself, and the question goes with it.
   EXPECT_EQ(Run(dialog, script, /*close_at_end=*/false), 2);
@@ -109,15 +113,19 @@ TEST_F(MainDialogTest, AWorkerThatCannotStartIsAnErrorLineAndChangesNothing) {
       .Do([&] {
         EXPECT_GT(TopMessage(dialog).size(), std::wstring(L"The work cannot start: ").size());
         EXPECT_FALSE(CSetFileTime::WorkerActive());
-        EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), kCommandDelete));
-        EXPECT_TRUE(ButtonEnabled(dialog.CornerToolbar(), kCommandCancel));
+        EXPECT_TRUE(
+            ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete));
+        EXPECT_TRUE(
+            ButtonEnabled(testing::ControlById(dialog.Window(), kCornerToolbarId), kCommandCancel));
         EXPECT_TRUE(ZFolder::Exists(tree + L"\\a.txt"));
         // No run holds drops back: one is added at once.
         ZFolder::Write(folder_ / L"dropped.txt", "x");
         PostDrop(dialog.Window(), {folder_ / L"dropped.txt"});
       })
-      .WaitFor("the dropped row",
-               [&] { return SendMessageW(dialog.ItemListView(), LVM_GETITEMCOUNT, 0, 0) == 5; });
+      .WaitFor("the dropped row", [&] {
+        return SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), LVM_GETITEMCOUNT,
+                            0, 0) == 5;
+      });
   EXPECT_EQ(Run(dialog, script), 2);
   Program().start_worker = nullptr;
   EXPECT_TRUE(script.completed());
@@ -133,7 +141,10 @@ TEST_F(MainDialogTest, ADropHeldBackDuringARunKeepsTheRunsSummaryAndTheDelayLine
   UiScript script;
   script.Do([&] { PostCommand(dialog, kCommandDelete); })
       .WaitFor("the run to disable Delete",
-               [&] { return !ButtonEnabled(dialog.ListToolbar(), kCommandDelete); })
+               [&] {
+                 return !ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId),
+                                       kCommandDelete);
+               })
       .Do([&] {
         PostDrop(dialog.Window(), {later, folder_ / L"missing.txt"});
       })
@@ -141,9 +152,11 @@ TEST_F(MainDialogTest, ADropHeldBackDuringARunKeepsTheRunsSummaryAndTheDelayLine
           "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 20000)
       .Do([&] {
         EXPECT_FALSE(ZFolder::Exists(doomed));
-        EXPECT_EQ(Column(dialog.ItemListView(), 0), std::vector<std::wstring>{Lower(later)});
+        EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_ITEM_LIST), 0),
+                  std::vector<std::wstring>{Lower(later)});
         EXPECT_EQ(StatusText(dialog), L"100.0 % // Error: 0 ");
-        const std::vector<std::wstring> lines = Column(dialog.MessageList(), 0);
+        const std::vector<std::wstring> lines =
+            Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0);
         EXPECT_EQ(lines.front(), (folder_ / L"missing.txt") + L": not found");
         EXPECT_NE(std::find(lines.begin(), lines.end(), L"Delete &Delay 1 sec"), lines.end());
       });

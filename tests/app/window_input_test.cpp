@@ -396,38 +396,46 @@ TEST_F(InProcessKeysTest, UnderlinesShowWhileAltIsHeldAndInTheMenuBarsKeyboardMo
   script
       .Do([&] {
         SetForegroundWindow(dialog.Window());
-        EXPECT_TRUE(UnderlinesHidden(dialog.ListToolbar()));
-        EXPECT_TRUE(UnderlinesHidden(dialog.MenuBarWindow()));
+        EXPECT_TRUE(UnderlinesHidden(testing::ControlById(dialog.Window(), kListToolbarId)));
+        EXPECT_TRUE(UnderlinesHidden(MenuBar().toolbar()));
         SendKey(VK_MENU, false);
       })
-      .WaitFor("the underlines", [&] { return !UnderlinesHidden(dialog.ListToolbar()); })
+      .WaitFor(
+          "the underlines",
+          [&] { return !UnderlinesHidden(testing::ControlById(dialog.Window(), kListToolbarId)); })
       .Do([&] {
-        EXPECT_FALSE(UnderlinesHidden(dialog.MenuBarWindow()));
-        EXPECT_FALSE(UnderlinesHidden(dialog.CornerToolbar()));
+        EXPECT_FALSE(UnderlinesHidden(MenuBar().toolbar()));
+        EXPECT_FALSE(UnderlinesHidden(testing::ControlById(dialog.Window(), kCornerToolbarId)));
         SendKey(VK_MENU, true);
       })
       .WaitFor("the keyboard mode",
-               [&] { return SendMessageW(dialog.MenuBarWindow(), TB_GETHOTITEM, 0, 0) == 0; })
+               [&] { return SendMessageW(MenuBar().toolbar(), TB_GETHOTITEM, 0, 0) == 0; })
       .Do([&] {
-        EXPECT_FALSE(UnderlinesHidden(dialog.ListToolbar()));
+        EXPECT_FALSE(UnderlinesHidden(testing::ControlById(dialog.Window(), kListToolbarId)));
         Press(VK_ESCAPE);
       })
-      .WaitFor("the underlines to go", [&] { return UnderlinesHidden(dialog.ListToolbar()); })
+      .WaitFor(
+          "the underlines to go",
+          [&] { return UnderlinesHidden(testing::ControlById(dialog.Window(), kListToolbarId)); })
       .Do([&] {
-        EXPECT_EQ(SendMessageW(dialog.MenuBarWindow(), TB_GETHOTITEM, 0, 0), -1);
+        EXPECT_EQ(SendMessageW(MenuBar().toolbar(), TB_GETHOTITEM, 0, 0), -1);
         EXPECT_TRUE(IsWindowVisible(dialog.Window())) << "Esc left the bar, not the program";
         // Alt as a modifier: the underlines show while it is held, and go with it.
         SendKey(VK_MENU, false);
         SendKey(VK_SHIFT, false);
       })
-      .WaitFor("the underlines again", [&] { return !UnderlinesHidden(dialog.ListToolbar()); })
+      .WaitFor(
+          "the underlines again",
+          [&] { return !UnderlinesHidden(testing::ControlById(dialog.Window(), kListToolbarId)); })
       .Do([&] {
         SendKey(VK_SHIFT, true);
         SendKey(VK_MENU, true);
       })
-      .WaitFor("the underlines to go again", [&] { return UnderlinesHidden(dialog.ListToolbar()); })
+      .WaitFor(
+          "the underlines to go again",
+          [&] { return UnderlinesHidden(testing::ControlById(dialog.Window(), kListToolbarId)); })
       .Do([&] {
-        EXPECT_EQ(SendMessageW(dialog.MenuBarWindow(), TB_GETHOTITEM, 0, 0), -1);
+        EXPECT_EQ(SendMessageW(MenuBar().toolbar(), TB_GETHOTITEM, 0, 0), -1);
         PostMessageW(dialog.Window(), WM_COMMAND, kCommandCancel, 0);
       });
   EXPECT_EQ(RunScripted(dialog, script), 2);

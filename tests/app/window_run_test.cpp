@@ -21,14 +21,17 @@ TEST_F(MainDialogTest, ThirtyFivePassesAreMadeAndTheInfoBoxStatusBarAndLinesAgre
   UiScript script;
   script
       .Do([&] {
-        EXPECT_EQ(ButtonText(dialog.ListToolbar(), kCommandOverwriteMenu), L"&Overwrite 35 times");
+        EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId),
+                             kCommandOverwriteMenu),
+                  L"&Overwrite 35 times");
         PostCommand(dialog, kCommandDelete);
       })
       .WaitFor(
           "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 20000)
       .Do([&] {
         EXPECT_FALSE(ZFolder::Exists(file));
-        const std::vector<std::wstring> lines = Column(dialog.MessageList(), 0);
+        const std::vector<std::wstring> lines =
+            Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0);
         ASSERT_GE(lines.size(), 4u);
         // Newest on top: the outcome, then the Total of 35 passes over 28 bytes.
         EXPECT_EQ(lines[0], L"Destroyed: 1, failed: 0, left untouched: 0");
@@ -53,10 +56,11 @@ TEST_F(MainDialogTest, DeleteWithNothingQueuedStartsNoCountdownAndSaysSo) {
       .WaitFor("the worker's end", [] { return !CSetFileTime::WorkerActive(); })
       .Do([&] {
         // The legend and the one line: no "Start ...", no countdown, no summary.
-        EXPECT_EQ(Column(dialog.MessageList(), 0).size(), 4u);
+        EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0).size(), 4u);
         EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
         EXPECT_EQ(ProgressText(dialog), W(lang::Txt(5)));
-        EXPECT_TRUE(ButtonEnabled(dialog.ListToolbar(), kCommandDelete));
+        EXPECT_TRUE(
+            ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete));
       });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
@@ -72,7 +76,8 @@ TEST_F(MainDialogTest, TheLanguageCannotChangeDuringARunSoItsLinesStay) {
       .WaitFor("the countdown",
                [&] { return TopMessage(dialog) == L"The begin in 2 sec. Abort with [ESC]"; })
       .Do([&] {
-        EXPECT_FALSE(ButtonEnabled(dialog.CornerToolbar(), kCommandLanguageMenu));
+        EXPECT_FALSE(ButtonEnabled(testing::ControlById(dialog.Window(), kCornerToolbarId),
+                                   kCommandLanguageMenu));
         // A command that was queued before the button went gray opens nothing.
         PostCommand(dialog, kCommandLanguageMenu);
       })
@@ -80,8 +85,10 @@ TEST_F(MainDialogTest, TheLanguageCannotChangeDuringARunSoItsLinesStay) {
           "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 20000)
       .Do([&] {
         EXPECT_EQ(testing::OpenMenuCount(), 0);
-        EXPECT_TRUE(ButtonEnabled(dialog.CornerToolbar(), kCommandLanguageMenu));
-        const std::vector<std::wstring> lines = Column(dialog.MessageList(), 0);
+        EXPECT_TRUE(ButtonEnabled(testing::ControlById(dialog.Window(), kCornerToolbarId),
+                                  kCommandLanguageMenu));
+        const std::vector<std::wstring> lines =
+            Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0);
         EXPECT_EQ(lines.front(), L"Destroyed: 1, failed: 0, left untouched: 0");
         EXPECT_EQ(StatusText(dialog), L"100.0 % // Error: 0 ");
       });
