@@ -8,14 +8,16 @@
 #      nulvane-cli --fill DIR        vs  dd if=/dev/zero of=X bs=1M oflag=direct (until full)
 #   4. expansion of a 100,000-entry tree vs find DIR | wc -l, and the Google Benchmark programs
 #      (table load, formatters, item store memory, one-pass wipe).
+#   5. nulvane-cli --list of a 100,000-entry tree vs find DIR -printf '%s\n', and the peak
+#      memory of that listing and of destroying the same tree.
 # Usage: bench/run_benchmarks.sh [work folder on the disk to measure]   (ROUNDS=3 by default;
 #        SECTIONS="1 3" runs only those sections and builds only nulvane-cli unless 4 is among them)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/packages.sh"
-ensure_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev e2fsprogs coreutils
+ensure_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev e2fsprogs coreutils time
 cd "$root"
-sections=${SECTIONS:-1 2 3 4}
+sections=${SECTIONS:-1 2 3 4 5}
 want() { [[ " $sections " == *" $1 "* ]]; }
 cmake --preset bench >/dev/null
 targets=()
@@ -119,6 +121,33 @@ summary+=("$(grep 'expansion / find:' "$work/expand.txt")")
 build/bench/bench/items_bench --benchmark_filter='Memory|Store' 2>/dev/null | grep -E '^BM_' || true
 build/bench/bench/language_table_bench 2>/dev/null | grep -E '^BM_' || true
 NULVANE_BENCH_DIR="$work" build/bench/bench/wipe_bench 2>/dev/null | grep -E '^BM_' || true
+fi
+
+if want 5; then
+echo "== 5. listing and memory of a 100,000-entry tree ($rounds rounds each)"
+make_wide_tree() {
+  rm -rf "$1"; mkdir -p "$1"
+  for d in $(seq 0 199); do
+    mkdir "$1/d$d"
+    (cd "$1/d$d" && for f in $(seq 0 499); do printf x >"f$f"; done)
+  done
+}
+make_wide_tree "$work/list-tree"
+ours=(); theirs=()
+for _ in $(seq "$rounds"); do
+  ours+=("$(time_ms "$cli" --list "$work/list-tree")")
+  theirs+=("$(time_ms find "$work/list-tree" -printf '%s\n')")
+done
+a=$(median "${ours[@]}"); b=$(median "${theirs[@]}")
+# Peak resident memory in KB, from the system's own accounting of the finished process.
+peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+listed=$(peak_kb "$cli" --list "$work/list-tree")
+destroyed=$(peak_kb "$cli" -q -d 0 -p 1 "$work/list-tree")
+rm -rf "$work/list-tree"
+echo "nulvane-cli --list ${ours[*]} ms; find -printf ${theirs[*]} ms; peak ${listed} KB listing, ${destroyed} KB destroying"
+summary+=("--list 100,000 entries, time nulvane / find:   $(ratio "$a" "$b")  (goal <= 1.0)")
+summary+=("--list 100,000 entries, peak memory:           $((listed / 1024)) MB  (goal <= 10)")
+summary+=("destroy 100,000 entries, peak memory:          $((destroyed / 1024)) MB  (goal <= 10)")
 fi
 
 echo

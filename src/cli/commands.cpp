@@ -109,11 +109,14 @@ int ListPaths(const JobOptions& options) {
   Terminal& terminal = job.terminal;
   const items::ItemList& list = job.list;
   // Row order is the order of destruction read backwards: a folder stands before its contents.
-  const std::vector<platform::QueuedItem> rows = list.SnapshotRows();
+  // The rows carry what the list found when it looked; nothing is asked of the disk again.
   char16_t size[64];
-  for (std::size_t row = 0; row < rows.size(); ++row) {
-    if (!list.GetRowText(static_cast<int>(row), 1, size, sizeof size / sizeof size[0])) size[0] = 0;
-    terminal.Line(Format(u"%12s  %s", static_cast<const char16_t*>(size), rows[row].path));
+  Text path;
+  const int rows = list.RowCount();
+  for (int row = 0; row < rows; ++row) {
+    if (!list.GetRowText(row, 1, size, sizeof size / sizeof size[0])) size[0] = 0;
+    list.GetRowPath(row, path);
+    terminal.GatheredLine(Format(u"%12s  %s", static_cast<const char16_t*>(size), path));
   }
   terminal.Line(job.host.LastStatus());
   return job.all_found && job.host.ListWarningCount() == 0 ? kExitOk : kExitFailed;

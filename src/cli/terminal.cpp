@@ -28,7 +28,20 @@ int KindTextId(engine::MessageKind kind) {
 Terminal::Terminal(bool quiet)
     : quiet_(quiet), live_(!quiet && platform::IsTerminal(Stream::kOut)) {}
 
+Terminal::~Terminal() {
+  std::lock_guard lock(mutex_);
+  FlushGatheredLocked();
+}
+
+void Terminal::FlushGatheredLocked() {
+  if (gathered_.empty()) return;
+  WriteText(Stream::kOut, gathered_);
+  gathered_.clear();
+}
+
 void Terminal::ClearProgressLocked() {
+  // Everything before this call comes first.
+  FlushGatheredLocked();
   if (!progress_shown_) return;
   WriteText(Stream::kOut, u"\r\x1b[K");
   progress_shown_ = false;
@@ -61,9 +74,21 @@ void Terminal::Line(TextView text) {
   WriteText(Stream::kOut, platform::EscapeForDisplay(text) + u"\n");
 }
 
+void Terminal::GatheredLine(TextView text) {
+  if (quiet_) return;
+  // UTF-16 units: about 32 KB once written as UTF-8 for ASCII names.
+  constexpr std::size_t kGatherUnits = 32 * 1024;
+  std::lock_guard lock(mutex_);
+  if (progress_shown_) ClearProgressLocked();
+  gathered_ += platform::EscapeForDisplay(text);
+  gathered_ += u'\n';
+  if (gathered_.size() >= kGatherUnits) FlushGatheredLocked();
+}
+
 void Terminal::Progress(TextView line) {
   if (!live_) return;
   std::lock_guard lock(mutex_);
+  FlushGatheredLocked();
   WriteText(Stream::kOut, u"\r" + platform::EscapeForDisplay(line) + u"\x1b[K");
   progress_shown_ = true;
 }

@@ -26,6 +26,10 @@ class Terminal {
   void Detail(TextView text);
   // A plain line on standard output (listings, summaries); nothing when quiet.
   void Line(TextView text);
+  // The same line, gathered with the next ones into one write of some 32 KB (a listing of
+  // many rows); every other output, and the end of the terminal, writes what is gathered first.
+  void GatheredLine(TextView text);
+  ~Terminal();
   // Redraws the progress line. Only on an interactive terminal and when not quiet; without
   // control characters otherwise (nothing is written then).
   void Progress(TextView line);
@@ -36,12 +40,14 @@ class Terminal {
 
  private:
   void ClearProgressLocked();
+  void FlushGatheredLocked();
   void WriteMessage(TextView text, engine::MessageKind kind, platform::Stream stream);
 
   std::mutex mutex_;
   const bool quiet_;
   const bool live_;  // standard output is an interactive terminal and not quiet
   bool progress_shown_ = false;
+  Text gathered_;
 };
 
 }  // namespace nulvane::cli

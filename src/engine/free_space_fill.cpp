@@ -37,14 +37,6 @@ constexpr std::uint32_t kCleanupPauseMs = 100;
 // The least buffer alignment; a larger sector is aligned to itself.
 constexpr std::size_t kBufferAlignment = 4096;
 
-bool IsSeparator(char16_t c) {
-#ifdef _WIN32
-  return c == u'\\' || c == u'/';
-#else
-  return c == platform::kPathSeparator;
-#endif
-}
-
 Text FailureLine(TextView path, IoResult result) {
   Text line(path);
   line += u": ";
@@ -201,7 +193,8 @@ Text FillFolderName(std::uint32_t tick) {
 
 Text FillFolderPath(TextView chosen, std::uint32_t tick) {
   Text folder(chosen);
-  if (folder.empty() || !IsSeparator(folder.back())) folder.push_back(platform::kPathSeparator);
+  if (folder.empty() || !platform::IsPathSeparator(folder.back()))
+    folder.push_back(platform::kPathSeparator);
   folder += FillFolderName(tick);
   return folder;
 }
@@ -342,7 +335,8 @@ void NameLeftovers(const RunContext& context, platform::FillFolder& folder) {
   std::sort(found.begin(), found.end());
   for (const Text& name : found) {
     Text path = folder.ChosenPath();
-    if (path.empty() || !IsSeparator(path.back())) path.push_back(platform::kPathSeparator);
+    if (path.empty() || !platform::IsPathSeparator(path.back()))
+      path.push_back(platform::kPathSeparator);
     path += name;
     AddMessage(context.host, Format(lang::Txt(kLeftoverFillFolderText), path), MessageKind::kInfo);
   }

@@ -44,15 +44,6 @@ constexpr int kLayeredText = 192;
 constexpr int kAttributesUnlistedText = 193;
 constexpr int kStreamsUnlistedText = 194;
 
-bool IsPathSeparator(char16_t c) {
-#ifdef _WIN32
-  // Windows accepts both; treating "/" as part of a name would move the item to another folder.
-  return c == u'\\' || c == u'/';
-#else
-  return c == platform::kPathSeparator;
-#endif
-}
-
 // The line of a folder that could not be opened or removed: "0 <dir>" and its listed path.
 Text FolderLine(TextView path) {
   Text line = Format(u"%d <dir>", 0);
@@ -413,7 +404,7 @@ Text MakeRandomName(TextView source) {
   Text result(source);
   std::size_t start = 0;
   for (std::size_t i = result.size(); i-- > 0;) {
-    if (IsPathSeparator(result[i])) {
+    if (platform::IsPathSeparator(result[i])) {
       start = i + 1;
       break;
     }

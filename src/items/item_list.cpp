@@ -89,6 +89,7 @@ void ItemList::Rebuild(bool show_summary) {
       display_.AddWarning(platform::Format(lang::Txt(kCannotExamineTextId), path,
                                            platform::SystemErrorText(looked.error)));
       if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
+      store_.SetFolder(entry, false);
     } else {
       if (info.kind == platform::EntryKind::kMissing) continue;
       // A size the listing left unread is taken from this check, which happens anyway: one
@@ -97,6 +98,10 @@ void ItemList::Rebuild(bool show_summary) {
       // What the entry was when the list first looked: a run refuses anything put in its place
       // since.
       if (!entry.second.identity.known) store_.SetIdentity(entry, info.identity);
+      // The row shows what this look found; the next rebuild (after a drop or a run) looks
+      // again.
+      store_.SetFolder(entry, info.kind == platform::EntryKind::kFolder ||
+                                  (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     }
     rows_.push_back(&entry);
     total += entry.second.size;
@@ -125,23 +130,13 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     shown = AsOneLine(ItemStore::KeyOf(entry));
     text = shown;
   } else if (column == 1) {
-    // Asked of the file system each time: the row may have become a folder or gone. A path
-    // that has vanished shows the size recorded for it.
-    const Text path = store_.SpellingOf(entry);
-    platform::EntryInfo info;
-    const bool found =
-        file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info).ok();
-    // Asked on the window's thread, maybe during a run: outside a walk nothing stays open.
-    if (!platform::OpenFolderScope::Active()) file_system_.ForgetOpenFolders();
-    const bool folder = found && (info.kind == platform::EntryKind::kFolder ||
-                                  (info.kind == platform::EntryKind::kLink && info.link_to_folder));
-    if (folder) {
+    // What the rebuild's look found: a view asks for row texts often (every repaint, every
+    // line of a listing), and asking the file system each time would cost a walk per row.
+    if (entry.second.folder) {
       text = kFolderSizeText;
     } else {
-      const std::uint64_t size = entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
-                                 : found                                      ? info.size
-                                                                              : 0;
-      shown = engine::FormatByteSize(size);
+      shown = engine::FormatByteSize(entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
+                                                                                  : 0);
       text = shown;
     }
   } else {
@@ -150,6 +145,13 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
   const std::size_t length = std::min(text.size(), capacity - 1);
   std::copy_n(text.data(), length, buffer);
   buffer[length] = u'\0';
+  return true;
+}
+
+bool ItemList::GetRowPath(int row, Text& out) const {
+  RequireOwnerThread();
+  if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
+  store_.SpellingOf(*rows_[static_cast<std::size_t>(row)], out);
   return true;
 }
 

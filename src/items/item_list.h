@@ -103,6 +103,10 @@ class ItemList {
   // 0..RowCount()-1, a column other than 0 and 1, or no room writes nothing and returns false.
   bool GetRowText(int row, int column, char16_t* buffer, std::size_t capacity) const;
 
+  // The path of one row as the system spells it (a listing prints it); false outside
+  // 0..RowCount()-1.
+  bool GetRowPath(int row, Text& out) const;
+
   // The rows in row order, each as the system spells its path, with its anchor, its recorded
   // identity and its anchor's identity when its path was added: what a deletion run works on.
   std::vector<platform::QueuedItem> SnapshotRows() const;

@@ -234,7 +234,7 @@ const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
   auto it = map_.lower_bound(probe);
   if (it != map_.end() && !KeyLess()(probe, it->first)) {
     it->second.size = size;
-    it->second.anchor_length = std::min(it->second.anchor_length, anchor_length);
+    it->second.anchor_length = std::min<std::uint32_t>(it->second.anchor_length, anchor_length) & kAnchorMask;
     it->second.identity = {};
     if (!spelling.empty()) {
       Text current;
@@ -247,7 +247,7 @@ const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
   std::memcpy(copy, scratch_.data(), scratch_.size());
   ItemRecord record;
   record.size = size;
-  record.anchor_length = anchor_length;
+  record.anchor_length = anchor_length & kAnchorMask;
   record.spelling = AddSpelling(key, spelling);
   return *map_.emplace_hint(it, copy, record);
 }

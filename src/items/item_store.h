@@ -44,11 +44,13 @@ class BlockArena final : public std::pmr::memory_resource {
 
 // What the store keeps of one path besides its key: the size recorded when it was stored, the
 // length of its anchor (the part of the path the system resolves as typed; see
-// platform::EntryRef), whether it is spelt otherwise than its key, and the identity the entry
-// had when the list last looked at it.
+// platform::EntryRef), whether it is spelt otherwise than its key, and what the entry was (its
+// identity, whether a folder) when the list last looked at it.
 struct ItemRecord {
   std::uint64_t size = 0;
-  std::uint32_t anchor_length = 0;
+  std::uint32_t anchor_length : 31 = 0;
+  // The list's last look found a folder (or a link to one): its row shows no size.
+  std::uint32_t folder : 1 = 0;
   // 0 when the path is spelt as its key, else 1 + the index of its spelling in the store's
   // table (ItemStore::SpellingOf). Takes room the record leaves unused anyway.
   std::uint32_t spelling = 0;
@@ -92,6 +94,8 @@ class ItemStore {
 
   // The recorded size of an entry whose size its listing did not read (see ItemList).
   static constexpr std::uint64_t kSizeNotRead = ~std::uint64_t{0};
+  // An anchor is held in 31 bits; no path comes near that length.
+  static constexpr std::uint32_t kAnchorMask = 0x7fffffff;
 
   // Inserts `key` with `size` and `anchor_length`, or replaces the size of the key already
   // present. A key stored again keeps the shorter of its anchors: more of its path is then
@@ -107,6 +111,9 @@ class ItemStore {
   }
   void SetIdentity(const Entry& entry, const platform::EntryIdentity& identity) {
     const_cast<Entry&>(entry).second.identity = identity;
+  }
+  void SetFolder(const Entry& entry, bool folder) {
+    const_cast<Entry&>(entry).second.folder = folder ? 1 : 0;
   }
   // The entry of `key`, or null.
   const Entry* Find(TextView key) const;

@@ -29,11 +29,9 @@ const char16_t* OwnErrorText(std::uint32_t error) {
 
 std::size_t ParentAnchorLength(TextView path) {
   for (std::size_t i = path.size(); i-- > 0;) {
-#ifdef _WIN32
-    if (path[i] == u'\\' || path[i] == u'/' || (i == 1 && path[i] == u':')) return i + 1;
-#else
-    if (path[i] == u'/') return i + 1;
-#endif
+    if (IsPathSeparator(path[i]) || (kDriveNamesFolder && i == 1 && path[i] == u':')) {
+      return i + 1;
+    }
   }
   return 0;
 }

@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/path_rules.h"
 #include "platform/text.h"
 
 namespace nulvane::platform {
@@ -482,13 +483,6 @@ class OpenFolderScope {
 
 // The operating system's file system.
 FileSystem& SystemFileSystem();
-
-// The separator of path components: '\' on Windows, '/' elsewhere.
-#ifdef _WIN32
-inline constexpr char16_t kPathSeparator = u'\\';
-#else
-inline constexpr char16_t kPathSeparator = u'/';
-#endif
 
 // The key under which a path is stored in the item list: lower-cased with the system's
 // mapping where the file system ignores case (Windows), unchanged where it does not (POSIX).

@@ -1,6 +1,8 @@
 // The operating system's FileSystem, declared once for every system. Each system implements it
-// in two files of its own folder: *_file_system_write.cpp (inspection, overwrite, rename,
-// removal, volume space) and *_file_system_list.cpp (FindEntry, ListFolder, FoldPathKey).
+// in files of its own folder, one idea each: *_entry_operations.cpp (inspection, overwrite,
+// stamp, rename, removal of one entry through its folder chain), *_file_system_list.cpp
+// (looking up and listing), *_fill_folder.cpp (the fill's held folder), *_paths.cpp (paths,
+// volumes, times) and *_open_file.cpp (the open file itself).
 #pragma once
 
 #include "platform/file_system.h"

@@ -1,5 +1,7 @@
 #include "platform/text.h"
 
+#include "platform/path_rules.h"
+
 #include <climits>
 #include <cstdint>
 
@@ -9,12 +11,8 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-#ifdef _WIN32
-// A backslash separates the names of a path and is never part of one.
-constexpr bool kBackslashInNames = false;
-#else
-constexpr bool kBackslashInNames = true;
-#endif
+// Where a backslash separates the names of a path it is never part of one.
+constexpr bool kBackslashInNames = !IsPathSeparator(u'\\');
 
 void AppendUtf16(Text& out, char32_t c) {
   if (c >= 0x10000) {

@@ -112,7 +112,7 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
   info = EntryInfo{};
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::ThreadChain().ReachParent(entry, reached);
+  IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
   if (!result) return result;
   posix::Status st;
   if (const int error = posix::StatAt(reached.folder_fd, reached.name.c_str(), st); error != 0) {
@@ -126,14 +126,14 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
 
 IoResult NativeFileSystem::IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
   const posix::ChainUse use;
-  return posix::ThreadChain().IdentifyAnchor(anchor, identity);
+  return posix::FolderChain::ForThread().IdentifyAnchor(anchor, identity);
 }
 
 IoResult NativeFileSystem::ListFolder(
     const EntryRef& folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
   const posix::ChainUse use;
   int folder_fd = -1;
-  IoResult result = posix::ThreadChain().ReachFolder(folder, folder_fd);
+  IoResult result = posix::FolderChain::ForThread().ReachFolder(folder, folder_fd);
   if (!result) return result;
   posix::Status folder_status;
   if (const int error = posix::StatFd(folder_fd, folder_status); error != 0) {

@@ -321,7 +321,7 @@ IoResult FolderChain::IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
   return result;
 }
 
-FolderChain& ThreadChain() {
+FolderChain& FolderChain::ForThread() {
   thread_local FolderChain chain;
   return chain;
 }

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/chain_use.h"
 #include "platform/file_system.h"
 
 namespace nulvane::platform::posix {
@@ -42,6 +43,9 @@ class FolderChain {
   FolderChain(const FolderChain&) = delete;
   FolderChain& operator=(const FolderChain&) = delete;
   ~FolderChain() { Forget(); }
+
+  // The calling thread's chain.
+  static FolderChain& ForThread();
 
   // Opens the folders of `entry`'s path up to the one that holds its last component.
   IoResult ReachParent(const EntryRef& entry, ReachedEntry& reached);
@@ -101,19 +105,7 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
 
 IoResult ErrnoResult(int error);
 
-// The calling thread's chain.
-FolderChain& ThreadChain();
-
-// Held by every call that uses the chain: outside an OpenFolderScope, the chain is emptied when
-// the call returns.
-class ChainUse {
- public:
-  ChainUse() = default;
-  ChainUse(const ChainUse&) = delete;
-  ChainUse& operator=(const ChainUse&) = delete;
-  ~ChainUse() {
-    if (!OpenFolderScope::Active()) ThreadChain().Forget();
-  }
-};
+// Held by every call that uses the calling thread's chain.
+using ChainUse = platform::ChainUse<FolderChain>;
 
 }  // namespace nulvane::platform::posix

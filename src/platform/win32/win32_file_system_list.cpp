@@ -14,6 +14,7 @@
 #include "platform/native_file_system.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_calls.h"
+#include "platform/win32/win32_folder_chain.h"
 #include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_path.h"
 
@@ -82,7 +83,8 @@ IoResult NativeFileSystem::ListFolder(
     const EntryRef& folder, const std::function<void(TextView name, const EntryInfo&)>& visit) {
   const win32::ChainUse use;
   win32::Placement placement;
-  if (IoResult placed = win32::Place(folder, placement); !placed) return placed;
+  if (IoResult placed = win32::FolderChain::ForThread().ReachParent(folder, placement); !placed)
+    return placed;
   // The listing owns its handle: `visit` may list sub-folders, which changes the chain.
   win32::UniqueHandle handle;
   if (IoResult opened =
@@ -135,7 +137,7 @@ IoResult NativeFileSystem::ListFolder(
 
 IoResult NativeFileSystem::IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
   const win32::ChainUse use;
-  return win32::IdentifyAnchor(anchor, identity);
+  return win32::FolderChain::ForThread().IdentifyAnchor(anchor, identity);
 }
 
 Text FoldPathKey(TextView path) {

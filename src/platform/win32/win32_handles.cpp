@@ -17,69 +17,6 @@ namespace {
 
 constexpr ULONG kOpenOptions =
     FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT;
-constexpr ACCESS_MASK kFolderAccess =
-    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-
-struct OpenFolder {
-  Text name;
-  UniqueHandle handle;
-  std::uint32_t volume = 0;
-};
-
-// The folders of the last resolved path of this thread: the anchor (keyed by its absolute
-// text) and the folders below it, each opened relative to the one before.
-struct FolderChain {
-  Text anchor_key;
-  UniqueHandle anchor;
-  std::uint32_t anchor_volume = 0;
-  EntryIdentity anchor_identity;
-  std::vector<OpenFolder> folders;
-};
-
-thread_local FolderChain chain;
-
-IoResult OpenAnchor(const Text& key, FolderChain& target) {
-  const Text full = ResolvedFullPath(key);
-  const Text extended = ExtendedPath(full);
-  if (extended.empty()) return IoResult::Fail(ERROR_PATH_NOT_FOUND);
-  if (extended.size() > 32767) return IoResult::Fail(IoResult::kPathTooLong);
-  // As typed: a link the user chose on the way to the anchor is followed.
-  UniqueHandle handle(::CreateFileW(Wide(extended), kFolderAccess, kShareAll, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle.valid()) return LastError();
-  Examined examined;
-  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
-  if (!(examined.attributes & FILE_ATTRIBUTE_DIRECTORY)) return FromError(ERROR_DIRECTORY);
-  target.anchor_key = key;
-  target.anchor = std::move(handle);
-  target.anchor_volume = static_cast<std::uint32_t>(examined.identity.volume);
-  target.anchor_identity = examined.identity;
-  target.folders.clear();
-  return IoResult::Ok();
-}
-
-// Opens the folder `name` below `parent`: a real folder on the parent's volume, not a link.
-IoResult OpenFolderBelow(HANDLE parent, std::uint32_t parent_volume, TextView name,
-                         OpenFolder& out) {
-  UniqueHandle handle;
-  IoResult opened =
-      OpenRelative(parent, name, kFolderAccess, kShareAll, FILE_DIRECTORY_FILE, handle);
-  if (!opened) {
-    if (opened.error == ERROR_FILE_NOT_FOUND) return FromError(ERROR_PATH_NOT_FOUND);
-    return opened;
-  }
-  Examined examined;
-  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
-  // A folder on the way that is now a link was replaced since it was listed.
-  if (examined.kind != EntryKind::kFolder) return IoResult::Fail(IoResult::kChangedEntry);
-  if (examined.mount_point || examined.identity.volume != parent_volume) {
-    return IoResult::Fail(IoResult::kOtherVolume);
-  }
-  out.name = Text(name);
-  out.handle = std::move(handle);
-  out.volume = static_cast<std::uint32_t>(examined.identity.volume);
-  return IoResult::Ok();
-}
 
 }  // namespace
 
@@ -250,10 +187,9 @@ IoResult CreateRelative(HANDLE folder, TextView name, ACCESS_MASK access, ULONG 
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, folder, nullptr);
   IO_STATUS_BLOCK io{};
   HANDLE handle = nullptr;
-  const NTSTATUS status =
-      Calls().create_file(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr,
-                          FILE_ATTRIBUTE_NORMAL, share, disposition, options | kOpenOptions,
-                          nullptr, 0);
+  const NTSTATUS status = Calls().create_file(&handle, access | SYNCHRONIZE, &attributes, &io,
+                                              nullptr, FILE_ATTRIBUTE_NORMAL, share, disposition,
+                                              options | kOpenOptions, nullptr, 0);
   if (!NT_SUCCESS(status)) return FromStatus(status);
   out.reset(handle);
   return IoResult::Ok();
@@ -278,85 +214,6 @@ IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Exam
   if (!placement.name.empty() && examined.identity.volume != placement.folder_volume) {
     return IoResult::Fail(IoResult::kOtherVolume);
   }
-  return IoResult::Ok();
-}
-
-IoResult Place(const EntryRef& entry, Placement& out) {
-  out = Placement{};
-  const TextView path = entry.path;
-  if (path.empty()) return FromError(ERROR_PATH_NOT_FOUND);
-  if (path.find(u'\0') != TextView::npos) return IoResult::Fail(IoResult::kInvalidName);
-  const std::size_t anchor_length = entry.anchor_length <= path.size() ? entry.anchor_length : 0;
-  const Text key = AbsolutePath(path.substr(0, anchor_length));
-  if (key.empty()) return FromError(ERROR_PATH_NOT_FOUND);
-
-  // The components after the anchor; "." and empty ones are nothing, ".." would climb out.
-  const bool extended = key.size() >= 4 && key.substr(0, 4) == u"\\\\?\\";
-  std::vector<TextView> components;
-  std::size_t position = anchor_length;
-  while (position < path.size()) {
-    std::size_t end = position;
-    while (end < path.size() && path[end] != u'\\' && (extended || path[end] != u'/')) ++end;
-    const TextView component = path.substr(position, end - position);
-    if (component == u"..") return IoResult::Fail(IoResult::kInvalidName);
-    if (!component.empty() && component != u".") components.push_back(component);
-    position = end + 1;
-  }
-
-  if (components.empty()) {
-    out.anchor_path = ExtendedPath(ResolvedFullPath(key));
-    if (out.anchor_path.empty()) return FromError(ERROR_PATH_NOT_FOUND);
-    return IoResult::Ok();
-  }
-  if (!chain.anchor.valid() || chain.anchor_key != key) {
-    ForgetChain();
-    if (IoResult opened = OpenAnchor(key, chain); !opened) {
-      ForgetChain();
-      return opened;
-    }
-  }
-  // The folder the user's path stood in when it was added: a link on the way turned elsewhere
-  // since leads to another folder, and nothing in that one is touched.
-  if (!entry.AdmitsAnchor(chain.anchor_identity)) return IoResult::Fail(IoResult::kChangedEntry);
-  const std::size_t parents = components.size() - 1;
-  for (std::size_t i = 0; i < parents; ++i) {
-    if (i < chain.folders.size() && chain.folders[i].name == components[i]) continue;
-    chain.folders.resize(i);
-    const HANDLE parent = i == 0 ? chain.anchor.get() : chain.folders[i - 1].handle.get();
-    const std::uint32_t volume = i == 0 ? chain.anchor_volume : chain.folders[i - 1].volume;
-    OpenFolder folder;
-    if (IoResult opened = OpenFolderBelow(parent, volume, components[i], folder); !opened) {
-      return opened;
-    }
-    chain.folders.push_back(std::move(folder));
-  }
-  // Nothing at or below the entry itself stays open: it may be renamed or removed next.
-  chain.folders.resize(parents);
-  out.folder = parents == 0 ? chain.anchor.get() : chain.folders[parents - 1].handle.get();
-  out.folder_volume = parents == 0 ? chain.anchor_volume : chain.folders[parents - 1].volume;
-  out.name = components.back();
-  return IoResult::Ok();
-}
-
-void ForgetChain() {
-  chain.folders.clear();
-  chain.anchor.reset();
-  chain.anchor_key.clear();
-  chain.anchor_identity = EntryIdentity{};
-}
-
-IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity) {
-  identity = EntryIdentity{};
-  const Text key = AbsolutePath(anchor);
-  if (key.empty()) return FromError(ERROR_PATH_NOT_FOUND);
-  if (!chain.anchor.valid() || chain.anchor_key != key) {
-    ForgetChain();
-    if (IoResult opened = OpenAnchor(key, chain); !opened) {
-      ForgetChain();
-      return opened;
-    }
-  }
-  identity = chain.anchor_identity;
   return IoResult::Ok();
 }
 

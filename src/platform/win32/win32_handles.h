@@ -77,38 +77,10 @@ bool IsVolumeMountPoint(HANDLE handle);
 // When nothing follows the anchor, the entry is the anchor folder itself: `name` is empty and
 // `anchor_path` is its extended-length form.
 struct Placement {
-  HANDLE folder = nullptr;  // owned by the thread's chain; valid until the next Place
+  HANDLE folder = nullptr;  // owned by the thread's chain; valid until its next call
   std::uint32_t folder_volume = 0;
   TextView name;
   Text anchor_path;
-};
-
-// Resolves everything of `entry` but its last component: the anchor as typed (links the user
-// chose are followed; it must be the folder `entry.anchor_identity` names, when known:
-// kChangedEntry), then each folder after it relative to the one before, never following a
-// link (kChangedEntry) and never entering another volume (kOtherVolume). Folders of the last
-// resolved chain stay open per thread and are reused while the path goes the same way.
-// U+0000 anywhere, or a ".." after the anchor, is kInvalidName.
-IoResult Place(const EntryRef& entry, Placement& out);
-
-// The identity of the folder an anchor names, resolved as Place resolves it (links followed);
-// the thread's chain keeps it open.
-IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity);
-
-// Closes the calling thread's chain of open folders.
-void ForgetChain();
-
-// Held by every call that places entries: outside an OpenFolderScope, the thread's chain is
-// closed when the call returns, so that an idle program holds no folder open (a held folder
-// could not be removed by another thread, nor its volume ejected).
-class ChainUse {
- public:
-  ChainUse() = default;
-  ChainUse(const ChainUse&) = delete;
-  ChainUse& operator=(const ChainUse&) = delete;
-  ~ChainUse() {
-    if (!OpenFolderScope::Active()) ForgetChain();
-  }
 };
 
 // Opens `name` inside `folder` itself (FILE_OPEN_REPARSE_POINT: never what a link names),
