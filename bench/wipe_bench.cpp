@@ -11,6 +11,7 @@
 #include "engine/display.h"
 #include "engine/wipe.h"
 #include "lang/language_table.h"
+#include "lang/number_text.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
@@ -20,6 +21,7 @@ namespace {
 using nulvane::Text;
 using nulvane::TextView;
 namespace engine = nulvane::engine;
+namespace lang = nulvane::lang;
 namespace platform = nulvane::platform;
 
 class QuietHost final : public engine::RunHost {
@@ -28,16 +30,15 @@ class QuietHost final : public engine::RunHost {
   void AddMessage(TextView, engine::MessageKind kind) override {
     if (kind == engine::MessageKind::kError) ++errors;
   }
+  void ShowProgress(const engine::Progress&) override {}
   void SetProgressText(TextView) override {}
   void SetStatusText(TextView) override {}
   void SetTitle(TextView) override {}
   void SetCommandsEnabled(bool) override {}
   std::vector<platform::QueuedItem> SnapshotItems() override { return {}; }
   void RebuildRows() override {}
-  Text RefreshOptionLabels() override { return {}; }
-  void SendCancel() override {}
-  void StartAfterRunAction(int) override {}
-  std::optional<Text> ChooseFolder() override { return std::nullopt; }
+  Text ShowRunOptions(int, int) override { return {}; }
+  void RunEnded(const engine::RunEnd&) override {}
 };
 
 Text BenchFolder() {
@@ -68,7 +69,7 @@ bool MakeFile(const Text& path, std::uint64_t size) {
 void BM_FormatByteSize(benchmark::State& state) {
   std::uint64_t bytes = 123456789;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(engine::FormatByteSize(bytes));
+    benchmark::DoNotOptimize(lang::FormatByteSize(bytes));
     bytes += 7919;
   }
 }
@@ -78,7 +79,7 @@ void BM_FormatByteSizeGivenFormat(benchmark::State& state) {
   const platform::NumberFormat format;
   std::uint64_t bytes = 123456789;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(engine::FormatByteSize(bytes, format));
+    benchmark::DoNotOptimize(lang::FormatByteSize(bytes, format));
     bytes += 7919;
   }
 }

@@ -103,7 +103,7 @@ RunResult RunDeletion(const RunContext& context) {
   open_folders.emplace(context.fs);
   RunTally tally;
   tally.total_bytes = TotalBytes(context.fs, items, passes);
-  AddMessage(host, Format(u"%s %s", lang::Txt(kTotalText), FormatByteSize(tally.total_bytes)),
+  AddMessage(host, Format(u"%s %s", lang::Txt(kTotalText), lang::FormatByteSize(tally.total_bytes)),
              MessageKind::kInfo);
 
   ProgressDisplay progress(host, context.clock);

@@ -1,29 +1,17 @@
-// The texts a run or a fill shows: sizes, numbers in the user's format, durations, and the
-// throttled progress report; plus the two small helpers through which the engine reaches the
-// message list and the run commands.
+// The texts a run or a fill shows: durations and the throttled progress report (sizes and
+// numbers in the user's format are lang/number_text's); plus the two small helpers through which
+// the engine reaches the message list and the run commands.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/run_host.h"
+#include "lang/number_text.h"
 #include "platform/clock.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
 namespace nulvane::engine {
-
-// A byte count as the user reads it: "999.0 byte", "1.5 KB", "118.0 MB", "1,863.0 GB".
-// The unit thresholds are decimal (1000, 1,000,000, 1,000,000,000 bytes), the values binary;
-// every result has exactly one decimal in the user's number format. Thread-safe.
-Text FormatByteSize(std::uint64_t bytes);
-// The same with an explicit number format (tests, or a caller that caches the format).
-Text FormatByteSize(std::uint64_t bytes, const platform::NumberFormat& format);
-
-// A plain number text (digits, optionally "." and more digits) rounded half away from zero to
-// `decimals` decimals and written with the user's separators and grouping. A text that is not
-// such a number comes back unchanged.
-Text FormatLocaleNumber(TextView number, int decimals);
-Text FormatLocaleNumber(TextView number, int decimals, const platform::NumberFormat& format);
 
 // "< 1 sec.", "59 sec.", "62 min., 5 sec." (no hour unit). A value that is not a finite
 // number of seconds at or above 0 (an estimate made before anything was done) gives "?".

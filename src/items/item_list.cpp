@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "engine/display.h"
 #include "lang/language_table.h"
+#include "lang/number_text.h"
 #include "platform/format.h"
 
 namespace nulvane::items {
@@ -110,7 +110,7 @@ void ItemList::Rebuild(bool show_summary) {
   display_.SetRowCount(count);
   if (!show_summary) return;
   display_.SetStatusText(platform::Format(u"%s:%d // %s: %s", lang::Txt(kItemsTextId), count,
-                                          lang::Txt(kTotalTextId), engine::FormatByteSize(total)));
+                                          lang::Txt(kTotalTextId), lang::FormatByteSize(total)));
 }
 
 int ItemList::RowCount() const {
@@ -135,8 +135,8 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     if (entry.second.folder) {
       text = kFolderSizeText;
     } else {
-      shown = engine::FormatByteSize(entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
-                                                                                  : 0);
+      shown = lang::FormatByteSize(entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
+                                                                                : 0);
       text = shown;
     }
   } else {

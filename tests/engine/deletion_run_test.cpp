@@ -88,10 +88,10 @@ TEST_F(DeletionRunTest, WithoutDelayWipesAtOnceLastItemFirstAndReports) {
   EXPECT_EQ(result.items_done, 3);
   EXPECT_EQ(result.total_bytes, 8000u);
   EXPECT_EQ(result.written_bytes, 8000u);
-  EXPECT_EQ(
-      host_.MessageTexts(),
-      (std::vector<Text>{u"Start ...", u"Delete &Delay 0 sec", u"Total " + FormatByteSize(8000),
-                         u"Destroyed: 3, failed: 0, left untouched: 0"}));
+  EXPECT_EQ(host_.MessageTexts(),
+            (std::vector<Text>{u"Start ...", u"Delete &Delay 0 sec",
+                               u"Total " + lang::FormatByteSize(8000),
+                               u"Destroyed: 3, failed: 0, left untouched: 0"}));
   EXPECT_EQ(host_.Messages().back().kind, MessageKind::kInfo);
   // b, then a, then the folder.
   const auto opens = fs_.CallsOf(FsOp::kOpenForOverwrite);
@@ -239,7 +239,7 @@ TEST_F(DeletionRunTest, TheLastReportIsShownUnthrottledAndAgreesWithTheSummary) 
   QueueItems({FakePath(u"w/a"), FakePath(u"w/b")});
   Run(Context());
   ASSERT_EQ(host_.Count(CallKind::kSetProgressText), 1);
-  const Text shown = u"25.0 % " + FormatByteSize(1000) + u" of " + FormatByteSize(4000);
+  const Text shown = u"25.0 % " + lang::FormatByteSize(1000) + u" of " + lang::FormatByteSize(4000);
   const Text progress = host_.LastProgress();
   EXPECT_EQ(progress.substr(progress.size() - shown.size()), shown);
   const auto titles = host_.CallsOf(CallKind::kSetTitle);

@@ -1,9 +1,9 @@
 // The command line: how its text is cut into paths, and adding them from real files.
 #include <gtest/gtest.h>
 
-#include "engine/display.h"
 #include "item_test_support.h"
 #include "items/item_list.h"
+#include "lang/number_text.h"
 #include "platform/file_system.h"
 #include "support/temp_folder.h"
 
@@ -80,7 +80,7 @@ TEST_F(ItemCommandLineOnDisk, AddsEveryPathFoundAndNamesTheOneNotFound) {
   EXPECT_EQ(testing::RowPaths(list_),
             (std::vector<Text>{Key(blanks + platform::kPathSeparator + u"a.doc"), Key(b), Key(c),
                                Key(Join(c, u"inside"))}));
-  EXPECT_EQ(display_.status_texts.back(), u"Items:4 // Total: " + engine::FormatByteSize(6));
+  EXPECT_EQ(display_.status_texts.back(), u"Items:4 // Total: " + lang::FormatByteSize(6));
   // The token that names nothing is named in a warning line.
   // Named as it was given, not as its lower-cased key.
   EXPECT_EQ(display_.warnings, std::vector<Text>{missing + u": not found"});
@@ -93,7 +93,7 @@ TEST_F(ItemCommandLineOnDisk, AShortOrEmptyLineStillShowsTheSummary) {
     EXPECT_EQ(list_.StoredCount(), 0u);
     EXPECT_EQ(display_.row_counts.back(), 0);
     EXPECT_EQ(display_.status_texts,
-              std::vector<Text>{u"Items:0 // Total: " + engine::FormatByteSize(0)});
+              std::vector<Text>{u"Items:0 // Total: " + lang::FormatByteSize(0)});
   }
 }
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "engine/display.h"
 #include "item_test_support.h"
 #include "items/item_list.h"
+#include "lang/number_text.h"
 #include "platform/file_system.h"
 #include "support/temp_folder.h"
 
@@ -72,15 +72,15 @@ TEST_F(ItemListOnDisk, ExpandedFilesShowTheirSizesAndTheTotalAfterTheRebuild) {
   ASSERT_EQ(list_.RowCount(), 3);
   char16_t cell[32];
   ASSERT_TRUE(list_.GetRowText(1, 1, cell, 32));
-  EXPECT_EQ(Text(cell), engine::FormatByteSize(1500));
+  EXPECT_EQ(Text(cell), lang::FormatByteSize(1500));
   ASSERT_TRUE(list_.GetRowText(2, 1, cell, 32));
-  EXPECT_EQ(Text(cell), engine::FormatByteSize(3000));
-  EXPECT_EQ(display_.status_texts.back(), u"Items:3 // Total: " + engine::FormatByteSize(4500));
+  EXPECT_EQ(Text(cell), lang::FormatByteSize(3000));
+  EXPECT_EQ(display_.status_texts.back(), u"Items:3 // Total: " + lang::FormatByteSize(4500));
   // Recorded at the rebuild: a file that grows afterwards still shows what was queued.
   ASSERT_TRUE(nulvane::testing::WriteTestFile(Join(temp_.path(), Sep(u"d", u"one")),
                                               std::string(9000, 'x')));
   ASSERT_TRUE(list_.GetRowText(1, 1, cell, 32));
-  EXPECT_EQ(Text(cell), engine::FormatByteSize(1500));
+  EXPECT_EQ(Text(cell), lang::FormatByteSize(1500));
 }
 
 TEST_F(ItemListOnDisk, DotEntriesAreNeverStoredButNamesStartingWithADotAre) {
@@ -150,7 +150,7 @@ TEST_F(ItemListOnDisk, RebuildLeavesOutVanishedPathsAndTotalsOnlyTheRows) {
   // The view hears "no rows" before the index changes and the new count once it is complete.
   EXPECT_EQ(display_.row_counts, (std::vector<int>{0, 4}));
   EXPECT_EQ(display_.status_texts.back(),
-            u"Items:4 // Total: " + engine::FormatByteSize(1 + 10 + 1000 + 10000));
+            u"Items:4 // Total: " + lang::FormatByteSize(1 + 10 + 1000 + 10000));
   // The vanished path stays stored (until the list is reset) and comes back as a row if it
   // reappears.
   EXPECT_EQ(list_.StoredCount(), 5u);
@@ -172,7 +172,7 @@ TEST_F(ItemListOnDisk, RowTextsAreCutToTheCallersRoomAndOutOfRangeWritesNothing)
   ASSERT_TRUE(list_.GetRowText(0, 1, buffer, 600));
   EXPECT_EQ(Text(buffer), kFolderSizeText);
   ASSERT_TRUE(list_.GetRowText(1, 1, buffer, 600));
-  EXPECT_EQ(Text(buffer), engine::FormatByteSize(1536));
+  EXPECT_EQ(Text(buffer), lang::FormatByteSize(1536));
 
   // Cut: capacity 5 holds 4 units and the terminator; the unit after it is not touched.
   std::fill(std::begin(buffer), std::end(buffer), u'#');
@@ -198,7 +198,7 @@ TEST_F(ItemListOnDisk, AVanishedRowShowsItsRecordedSizeNotAFolderMark) {
   ASSERT_TRUE(testing::RemoveEntry(file));
   char16_t buffer[64];
   ASSERT_TRUE(list_.GetRowText(0, 1, buffer, 64));
-  EXPECT_EQ(Text(buffer), engine::FormatByteSize(999));
+  EXPECT_EQ(Text(buffer), lang::FormatByteSize(999));
 }
 
 TEST_F(ItemListOnDisk, ResetEmptiesTheViewKeepsTheStatusAndTheNextDropStartsANewList) {
