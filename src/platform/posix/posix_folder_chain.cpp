@@ -1,4 +1,5 @@
 #include "platform/posix/posix_folder_chain.h"
+#include "platform/posix/posix_storage_probe.h"
 
 #include "platform/posix/posix_identity.h"
 
@@ -105,13 +106,25 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
 }
 
 void FolderChain::CloseFrom(std::size_t level) {
+  // A folder let go may be the last hold on its volume: its type is asked again.
+  if (level < levels_.size()) typed_ = false;
   for (std::size_t i = level; i < levels_.size(); ++i) CloseQuietly(levels_[i].fd);
   levels_.resize(std::min(level, levels_.size()));
   if (first_open_ > levels_.size()) first_open_ = levels_.size();
   folder_text_.resize(levels_.empty() ? 0 : levels_.back().end);
 }
 
+std::uint32_t FolderChain::VolumeTypeOfHeld(const ReachedEntry& reached, int fd) {
+  if (!typed_ || typed_device_ != reached.folder_device) {
+    typed_volume_ = VolumeTypeOf(fd);
+    typed_device_ = reached.folder_device;
+    typed_ = true;
+  }
+  return typed_volume_;
+}
+
 void FolderChain::Forget() {
+  typed_ = false;
   CloseFrom(0);
   first_open_ = 0;
   CloseQuietly(anchor_fd_);

@@ -15,6 +15,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,10 @@ class FolderChain {
   // identity.
   IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity);
 
+  // The file-system type (statfs's f_type) of the volume of the folder `reached` names,
+  // asked through `fd` (an object on that volume) the first time only: a held folder keeps its
+  // volume mounted, so the answer cannot change until the chain lets a folder go.
+  std::uint32_t VolumeTypeOfHeld(const ReachedEntry& reached, int fd);
   // Closes every descriptor.
   void Forget();
 
@@ -90,6 +95,10 @@ class FolderChain {
   EntryIdentity anchor_identity_;
   std::vector<Level> levels_;
   std::size_t first_open_ = 0;  // levels_[0, first_open_) are closed, the rest open
+  // The last volume VolumeTypeOfHeld asked about, while it is held.
+  dev_t typed_device_ = 0;
+  std::uint32_t typed_volume_ = 0;
+  bool typed_ = false;
 };
 
 // The native form of one component below an anchor. Refuses (kInvalidName) a name that holds

@@ -15,7 +15,8 @@ namespace nulvane::platform::posix {
 namespace {
 
 constexpr unsigned kWanted =
-    STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_CTIME | STATX_BTIME;
+    STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_BLOCKS |
+    STATX_CTIME | STATX_BTIME;
 
 std::uint64_t Nanoseconds(const statx_timestamp& time) {
   return static_cast<std::uint64_t>(time.tv_sec) * 1000000000ull + time.tv_nsec;
@@ -91,6 +92,7 @@ int StatAt(int folder_fd, const char* name, Status& out) {
   out.inode = static_cast<ino_t>(result.stx_ino);
   out.size = result.stx_size;
   out.links = result.stx_nlink;
+  out.blocks = result.stx_blocks;
   out.has_birth = (result.stx_mask & STATX_BTIME) != 0;
   out.birth_ns = out.has_birth ? Nanoseconds(result.stx_btime) : 0;
   out.change_ns = Nanoseconds(result.stx_ctime);

@@ -166,9 +166,17 @@ IoResult PosixOpenFile::SetTimes(FileTime time) {
   return IoResult::Ok();
 }
 
+void PosixOpenFile::RememberStatus(const Status& status) {
+  if (status.has_birth) lasting_identity_ = IdentityOf(status, fd_, "");
+}
+
 IoResult PosixOpenFile::Identity(EntryIdentity& identity) {
   identity = EntryIdentity{};
   if (fd_ < 0) return FromErrno(EBADF);
+  if (lasting_identity_) {
+    identity = *lasting_identity_;
+    return IoResult::Ok();
+  }
   Status status;
   if (const int error = StatFd(fd_, status); error != 0) return FromErrno(error);
   identity = IdentityOfOpen(status, fd_);

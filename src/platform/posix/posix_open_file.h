@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/file_system.h"
+#include "platform/posix/posix_identity.h"
 
 namespace nulvane::platform::posix {
 
@@ -40,11 +41,15 @@ class PosixOpenFile final : public OpenFile {
   // The mode the file had before the open gave the owner write permission; RestoreAttributes
   // puts it back.
   void RememberMode(mode_t mode) { original_mode_ = mode; }
+  // What the object was when opened. An identity made of a birth time never changes while the
+  // object is held (no call can set a birth time), so Identity then asks nothing.
+  void RememberStatus(const Status& status);
 
  private:
   int fd_;
   bool sync_volume_ = false;
   std::optional<mode_t> original_mode_;
+  std::optional<EntryIdentity> lasting_identity_;
 };
 
 }  // namespace nulvane::platform::posix

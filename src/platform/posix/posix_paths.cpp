@@ -7,7 +7,9 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -178,6 +180,18 @@ Text SystemErrorText(std::uint32_t error) {
 
 bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int second,
                          FileTime& out) {
+  // mktime reads the time-zone rules (a stat of /etc/localtime) on every call; a run asks for
+  // the same moment once per entry, so the last answer is kept.
+  struct Asked {
+    int fields[6];
+    FileTime time;
+  };
+  thread_local std::optional<Asked> last;
+  const int fields[6] = {year, month, day, hour, minute, second};
+  if (last && std::equal(std::begin(fields), std::end(fields), last->fields)) {
+    out = last->time;
+    return true;
+  }
   std::tm calendar{};
   calendar.tm_year = year - 1900;
   calendar.tm_mon = month - 1;
@@ -192,6 +206,7 @@ bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int
   const std::int64_t since_1601 = static_cast<std::int64_t>(seconds) + kEpochDifferenceSeconds;
   if (since_1601 < 0) return false;
   out = static_cast<FileTime>(since_1601) * static_cast<FileTime>(kTicksPerSecond);
+  last = Asked{{year, month, day, hour, minute, second}, out};
   return true;
 }
 
