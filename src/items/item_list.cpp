@@ -135,8 +135,8 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     if (entry.second.folder) {
       text = kFolderSizeText;
     } else {
-      shown = engine::FormatByteSize(entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
-                                                                                  : 0);
+      shown = engine::FormatByteSize(
+          entry.second.size != ItemStore::kSizeNotRead ? entry.second.size : 0);
       text = shown;
     }
   } else {

@@ -93,17 +93,17 @@ IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const pos
 // only when that is still the same object (errno ESTALE otherwise); `now` is what the opened
 // object is. A name that has become a link fails (O_NOFOLLOW). Cheaper than /proc/self/fd,
 // which costs a look-up in procfs.
-int ReopenByName(const posix::ReachedEntry& reached, const posix::Status& status, int flags,
-                 posix::Status& now) {
-  const int fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
-  if (fd < 0) {
+posix::UniqueFd ReopenByName(const posix::ReachedEntry& reached, const posix::Status& status,
+                             int flags, posix::Status& now) {
+  posix::UniqueFd fd(::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW));
+  if (!fd.valid()) {
     if (errno == ELOOP) errno = ESTALE;
     return fd;
   }
-  if (posix::StatFd(fd, now) != 0 || now.device != status.device || now.inode != status.inode) {
-    ::close(fd);
+  if (posix::StatFd(fd.get(), now) != 0 || now.device != status.device ||
+      now.inode != status.inode) {
     errno = ESTALE;
-    return -1;
+    return posix::UniqueFd();
   }
   return fd;
 }
@@ -161,13 +161,14 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   // open nor a terminal become ours; the reopen refuses it.
   constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   posix::Status now;
-  const int fd = ReopenByName(reached, status, kWriteFlags, now);
-  if (fd < 0) {
+  posix::UniqueFd reopened = ReopenByName(reached, status, kWriteFlags, now);
+  if (!reopened.valid()) {
     const int error = errno;
     if (mode_changed) ChangeModeOfExamined(reached, status, original_mode);
     return error == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastErrorOf(error);
   }
-  auto opened = std::make_unique<posix::PosixOpenFile>(fd);
+  const int fd = reopened.get();
+  auto opened = std::make_unique<posix::PosixOpenFile>(std::move(reopened));
   if (mode_changed) opened->RememberMode(original_mode);
   IoResult refused;
   if (!S_ISREG(now.mode)) {
@@ -184,9 +185,10 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   info.size = now.size;
   info.link_count = static_cast<std::uint32_t>(now.links);
   // The volume of a held folder stays what it is: its type is asked once per folder.
-  const std::uint32_t volume_type = now.device == reached.folder_device
-                                        ? posix::FolderChain::ForThread().VolumeTypeOfHeld(reached, fd)
-                                        : VolumeTypeOf(fd);
+  const std::uint32_t volume_type =
+      now.device == reached.folder_device
+          ? posix::FolderChain::ForThread().VolumeTypeOfHeld(reached, fd)
+          : VolumeTypeOf(fd);
   const StorageProbe probe = ProbeStorage(fd, now.size, now.blocks, volume_type);
   info.stored_elsewhere = probe.stored_elsewhere;
   if (probe.layered) info.layered_file_system = probe.layered;
@@ -210,9 +212,11 @@ IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
     ChangeModeOfExamined(reached, status, (status.mode & 07777) | kNeeded);
   }
   posix::Status now;
-  const int fd = ReopenByName(reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC, now);
-  if (fd < 0) return errno == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastError();
-  auto opened = std::make_unique<posix::PosixOpenFile>(fd);
+  posix::UniqueFd reopened = ReopenByName(reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC, now);
+  if (!reopened.valid()) {
+    return errno == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastError();
+  }
+  auto opened = std::make_unique<posix::PosixOpenFile>(std::move(reopened));
   opened->RememberStatus(now);
   folder = std::move(opened);
   return IoResult::Ok();

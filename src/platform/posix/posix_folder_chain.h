@@ -22,6 +22,7 @@
 
 #include "platform/chain_use.h"
 #include "platform/file_system.h"
+#include "platform/posix/unique_fd.h"
 
 namespace nulvane::platform::posix {
 
@@ -70,7 +71,7 @@ class FolderChain {
  private:
   struct Level {
     std::string name;
-    int fd = -1;
+    UniqueFd fd;
     dev_t device = 0;
     EntryIdentity identity;
     std::size_t end = 0;  // where the level's name ends in folder_text_
@@ -90,7 +91,7 @@ class FolderChain {
   // The text after the anchor that the levels stand for, as the caller wrote it: comparing it
   // with the next entry's folder costs one comparison of text, not a split into components.
   Text folder_text_;
-  int anchor_fd_ = -1;
+  UniqueFd anchor_fd_;
   dev_t anchor_device_ = 0;
   EntryIdentity anchor_identity_;
   std::vector<Level> levels_;
@@ -110,9 +111,13 @@ IoResult NativeComponent(TextView name, std::string& native);
 // another volume (EXDEV from openat2 becomes kOtherVolume; the fallback compares devices after
 // the open when `required_device` is not 0). O_PATH: no read permission is needed.
 IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_volume,
-                           dev_t folder_device, int& fd);
+                           dev_t folder_device, UniqueFd& fd);
 
 IoResult ErrnoResult(int error);
+
+// Opens a listing of the folder `folder_fd` stands for (an O_PATH descriptor included) on a
+// descriptor of its own.
+IoResult OpenListing(int folder_fd, UniqueDir& dir);
 
 // Held by every call that uses the calling thread's chain.
 using ChainUse = platform::ChainUse<FolderChain>;

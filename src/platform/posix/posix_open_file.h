@@ -6,9 +6,11 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/posix/posix_identity.h"
+#include "platform/posix/unique_fd.h"
 
 namespace nulvane::platform::posix {
 
@@ -16,10 +18,11 @@ namespace nulvane::platform::posix {
 class PosixOpenFile final : public OpenFile {
  public:
   // `sync_volume`: Flush also writes the whole volume's metadata in place (see Flush).
-  explicit PosixOpenFile(int fd, bool sync_volume = false) : fd_(fd), sync_volume_(sync_volume) {}
+  explicit PosixOpenFile(UniqueFd fd, bool sync_volume = false)
+      : fd_(std::move(fd)), sync_volume_(sync_volume) {}
   PosixOpenFile(const PosixOpenFile&) = delete;
   PosixOpenFile& operator=(const PosixOpenFile&) = delete;
-  ~PosixOpenFile() override;
+  ~PosixOpenFile() override = default;
 
   IoResult Write(const void* data, std::size_t size, std::size_t& written) override;
   // One writev of up to IOV_MAX blocks: the same bytes as block-by-block writes at a small
@@ -46,7 +49,7 @@ class PosixOpenFile final : public OpenFile {
   void RememberStatus(const Status& status);
 
  private:
-  int fd_;
+  UniqueFd fd_;
   bool sync_volume_ = false;
   std::optional<mode_t> original_mode_;
   std::optional<EntryIdentity> lasting_identity_;

@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <iterator>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,17 +80,17 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
                                          Caching caching) {
   file.reset();
   NULVANE_NATIVE_PATH(native, path);
-  const int fd =
-      ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-  if (fd < 0) return LastError();
+  posix::UniqueFd fd(::open(native.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+  if (!fd.valid()) return LastError();
   // Direct I/O is switched on after the exclusive creation: a file system that refuses it
   // (tmpfs) would otherwise fail the open after creating the file. It then stays buffered.
   if (caching == Caching::kUnbuffered) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_DIRECT);
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  file = std::make_unique<posix::PosixOpenFile>(fd, true);
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  file = std::make_unique<posix::PosixOpenFile>(std::move(fd), true);
   return IoResult::Ok();
 }
 
