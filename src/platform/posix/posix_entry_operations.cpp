@@ -182,6 +182,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
     return refused;
   }
   opened->RememberStatus(now);
+  opened->WriteBehind();
   info.size = now.size;
   info.link_count = static_cast<std::uint32_t>(now.links);
   // The volume of a held folder stays what it is: its type is asked once per folder.

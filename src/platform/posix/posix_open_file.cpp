@@ -105,6 +105,7 @@ IoResult PosixOpenFile::Write(const void* data, std::size_t size, std::size_t& w
     const ssize_t n = ::write(fd_.get(), data, size);
     if (n >= 0) {
       written = static_cast<std::size_t>(n);
+      Wrote(written);
       return IoResult::Ok();
     }
     if (errno != EINTR) return LastError();
@@ -122,10 +123,31 @@ IoResult PosixOpenFile::WriteRepeated(const void* block, std::size_t block_size,
     const ssize_t n = ::writev(fd_.get(), blocks, static_cast<int>(count));
     if (n >= 0) {
       written = static_cast<std::size_t>(n);
+      Wrote(written);
       return IoResult::Ok();
     }
     if (errno != EINTR) return LastError();
   }
+}
+
+void PosixOpenFile::Wrote(std::size_t bytes) {
+  if (!write_behind_) return;
+  position_ += bytes;
+  if (position_ - started_ < kWriteBehindWindow) return;
+  // What was started one window ago has mostly reached the device by now: wait for the rest,
+  // then its pages are clean and can go. Failures are the flush's to report.
+  if (started_ > dropped_) {
+    ::sync_file_range(fd_.get(), static_cast<off_t>(dropped_),
+                      static_cast<off_t>(started_ - dropped_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd_.get(), static_cast<off_t>(dropped_),
+                    static_cast<off_t>(started_ - dropped_), POSIX_FADV_DONTNEED);
+    dropped_ = started_;
+  }
+  ::sync_file_range(fd_.get(), static_cast<off_t>(started_),
+                    static_cast<off_t>(position_ - started_), SYNC_FILE_RANGE_WRITE);
+  started_ = position_;
 }
 
 IoResult PosixOpenFile::Flush() {
@@ -204,6 +226,9 @@ IoResult PosixOpenFile::CurrentSize(std::uint64_t& size) {
 IoResult PosixOpenFile::Seek(std::uint64_t offset) {
   if (!fd_.valid()) return FromErrno(EBADF);
   if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+  // Writing behind starts again from here (a pass begins at 0, a sparse file's ranges each at
+  // their start); what was started before is left to the flush.
+  position_ = started_ = dropped_ = offset;
   return IoResult::Ok();
 }
 

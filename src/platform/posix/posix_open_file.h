@@ -47,9 +47,23 @@ class PosixOpenFile final : public OpenFile {
   // What the object was when opened. An identity made of a birth time never changes while the
   // object is held (no call can set a birth time), so Identity then asks nothing.
   void RememberStatus(const Status& status);
+  // Writes behind the file's end as it is written: every kWriteBehindWindow bytes the system
+  // is asked to start writing them out, and the window before is waited for and dropped from
+  // the page cache. A long overwrite then neither fills the cache with zeros (evicting what
+  // the user had there) nor leaves all its write-back to the flush. The flush still decides.
+  void WriteBehind() { write_behind_ = true; }
+  static constexpr std::uint64_t kWriteBehindWindow = 8u << 20;
 
  private:
+  // Counts `bytes` just written at the file position and starts or finishes write-back of the
+  // windows behind it (WriteBehind).
+  void Wrote(std::size_t bytes);
+
   UniqueFd fd_;
+  bool write_behind_ = false;
+  std::uint64_t position_ = 0;  // the file position, while writing behind
+  std::uint64_t started_ = 0;   // write-back started up to here
+  std::uint64_t dropped_ = 0;   // written out and dropped from the cache up to here
   bool sync_volume_ = false;
   std::optional<mode_t> original_mode_;
   std::optional<EntryIdentity> lasting_identity_;
