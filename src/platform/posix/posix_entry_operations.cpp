@@ -111,11 +111,16 @@ posix::UniqueFd ReopenByName(const posix::ReachedEntry& reached, const posix::St
 // Reaches `entry` and examines it by its name, without opening it (no device is opened, no pipe
 // waited for), so that nothing about a refused entry changes: it must be the listed object, of
 // `kind` (S_IFREG or S_IFDIR), on its folder's volume below the first component.
+IoResult ReachAndExamine(const EntryRef& entry, posix::ReachedEntry& reached,
+                         posix::Status& status) {
+  const IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
+  return result ? ExamineReached(reached, entry, status) : result;
+}
+
+// The same, for an entry that must be of `kind` (S_IFREG or S_IFDIR).
 IoResult ReachAndExamine(const EntryRef& entry, mode_t kind, posix::ReachedEntry& reached,
                          posix::Status& status) {
-  IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
-  if (!result) return result;
-  result = ExamineReached(reached, entry, status);
+  const IoResult result = ReachAndExamine(entry, reached, status);
   if (!result) return result;
   if ((status.mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
   return IoResult::Ok();
@@ -240,10 +245,8 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
   const std::string new_name = TextToUtf8(new_name_text);
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::FolderChain::ForThread().ReachParent(from, reached);
-  if (!result) return result;
   posix::Status status;
-  result = ExamineReached(reached, from, status);
+  IoResult result = ReachAndExamine(from, reached, status);
   if (!result) return result;
   if (::renameat2(reached.folder_fd, reached.name.c_str(), reached.folder_fd, new_name.c_str(),
                   RENAME_NOREPLACE) != 0) {
@@ -277,10 +280,8 @@ namespace {
 IoResult RemoveChecked(const EntryRef& entry, int flags) {
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
-  if (!result) return result;
   posix::Status status;
-  result = ExamineReached(reached, entry, status);
+  const IoResult result = ReachAndExamine(entry, reached, status);
   if (!result) return result;
   if (::unlinkat(reached.folder_fd, reached.name.c_str(), flags) != 0) return LastError();
   return IoResult::Ok();
