@@ -48,6 +48,21 @@ for _ in $(seq "$rounds"); do
 done
 a=$(median "${ours[@]}"); b=$(median "${theirs[@]}"); c=$(median "${verified[@]}")
 echo "nulvane-cli ${ours[*]} ms; shred ${theirs[*]} ms; nulvane-cli --verify ${verified[*]} ms"
+# The page cache during one wipe: sampled every 0.1 s, its growth over the level before.
+cached_kb() { awk '/^Cached:/ { print $2 }' /proc/meminfo; }
+head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
+[ "$(id -u)" -eq 0 ] && echo 1 >/proc/sys/vm/drop_caches
+before=$(cached_kb)
+( while sleep 0.1; do cached_kb; done ) >"$work/cached.txt" & sampler=$!
+"$cli" -q -d 0 -p 1 "$work/one.bin"
+kill "$sampler"; wait "$sampler" 2>/dev/null || true
+peak=$(sort -n "$work/cached.txt" | tail -n 1)
+grown=$(( (${peak:-$before} - before) / 1024 ))
+head -c $((256 << 20)) /dev/urandom >"$work/one.bin"; sync
+d=$(time_ms dd if=/dev/zero of="$work/one.bin" bs=1M count=256 oflag=direct conv=fdatasync,notrunc)
+rm -f "$work/one.bin"
+summary+=("256 MiB file, time nulvane / dd oflag=direct:  $(ratio "$a" "$d")  (goal <= 1.0)")
+summary+=("256 MiB file, page cache growth during wipe:   ${grown} MiB  (goal: far below 256)")
 summary+=("256 MiB file, time nulvane / shred:            $(ratio "$a" "$b")  (goal <= 1.0)")
 summary+=("256 MiB file, time with --verify / without:    $(ratio "$c" "$a")  (goal <= 1.6)")
 fi

@@ -234,7 +234,8 @@ const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
   auto it = map_.lower_bound(probe);
   if (it != map_.end() && !KeyLess()(probe, it->first)) {
     it->second.size = size;
-    it->second.anchor_length = std::min<std::uint32_t>(it->second.anchor_length, anchor_length) & kAnchorMask;
+    it->second.anchor_length =
+        std::min<std::uint32_t>(it->second.anchor_length, anchor_length) & kAnchorMask;
     it->second.identity = {};
     if (!spelling.empty()) {
       Text current;

@@ -64,7 +64,12 @@ struct FakeError {
   static constexpr std::uint32_t kNotFound = 2;
   static constexpr std::uint32_t kBadHandle = 9;
   static constexpr std::uint32_t kAccessDenied = 13;
-  static constexpr std::uint32_t kExists = 17;
+  // What the system says of a name that is taken: platform::IsAlreadyExists knows it.
+#ifdef _WIN32
+  static constexpr std::uint32_t kExists = 183;  // ERROR_ALREADY_EXISTS
+#else
+  static constexpr std::uint32_t kExists = 17;  // EEXIST
+#endif
   static constexpr std::uint32_t kNotFolder = 20;
   static constexpr std::uint32_t kIsFolder = 21;
   static constexpr std::uint32_t kInvalid = 22;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ini.h"
+#include "platform/posix/unique_fd.h"
 
 namespace nulvane::platform {
 
@@ -46,12 +47,11 @@ IniFileState ReadWholeFile(const std::string& path, std::string& content) {
     return errno == ENOENT || errno == ENOTDIR ? IniFileState::kMissing : IniFileState::kIgnored;
   }
   if (!S_ISREG(named.st_mode)) return IniFileState::kIgnored;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return errno == ENOENT ? IniFileState::kMissing : IniFileState::kIgnored;
+  const posix::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd.valid()) return errno == ENOENT ? IniFileState::kMissing : IniFileState::kIgnored;
   struct stat opened {};
-  if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+  if (fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
       opened.st_size > static_cast<off_t>(kMaxIniFileSize)) {
-    close(fd);
     return IniFileState::kIgnored;
   }
   // The size the system reports is not trusted (some file systems report 0): at most one
@@ -60,13 +60,12 @@ IniFileState ReadWholeFile(const std::string& path, std::string& content) {
   std::size_t done = 0;
   bool ok = true;
   while (done < content.size()) {
-    const ssize_t n = read(fd, content.data() + done, content.size() - done);
+    const ssize_t n = read(fd.get(), content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) ok = false;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  close(fd);
   if (!ok || done > kMaxIniFileSize) {
     content.clear();
     return IniFileState::kIgnored;
@@ -196,11 +195,10 @@ bool EnsureHiddenFile(TextView file) {
   // POSIX has no hidden attribute; renaming the file with a leading dot would move it away
   // from the name the program looks for. Whatever stands under the name already is left
   // unopened: opening a FIFO for writing would wait for a reader.
-  const int fd = open(TextToUtf8(file).c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-  if (fd < 0) return errno == EEXIST;
-  close(fd);
-  return true;
+  const posix::UniqueFd fd(open(TextToUtf8(file).c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
+                                0644));
+  return fd.valid() || errno == EEXIST;
 }
 
 bool FileExists(TextView file) {
@@ -211,8 +209,9 @@ bool FileExists(TextView file) {
 bool WriteFileAtomically(TextView file, const void* bytes, std::size_t size) {
   const std::string path = TextToUtf8(file);
   std::string temporary = path + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
+  posix::UniqueFd held(mkstemp(temporary.data()));
+  if (!held.valid()) return false;
+  const int fd = held.get();
   // Keep the permissions of the file being replaced.
   struct stat old {};
   if (stat(path.c_str(), &old) == 0)
@@ -231,7 +230,9 @@ bool WriteFileAtomically(TextView file, const void* bytes, std::size_t size) {
       done += static_cast<std::size_t>(n);
   }
   ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
+  // The close's own result counts here: a write the system could not complete may be
+  // reported only by it.
+  ok = (close(held.release()) == 0) && ok;
   ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) unlink(temporary.c_str());
   return ok;

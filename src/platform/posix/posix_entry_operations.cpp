@@ -90,42 +90,55 @@ IoResult ChangeModeOf(int path_fd, const posix::ReachedEntry& reached, const pos
 }
 
 // Opens the object `status` describes again with `flags`: by its name in its folder, accepted
-// only when that is still the same object (errno ESTALE otherwise). A name that has become a
-// link fails (O_NOFOLLOW). Cheaper than /proc/self/fd, which costs a look-up in procfs.
-int ReopenByName(const posix::ReachedEntry& reached, const posix::Status& status, int flags) {
-  const int fd = ::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW);
-  if (fd < 0) {
+// only when that is still the same object (errno ESTALE otherwise); `now` is what the opened
+// object is. A name that has become a link fails (O_NOFOLLOW). Cheaper than /proc/self/fd,
+// which costs a look-up in procfs.
+posix::UniqueFd ReopenByName(const posix::ReachedEntry& reached, const posix::Status& status,
+                             int flags, posix::Status& now) {
+  posix::UniqueFd fd(::openat(reached.folder_fd, reached.name.c_str(), flags | O_NOFOLLOW));
+  if (!fd.valid()) {
     if (errno == ELOOP) errno = ESTALE;
     return fd;
   }
-  posix::Status now;
-  if (posix::StatFd(fd, now) != 0 || now.device != status.device || now.inode != status.inode) {
-    ::close(fd);
+  if (posix::StatFd(fd.get(), now) != 0 || now.device != status.device ||
+      now.inode != status.inode) {
     errno = ESTALE;
-    return -1;
+    return posix::UniqueFd();
   }
   return fd;
 }
 
-// Reaches `entry` and examines it through a descriptor that opens nothing (O_PATH: no device is
-// opened, no pipe waited for), so that nothing about a refused entry changes: it must be the
-// listed object, of `kind` (S_IFREG or S_IFDIR), on its folder's volume below the first
-// component.
+// Reaches `entry` and examines it by its name, without opening it (no device is opened, no pipe
+// waited for), so that nothing about a refused entry changes: it must be the listed object, of
+// `kind` (S_IFREG or S_IFDIR), on its folder's volume below the first component.
+IoResult ReachAndExamine(const EntryRef& entry, posix::ReachedEntry& reached,
+                         posix::Status& status) {
+  const IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
+  return result ? ExamineReached(reached, entry, status) : result;
+}
+
+// The same, for an entry that must be of `kind` (S_IFREG or S_IFDIR).
 IoResult ReachAndExamine(const EntryRef& entry, mode_t kind, posix::ReachedEntry& reached,
-                         posix::UniqueFd& path_fd, posix::Status& status) {
-  IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
+                         posix::Status& status) {
+  const IoResult result = ReachAndExamine(entry, reached, status);
   if (!result) return result;
-  path_fd.reset(::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if ((status.mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
+  return IoResult::Ok();
+}
+
+// Changes the mode of the examined object to `mode` through a descriptor that stands for it
+// (O_PATH), taken only when that is still the object `status` describes.
+IoResult ChangeModeOfExamined(const posix::ReachedEntry& reached, const posix::Status& status,
+                              mode_t mode) {
+  const posix::UniqueFd path_fd(
+      ::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!path_fd.valid()) return LastError();
-  if (const int error = posix::StatFd(path_fd.get(), status); error != 0) return FromErrno(error);
-  if (!entry.Admits(posix::IdentityOf(status, path_fd.get(), ""))) {
+  posix::Status now;
+  if (posix::StatFd(path_fd.get(), now) != 0 || now.device != status.device ||
+      now.inode != status.inode) {
     return IoResult::Fail(IoResult::kChangedEntry);
   }
-  if ((status.mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
-  if (reached.below_first_component && status.device != reached.folder_device) {
-    return IoResult::Fail(IoResult::kOtherVolume);
-  }
-  return IoResult::Ok();
+  return ChangeModeOf(path_fd.get(), reached, status, mode);
 }
 
 }  // namespace
@@ -136,9 +149,8 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   info = OpenedFileInfo{};
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  posix::UniqueFd path_fd;
   posix::Status status;
-  IoResult result = ReachAndExamine(entry, S_IFREG, reached, path_fd, status);
+  IoResult result = ReachAndExamine(entry, S_IFREG, reached, status);
   if (!result) return result;
   if (status.links > 1) return IoResult::Fail(IoResult::kHardLinked);
 
@@ -148,38 +160,42 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   const mode_t original_mode = status.mode & 07777;
   bool mode_changed = false;
   if ((status.mode & S_IWUSR) == 0) {
-    mode_changed = ChangeModeOf(path_fd.get(), reached, status, original_mode | S_IWUSR).ok();
+    mode_changed = ChangeModeOfExamined(reached, status, original_mode | S_IWUSR).ok();
   }
   // O_NONBLOCK and O_NOCTTY: should the object have changed after all, a pipe cannot block the
-  // open nor a terminal become ours; fstat below refuses it.
+  // open nor a terminal become ours; the reopen refuses it.
   constexpr int kWriteFlags = O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  const int fd = ReopenByName(reached, status, kWriteFlags);
-  if (fd < 0) {
+  posix::Status now;
+  posix::UniqueFd reopened = ReopenByName(reached, status, kWriteFlags, now);
+  if (!reopened.valid()) {
     const int error = errno;
-    if (mode_changed) ChangeModeOf(path_fd.get(), reached, status, original_mode);
+    if (mode_changed) ChangeModeOfExamined(reached, status, original_mode);
     return error == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastErrorOf(error);
   }
-  auto opened = std::make_unique<posix::PosixOpenFile>(fd);
+  const int fd = reopened.get();
+  auto opened = std::make_unique<posix::PosixOpenFile>(std::move(reopened));
   if (mode_changed) opened->RememberMode(original_mode);
-  struct stat now;
   IoResult refused;
-  if (::fstat(fd, &now) != 0) {
-    refused = LastError();
-  } else if (now.st_dev != status.device || now.st_ino != status.inode) {
-    refused = IoResult::Fail(IoResult::kChangedEntry);
-  } else if (!S_ISREG(now.st_mode)) {
+  if (!S_ISREG(now.mode)) {
     refused = IoResult::Fail(IoResult::kNotRegularFile);
-  } else if (const int flags = ::fcntl(fd, F_GETFL);
-             flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+  } else if (::fcntl(fd, F_SETFL, 0) != 0) {
+    // Clears O_NONBLOCK, the one status flag the open set: writes to the file then wait.
     refused = LastError();
   }
   if (!refused) {
     opened->RestoreAttributes();
     return refused;
   }
-  info.size = static_cast<std::uint64_t>(now.st_size);
-  info.link_count = static_cast<std::uint32_t>(now.st_nlink);
-  const StorageProbe probe = ProbeStorage(fd, now);
+  opened->RememberStatus(now);
+  opened->WriteBehind();
+  info.size = now.size;
+  info.link_count = static_cast<std::uint32_t>(now.links);
+  // The volume of a held folder stays what it is: its type is asked once per folder.
+  const std::uint32_t volume_type =
+      now.device == reached.folder_device
+          ? posix::FolderChain::ForThread().VolumeTypeOfHeld(reached, fd)
+          : VolumeTypeOf(fd);
+  const StorageProbe probe = ProbeStorage(fd, now.size, now.blocks, volume_type);
   info.stored_elsewhere = probe.stored_elsewhere;
   if (probe.layered) info.layered_file_system = probe.layered;
   info.may_have_holes = probe.may_have_holes;
@@ -192,19 +208,23 @@ IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
   folder.reset();
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  posix::UniqueFd path_fd;
   posix::Status status;
-  IoResult result = ReachAndExamine(entry, S_IFDIR, reached, path_fd, status);
+  IoResult result = ReachAndExamine(entry, S_IFDIR, reached, status);
   if (!result) return result;
   // A folder must be readable and searchable to be opened for its time stamps, and writable to
   // be emptied.
   constexpr mode_t kNeeded = S_IRUSR | S_IWUSR | S_IXUSR;
   if ((status.mode & kNeeded) != kNeeded) {
-    ChangeModeOf(path_fd.get(), reached, status, (status.mode & 07777) | kNeeded);
+    ChangeModeOfExamined(reached, status, (status.mode & 07777) | kNeeded);
   }
-  const int fd = ReopenByName(reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastError();
-  folder = std::make_unique<posix::PosixOpenFile>(fd);
+  posix::Status now;
+  posix::UniqueFd reopened = ReopenByName(reached, status, O_RDONLY | O_DIRECTORY | O_CLOEXEC, now);
+  if (!reopened.valid()) {
+    return errno == ESTALE ? IoResult::Fail(IoResult::kChangedEntry) : LastError();
+  }
+  auto opened = std::make_unique<posix::PosixOpenFile>(std::move(reopened));
+  opened->RememberStatus(now);
+  folder = std::move(opened);
   return IoResult::Ok();
 }
 
@@ -225,20 +245,9 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
   const std::string new_name = TextToUtf8(new_name_text);
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::FolderChain::ForThread().ReachParent(from, reached);
-  if (!result) return result;
-  // Held across the rename: it stands for the object that was checked, whatever its names do.
-  posix::UniqueFd held(
-      ::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (!held.valid()) return LastError();
   posix::Status status;
-  if (const int error = posix::StatFd(held.get(), status); error != 0) return FromErrno(error);
-  if (!from.Admits(posix::IdentityOf(status, held.get(), ""))) {
-    return IoResult::Fail(IoResult::kChangedEntry);
-  }
-  if (reached.below_first_component && status.device != reached.folder_device) {
-    return IoResult::Fail(IoResult::kOtherVolume);
-  }
+  IoResult result = ReachAndExamine(from, reached, status);
+  if (!result) return result;
   if (::renameat2(reached.folder_fd, reached.name.c_str(), reached.folder_fd, new_name.c_str(),
                   RENAME_NOREPLACE) != 0) {
     const int error = errno;
@@ -250,16 +259,17 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
     if (!result) return result;
   }
   // The name moved by name: should another object have been put under it since the check, it
-  // is that one that moved. It is put back where it was and the step refused.
+  // is that one that moved. It is put back where it was and the step refused. What the new
+  // name holds is the entry's identity from now on (a change time moves with the rename).
   posix::Status moved;
   if (posix::StatAt(reached.folder_fd, new_name.c_str(), moved) != 0 ||
-      moved.device != status.device || moved.inode != status.inode) {
+      moved.device != status.device || moved.inode != status.inode ||
+      moved.has_birth != status.has_birth || moved.birth_ns != status.birth_ns) {
     ::renameat2(reached.folder_fd, new_name.c_str(), reached.folder_fd, reached.name.c_str(),
                 RENAME_NOREPLACE);
     return IoResult::Fail(IoResult::kChangedEntry);
   }
-  if (const int error = posix::StatFd(held.get(), status); error != 0) return FromErrno(error);
-  after = posix::IdentityOf(status, held.get(), "");
+  after = posix::IdentityOf(moved, reached.folder_fd, new_name.c_str());
   return IoResult::Ok();
 }
 
@@ -270,10 +280,8 @@ namespace {
 IoResult RemoveChecked(const EntryRef& entry, int flags) {
   const posix::ChainUse use;
   posix::ReachedEntry reached;
-  IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
-  if (!result) return result;
   posix::Status status;
-  result = ExamineReached(reached, entry, status);
+  const IoResult result = ReachAndExamine(entry, reached, status);
   if (!result) return result;
   if (::unlinkat(reached.folder_fd, reached.name.c_str(), flags) != 0) return LastError();
   return IoResult::Ok();

@@ -22,11 +22,6 @@ namespace nulvane::platform {
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { closedir(dir); }
-};
-using UniqueDir = std::unique_ptr<DIR, DirCloser>;
-
 // Sizes: only a regular file's size is its content. A folder is given size 0, as a Windows
 // directory entry gives it (what a folder holds is counted with its entries, not as the
 // folder's own block size), and so are links and special files, whose sizes are no data of
@@ -140,14 +135,10 @@ IoResult NativeFileSystem::ListFolder(
     return posix::ErrnoResult(error);
   }
   // The chain's descriptor is O_PATH; a listing needs one of its own, opened on that folder.
-  const int fd = ::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return posix::ErrnoResult(errno);
-  UniqueDir dir(fdopendir(fd));
-  if (!dir) {
-    const int error = errno;
-    close(fd);
-    return posix::ErrnoResult(error);
-  }
+  posix::UniqueDir dir;
+  result = posix::OpenListing(folder_fd, dir);
+  if (!result) return result;
+  const int fd = ::dirfd(dir.get());
 
   Text name;
   for (;;) {

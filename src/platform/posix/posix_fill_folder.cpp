@@ -100,33 +100,34 @@ class PosixFillFolder final : public FillFolder {
     file.reset();
     named = false;
     constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY;
-    int fd = -1;
+    posix::UniqueFd fd;
     if (nameless_) {
-      fd = ::openat(folder_fd_.get(), ".", O_TMPFILE | kFlags, 0600);
+      fd.reset(::openat(folder_fd_.get(), ".", O_TMPFILE | kFlags, 0600));
       // File systems without O_TMPFILE say so in several ways; they get named files.
-      if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+      if (!fd.valid() && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
         nameless_ = false;
-      } else if (fd < 0) {
+      } else if (!fd.valid()) {
         return Errno(errno);
       }
     }
-    if (fd < 0) {
+    if (!fd.valid()) {
       if (name.empty() || name.find(u'/') != TextView::npos || name.find(u'\0') != TextView::npos) {
         return IoResult::Fail(IoResult::kInvalidName);
       }
       const std::string native = TextToUtf8(name);
-      fd = ::openat(folder_fd_.get(), native.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | kFlags, 0600);
-      if (fd < 0) return Errno(errno);
+      fd.reset(
+          ::openat(folder_fd_.get(), native.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | kFlags, 0600));
+      if (!fd.valid()) return Errno(errno);
       named = true;
     }
     // Direct I/O is switched on after the creation: a file system that refuses it (tmpfs)
     // would otherwise fail the open. The file then stays buffered.
     if (caching == Caching::kUnbuffered) {
-      const int flags = ::fcntl(fd, F_GETFL);
-      if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
+      const int flags = ::fcntl(fd.get(), F_GETFL);
+      if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_DIRECT);
     }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    file = std::make_unique<posix::PosixOpenFile>(fd, /*sync_volume=*/true);
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    file = std::make_unique<posix::PosixOpenFile>(std::move(fd), /*sync_volume=*/true);
     return IoResult::Ok();
   }
 
@@ -168,17 +169,12 @@ class PosixFillFolder final : public FillFolder {
   }
 
   IoResult ListChosen(const std::function<void(TextView name, EntryKind kind)>& visit) override {
-    const int fd = ::openat(chosen_fd_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return Errno(errno);
-    DIR* dir = ::fdopendir(fd);
-    if (!dir) {
-      const int error = errno;
-      ::close(fd);
-      return Errno(error);
-    }
+    posix::UniqueDir dir;
+    if (const IoResult opened = posix::OpenListing(chosen_fd_.get(), dir); !opened) return opened;
+    const int fd = ::dirfd(dir.get());
     for (;;) {
       errno = 0;
-      const dirent* entry = ::readdir(dir);
+      const dirent* entry = ::readdir(dir.get());
       if (!entry) break;
       const char* name = entry->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
@@ -198,7 +194,6 @@ class PosixFillFolder final : public FillFolder {
       visit(Utf8ToText(name), kind);
     }
     const int error = errno;
-    ::closedir(dir);
     return error == 0 ? IoResult::Ok() : Errno(error);
   }
 
@@ -233,11 +228,10 @@ IoResult NativeFileSystem::MakeFillFolder(TextView chosen, TextView name,
   }
   if (::mkdirat(chosen_fd.get(), native_name.c_str(), 0700) != 0) return Errno(errno);
   // Opened beneath the chosen folder: never through a link, never on another volume.
-  int made_fd = -1;
+  posix::UniqueFd made;
   const IoResult opened =
-      posix::OpenFolderBeneath(chosen_fd.get(), native_name, true, chosen_status.device, made_fd);
+      posix::OpenFolderBeneath(chosen_fd.get(), native_name, true, chosen_status.device, made);
   if (!opened) return opened;
-  posix::UniqueFd made(made_fd);
   posix::Status status;
   if (const int error = posix::StatFd(made.get(), status); error != 0) return Errno(error);
   // The folder just made, not one put in its place in between: a folder of ours (nobody else

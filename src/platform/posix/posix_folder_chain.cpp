@@ -1,4 +1,5 @@
 #include "platform/posix/posix_folder_chain.h"
+#include "platform/posix/posix_storage_probe.h"
 
 #include "platform/posix/posix_identity.h"
 
@@ -20,10 +21,6 @@ std::atomic<bool> openat2_available{true};
 
 constexpr int kLevelFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-void CloseQuietly(int fd) {
-  if (fd >= 0) ::close(fd);
-}
-
 }  // namespace
 
 IoResult ErrnoResult(int error) {
@@ -42,6 +39,16 @@ IoResult ErrnoResult(int error) {
   }
 }
 
+IoResult OpenListing(int folder_fd, UniqueDir& dir) {
+  dir.reset();
+  UniqueFd fd(::openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) return ErrnoResult(errno);
+  dir.reset(::fdopendir(fd.get()));
+  if (!dir) return ErrnoResult(errno);
+  fd.release();  // the stream owns it now
+  return IoResult::Ok();
+}
+
 IoResult NativeComponent(TextView name, std::string& native) {
   if (name.empty()) return IoResult::Fail(ENOENT);
   if (name == u"." || name == u".." || name.find(u'\0') != TextView::npos ||
@@ -53,8 +60,8 @@ IoResult NativeComponent(TextView name, std::string& native) {
 }
 
 IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_volume,
-                           dev_t folder_device, int& fd) {
-  fd = -1;
+                           dev_t folder_device, UniqueFd& fd) {
+  fd.reset();
   if (openat2_available.load(std::memory_order_relaxed)) {
     open_how how{};
     how.flags = static_cast<std::uint64_t>(kLevelFlags);
@@ -63,7 +70,7 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
     for (;;) {
       const long result = ::syscall(SYS_openat2, folder_fd, name.c_str(), &how, sizeof how);
       if (result >= 0) {
-        fd = static_cast<int>(result);
+        fd.reset(static_cast<int>(result));
         break;
       }
       const int error = errno;
@@ -80,9 +87,9 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
       return ErrnoResult(error);
     }
   }
-  if (fd < 0) {
-    fd = ::openat(folder_fd, name.c_str(), kLevelFlags);
-    if (fd < 0) {
+  if (!fd.valid()) {
+    fd.reset(::openat(folder_fd, name.c_str(), kLevelFlags));
+    if (!fd.valid()) {
       const int error = errno;
       if (error == ELOOP || error == ENOTDIR) return IoResult::Fail(IoResult::kChangedEntry);
       return ErrnoResult(error);
@@ -90,14 +97,12 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
   }
   if (same_volume) {
     Status status;
-    if (const int error = StatFd(fd, status); error != 0) {
-      CloseQuietly(fd);
-      fd = -1;
+    if (const int error = StatFd(fd.get(), status); error != 0) {
+      fd.reset();
       return ErrnoResult(error);
     }
     if (status.device != folder_device) {
-      CloseQuietly(fd);
-      fd = -1;
+      fd.reset();
       return IoResult::Fail(IoResult::kOtherVolume);
     }
   }
@@ -105,24 +110,34 @@ IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_vol
 }
 
 void FolderChain::CloseFrom(std::size_t level) {
-  for (std::size_t i = level; i < levels_.size(); ++i) CloseQuietly(levels_[i].fd);
+  // A folder let go may be the last hold on its volume: its type is asked again.
+  if (level < levels_.size()) typed_ = false;
   levels_.resize(std::min(level, levels_.size()));
   if (first_open_ > levels_.size()) first_open_ = levels_.size();
   folder_text_.resize(levels_.empty() ? 0 : levels_.back().end);
 }
 
+std::uint32_t FolderChain::VolumeTypeOfHeld(const ReachedEntry& reached, int fd) {
+  if (!typed_ || typed_device_ != reached.folder_device) {
+    typed_volume_ = VolumeTypeOf(fd);
+    typed_device_ = reached.folder_device;
+    typed_ = true;
+  }
+  return typed_volume_;
+}
+
 void FolderChain::Forget() {
+  typed_ = false;
   CloseFrom(0);
   first_open_ = 0;
-  CloseQuietly(anchor_fd_);
-  anchor_fd_ = -1;
+  anchor_fd_.reset();
   anchor_set_ = false;
   anchor_identity_ = EntryIdentity{};
   anchor_.clear();
 }
 
 std::size_t FolderChain::OpenCount() const {
-  return levels_.size() - first_open_ + (anchor_fd_ >= 0 ? 1 : 0);
+  return levels_.size() - first_open_ + (anchor_fd_.valid() ? 1 : 0);
 }
 
 IoResult FolderChain::SetAnchor(TextView anchor_text) {
@@ -133,35 +148,31 @@ IoResult FolderChain::SetAnchor(TextView anchor_text) {
   }
   const std::string anchor = TextToUtf8(anchor_text);
   const std::string path = anchor.empty() ? std::string(".") : anchor;
-  int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 && errno == ENAMETOOLONG) {
+  UniqueFd fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid() && errno == ENAMETOOLONG) {
     // Longer than the system takes in one call: the same resolution, a component at a time
     // (links followed, as the user typed them).
-    fd = ::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    fd.reset(::open(path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     std::size_t start = 0;
-    while (fd >= 0 && start < path.size()) {
+    while (fd.valid() && start < path.size()) {
       std::size_t end = path.find('/', start);
       if (end == std::string::npos) end = path.size();
       if (end > start) {
         const std::string part = path.substr(start, end - start);
-        const int next = ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        UniqueFd next(::openat(fd.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         const int error = errno;
-        CloseQuietly(fd);
-        fd = next;
+        fd = std::move(next);
         errno = error;
       }
       start = end + 1;
     }
   }
-  if (fd < 0) return ErrnoResult(errno);
+  if (!fd.valid()) return ErrnoResult(errno);
   Status status;
-  if (const int error = StatFd(fd, status); error != 0) {
-    CloseQuietly(fd);
-    return ErrnoResult(error);
-  }
-  anchor_fd_ = fd;
+  if (const int error = StatFd(fd.get(), status); error != 0) return ErrnoResult(error);
+  anchor_identity_ = IdentityOf(status, fd.get(), "");
+  anchor_fd_ = std::move(fd);
   anchor_device_ = status.device;
-  anchor_identity_ = IdentityOf(status, fd, "");
   anchor_.assign(anchor_text);
   anchor_set_ = true;
   return IoResult::Ok();
@@ -169,7 +180,7 @@ IoResult FolderChain::SetAnchor(TextView anchor_text) {
 
 IoResult FolderChain::PushLevel(std::string_view name, std::size_t end) {
   const bool first = levels_.empty();
-  const int parent_fd = first ? anchor_fd_ : levels_.back().fd;
+  const int parent_fd = first ? anchor_fd_.get() : levels_.back().fd.get();
   const dev_t parent_device = first ? anchor_device_ : levels_.back().device;
   Level level;
   level.name.assign(name);
@@ -179,16 +190,12 @@ IoResult FolderChain::PushLevel(std::string_view name, std::size_t end) {
   const IoResult opened = OpenFolderBeneath(parent_fd, level.name, !first, parent_device, level.fd);
   if (!opened) return opened;
   Status status;
-  if (const int error = StatFd(level.fd, status); error != 0) {
-    CloseQuietly(level.fd);
-    return ErrnoResult(error);
-  }
+  if (const int error = StatFd(level.fd.get(), status); error != 0) return ErrnoResult(error);
   level.device = status.device;
-  level.identity = IdentityOf(status, level.fd, "");
+  level.identity = IdentityOf(status, level.fd.get(), "");
   levels_.push_back(std::move(level));
   if (levels_.size() - first_open_ > kMaxOpenLevels) {
-    CloseQuietly(levels_[first_open_].fd);
-    levels_[first_open_].fd = -1;
+    levels_[first_open_].fd.reset();
     ++first_open_;
   }
   return IoResult::Ok();
@@ -205,14 +212,14 @@ IoResult FolderChain::KeepLevels(std::size_t keep) {
   while (first_open_ > keep - 1) {
     if (first_open_ >= levels_.size()) return IoResult::Fail(IoResult::kChangedEntry);
     const std::size_t target = first_open_ - 1;
-    const int fd = ::openat(levels_[first_open_].fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return ErrnoResult(errno);
+    UniqueFd fd(::openat(levels_[first_open_].fd.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) return ErrnoResult(errno);
     Status status;
-    if (StatFd(fd, status) != 0 || !IdentityOf(status, fd, "").Matches(levels_[target].identity)) {
-      CloseQuietly(fd);
+    if (StatFd(fd.get(), status) != 0 ||
+        !IdentityOf(status, fd.get(), "").Matches(levels_[target].identity)) {
       return IoResult::Fail(IoResult::kChangedEntry);
     }
-    levels_[target].fd = fd;
+    levels_[target].fd = std::move(fd);
     first_open_ = target;
   }
   CloseFrom(keep);
@@ -290,12 +297,12 @@ IoResult FolderChain::Reach(const EntryRef& entry, bool last_is_folder, ReachedE
   }
   if (last_is_folder) {
     if (levels_.empty()) return IoResult::Fail(ENOENT);
-    reached.folder_fd = levels_.back().fd;
+    reached.folder_fd = levels_.back().fd.get();
     reached.folder_device = levels_.back().device;
     reached.below_first_component = levels_.size() > 1;
     reached.name.clear();
   } else {
-    reached.folder_fd = levels_.empty() ? anchor_fd_ : levels_.back().fd;
+    reached.folder_fd = levels_.empty() ? anchor_fd_.get() : levels_.back().fd.get();
     reached.folder_device = levels_.empty() ? anchor_device_ : levels_.back().device;
     reached.below_first_component = !levels_.empty();
     reached.name = std::move(native_name);

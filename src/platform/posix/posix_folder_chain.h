@@ -15,12 +15,14 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/chain_use.h"
 #include "platform/file_system.h"
+#include "platform/posix/unique_fd.h"
 
 namespace nulvane::platform::posix {
 
@@ -56,6 +58,10 @@ class FolderChain {
   // identity.
   IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity);
 
+  // The file-system type (statfs's f_type) of the volume of the folder `reached` names,
+  // asked through `fd` (an object on that volume) the first time only: a held folder keeps its
+  // volume mounted, so the answer cannot change until the chain lets a folder go.
+  std::uint32_t VolumeTypeOfHeld(const ReachedEntry& reached, int fd);
   // Closes every descriptor.
   void Forget();
 
@@ -65,7 +71,7 @@ class FolderChain {
  private:
   struct Level {
     std::string name;
-    int fd = -1;
+    UniqueFd fd;
     dev_t device = 0;
     EntryIdentity identity;
     std::size_t end = 0;  // where the level's name ends in folder_text_
@@ -85,11 +91,15 @@ class FolderChain {
   // The text after the anchor that the levels stand for, as the caller wrote it: comparing it
   // with the next entry's folder costs one comparison of text, not a split into components.
   Text folder_text_;
-  int anchor_fd_ = -1;
+  UniqueFd anchor_fd_;
   dev_t anchor_device_ = 0;
   EntryIdentity anchor_identity_;
   std::vector<Level> levels_;
   std::size_t first_open_ = 0;  // levels_[0, first_open_) are closed, the rest open
+  // The last volume VolumeTypeOfHeld asked about, while it is held.
+  dev_t typed_device_ = 0;
+  std::uint32_t typed_volume_ = 0;
+  bool typed_ = false;
 };
 
 // The native form of one component below an anchor. Refuses (kInvalidName) a name that holds
@@ -101,9 +111,13 @@ IoResult NativeComponent(TextView name, std::string& native);
 // another volume (EXDEV from openat2 becomes kOtherVolume; the fallback compares devices after
 // the open when `required_device` is not 0). O_PATH: no read permission is needed.
 IoResult OpenFolderBeneath(int folder_fd, const std::string& name, bool same_volume,
-                           dev_t folder_device, int& fd);
+                           dev_t folder_device, UniqueFd& fd);
 
 IoResult ErrnoResult(int error);
+
+// Opens a listing of the folder `folder_fd` stands for (an O_PATH descriptor included) on a
+// descriptor of its own.
+IoResult OpenListing(int folder_fd, UniqueDir& dir);
 
 // Held by every call that uses the calling thread's chain.
 using ChainUse = platform::ChainUse<FolderChain>;

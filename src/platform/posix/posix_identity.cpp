@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/posix/unique_fd.h"
+
 namespace nulvane::platform::posix {
 
 namespace {
 
-constexpr unsigned kWanted =
-    STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE | STATX_CTIME | STATX_BTIME;
+constexpr unsigned kWanted = STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_INO | STATX_SIZE |
+                             STATX_BLOCKS | STATX_CTIME | STATX_BTIME;
 
 std::uint64_t Nanoseconds(const statx_timestamp& time) {
   return static_cast<std::uint64_t>(time.tv_sec) * 1000000000ull + time.tv_nsec;
@@ -32,7 +34,7 @@ bool GenerationOf(int fd, std::uint64_t& generation) {
 // Opens the object for reading its generation, without side effects: no blocking on a pipe
 // put in its place, no terminal taken over, no access time, never through a link. The object
 // opened must be the one `status` describes.
-int OpenForGeneration(const Status& status, int folder_fd, const char* name) {
+UniqueFd OpenForGeneration(const Status& status, int folder_fd, const char* name) {
   int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOATIME;
   if (S_ISDIR(status.mode)) flags |= O_DIRECTORY;
   int fd = -1;
@@ -49,13 +51,13 @@ int OpenForGeneration(const Status& status, int folder_fd, const char* name) {
     if (fd >= 0 || errno != EPERM) break;
     flags &= ~O_NOATIME;
   }
-  if (fd < 0) return -1;
+  UniqueFd opened_fd(fd);
+  if (!opened_fd.valid()) return opened_fd;
   Status opened;
   if (StatFd(fd, opened) != 0 || opened.device != status.device || opened.inode != status.inode) {
-    ::close(fd);
-    return -1;
+    return UniqueFd();
   }
-  return fd;
+  return opened_fd;
 }
 
 EntryIdentity BaseIdentity(const Status& status) {
@@ -91,6 +93,7 @@ int StatAt(int folder_fd, const char* name, Status& out) {
   out.inode = static_cast<ino_t>(result.stx_ino);
   out.size = result.stx_size;
   out.links = result.stx_nlink;
+  out.blocks = result.stx_blocks;
   out.has_birth = (result.stx_mask & STATX_BTIME) != 0;
   out.birth_ns = out.has_birth ? Nanoseconds(result.stx_btime) : 0;
   out.change_ns = Nanoseconds(result.stx_ctime);
@@ -107,11 +110,8 @@ EntryIdentity IdentityOf(const Status& status, int folder_fd, const char* name) 
   std::uint64_t generation = 0;
   bool has_generation = false;
   if (S_ISREG(status.mode) || S_ISDIR(status.mode)) {
-    const int fd = OpenForGeneration(status, folder_fd, name);
-    if (fd >= 0) {
-      has_generation = GenerationOf(fd, generation);
-      ::close(fd);
-    }
+    const UniqueFd fd = OpenForGeneration(status, folder_fd, name);
+    if (fd.valid()) has_generation = GenerationOf(fd.get(), generation);
   }
   return WithoutBirthTime(status, has_generation, generation);
 }

@@ -28,6 +28,7 @@ struct Status {
   ino_t inode = 0;
   std::uint64_t size = 0;
   std::uint64_t links = 0;
+  std::uint64_t blocks = 0;  // 512-byte units allocated
   bool has_birth = false;
   std::uint64_t birth_ns = 0;
   std::uint64_t change_ns = 0;

@@ -42,16 +42,13 @@ class PosixUncachedReader final : public UncachedReader {
   static constexpr std::size_t kChunk =
       4 * 1024 * 1024;  // large requests: the read keeps up with the device
 
-  PosixUncachedReader(int fd, bool direct) : fd_(fd) {
+  PosixUncachedReader(UniqueFd fd, bool direct) : fd_(std::move(fd)) {
     uncached = direct;
     if (!direct) DropCache();
   }
   PosixUncachedReader(const PosixUncachedReader&) = delete;
   PosixUncachedReader& operator=(const PosixUncachedReader&) = delete;
-  ~PosixUncachedReader() override {
-    ::close(fd_);
-    std::free(buffer_);
-  }
+  ~PosixUncachedReader() override { std::free(buffer_); }
 
   IoResult Seek(std::uint64_t offset, std::uint64_t& at) override {
     // An O_DIRECT read must start on an aligned offset: a little before is read along.
@@ -68,7 +65,7 @@ class PosixUncachedReader final : public UncachedReader {
       return FromErrno(ENOMEM);
     }
     for (;;) {
-      const ssize_t n = ::pread(fd_, buffer_, kChunk, static_cast<off_t>(offset_));
+      const ssize_t n = ::pread(fd_.get(), buffer_, kChunk, static_cast<off_t>(offset_));
       if (n >= 0) {
         offset_ += static_cast<std::uint64_t>(n);
         data = static_cast<const unsigned char*>(buffer_);
@@ -79,8 +76,8 @@ class PosixUncachedReader final : public UncachedReader {
       // A short direct read left an unaligned offset, or the file system changed its mind:
       // go on through the cache, emptied of this file first.
       if (errno == EINVAL && uncached) {
-        const int flags = ::fcntl(fd_, F_GETFL);
-        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) return LastError();
+        const int flags = ::fcntl(fd_.get(), F_GETFL);
+        if (flags < 0 || ::fcntl(fd_.get(), F_SETFL, flags & ~O_DIRECT) != 0) return LastError();
         uncached = false;
         DropCache();
         continue;
@@ -92,26 +89,23 @@ class PosixUncachedReader final : public UncachedReader {
  private:
   // The pages are clean (the overwrite was flushed), so the system can let them go and read
   // the device again.
-  void DropCache() { ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED); }
+  void DropCache() { ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_DONTNEED); }
 
-  int fd_;
+  UniqueFd fd_;
   void* buffer_ = nullptr;
   std::uint64_t offset_ = 0;
 };
 
 }  // namespace
 
-PosixOpenFile::~PosixOpenFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 IoResult PosixOpenFile::Write(const void* data, std::size_t size, std::size_t& written) {
   written = 0;
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   for (;;) {
-    const ssize_t n = ::write(fd_, data, size);
+    const ssize_t n = ::write(fd_.get(), data, size);
     if (n >= 0) {
       written = static_cast<std::size_t>(n);
+      Wrote(written);
       return IoResult::Ok();
     }
     if (errno != EINTR) return LastError();
@@ -121,35 +115,56 @@ IoResult PosixOpenFile::Write(const void* data, std::size_t size, std::size_t& w
 IoResult PosixOpenFile::WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
                                       std::size_t& written) {
   written = 0;
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   iovec blocks[kMaxBlocksPerRequest];
   count = std::min<std::size_t>(count, kMaxBlocksPerRequest);
   for (std::size_t i = 0; i < count; ++i) blocks[i] = {const_cast<void*>(block), block_size};
   for (;;) {
-    const ssize_t n = ::writev(fd_, blocks, static_cast<int>(count));
+    const ssize_t n = ::writev(fd_.get(), blocks, static_cast<int>(count));
     if (n >= 0) {
       written = static_cast<std::size_t>(n);
+      Wrote(written);
       return IoResult::Ok();
     }
     if (errno != EINTR) return LastError();
   }
 }
 
+void PosixOpenFile::Wrote(std::size_t bytes) {
+  if (!write_behind_) return;
+  position_ += bytes;
+  if (position_ - started_ < kWriteBehindWindow) return;
+  // What was started one window ago has mostly reached the device by now: wait for the rest,
+  // then its pages are clean and can go. Failures are the flush's to report.
+  if (started_ > dropped_) {
+    ::sync_file_range(fd_.get(), static_cast<off_t>(dropped_),
+                      static_cast<off_t>(started_ - dropped_),
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::posix_fadvise(fd_.get(), static_cast<off_t>(dropped_),
+                    static_cast<off_t>(started_ - dropped_), POSIX_FADV_DONTNEED);
+    dropped_ = started_;
+  }
+  ::sync_file_range(fd_.get(), static_cast<off_t>(started_),
+                    static_cast<off_t>(position_ - started_), SYNC_FILE_RANGE_WRITE);
+  started_ = position_;
+}
+
 IoResult PosixOpenFile::Flush() {
-  if (fd_ < 0) return FromErrno(EBADF);
-  while (::fdatasync(fd_) != 0) {
+  if (!fd_.valid()) return FromErrno(EBADF);
+  while (::fdatasync(fd_.get()) != 0) {
     if (errno != EINTR) return LastError();
   }
   // A new file that grew over many blocks got new metadata blocks too (ext4's extent tree),
   // taken from the free space. A journalling file system holds their content in its journal
   // first; freed before they were written in place, they would keep what deleted files left
   // there. syncfs writes them in place before the file is deleted.
-  if (sync_volume_ && ::syncfs(fd_) != 0) return LastError();
+  if (sync_volume_ && ::syncfs(fd_.get()) != 0) return LastError();
   return IoResult::Ok();
 }
 
 IoResult PosixOpenFile::SetTimes(FileTime time) {
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   // The system keeps no settable creation time; access and modification time carry it.
   const auto ticks = static_cast<std::int64_t>(time);
   std::int64_t seconds = ticks / kTicksPerSecond - kEpochDifferenceSeconds;
@@ -162,31 +177,38 @@ IoResult PosixOpenFile::SetTimes(FileTime time) {
   times[0].tv_sec = static_cast<time_t>(seconds);
   times[0].tv_nsec = static_cast<long>(rest * 100);
   times[1] = times[0];
-  if (::futimens(fd_, times) != 0) return LastError();
+  if (::futimens(fd_.get(), times) != 0) return LastError();
   return IoResult::Ok();
+}
+
+void PosixOpenFile::RememberStatus(const Status& status) {
+  if (status.has_birth) lasting_identity_ = IdentityOf(status, fd_.get(), "");
 }
 
 IoResult PosixOpenFile::Identity(EntryIdentity& identity) {
   identity = EntryIdentity{};
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
+  if (lasting_identity_) {
+    identity = *lasting_identity_;
+    return IoResult::Ok();
+  }
   Status status;
-  if (const int error = StatFd(fd_, status); error != 0) return FromErrno(error);
-  identity = IdentityOfOpen(status, fd_);
+  if (const int error = StatFd(fd_.get(), status); error != 0) return FromErrno(error);
+  identity = IdentityOfOpen(status, fd_.get());
   return IoResult::Ok();
 }
 
 IoResult PosixOpenFile::RestoreAttributes() {
   if (!original_mode_) return IoResult::Ok();
-  if (fd_ < 0) return FromErrno(EBADF);
-  if (::fchmod(fd_, *original_mode_) != 0) return LastError();
+  if (!fd_.valid()) return FromErrno(EBADF);
+  if (::fchmod(fd_.get(), *original_mode_) != 0) return LastError();
   original_mode_.reset();
   return IoResult::Ok();
 }
 
 IoResult PosixOpenFile::Close() {
-  if (fd_ < 0) return FromErrno(EBADF);
-  const int fd = fd_;
-  fd_ = -1;
+  if (!fd_.valid()) return FromErrno(EBADF);
+  const int fd = fd_.release();
   // On Linux the descriptor is gone even when close reports EINTR; it must not be retried.
   if (::close(fd) != 0 && errno != EINTR) return LastError();
   return IoResult::Ok();
@@ -194,25 +216,28 @@ IoResult PosixOpenFile::Close() {
 
 IoResult PosixOpenFile::CurrentSize(std::uint64_t& size) {
   size = 0;
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   struct stat status;
-  if (::fstat(fd_, &status) != 0) return LastError();
+  if (::fstat(fd_.get(), &status) != 0) return LastError();
   size = static_cast<std::uint64_t>(status.st_size);
   return IoResult::Ok();
 }
 
 IoResult PosixOpenFile::Seek(std::uint64_t offset) {
-  if (fd_ < 0) return FromErrno(EBADF);
-  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+  if (!fd_.valid()) return FromErrno(EBADF);
+  if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
+  // Writing behind starts again from here (a pass begins at 0, a sparse file's ranges each at
+  // their start); what was started before is left to the flush.
+  position_ = started_ = dropped_ = offset;
   return IoResult::Ok();
 }
 
 IoResult PosixOpenFile::DataRanges(std::uint64_t size, std::vector<ByteRange>& ranges) {
   ranges.clear();
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   std::uint64_t at = 0;
   while (at < size) {
-    const off_t data = ::lseek(fd_, static_cast<off_t>(at), SEEK_DATA);
+    const off_t data = ::lseek(fd_.get(), static_cast<off_t>(at), SEEK_DATA);
     if (data < 0) {
       if (errno == ENXIO) break;  // no data from `at` to the end
       const IoResult failure = LastError();
@@ -221,7 +246,7 @@ IoResult PosixOpenFile::DataRanges(std::uint64_t size, std::vector<ByteRange>& r
     }
     const auto start = static_cast<std::uint64_t>(data);
     if (start >= size) break;
-    const off_t hole = ::lseek(fd_, data, SEEK_HOLE);
+    const off_t hole = ::lseek(fd_.get(), data, SEEK_HOLE);
     if (hole < 0) {
       const IoResult failure = LastError();
       ranges.clear();
@@ -266,9 +291,9 @@ bool ListAttributeNames(int fd, std::vector<char>& names) {
 
 IoResult PosixOpenFile::OverwriteExtendedAttributes(std::vector<UnreachedAttribute>& unreached) {
   unreached.clear();
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   std::vector<char> names;
-  if (!ListAttributeNames(fd_, names)) {
+  if (!ListAttributeNames(fd_.get(), names)) {
     // A file system without attributes has none to overwrite.
     if (errno == ENOTSUP) return IoResult::Ok();
     return LastError();
@@ -280,7 +305,7 @@ IoResult PosixOpenFile::OverwriteExtendedAttributes(std::vector<UnreachedAttribu
     const std::size_t length = ::strnlen(name, names.size() - at);
     at += length + 1;
     if (length == 0 || !HoldsOwnersData(name)) continue;
-    const ssize_t size = ::fgetxattr(fd_, name, nullptr, 0);
+    const ssize_t size = ::fgetxattr(fd_.get(), name, nullptr, 0);
     if (size < 0) {
       if (errno != ENODATA) unreached.push_back({Utf8ToText(name), LastError()});
       continue;  // ENODATA: removed meanwhile by someone else
@@ -288,7 +313,7 @@ IoResult PosixOpenFile::OverwriteExtendedAttributes(std::vector<UnreachedAttribu
     // The same length, so that the file system keeps the value where it is: a value of another
     // size may be moved to another place and leave the old one behind.
     zeros.assign(static_cast<std::size_t>(size), 0);
-    if (::fsetxattr(fd_, name, zeros.data(), zeros.size(), XATTR_REPLACE) != 0) {
+    if (::fsetxattr(fd_.get(), name, zeros.data(), zeros.size(), XATTR_REPLACE) != 0) {
       unreached.push_back({Utf8ToText(name), LastError()});
       continue;
     }
@@ -298,38 +323,37 @@ IoResult PosixOpenFile::OverwriteExtendedAttributes(std::vector<UnreachedAttribu
   // fsync, not fdatasync: the values are metadata, which fdatasync may leave in the cache. A
   // journalling file system has them in its journal then; syncfs also writes the block that
   // held them in its place, before the removal may free it unwritten.
-  if (::fsync(fd_) != 0 || ::syncfs(fd_) != 0) {
+  if (::fsync(fd_.get()) != 0 || ::syncfs(fd_.get()) != 0) {
     const IoResult failure = LastError();
     for (const std::string& name : overwritten) unreached.push_back({Utf8ToText(name), failure});
     return IoResult::Ok();
   }
   for (const std::string& name : overwritten) {
     // The zeros are on the device: a value left because its removal failed holds nothing.
-    ::fremovexattr(fd_, name.c_str());
+    ::fremovexattr(fd_.get(), name.c_str());
   }
   return IoResult::Ok();
 }
 
 IoResult PosixOpenFile::OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) {
   reader.reset();
-  if (fd_ < 0) return FromErrno(EBADF);
+  if (!fd_.valid()) return FromErrno(EBADF);
   char self[64];
-  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_.get());
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY;
   bool direct = true;
-  int fd = ::open(self, kFlags | O_DIRECT);
-  if (fd < 0 && errno == EINVAL) {
+  UniqueFd fd(::open(self, kFlags | O_DIRECT));
+  if (!fd.valid() && errno == EINVAL) {
     direct = false;
-    fd = ::open(self, kFlags);
+    fd.reset(::open(self, kFlags));
   }
-  if (fd < 0) return LastError();
+  if (!fd.valid()) return LastError();
   struct stat mine, theirs;
-  if (::fstat(fd_, &mine) != 0 || ::fstat(fd, &theirs) != 0 || mine.st_dev != theirs.st_dev ||
-      mine.st_ino != theirs.st_ino) {
-    ::close(fd);
+  if (::fstat(fd_.get(), &mine) != 0 || ::fstat(fd.get(), &theirs) != 0 ||
+      mine.st_dev != theirs.st_dev || mine.st_ino != theirs.st_ino) {
     return IoResult::Fail(IoResult::kGenericFailure);
   }
-  reader = std::make_unique<PosixUncachedReader>(fd, direct);
+  reader = std::make_unique<PosixUncachedReader>(std::move(fd), direct);
   return IoResult::Ok();
 }
 

@@ -6,8 +6,11 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "platform/file_system.h"
+#include "platform/posix/posix_identity.h"
+#include "platform/posix/unique_fd.h"
 
 namespace nulvane::platform::posix {
 
@@ -15,10 +18,11 @@ namespace nulvane::platform::posix {
 class PosixOpenFile final : public OpenFile {
  public:
   // `sync_volume`: Flush also writes the whole volume's metadata in place (see Flush).
-  explicit PosixOpenFile(int fd, bool sync_volume = false) : fd_(fd), sync_volume_(sync_volume) {}
+  explicit PosixOpenFile(UniqueFd fd, bool sync_volume = false)
+      : fd_(std::move(fd)), sync_volume_(sync_volume) {}
   PosixOpenFile(const PosixOpenFile&) = delete;
   PosixOpenFile& operator=(const PosixOpenFile&) = delete;
-  ~PosixOpenFile() override;
+  ~PosixOpenFile() override = default;
 
   IoResult Write(const void* data, std::size_t size, std::size_t& written) override;
   // One writev of up to IOV_MAX blocks: the same bytes as block-by-block writes at a small
@@ -40,11 +44,29 @@ class PosixOpenFile final : public OpenFile {
   // The mode the file had before the open gave the owner write permission; RestoreAttributes
   // puts it back.
   void RememberMode(mode_t mode) { original_mode_ = mode; }
+  // What the object was when opened. An identity made of a birth time never changes while the
+  // object is held (no call can set a birth time), so Identity then asks nothing.
+  void RememberStatus(const Status& status);
+  // Writes behind the file's end as it is written: every kWriteBehindWindow bytes the system
+  // is asked to start writing them out, and the window before is waited for and dropped from
+  // the page cache. A long overwrite then neither fills the cache with zeros (evicting what
+  // the user had there) nor leaves all its write-back to the flush. The flush still decides.
+  void WriteBehind() { write_behind_ = true; }
+  static constexpr std::uint64_t kWriteBehindWindow = 8u << 20;
 
  private:
-  int fd_;
+  // Counts `bytes` just written at the file position and starts or finishes write-back of the
+  // windows behind it (WriteBehind).
+  void Wrote(std::size_t bytes);
+
+  UniqueFd fd_;
+  bool write_behind_ = false;
+  std::uint64_t position_ = 0;  // the file position, while writing behind
+  std::uint64_t started_ = 0;   // write-back started up to here
+  std::uint64_t dropped_ = 0;   // written out and dropped from the cache up to here
   bool sync_volume_ = false;
   std::optional<mode_t> original_mode_;
+  std::optional<EntryIdentity> lasting_identity_;
 };
 
 }  // namespace nulvane::platform::posix

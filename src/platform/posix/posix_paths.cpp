@@ -7,12 +7,14 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,17 +80,17 @@ IoResult NativeFileSystem::CreateNewFile(TextView path, std::unique_ptr<OpenFile
                                          Caching caching) {
   file.reset();
   NULVANE_NATIVE_PATH(native, path);
-  const int fd =
-      ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
-  if (fd < 0) return LastError();
+  posix::UniqueFd fd(::open(native.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+  if (!fd.valid()) return LastError();
   // Direct I/O is switched on after the exclusive creation: a file system that refuses it
   // (tmpfs) would otherwise fail the open after creating the file. It then stays buffered.
   if (caching == Caching::kUnbuffered) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_DIRECT);
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_DIRECT);
   }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  file = std::make_unique<posix::PosixOpenFile>(fd, true);
+  ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  file = std::make_unique<posix::PosixOpenFile>(std::move(fd), true);
   return IoResult::Ok();
 }
 
@@ -178,6 +180,18 @@ Text SystemErrorText(std::uint32_t error) {
 
 bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int second,
                          FileTime& out) {
+  // mktime reads the time-zone rules (a stat of /etc/localtime) on every call; a run asks for
+  // the same moment once per entry, so the last answer is kept.
+  struct Asked {
+    int fields[6];
+    FileTime time;
+  };
+  thread_local std::optional<Asked> last;
+  const int fields[6] = {year, month, day, hour, minute, second};
+  if (last && std::equal(std::begin(fields), std::end(fields), last->fields)) {
+    out = last->time;
+    return true;
+  }
   std::tm calendar{};
   calendar.tm_year = year - 1900;
   calendar.tm_mon = month - 1;
@@ -192,6 +206,7 @@ bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int
   const std::int64_t since_1601 = static_cast<std::int64_t>(seconds) + kEpochDifferenceSeconds;
   if (since_1601 < 0) return false;
   out = static_cast<FileTime>(since_1601) * static_cast<FileTime>(kTicksPerSecond);
+  last = Asked{{year, month, day, hour, minute, second}, out};
   return true;
 }
 

@@ -53,12 +53,6 @@ VolumeKind KindOfMagic(std::uint32_t magic) {
 // The kind of the file system that holds `fd`. Asked for every file and never cached: device
 // numbers are reused once a volume is unmounted, so a cache keyed by them could answer for a
 // file system that is gone. One fstatfs costs far less than the open and the flush around it.
-VolumeKind KindOfVolume(int fd) {
-  struct statfs volume;
-  if (::fstatfs(fd, &volume) != 0) return VolumeKind::kPlain;
-  return KindOfMagic(static_cast<std::uint32_t>(volume.f_type));
-}
-
 // The file's inode flags, or 0 when the file system keeps none.
 unsigned InodeFlags(int fd) {
   int flags = 0;  // the kernel reads and writes an int, whatever the macro's type says
@@ -121,17 +115,22 @@ bool IsStoredElsewhere(VolumeKind kind, int fd, std::uint64_t size) {
 
 }  // namespace
 
-StorageProbe ProbeStorage(int fd, const struct stat& status) {
-  const VolumeKind kind = KindOfVolume(fd);
-  const auto size = static_cast<std::uint64_t>(status.st_size);
+std::uint32_t VolumeTypeOf(int fd) {
+  struct statfs volume;
+  if (::fstatfs(fd, &volume) != 0) return 0;
+  return static_cast<std::uint32_t>(volume.f_type);
+}
+
+StorageProbe ProbeStorage(int fd, std::uint64_t size, std::uint64_t blocks,
+                          std::uint32_t volume_type) {
+  const VolumeKind kind = KindOfMagic(volume_type);
   StorageProbe probe;
   probe.stored_elsewhere = IsStoredElsewhere(kind, fd, size);
   if (kind == VolumeKind::kOverlay) probe.layered = u"overlayfs";
   if (kind == VolumeKind::kAufs) probe.layered = u"aufs";
-  // st_blocks counts 512-byte units of what is allocated (delayed allocations included): less
-  // than the size means a hole somewhere. Cheap and conservative; the ranges tell the rest.
-  probe.may_have_holes =
-      status.st_blocks >= 0 && static_cast<std::uint64_t>(status.st_blocks) * 512 < size;
+  // Blocks count what is allocated (delayed allocations included): fewer than the size needs
+  // means a hole somewhere. Cheap and conservative; the ranges tell the rest.
+  probe.may_have_holes = blocks * 512 < size;
   return probe;
 }
 

@@ -1,7 +1,7 @@
 // Whether overwriting a POSIX file in place can reach its old data.
 #pragma once
 
-#include <sys/stat.h>
+#include <cstdint>
 
 namespace nulvane::platform {
 
@@ -23,8 +23,14 @@ struct StorageProbe {
   bool may_have_holes = false;
 };
 
-// Costs one fstatfs and, on most file systems, one ioctl (two on btrfs No_COW files). What
-// cannot be asked counts as plain.
-StorageProbe ProbeStorage(int fd, const struct stat& status);
+// The type of the file system `fd` lies on (statfs's f_type), 0 when it cannot be asked.
+std::uint32_t VolumeTypeOf(int fd);
+
+// What an overwrite in place can reach of the regular file open as `fd`, of `size` bytes with
+// `blocks` 512-byte units allocated, on a volume of `volume_type` (VolumeTypeOf). Costs, on
+// most file systems, one ioctl (two on btrfs No_COW files). What cannot be asked counts as
+// plain.
+StorageProbe ProbeStorage(int fd, std::uint64_t size, std::uint64_t blocks,
+                          std::uint32_t volume_type);
 
 }  // namespace nulvane::platform

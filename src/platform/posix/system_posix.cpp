@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
 #include "platform/system.h"
 
 extern char** environ;
@@ -119,15 +120,14 @@ bool SystemRandomBytes(void* buffer, std::size_t size) {
   }
   if (done == size) return true;
   // A kernel older than getrandom (before 3.17): the same source through its device.
-  const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const posix::UniqueFd fd(open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return false;
   while (done < size) {
-    const ssize_t n = read(fd, out + done, size - done);
+    const ssize_t n = read(fd.get(), out + done, size - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
   }
-  close(fd);
   return done == size;
 }
 

@@ -1,8 +1,12 @@
-// The one owner type of a POSIX file descriptor: move-only, closes silently when it goes. A
-// close whose result matters (a written file) goes through OpenFile::Close instead.
+// The owner types of POSIX descriptors: a file descriptor (move-only, closes silently when it
+// goes; a close whose result matters, a written file's, goes through OpenFile::Close instead)
+// and a directory stream.
 #pragma once
 
+#include <dirent.h>
 #include <unistd.h>
+
+#include <memory>
 
 namespace nulvane::platform::posix {
 
@@ -34,5 +38,10 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace nulvane::platform::posix

@@ -10,16 +10,12 @@
 #undef DeleteFile
 
 #include <algorithm>
-#include <cstring>
-#include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/native_file_system.h"
-#include "platform/win32/wide.h"
 #include "platform/win32/win32_calls.h"
 #include "platform/win32/win32_folder_chain.h"
-#include "platform/win32/win32_handles.h"
 #include "platform/win32/win32_open_file.h"
 #include "platform/win32/win32_path.h"
 #include "platform/win32/win32_removal.h"
@@ -31,7 +27,6 @@ using win32::Examine;
 using win32::Examined;
 using win32::FromError;
 using win32::kShareAll;
-using win32::LastError;
 using win32::Placement;
 using win32::SetAttributes;
 using win32::UniqueHandle;
