@@ -137,10 +137,9 @@ void PosixOpenFile::Wrote(std::size_t bytes) {
   // What was started one window ago has mostly reached the device by now: wait for the rest,
   // then its pages are clean and can go. Failures are the flush's to report.
   if (started_ > dropped_) {
-    ::sync_file_range(fd_.get(), static_cast<off_t>(dropped_),
-                      static_cast<off_t>(started_ - dropped_),
-                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                          SYNC_FILE_RANGE_WAIT_AFTER);
+    ::sync_file_range(
+        fd_.get(), static_cast<off_t>(dropped_), static_cast<off_t>(started_ - dropped_),
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
     ::posix_fadvise(fd_.get(), static_cast<off_t>(dropped_),
                     static_cast<off_t>(started_ - dropped_), POSIX_FADV_DONTNEED);
     dropped_ = started_;
