@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/dialog_keys.h"
+#include "app/list_commands.h"
 #include "app/main_dialog.h"
 #include "app/menus.h"
 #include "app/program.h"
@@ -70,6 +71,7 @@ CSetFileTime::CSetFileTime(Text command_line)
       row_display_(*this),
       items_(platform::SystemFileSystem(), row_display_),
       host_(std::make_unique<WindowHost>(*this)),
+      list_commands_(std::make_unique<ListCommands>(*this)),
       command_line_(std::move(command_line)) {
   // On the worker that finished the run, owned by the window.
   host_->SetAfterRunStarter([this](int action) {
@@ -133,6 +135,8 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
     case WM_INITMENUPOPUP:
       OnInitMenuPopup();
       return 0;
+    case WM_CONTEXTMENU:
+      return list_commands_->OnContextMenu(reinterpret_cast<HWND>(wparam), lparam) ? TRUE : FALSE;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return TRUE;
@@ -215,6 +219,7 @@ void CSetFileTime::OnCommand(int command) {
       OnSendToCommand(command);
       break;
     default:
+      list_commands_->OnCommand(command);
       break;
   }
 }
@@ -222,6 +227,7 @@ void CSetFileTime::OnCommand(int command) {
 void CSetFileTime::OnCancel() {
   // A close box, Esc or the worker's own cancel arriving while closing asks or waits.
   if (closing_) return;
+  if (list_commands_->StopAfterCurrentItem()) return;
   // A fill clears the stop flag when it begins writing and sets it again once its temporary
   // file and folder are gone: in between, ending at once could leave the volume full.
   const bool fill_has_files = g_fill_workers.load() != 0 && flags_.stop.load() == 0;
@@ -358,6 +364,7 @@ void CSetFileTime::StartDeletionRun(int command) {
   items_.BeginRun();
   g_active_workers.fetch_add(1);
   engine::RunContext context(*host_, platform::SystemFileSystem(), platform::SystemClock(), flags_);
+  list_commands_->PrepareRun(context);
   const bool started = StartWorker([this, context] {
     engine::RunDeletion(context);
     // After the run's own final rebuild: the paths dropped meanwhile are added now.
@@ -431,6 +438,7 @@ void CSetFileTime::OnSendToCommand(int command) {
 void CSetFileTime::OnInitMenuPopup() {
   const HMENU menu = menu_bar_ ? MenuBar().menu() : nullptr;
   if (!menu) return;
+  list_commands_->OnInitMenuPopup(menu);
   CheckMenuItem(menu, kMenuCommandAddSendTo,
                 MF_BYCOMMAND | (SendTo().IsInSendTo(kProgramName) ? MF_CHECKED : MF_UNCHECKED));
   const UINT state = WorkerActive() ? MF_GRAYED : MF_ENABLED;

@@ -14,6 +14,7 @@
 #include "app/dpi_resources.h"
 #include "app/dialog_keys.h"
 #include "app/label_text.h"
+#include "app/list_commands.h"
 #include "app/main_dialog.h"
 #include "app/menu_build.h"
 #include "app/program.h"
@@ -213,6 +214,7 @@ void CSetFileTime::InstallKeyboard() {
   // Top to bottom: the corner toolbar (inside the top strip), the list toolbar, both lists, the
   // link button (inside the status bar).
   targets.tab_order = {top_strip_, list_toolbar_, item_list_view_, message_list_, status_bar_};
+  targets.list_keys = [this](UINT key) { return list_commands_->OnKey(key); };
   keys_ = std::make_unique<DialogKeys>(std::move(targets));
 }
 
