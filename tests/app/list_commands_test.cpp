@@ -182,5 +182,41 @@ TEST_F(MainDialogTest, AVerifiedRunIsStoredSaysItReadsBackAndTheLogIsSavedAsUtf8
   EXPECT_TRUE(script.completed());
 }
 
+TEST_F(MainDialogTest, EscDuringTheWipingStopsAfterTheCurrentItemAndLeavesTheRestUntouched) {
+  // Large enough that each item takes a good while at 35 passes: Esc arrives during the first.
+  SetOption(settings::kPassesKey, 35);
+  const std::string content(8 << 20, 'x');
+  const std::vector<std::wstring> files{folder_ / L"1.bin", folder_ / L"2.bin", folder_ / L"3.bin"};
+  std::wstring command_line;
+  for (const std::wstring& file : files) {
+    ZFolder::Write(file, content);
+    command_line += L"\"" + file + L"\" ";
+  }
+  CSetFileTime dialog(ToText(command_line));
+  UiScript script;
+  script.Do([&] { PostCommand(dialog, kCommandDelete); })
+      .WaitFor("the wiping", [&] { return TopMessage(dialog).rfind(L"Total ", 0) == 0; })
+      .Do([&] {
+        // On the window's thread, while the worker waits for it: the request is in before the
+        // first item can end.
+        SendMessageW(dialog.Window(), WM_COMMAND, kCommandCancel, 0);
+        EXPECT_EQ(TopMessage(dialog), W(lang::Txt(220)));
+      })
+      .WaitFor(
+          "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 60000)
+      .Do([&] {
+        EXPECT_EQ(TopMessage(dialog), L"Destroyed: 1, failed: 0, left untouched: 2");
+        // The last item of the list goes first; the other two are as they were.
+        EXPECT_FALSE(ZFolder::Exists(files[2]));
+        EXPECT_EQ(FileBytes(files[0]), content.substr(0, 1 << 16));
+        EXPECT_EQ(FileBytes(files[1]), content.substr(0, 1 << 16));
+        EXPECT_EQ(Column(dialog.ItemListView(), 0).size(), 2u);
+        EXPECT_EQ(StatusText(dialog).substr(StatusText(dialog).find(L" // ")), L" // Error: 0 ");
+      });
+  // The program is still open after the stop: the closing command at the end ends it.
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
 }  // namespace
 }  // namespace nulvane::app
