@@ -53,6 +53,26 @@ int ItemImage(HWND list, int row) {
 
 }  // namespace
 
+void ListCommands::OnControlsCreated() {
+  if (const HWND list = dialog_.ItemListView()) {
+    SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_INFOTIP, LVS_EX_INFOTIP);
+  }
+}
+
+bool ListCommands::OnNotify(const NMHDR& header) {
+  if (header.hwndFrom != dialog_.ItemListView() || header.code != LVN_GETINFOTIPW) return false;
+  auto& tip = *reinterpret_cast<NMLVGETINFOTIPW*>(const_cast<NMHDR*>(&header));
+  if (!tip.pszText || tip.cchTextMax <= 0) return true;
+  // A row shown whole needs no tip; a path cut at the column's edge is shown whole (as far as
+  // the tooltip's buffer reaches).
+  if ((tip.dwFlags & LVGIT_UNFOLDED) != 0 || tip.iSubItem != 0 ||
+      !dialog_.Items().GetRowText(tip.iItem, 0, reinterpret_cast<char16_t*>(tip.pszText),
+                                  static_cast<std::size_t>(tip.cchTextMax))) {
+    tip.pszText[0] = L'\0';
+  }
+  return true;
+}
+
 void ListCommands::PrepareRun(engine::RunContext& context) {
   wiping_.store(false);
   stop_after_item_.store(false);

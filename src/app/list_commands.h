@@ -35,6 +35,11 @@ class ListCommands {
   // Every popup of the menu bar: "Verify after overwriting" shows the setting.
   void OnInitMenuPopup(HMENU menu) const;
 
+  // The controls exist: rows that do not fit show their whole path in a tooltip.
+  void OnControlsCreated();
+  // WM_NOTIFY of the item list: the tooltip's text (LVN_GETINFOTIPW). True when handled.
+  bool OnNotify(const NMHDR& header);
+
   // Runs `command` when it is one of the lists' commands; returns whether it was.
   bool OnCommand(int command);
   // A key pressed anywhere in the dialog (WM_KEYDOWN, or WM_SYSKEYDOWN for Shift+F10): true

@@ -154,6 +154,7 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
 }
 
 INT_PTR CSetFileTime::OnNotify(const NMHDR& header) {
+  if (list_commands_->OnNotify(header)) return 0;
   if (header.hwndFrom == item_list_view_ && header.code == LVN_GETDISPINFOW) {
     LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header))->item;
     if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {

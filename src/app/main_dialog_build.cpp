@@ -215,6 +215,7 @@ void CSetFileTime::InstallKeyboard() {
   // link button (inside the status bar).
   targets.tab_order = {top_strip_, list_toolbar_, item_list_view_, message_list_, status_bar_};
   targets.list_keys = [this](UINT key) { return list_commands_->OnKey(key); };
+  list_commands_->OnControlsCreated();
   keys_ = std::make_unique<DialogKeys>(std::move(targets));
 }
 

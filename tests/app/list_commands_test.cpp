@@ -218,5 +218,34 @@ TEST_F(MainDialogTest, EscDuringTheWipingStopsAfterTheCurrentItemAndLeavesTheRes
   EXPECT_TRUE(script.completed());
 }
 
+TEST_F(MainDialogTest, ARowCutAtTheColumnsEdgeShowsItsWholePathInATooltip) {
+  const std::wstring deep = folder_ / (std::wstring(120, L'n') + L".txt");
+  ZFolder::Write(deep, "x");
+  CSetFileTime dialog(ToText(L"\"" + deep + L"\""));
+  UiScript script;
+  script.Do([&] {
+    EXPECT_NE(
+        SendMessageW(dialog.ItemListView(), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & LVS_EX_INFOTIP,
+        0);
+    // What the list view asks when the pointer rests on a row whose text it cut.
+    std::vector<wchar_t> buffer(1024, L'?');
+    NMLVGETINFOTIPW tip{};
+    tip.hdr.hwndFrom = dialog.ItemListView();
+    tip.hdr.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(dialog.ItemListView()));
+    tip.hdr.code = LVN_GETINFOTIPW;
+    tip.pszText = buffer.data();
+    tip.cchTextMax = static_cast<int>(buffer.size());
+    tip.iItem = 0;
+    SendMessageW(dialog.Window(), WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+    EXPECT_EQ(std::wstring(buffer.data()), Lower(deep));
+    // A row shown whole gets no tip.
+    tip.dwFlags = LVGIT_UNFOLDED;
+    SendMessageW(dialog.Window(), WM_NOTIFY, tip.hdr.idFrom, reinterpret_cast<LPARAM>(&tip));
+    EXPECT_EQ(std::wstring(buffer.data()), L"");
+  });
+  EXPECT_EQ(Run(dialog, script), 2);
+  EXPECT_TRUE(script.completed());
+}
+
 }  // namespace
 }  // namespace nulvane::app
