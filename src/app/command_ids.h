@@ -65,6 +65,17 @@ inline constexpr int kMenuCommandFillStandby = 32808;
 inline constexpr int kMenuCommandFillEndAndStandby = 32809;
 inline constexpr int kMenuCommandEndAndStandby = 32810;
 
+// The lists' context menus, and the menu bar's entries that add and verify.
+inline constexpr int kListCommandRemove = 32820;
+inline constexpr int kListCommandOpenFolder = 32821;
+inline constexpr int kListCommandCopyPaths = 32822;
+inline constexpr int kLogCommandCopy = 32823;
+inline constexpr int kLogCommandSave = 32824;
+inline constexpr int kLogCommandClear = 32825;
+inline constexpr int kMenuCommandAddFiles = 32826;
+inline constexpr int kMenuCommandAddFolder = 32827;
+inline constexpr int kMenuCommandVerify = 32828;
+
 // The option popups: the delay menu's entry for d seconds has id kDelayEntryBase + d; each
 // entry of the overwrite menu has its count as id.
 inline constexpr int kDelayEntryBase = 1000;

@@ -178,6 +178,11 @@ bool DialogKeys::OnSystemKeyDown(const MSG& message) {
     return true;
   }
   alt_alone_ = false;
+  // Shift+F10: a list's context menu.
+  if (message.wParam == VK_F10 && GetKeyState(VK_SHIFT) < 0 && targets_.list_keys &&
+      targets_.list_keys(VK_F10)) {
+    return true;
+  }
   if (message.wParam == VK_F10 && GetKeyState(VK_SHIFT) >= 0) {
     if (targets_.bar && targets_.bar->keyboard_mode()) {
       LeaveBarKeyboardMode();
@@ -250,6 +255,7 @@ bool DialogKeys::OnKeyDown(UINT virtual_key) {
     if (!bar->keyboard_mode()) ShowCues(false);
     return used;
   }
+  if (targets_.list_keys && targets_.list_keys(virtual_key)) return true;
   if (const HWND toolbar = FocusedToolbar()) return OnToolbarKey(toolbar, virtual_key);
   return false;
 }

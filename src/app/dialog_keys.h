@@ -24,6 +24,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <vector>
 
 #include "app/menu_bar.h"
@@ -40,6 +41,9 @@ struct DialogKeyTargets {
   // The dialog's children in the order Tab visits them (a control parent stands for the
   // controls inside it).
   std::vector<HWND> tab_order;
+  // The lists' keys (Del, Insert, Ctrl+O, the context-menu key, Shift+F10 ...): true when the
+  // key was used. Asked outside the menu bar's keyboard mode and before a focused toolbar.
+  std::function<bool(UINT virtual_key)> list_keys;
 };
 
 class DialogKeys {

@@ -4,6 +4,7 @@
 
 #include <powrprof.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -46,6 +47,18 @@ class SystemLauncher final : public Launcher {
     if (address.empty()) return;
     const std::wstring wide(address.begin(), address.end());
     ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOW);
+  }
+
+  void ShowInFolder(TextView path) override {
+    if (path.empty()) return;
+    // The shell's calls need COM on this thread for as long as they work.
+    const HRESULT com = OleInitialize(nullptr);
+    const Text copy(path);
+    if (PIDLIST_ABSOLUTE entry = ILCreateFromPathW(platform::Wide(copy))) {
+      SHOpenFolderAndSelectItems(entry, 0, nullptr, 0);
+      ILFree(entry);
+    }
+    if (SUCCEEDED(com)) OleUninitialize();
   }
 
   void ShutDown() override {

@@ -16,6 +16,9 @@ class Launcher {
   // Opens `address` (a web address or a folder) with the system's handler; failures are not
   // reported.
   virtual void OpenAddress(TextView address) = 0;
+  // Opens the folder that holds `path` in the shell's folder view with that entry selected;
+  // failures are not reported.
+  virtual void ShowInFolder(TextView path) = 0;
   // Starts shutting the PC down (the system's shutdown.exe, without a window); failures are
   // not reported.
   virtual void ShutDown() = 0;

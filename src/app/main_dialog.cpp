@@ -8,6 +8,7 @@
 
 #include "app/dialog_keys.h"
 #include "app/folder_picker.h"
+#include "app/list_commands.h"
 #include "app/menu_bar.h"
 #include "app/menus.h"
 #include "app/program.h"
@@ -73,6 +74,7 @@ CSetFileTime::CSetFileTime(Text command_line)
     : session_(engine::ProcessRunSession()),
       items_(platform::SystemFileSystem(), view_),
       host_(std::make_unique<WindowHost>(*this)),
+      list_commands_(std::make_unique<ListCommands>(*this)),
       command_line_(std::move(command_line)) {}
 
 CSetFileTime::~CSetFileTime() { keys_.reset(); }
@@ -118,6 +120,8 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
     case WM_INITMENUPOPUP:
       OnInitMenuPopup();
       return 0;
+    case WM_CONTEXTMENU:
+      return list_commands_->OnContextMenu(reinterpret_cast<HWND>(wparam), lparam) ? TRUE : FALSE;
     case WM_DPICHANGED:
       view_.OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return TRUE;
@@ -137,7 +141,10 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
 INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   view_.Create(window);
   ApplyLanguageTexts();
-  keys_ = std::make_unique<DialogKeys>(view_.KeyTargets());
+  DialogKeyTargets keys = view_.KeyTargets();
+  keys.list_keys = [this](UINT key) { return list_commands_->OnKey(key); };
+  list_commands_->OnControlsCreated();
+  keys_ = std::make_unique<DialogKeys>(std::move(keys));
   items_.ParseCommandLine(command_line_);
   // The dialog manager sets no focus: the keyboard starts in the item list.
   if (view_.item_list()) SetFocus(view_.item_list());
@@ -153,6 +160,7 @@ void CSetFileTime::ShowOptionsFromSettings() {
 }
 
 INT_PTR CSetFileTime::OnNotify(const NMHDR& header) {
+  if (list_commands_->OnNotify(header)) return 0;
   if (header.hwndFrom == view_.item_list() && header.code == LVN_GETDISPINFOW) {
     LVITEMW& item = reinterpret_cast<NMLVDISPINFOW*>(const_cast<NMHDR*>(&header))->item;
     if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0) {
@@ -216,6 +224,7 @@ void CSetFileTime::OnCommand(int command) {
       OnSendToCommand(command);
       break;
     default:
+      list_commands_->OnCommand(command);
       break;
   }
 }
@@ -223,6 +232,7 @@ void CSetFileTime::OnCommand(int command) {
 void CSetFileTime::OnCancel() {
   // A close box, Esc or the worker's own cancel arriving while closing asks or waits.
   if (closing_) return;
+  if (list_commands_->StopAfterCurrentItem()) return;
   engine::RunFlags& flags = session_.flags();
   // A fill clears the stop flag when it begins writing and sets it again once its temporary
   // file and folder are gone: in between, ending at once could leave the volume full.
@@ -345,6 +355,7 @@ void CSetFileTime::StartDeletionRun(int command) {
   if (WorkerActive()) return;
   engine::RunRequest request;
   request.after_run = AfterRunOf(command);
+  list_commands_->PrepareRun(request);
   // After the run's own final rebuild: the paths dropped meanwhile are added now.
   request.done = [this](const engine::RunOutcome&) {
     host_->OnWindowThread([this] { items_.EndRun(); });
@@ -387,6 +398,7 @@ void CSetFileTime::OnSendToCommand(int command) {
 void CSetFileTime::OnInitMenuPopup() {
   const HMENU menu = view_.menu_bar() ? MenuBar().menu() : nullptr;
   if (!menu) return;
+  list_commands_->OnInitMenuPopup(menu);
   CheckMenuItem(menu, kMenuCommandAddSendTo,
                 MF_BYCOMMAND | (SendTo().IsInSendTo(kProgramName) ? MF_CHECKED : MF_UNCHECKED));
   const UINT state = WorkerActive() ? MF_GRAYED : MF_ENABLED;

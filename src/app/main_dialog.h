@@ -22,6 +22,7 @@
 namespace nulvane::app {
 
 class DialogKeys;
+class ListCommands;
 class WindowHost;
 
 // The one private message of the main dialog: lParam is a token of WindowHost's table of
@@ -101,6 +102,8 @@ class CSetFileTime {
   std::unique_ptr<WindowHost> host_;
   // The keys of the menu bar and the toolbars, from WM_INITDIALOG to WM_DESTROY.
   std::unique_ptr<DialogKeys> keys_;
+  // The lists' own commands, keys and context menus (list_commands.*).
+  std::unique_ptr<ListCommands> list_commands_;
   const Text command_line_;
 
   // True while closing asks about or waits for a fill; further closing commands are ignored.

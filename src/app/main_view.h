@@ -69,6 +69,7 @@ class MainView final : public items::ItemListDisplay {
   HWND dialog() const { return dialog_; }
   HWND menu_bar() const { return menu_bar_; }
   HWND item_list() const { return item_list_; }
+  HWND message_list() const { return message_list_; }
   HWND list_toolbar() const { return list_toolbar_; }
   HWND corner_toolbar() const { return corner_toolbar_; }
   int dpi() const { return dpi_; }

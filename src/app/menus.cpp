@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/list_menus.h"
 #include "platform/format.h"
 
 namespace nulvane::app {
@@ -23,6 +24,8 @@ constexpr int kFirstHelpText = 61;
 constexpr int kHelpPairs = 5;
 constexpr int kKeysHelpText = 182;  // "Keys:", then the keys of the window (183)
 constexpr int kStandbyText = 80;
+constexpr int kListKeysHelpText = 222;  // "Lists:", then their keys (223)
+constexpr int kVerifyHelpText = 224;    // "Verify after overwriting", then what it does (225)
 
 // General block: the English address without its slash, the German and the English with it.
 constexpr int kEnglishSiteGeneral = 21;
@@ -156,6 +159,10 @@ MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
       Item(kMenuCommandHomePage, Text(kProgramName) + u" " + Text(TextOf(table, kHomepageText))),
       Separator(),
       Item(kCommandCancel, Text(TextOf(table, kExitText)))};
+  // Adding without dragging and the verified destruction follow Info.
+  MenuModel list_entries = MenuBarListEntries(table, false);
+  popup.submenu.insert(popup.submenu.begin() + 1, std::make_move_iterator(list_entries.begin()),
+                       std::make_move_iterator(list_entries.end()));
   MenuModel menu;
   menu.push_back(std::move(popup));
   return menu;
@@ -166,6 +173,8 @@ Text HelpText(const lang::LanguageTable& table) {
   std::vector<int> firsts;
   for (int pair = 0; pair < kHelpPairs; ++pair) firsts.push_back(kFirstHelpText + 2 * pair);
   firsts.push_back(kKeysHelpText);
+  firsts.push_back(kListKeysHelpText);
+  firsts.push_back(kVerifyHelpText);
   Text help;
   for (std::size_t pair = 0; pair < firsts.size(); ++pair) {
     if (pair > 0) help += u"\r\n";

@@ -111,6 +111,14 @@ class ItemList {
   // identity and its anchor's identity when its path was added: what a deletion run works on.
   std::vector<platform::QueuedItem> SnapshotRows() const;
 
+  // Takes the entries of `rows` out of the list without touching the disk (item_removal.cpp).
+  // A folder's row takes everything listed inside it along. A row inside a folder that is
+  // itself listed takes the rows of every listed folder above it along too: such a folder can
+  // no longer be destroyed whole, while the rest of its contents stays listed. Rows outside
+  // 0..RowCount()-1 are passed over. Then the rows are rebuilt with the summary. While a run is
+  // active nothing is removed (the run owns the rows it took). Returns how many entries left.
+  std::size_t RemoveRows(const std::vector<int>& rows);
+
   // Empties the store and the rows and shows no rows. The status text stays as it is and the
   // listing counter goes on counting.
   void ResetList();

@@ -258,6 +258,22 @@ const ItemStore::Entry* ItemStore::Find(TextView key) const {
   return it == map_.end() ? nullptr : &*it;
 }
 
+bool ItemStore::Erase(TextView key) { return map_.erase(Encode(key)) != 0; }
+
+std::size_t ItemStore::EraseBelow(TextView prefix) {
+  // The keys that start with `prefix` follow it in the order without a gap.
+  auto it = map_.upper_bound(Encode(prefix));
+  std::size_t erased = 0;
+  Text key;
+  while (it != map_.end()) {
+    KeyOf(*it, key);
+    if (key.size() <= prefix.size() || TextView(key).substr(0, prefix.size()) != prefix) break;
+    it = map_.erase(it);
+    ++erased;
+  }
+  return erased;
+}
+
 void ItemStore::Clear() {
   map_.clear();
   spellings_.clear();

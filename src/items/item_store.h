@@ -64,7 +64,8 @@ struct ItemRecord {
 // separator, more) sorts after the folder's own key, so walking from the last key to the first
 // reaches a folder's contents before the folder.
 //
-// A key is stored once; storing it again replaces its size. Nothing is removed except by Clear.
+// A key is stored once; storing it again replaces its size. Entries leave one by one through
+// Erase and EraseBelow, or all at once through Clear.
 //
 // Keys may be folded (lower case on Windows, see platform::FoldPathKey); the path as the system
 // spells it is what every file operation needs, since a folder that distinguishes case finds an
@@ -76,7 +77,8 @@ struct ItemRecord {
 // as a length and an order-preserving byte encoding of its units (one byte for ASCII, two up to
 // U+3FFF, three above; see item_store.cpp), and the map node holds only a pointer to it. Byte
 // order of encodings equals code-unit order of keys, so comparing is a memcmp. Entries (and
-// pointers to them) stay valid until Clear.
+// pointers to them) stay valid until they are erased or the store is cleared. An erased entry's
+// memory stays in the arena until Clear: removing rows is rare and small next to adding them.
 class ItemStore {
  public:
   // Points at an encoded key in the arena.
@@ -129,6 +131,12 @@ class ItemStore {
   bool empty() const { return map_.empty(); }
   const_iterator begin() const { return map_.begin(); }
   const_iterator end() const { return map_.end(); }
+
+  // Removes the entry of `key`; returns whether there was one.
+  bool Erase(TextView key);
+  // Removes every entry whose key starts with `prefix` and is longer than it (with a prefix
+  // ending in a separator: everything inside that folder, at every depth); returns how many.
+  std::size_t EraseBelow(TextView prefix);
 
   // Removes every entry and gives the memory back.
   void Clear();

@@ -12,6 +12,8 @@ inline constexpr char16_t kOptionSection[] = u"NewFileTime";
 inline constexpr char16_t kLanguageKey[] = u"lng";
 inline constexpr char16_t kPassesKey[] = u"re_write";
 inline constexpr char16_t kDelayKey[] = u"del_delay";
+// 1: every file is read back after its last pass (the console's --verify); 0 or missing: not.
+inline constexpr char16_t kVerifyKey[] = u"verify";
 
 // The settings file that belongs to `executable`: the extension of the executable's own file
 // name replaced by ".ini", or ".ini" appended when the file name has none. A "." in a folder

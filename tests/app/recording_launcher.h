@@ -23,6 +23,10 @@ class RecordingLauncher final : public Launcher {
     const std::lock_guard lock(mutex_);
     opened.emplace_back(address.begin(), address.end());
   }
+  void ShowInFolder(TextView path) override {
+    const std::lock_guard lock(mutex_);
+    shown_in_folder.emplace_back(path.begin(), path.end());
+  }
   void ShutDown() override { Record("shut down"); }
   bool StandbyPossible() override { return standby_possible.load(); }
   std::uint32_t Standby() override {
@@ -37,6 +41,7 @@ class RecordingLauncher final : public Launcher {
   }
 
   std::vector<std::wstring> opened;
+  std::vector<std::wstring> shown_in_folder;
   // What the recorded system answers: whether it has a sleep state, and the error code its
   // standby call fails with (0: it does not fail).
   std::atomic<bool> standby_possible{true};

@@ -114,7 +114,7 @@ TEST_F(SendToTest, AddSetsTheMarkRemoveClearsItAndEditOpensTheFolder) {
       .WaitFor("the entry to be highlighted",
                [&, moved_from = -2]() mutable {
                  const int at = testing::HighlightedItem(BarPopup());
-                 if (at == 5) return true;
+                 if (at == 9) return true;
                  if (at != moved_from && at >= 0) {
                    moved_from = at;
                    PostKey(dialog.Window(), VK_DOWN);
@@ -122,7 +122,7 @@ TEST_F(SendToTest, AddSetsTheMarkRemoveClearsItAndEditOpensTheFolder) {
                  return false;
                })
       .Do([&] {
-        EXPECT_EQ(GetMenuItemID(BarPopup(), 5), static_cast<UINT>(kMenuCommandAddSendTo));
+        EXPECT_EQ(GetMenuItemID(BarPopup(), 9), static_cast<UINT>(kMenuCommandAddSendTo));
         PostKey(dialog.Window(), VK_RETURN);
       })
       .WaitFor("the shortcut", [&] { return Exists(link_); })
@@ -186,10 +186,10 @@ TEST_F(SendToTest, TheMenuBarMenuInGermanHoldsEveryEntryWithItsId) {
   script.Do([&] {
     HMENU popup = BarPopup();
     ASSERT_NE(popup, nullptr);
-    ASSERT_EQ(GetMenuItemCount(popup), 14);
-    const UINT ids[] = {32776, 0, 32791, 0xFFFFFFFF, 0,     32797, 32798,
-                        32799, 0, 32794, 32793,      32795, 0,     2};
-    for (int i = 0; i < 14; ++i) {
+    ASSERT_EQ(GetMenuItemCount(popup), 18);
+    const UINT ids[] = {32776, 0,     32826, 32827, 32828, 0,     32791, 0xFFFFFFFF, 0,
+                        32797, 32798, 32799, 0,     32794, 32793, 32795, 0,          2};
+    for (int i = 0; i < 18; ++i) {
       SCOPED_TRACE(i);
       if (ids[i] == 0xFFFFFFFF) {
         ASSERT_NE(GetSubMenu(popup, i), nullptr) << "the fill submenu";
@@ -199,12 +199,13 @@ TEST_F(SendToTest, TheMenuBarMenuInGermanHoldsEveryEntryWithItsId) {
     }
     const MenuModel model = MenuBarMenu(lang::Table(), false);
     EXPECT_EQ(MenuItemText(popup, 0), W(model[0].submenu[0].text));
-    EXPECT_EQ(MenuItemText(popup, 3), W(model[0].submenu[3].text));
-    HMENU fill = GetSubMenu(popup, 3);
+    EXPECT_EQ(MenuItemText(popup, 7), W(model[0].submenu[7].text));
+    EXPECT_EQ(MenuItemText(popup, 2), L"Dateien hinzuf\u00FCgen\u2026");
+    HMENU fill = GetSubMenu(popup, 7);
     ASSERT_EQ(GetMenuItemCount(fill), 4);
     for (UINT i = 0; i < 4; ++i) EXPECT_EQ(GetMenuItemID(fill, static_cast<int>(i)), 32806 + i);
     EXPECT_EQ(MenuItemText(fill, 3), L"Programm Beenden + PC Standby");
-    EXPECT_EQ(MenuItemText(popup, 13), W(Text(lang::Txt(28))));
+    EXPECT_EQ(MenuItemText(popup, 17), W(Text(lang::Txt(28))));
     Post(dialog, kCommandCancel);
   });
   EXPECT_EQ(RunScripted(dialog, script), 2);

@@ -94,12 +94,16 @@ TEST_F(BuiltInTable, DeletePlusPopupAndTheMenuBarMenu) {
   EXPECT_EQ(bar[0].kind, MenuEntry::Kind::kSubmenu);
   EXPECT_EQ(bar[0].text, u"&Nulvane");
   const MenuModel& entries = bar[0].submenu;
-  ASSERT_EQ(entries.size(), 14u);
+  ASSERT_EQ(entries.size(), 18u);
   struct Expected {
     int id;
     const char16_t* text;  // null: a separator
   };
   const std::vector<Expected> expected{{32776, u"Info"},
+                                       {0, nullptr},
+                                       {32826, u"Add files…"},
+                                       {32827, u"Add folder…"},
+                                       {32828, u"Verify after overwriting"},
                                        {0, nullptr},
                                        {32791, u"Fill the free space with null"},
                                        {32805, u"Fill the free space with null + "},
@@ -123,8 +127,8 @@ TEST_F(BuiltInTable, DeletePlusPopupAndTheMenuBarMenu) {
     EXPECT_EQ(entries[i].text, expected[i].text);
     EXPECT_FALSE(entries[i].checked);
   }
-  EXPECT_EQ(entries[3].kind, MenuEntry::Kind::kSubmenu);
-  const MenuModel& fill = entries[3].submenu;
+  EXPECT_EQ(entries[7].kind, MenuEntry::Kind::kSubmenu);
+  const MenuModel& fill = entries[7].submenu;
   ASSERT_EQ(fill.size(), 4u);
   EXPECT_EQ(fill[0].id, 32806);
   EXPECT_EQ(fill[1].id, 32807);
@@ -135,12 +139,14 @@ TEST_F(BuiltInTable, DeletePlusPopupAndTheMenuBarMenu) {
   // German, with the Send-To shortcut present: only its entry is checked.
   const MenuModel german = MenuBarMenu(InLanguage(kGerman), true);
   const MenuModel& de = german[0].submenu;
-  EXPECT_EQ(de[2].text, u"Freien Bereich nullen");
-  EXPECT_EQ(de[3].text, u"Freien Bereich nullen + ");
-  EXPECT_EQ(de[3].submenu[3].text, u"Programm Beenden + PC Standby");
-  EXPECT_EQ(de[5].text, u"Hinzuf\u00FCgen zum Senden-An Shell-Kontext-Men\u00FC");
-  EXPECT_EQ(de[10].text, u"Spenden");
-  EXPECT_EQ(de[13].text, u"Beenden");
+  EXPECT_EQ(de[2].text, u"Dateien hinzuf\u00FCgen\u2026");
+  EXPECT_EQ(de[4].text, u"Nach dem \u00DCberschreiben pr\u00FCfen");
+  EXPECT_EQ(de[6].text, u"Freien Bereich nullen");
+  EXPECT_EQ(de[7].text, u"Freien Bereich nullen + ");
+  EXPECT_EQ(de[7].submenu[3].text, u"Programm Beenden + PC Standby");
+  EXPECT_EQ(de[9].text, u"Hinzuf\u00FCgen zum Senden-An Shell-Kontext-Men\u00FC");
+  EXPECT_EQ(de[14].text, u"Spenden");
+  EXPECT_EQ(de[17].text, u"Beenden");
   EXPECT_EQ(CheckedIds(de), std::vector<int>{32797});
   EXPECT_EQ(DeletePlusMenu(Table())[1].text, u"PC Herunterfahren");
 }
@@ -204,10 +210,14 @@ TEST_F(BuiltInTable, HelpTextPairsLinesWithAnEmptyLineBetweenPairs) {
             u"Fill the free space with null:\r\nThis will remove the standard deletion tracks "
             u"from the harddrive.\r\n\r\n"
             u"Keys:\r\n" +
-                Text(InLanguage(kEnglish).GetText(183)) + u"\r\n")
+                Text(InLanguage(kEnglish).GetText(183)) + u"\r\n\r\nLists:\r\n" +
+                Text(InLanguage(kEnglish).GetText(223)) +
+                u"\r\n\r\nVerify after overwriting (menu Nulvane):\r\n" +
+                Text(InLanguage(kEnglish).GetText(225)) + u"\r\n")
       << Utf8(english);
   // The keys name the ones a mouse-free user needs.
-  for (const TextView key : {u"F10", u"Alt+N", u"Alt+R", u"Alt+D", u"Alt+O", u"Tab", u"Esc"}) {
+  for (const TextView key : {u"F10", u"Alt+N", u"Alt+R", u"Alt+D", u"Alt+O", u"Tab", u"Esc", u"Del",
+                             u"Insert", u"Ctrl+O", u"Ctrl+Shift+O", u"Shift+F10", u"Ctrl+C"}) {
     EXPECT_NE(english.find(key), Text::npos) << Utf8(Text(key));
   }
   const Text german = HelpText(InLanguage(kGerman));
