@@ -35,7 +35,7 @@ class QuietHost final : public engine::RunHost {
   void SetStatusText(TextView) override {}
   void SetTitle(TextView) override {}
   void SetCommandsEnabled(bool) override {}
-  std::vector<platform::QueuedItem> SnapshotItems() override { return {}; }
+  platform::QueuedItems SnapshotItems() override { return {}; }
   void RebuildRows() override {}
   Text ShowRunOptions(int, int) override { return {}; }
   void RunEnded(const engine::RunEnd&) override {}

@@ -117,8 +117,8 @@ void ConsoleHost::AddWarning(TextView text) {
   terminal_.Message(text, engine::MessageKind::kWarning);
 }
 
-std::vector<platform::QueuedItem> ConsoleHost::SnapshotItems() {
-  std::vector<platform::QueuedItem> rows;
+platform::QueuedItems ConsoleHost::SnapshotItems() {
+  platform::QueuedItems rows;
   calls_.Call([&] {
     if (list_) rows = list_->SnapshotRows();
   });

@@ -57,7 +57,7 @@ class ConsoleHost final : public engine::RunHost, public items::ItemListDisplay 
   void SetStatusText(TextView text) override;
   void SetTitle(TextView) override {}
   void SetCommandsEnabled(bool) override {}
-  std::vector<platform::QueuedItem> SnapshotItems() override;
+  platform::QueuedItems SnapshotItems() override;
   void RebuildRows() override;
   Text ShowRunOptions(int passes, int delay) override;
   // The console offers no after-run step.

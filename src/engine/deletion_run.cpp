@@ -33,10 +33,10 @@ RunResult Abort(const RunContext& context, TextView abort_text) {
 
 // The bytes the run is going to write: the sizes of the regular files of the list, looked up
 // once before anything is written, times the pass count.
-std::uint64_t TotalBytes(platform::FileSystem& fs, const std::vector<platform::QueuedItem>& items,
+std::uint64_t TotalBytes(platform::FileSystem& fs, const platform::QueuedItems& items,
                          int passes) {
   std::uint64_t sum = 0;
-  for (const platform::QueuedItem& item : items) {
+  for (const platform::QueuedItemView item : items) {
     if (item.path.empty()) continue;
     platform::EntryInfo info;
     if (fs.Inspect(item.Ref(), info) && info.kind == platform::EntryKind::kFile &&
@@ -63,7 +63,7 @@ RunResult RunDeletion(const RunContext& context) {
   const Text error_word(lang::Txt(kErrorWordText));
   // The list as it stood when the run began: rows added or removed meanwhile cannot shift
   // what the run destroys.
-  const std::vector<platform::QueuedItem> items = host.SnapshotItems();
+  const platform::QueuedItems items = host.SnapshotItems();
   std::array<unsigned char, 3000> zero_buffer{};
   zero_buffer.fill(0);
 

@@ -10,6 +10,7 @@
 
 #include "engine/run_flags.h"
 #include "platform/file_system.h"
+#include "platform/queued_items.h"
 #include "platform/text.h"
 
 namespace nulvane::engine {
@@ -57,7 +58,7 @@ class RunHost {
 
   // The item list's rows in row order, taken at the moment of the call: each row's full path,
   // its anchor and the identity the list recorded for it.
-  virtual std::vector<platform::QueuedItem> SnapshotItems() = 0;
+  virtual platform::QueuedItems SnapshotItems() = 0;
   // Rebuilds the item list's rows (dropping the paths that no longer exist) and its summary.
   virtual void RebuildRows() = 0;
 

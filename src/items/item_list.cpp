@@ -155,20 +155,33 @@ bool ItemList::GetRowPath(int row, Text& out) const {
   return true;
 }
 
-std::vector<platform::QueuedItem> ItemList::SnapshotRows() const {
+platform::QueuedItems ItemList::SnapshotRows() const {
   RequireOwnerThread();
-  std::vector<platform::QueuedItem> items;
-  items.reserve(rows_.size());
+  platform::QueuedItems items;
   Text key;
+  Text path;
+  std::size_t units = 0;
   for (const ItemStore::Entry* entry : rows_) {
-    platform::QueuedItem item;
-    item.path = store_.SpellingOf(*entry);
-    item.anchor_length = entry->second.anchor_length;
-    item.identity = entry->second.identity;
     ItemStore::KeyOf(*entry, key);
-    const auto anchor = anchors_.find(TextView(key).substr(0, item.anchor_length));
-    if (anchor != anchors_.end()) item.anchor_identity = anchor->second;
-    items.push_back(std::move(item));
+    units += key.size();  // a spelling has its key's length
+  }
+  items.Reserve(rows_.size(), units);
+  // The anchor's identity is looked up once per run of rows with the same anchor.
+  Text last_anchor_text;
+  platform::EntryIdentity anchor_identity;
+  bool have_anchor = false;
+  for (const ItemStore::Entry* entry : rows_) {
+    store_.SpellingOf(*entry, path);
+    ItemStore::KeyOf(*entry, key);
+    const std::size_t anchor_length = entry->second.anchor_length;
+    const TextView anchor = TextView(key).substr(0, anchor_length);
+    if (!have_anchor || anchor != TextView(last_anchor_text)) {
+      last_anchor_text.assign(anchor);
+      const auto found = anchors_.find(anchor);
+      anchor_identity = found != anchors_.end() ? found->second : platform::EntryIdentity{};
+      have_anchor = true;
+    }
+    items.Add(path, anchor_length, entry->second.identity, anchor_identity);
   }
   return items;
 }

@@ -17,6 +17,7 @@
 
 #include "items/item_store.h"
 #include "platform/file_system.h"
+#include "platform/queued_items.h"
 #include "platform/text.h"
 
 namespace nulvane::items {
@@ -109,7 +110,7 @@ class ItemList {
 
   // The rows in row order, each as the system spells its path, with its anchor, its recorded
   // identity and its anchor's identity when its path was added: what a deletion run works on.
-  std::vector<platform::QueuedItem> SnapshotRows() const;
+  platform::QueuedItems SnapshotRows() const;
 
   // Takes the entries of `rows` out of the list without touching the disk (item_removal.cpp).
   // A folder's row takes everything listed inside it along. A row inside a folder that is

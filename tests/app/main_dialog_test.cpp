@@ -339,7 +339,7 @@ TEST_F(MainDialogTest, ADropReadsPathsLongerThanFiveHundredNineteenCharacters) {
                  return SendMessageW(testing::ControlById(dialog.Window(), IDC_ITEM_LIST),
                                      LVM_GETITEMCOUNT, 0, 0) == 1;
                })
-      .Do([&] { EXPECT_EQ(dialog.Items().SnapshotRows().front().path.size(), plain.size()); });
+      .Do([&] { EXPECT_EQ(dialog.Items().SnapshotRows()[0].path.size(), plain.size()); });
   EXPECT_EQ(Run(dialog, script), 2);
   EXPECT_TRUE(script.completed());
 }

@@ -121,7 +121,7 @@ TEST_F(ItemListExpansion, ANameWithALineBreakKeepsItsRowAndShowsTheBreak) {
   ASSERT_TRUE(list_.GetRowText(1, 0, cell, 64));
   EXPECT_EQ(Text(cell), Join(root_, u"two\u240Alines\u240D\u241B\u2421.txt"));
   // The run still gets the name as it is.
-  EXPECT_EQ(list_.SnapshotRows().at(1).path, Join(root_, u"two\nlines\r\x1B\x7F.txt"));
+  EXPECT_EQ(Text(list_.SnapshotRows()[1].path), Join(root_, u"two\nlines\r\x1B\x7F.txt"));
 }
 
 }  // namespace

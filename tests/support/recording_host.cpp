@@ -16,7 +16,7 @@ void RecordingHost::SetItems(
   SetQueuedItems(std::move(items));
 }
 
-void RecordingHost::SetQueuedItems(std::vector<platform::QueuedItem> items) {
+void RecordingHost::SetQueuedItems(platform::QueuedItems items) {
   std::lock_guard lock(mutex_);
   items_ = std::move(items);
 }
@@ -115,7 +115,7 @@ void RecordingHost::SetCommandsEnabled(bool enabled) {
   Record(CallKind::kSetCommandsEnabled, {}, enabled ? 1 : 0);
 }
 
-std::vector<platform::QueuedItem> RecordingHost::SnapshotItems() {
+platform::QueuedItems RecordingHost::SnapshotItems() {
   Record(CallKind::kSnapshotItems, {}, 0);
   std::lock_guard lock(mutex_);
   return items_;

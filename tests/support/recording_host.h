@@ -43,7 +43,7 @@ class RecordingHost final : public engine::RunHost {
   // `identity_of` gives for it (as the list records at its first look; none without it).
   void SetItems(const std::vector<Text>& paths,
                 const std::function<platform::EntryIdentity(TextView path)>& identity_of = nullptr);
-  void SetQueuedItems(std::vector<platform::QueuedItem> items);
+  void SetQueuedItems(platform::QueuedItems items);
   void SetOptionLabel(Text label);
   // Called after each call is recorded, on the calling thread, without the host's lock held.
   void OnCall(std::function<void(const Call&)> hook);
@@ -73,7 +73,7 @@ class RecordingHost final : public engine::RunHost {
   void SetStatusText(TextView text) override;
   void SetTitle(TextView text) override;
   void SetCommandsEnabled(bool enabled) override;
-  std::vector<platform::QueuedItem> SnapshotItems() override;
+  platform::QueuedItems SnapshotItems() override;
   void RebuildRows() override;
   // Answers with the label SetOptionLabel gave.
   Text ShowRunOptions(int passes, int delay) override;
@@ -85,7 +85,7 @@ class RecordingHost final : public engine::RunHost {
 
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
-  std::vector<platform::QueuedItem> items_;
+  platform::QueuedItems items_;
   Text option_label_ = u"Delete &Delay 0 sec";
   std::function<void(const Call&)> hook_;
   bool commands_enabled_ = true;

@@ -1,0 +1,84 @@
+// The rows of the item list as a deletion run receives them, kept compactly: every path in one
+// shared buffer, each row an offset, a length, its anchor's length, its identity and the index
+// of its anchor's identity (rows mostly share their anchor). A run over 100,000 entries then
+// holds one copy of their text, not 100,000 separate strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+namespace nulvane::platform {
+
+// One row, valid while the QueuedItems it came from lives and is not changed.
+struct QueuedItemView {
+  TextView path;
+  std::size_t anchor_length = 0;
+  EntryIdentity identity;
+  EntryIdentity anchor_identity;
+
+  EntryRef Ref() const { return EntryRef(path, anchor_length, identity, anchor_identity); }
+  // A copy that owns its path.
+  operator QueuedItem() const {  // NOLINT(google-explicit-constructor): a row is a row
+    return QueuedItem{Text(path), anchor_length, identity, anchor_identity};
+  }
+};
+
+class QueuedItems {
+ public:
+  QueuedItems() = default;
+  // From owned rows (tests, and callers that build a list by hand).
+  QueuedItems(const std::vector<QueuedItem>& items);  // NOLINT(google-explicit-constructor)
+
+  // Room for `rows` rows of `units` path units in all.
+  void Reserve(std::size_t rows, std::size_t units);
+  void Add(TextView path, std::size_t anchor_length, const EntryIdentity& identity,
+           const EntryIdentity& anchor_identity);
+  void Add(const QueuedItem& item) {
+    Add(item.path, item.anchor_length, item.identity, item.anchor_identity);
+  }
+
+  std::size_t size() const { return rows_.size(); }
+  bool empty() const { return rows_.empty(); }
+  QueuedItemView operator[](std::size_t index) const;
+
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = QueuedItemView;
+    using difference_type = std::ptrdiff_t;
+    using pointer = void;
+    using reference = QueuedItemView;
+    const_iterator(const QueuedItems* items, std::size_t index) : items_(items), index_(index) {}
+    QueuedItemView operator*() const { return (*items_)[index_]; }
+    const_iterator& operator++() {
+      ++index_;
+      return *this;
+    }
+    bool operator==(const const_iterator& other) const { return index_ == other.index_; }
+
+   private:
+    const QueuedItems* items_;
+    std::size_t index_;
+  };
+  const_iterator begin() const { return const_iterator(this, 0); }
+  const_iterator end() const { return const_iterator(this, rows_.size()); }
+
+ private:
+  struct Row {
+    std::size_t offset = 0;
+    std::uint32_t length = 0;
+    std::uint32_t anchor_length = 0;
+    std::uint32_t anchor = 0;  // index in anchors_
+    EntryIdentity identity;
+  };
+  Text paths_;
+  std::vector<Row> rows_;
+  std::vector<EntryIdentity> anchors_;
+};
+
+}  // namespace nulvane::platform
