@@ -134,13 +134,15 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       SetWindowLongPtrW(window, DWLP_MSGRESULT, host_->RunPendingCall(lparam) ? 1 : 0);
       return TRUE;
     default:
-      return 0;
+      // The shell's registered message, which no case label can name.
+      return host_->Taskbar().OnMessage(message) ? TRUE : 0;
   }
 }
 
 INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   view_.Create(window);
   ApplyLanguageTexts();
+  host_->Taskbar().Attach(window);
   DialogKeyTargets keys = view_.KeyTargets();
   keys.list_keys = [this](UINT key) { return list_commands_->OnKey(key); };
   list_commands_->OnControlsCreated();
