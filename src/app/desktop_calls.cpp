@@ -6,9 +6,13 @@ namespace {
 class SystemCalls final : public DesktopCalls {
  public:
   bool AllowMessageFromLowerIntegrity(HWND window, UINT message) override {
+    // Looked up, so that a system without it (before Windows 7) still starts the program.
+    using ChangeFilter = BOOL(WINAPI*)(HWND, UINT, DWORD, CHANGEFILTERSTRUCT*);
+    static const auto change_filter = reinterpret_cast<ChangeFilter>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
     CHANGEFILTERSTRUCT status{};
     status.cbSize = sizeof status;
-    return ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, &status) != FALSE;
+    return change_filter && change_filter(window, message, MSGFLT_ALLOW, &status) != FALSE;
   }
 
   bool SetDialogDpiChangeBehavior(HWND dialog, DWORD mask, DWORD values) override {

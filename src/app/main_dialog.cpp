@@ -14,6 +14,7 @@
 #include "app/program.h"
 #include "app/send_to.h"
 #include "app/window_host.h"
+#include "app/window_placement.h"
 #include "lang/language_table.h"
 #include "platform/format.h"
 #include "platform/win32/wide.h"
@@ -94,6 +95,7 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       return OnInitDialog(window);
     case WM_DESTROY:
       keys_.reset();
+      StoreWindowPlacement(window, view_.dpi());
       return 0;
     case WM_UPDATEUISTATE:
       if (keys_) keys_->OnUpdateUiState(wparam);
@@ -134,13 +136,21 @@ INT_PTR CSetFileTime::HandleMessage(HWND window, UINT message, WPARAM wparam, LP
       SetWindowLongPtrW(window, DWLP_MSGRESULT, host_->RunPendingCall(lparam) ? 1 : 0);
       return TRUE;
     default:
-      return 0;
+      // The shell's registered message, which no case label can name.
+      return host_->Taskbar().OnMessage(message) ? TRUE : 0;
   }
 }
 
 INT_PTR CSetFileTime::OnInitDialog(HWND window) {
   view_.Create(window);
   ApplyLanguageTexts();
+  host_->Taskbar().Attach(window);
+  // Where the window was when it last closed, if that is still on a screen; else centred.
+  MINMAXINFO limits{};
+  view_.LimitMinimumSize(limits);
+  RestoreWindowPlacement(window,
+                         MinimumWindow{static_cast<int>(limits.ptMinTrackSize.x),
+                                       static_cast<int>(limits.ptMinTrackSize.y), view_.dpi()});
   DialogKeyTargets keys = view_.KeyTargets();
   keys.list_keys = [this](UINT key) { return list_commands_->OnKey(key); };
   list_commands_->OnControlsCreated();

@@ -51,11 +51,17 @@ bool WindowHost::RunPendingCall(LPARAM token) {
 }
 
 void WindowHost::AddMessage(TextView text, engine::MessageKind kind) {
-  OnWindowThread([&] { dialog_.View().AddMessage(text, kind); });
+  OnWindowThread([&] {
+    dialog_.View().AddMessage(text, kind);
+    if (kind == engine::MessageKind::kError) taskbar_.NoteError();
+  });
 }
 
 void WindowHost::ShowProgress(const engine::Progress& progress) {
-  OnWindowThread([&] { dialog_.View().ShowProgress(progress); });
+  OnWindowThread([&] {
+    dialog_.View().ShowProgress(progress);
+    taskbar_.ShowProgress(progress.percent);
+  });
 }
 
 void WindowHost::SetProgressText(TextView text) {
@@ -71,7 +77,15 @@ void WindowHost::SetTitle(TextView text) {
 }
 
 void WindowHost::SetCommandsEnabled(bool enabled) {
-  OnWindowThread([&] { dialog_.View().SetCommandsEnabled(enabled); });
+  OnWindowThread([&] {
+    dialog_.View().SetCommandsEnabled(enabled);
+    // The commands are disabled exactly while a run or a fill works.
+    if (enabled) {
+      taskbar_.WorkEnded();
+    } else {
+      taskbar_.WorkStarted();
+    }
+  });
 }
 
 WindowHost::ItemSnapshot WindowHost::SnapshotItems() {
@@ -92,6 +106,7 @@ Text WindowHost::ShowRunOptions(int passes, int delay) {
 }
 
 void WindowHost::RunEnded(const engine::RunEnd& end) {
+  OnWindowThread([&] { taskbar_.WorkEnded(); });
   const HWND window = dialog_.Window();
   if (!window || !IsWindow(window)) return;
   int countdown = 0;

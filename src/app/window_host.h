@@ -17,6 +17,7 @@
 #include <mutex>
 #include <utility>
 
+#include "app/taskbar_progress.h"
 #include "engine/run_host.h"
 
 namespace nulvane::app {
@@ -36,6 +37,9 @@ class WindowHost final : public engine::RunHost {
   // The dialog's handling of the private message (on its own thread): runs the pending call
   // that `token` names, once. Returns whether there was one; an unknown token does nothing.
   bool RunPendingCall(LPARAM token);
+  // The taskbar button's progress, fed by this host's calls; the dialog attaches it to the
+  // window and hands it the shell's message.
+  TaskbarProgress& Taskbar() { return taskbar_; }
 
   void AddMessage(TextView text, engine::MessageKind kind) override;
   void ShowProgress(const engine::Progress& progress) override;
@@ -57,6 +61,8 @@ class WindowHost final : public engine::RunHost {
   };
 
   CSetFileTime& dialog_;
+  // Used on the dialog's thread only.
+  TaskbarProgress taskbar_;
   std::mutex pending_mutex_;
   std::map<LPARAM, PendingCall> pending_;
   // Tokens are never 0 and never repeat while the program runs; they start at a value of the

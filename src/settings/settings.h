@@ -14,6 +14,14 @@ inline constexpr char16_t kPassesKey[] = u"re_write";
 inline constexpr char16_t kDelayKey[] = u"del_delay";
 // 1: every file is read back after its last pass (the console's --verify); 0 or missing: not.
 inline constexpr char16_t kVerifyKey[] = u"verify";
+// Section "Program": the main window's last normal rectangle in workspace coordinates, the DPI
+// it had then, and 1 when it was maximised.
+inline constexpr char16_t kWindowXKey[] = u"win_x";
+inline constexpr char16_t kWindowYKey[] = u"win_y";
+inline constexpr char16_t kWindowWidthKey[] = u"win_w";
+inline constexpr char16_t kWindowHeightKey[] = u"win_h";
+inline constexpr char16_t kWindowDpiKey[] = u"win_dpi";
+inline constexpr char16_t kWindowMaximizedKey[] = u"win_max";
 
 // The settings file that belongs to `executable`: the extension of the executable's own file
 // name replaced by ".ini", or ".ini" appended when the file name has none. A "." in a folder

@@ -138,14 +138,16 @@ TEST_F(WindowDesktopTest, AMoveToAnotherDpiGivesEveryBarItsFontsAndSizesAndScale
   EXPECT_EQ(RunScripted(dialog, script), 2);
 }
 
-TEST_F(WindowDesktopTest, OnlyTheShellsDropMessagesPassTheMessageFilter) {
+TEST_F(WindowDesktopTest, OnlyTheShellsDropAndTaskbarMessagesPassTheMessageFilter) {
   CSetFileTime dialog(u"");
   UiScript script;
   script
       .Do([&] {
-        ASSERT_EQ(desktop_.filter_calls.size(), 2u);
+        ASSERT_EQ(desktop_.filter_calls.size(), 3u);
         EXPECT_EQ(desktop_.filter_calls[0].message, static_cast<UINT>(WM_DROPFILES));
         EXPECT_EQ(desktop_.filter_calls[1].message, 0x0049u);  // WM_COPYGLOBALDATA
+        EXPECT_EQ(desktop_.filter_calls[2].message,
+                  RegisterWindowMessageW(L"TaskbarButtonCreated"));
         for (const FakeDesktop::FilterCall& call : desktop_.filter_calls) {
           EXPECT_EQ(call.window, dialog.Window());
           EXPECT_TRUE(call.accepted) << "the system refused message " << call.message;
