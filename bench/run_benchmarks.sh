@@ -21,7 +21,7 @@ sections=${SECTIONS:-1 2 3 4 5}
 want() { [[ " $sections " == *" $1 "* ]]; }
 cmake --preset bench >/dev/null
 targets=()
-want 4 || targets=(--target nulvane-cli)
+want 4 || targets=(--target nulvane-cli --target serial_floor)
 cmake --build build/bench -j"$(nproc)" "${targets[@]}" >build/bench/build.log || { cat build/bench/build.log; exit 1; }
 cli="$root/build/bench/src/nulvane-cli"
 work=${1:-$root/build/bench/work}
@@ -79,9 +79,12 @@ make_tree() {
 }
 make_tree "$work/tree"; a=$(time_ms "$cli" -q -d 0 -p 1 "$work/tree")
 make_tree "$work/tree"; b=$(time_ms find "$work/tree" -type f -exec shred -n0 -z -u {} +)
+# The same job written plainly, one file after another, with no checks (bench/serial_floor.cpp).
+make_tree "$work/tree"; f=$(time_ms build/bench/bench/serial_floor "$work/tree")
 rm -rf "$work/tree"
-echo "nulvane-cli $a ms; find -exec shred $b ms"
+echo "nulvane-cli $a ms; find -exec shred $b ms; serial floor $f ms"
 summary+=("10,000 files, time nulvane / find+shred:       $(ratio "$a" "$b")  (goal <= 1.0)")
+summary+=("10,000 files, time nulvane / serial floor:     $(ratio "$a" "$f")  (goal <= 0.9)")
 fi
 
 if want 3; then
