@@ -97,13 +97,11 @@ class LanguageTable {
 LanguageTable& Table();
 bool LoadLanguageTable();
 
-// Shorthands on the program's table.
-const char16_t* GetText(int id);
+// Shorthands on the program's table. They take names only: a number reaches the table through
+// LanguageTable itself, where a test checks the table's own contents.
 const char16_t* GetText(TextId id);
-const char16_t* GetGeneralText(int id);
 const char16_t* GetGeneralText(GeneralTextId id);
 // GetText as a view: empty where the table has no text.
-TextView Txt(int id);
 TextView Txt(TextId id);
 
 }  // namespace nulvane::lang
