@@ -51,7 +51,7 @@ void BM_GetText(benchmark::State& state) {
   lang::Table().SetCurrentLanguage(0);
   int id = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(lang::GetText(id));
+    benchmark::DoNotOptimize(lang::Table().GetText(id));
     id = (id + 1) & 255;
   }
 }

@@ -20,10 +20,7 @@ namespace {
 
 using platform::Format;
 
-constexpr int kHelpCaptionText = 60;
-constexpr int kSettingsNotSavedText =
-    179;  // "Settings cannot be saved beside the program (%s): %s"
-constexpr int kExportNotWrittenText = 180;  // "%s: the file for translators cannot be written (%s)"
+using lang::TextId;
 
 // Why `file` cannot be written: `error` (the failed write's own code) when there is one, else
 // what an attempt to open it for writing says. A file that attempt creates is removed again.
@@ -53,8 +50,9 @@ void CSetFileTime::NoteSettingsWrite(bool written) {
   // Once per start: every later choice would fail for the same reason.
   settings_warned_ = true;
   const Text file = settings::SettingsFile();
-  view_.AddMessage(Format(lang::Txt(kSettingsNotSavedText), file, WriteFailureReason(error, file)),
-                   engine::MessageKind::kWarning);
+  view_.AddMessage(
+      Format(lang::Txt(TextId::kSettingsNotSaved), file, WriteFailureReason(error, file)),
+      engine::MessageKind::kWarning);
 }
 
 void CSetFileTime::OnOverwriteMenu() {
@@ -92,7 +90,7 @@ void CSetFileTime::ShowLanguageMenu() {
       const DWORD error = GetLastError();
       const Text path = lang::TranslationExportPath();
       view_.AddMessage(
-          Format(lang::Txt(kExportNotWrittenText), path, WriteFailureReason(error, path)),
+          Format(lang::Txt(TextId::kExportNotWritten), path, WriteFailureReason(error, path)),
           engine::MessageKind::kError);
     }
     return;
@@ -113,7 +111,7 @@ void CSetFileTime::ShowDeletePlusMenu() {
 
 void CSetFileTime::ShowHelpBox() {
   const Text text = HelpText(lang::Table());
-  const Text caption(lang::Txt(kHelpCaptionText));
+  const Text caption(lang::Txt(TextId::kHelpCaption));
   MessageBoxW(Window(), platform::Wide(text), platform::Wide(caption), MB_OK);
 }
 

@@ -5,15 +5,9 @@
 namespace nulvane::app {
 namespace {
 
-constexpr int kShutdownTitleText = 59;
-constexpr int kStandbyTitleText = 80;
-constexpr int kShutdownPrefixText = 81;
-constexpr int kStandbyPrefixText = 82;
-constexpr int kSecondsText = 83;
-constexpr int kOkText = 90;
-constexpr int kCancelText = 91;
+using lang::TextId;
 
-Text TextOf(const lang::LanguageTable& table, int id) {
+Text TextOf(const lang::LanguageTable& table, TextId id) {
   const char16_t* text = table.GetText(id);
   return text ? Text(text) : Text();
 }
@@ -24,11 +18,11 @@ CountdownTexts CountdownTextsFor(const lang::LanguageTable& table, int action) {
   CountdownTexts texts;
   const bool standby = action == kCountdownStandby || action == kCountdownStandbyAndEnd;
   texts.mode = standby ? action : kCountdownShutDown;
-  texts.title = TextOf(table, standby ? kStandbyTitleText : kShutdownTitleText);
-  texts.prefix = TextOf(table, standby ? kStandbyPrefixText : kShutdownPrefixText);
-  texts.suffix = TextOf(table, kSecondsText);
-  texts.ok = TextOf(table, kOkText);
-  texts.cancel = TextOf(table, kCancelText);
+  texts.title = TextOf(table, standby ? TextId::kStandby : TextId::kShutdown);
+  texts.prefix = TextOf(table, standby ? TextId::kStandbyIn : TextId::kShutdownIn);
+  texts.suffix = TextOf(table, TextId::kCountdownSeconds);
+  texts.ok = TextOf(table, TextId::kOk);
+  texts.cancel = TextOf(table, TextId::kCountdownCancel);
   return texts;
 }
 

@@ -10,7 +10,7 @@
 namespace nulvane::app {
 
 namespace {
-constexpr int kNoFolderText = 39;  // "Failed to get directory"
+using lang::TextId;
 }  // namespace
 
 std::optional<Text> ChooseFillFolder(HWND owner) {
@@ -30,7 +30,7 @@ std::optional<Text> ChooseFillFolder(HWND owner) {
     CoTaskMemFree(list);
     if (!chosen) {
       // The fill does not start, and the user is told why nothing happens.
-      const Text message(lang::Txt(kNoFolderText));
+      const Text message(lang::Txt(TextId::kNoFolder));
       MessageBoxW(owner, platform::Wide(message), nullptr, MB_OK | MB_ICONERROR);
     }
   }

@@ -19,14 +19,12 @@ namespace nulvane::app {
 
 namespace {
 
+using lang::TextId;
 using platform::Wide;
 
 // The legend: the three lines below every message, one of each kind, in the current language.
-constexpr int kLegendTexts[] = {36, 37, 38};  // "Info", "Error", "Warning"
+constexpr TextId kLegendTexts[] = {TextId::kInfo, TextId::kError, TextId::kWarning};
 constexpr int kLegendLines = 3;
-constexpr int kLogNotSavedText = 221;
-constexpr int kVerifiedRunText = 219;  // "... every file will be read back ..."
-constexpr int kStoppingText = 220;     // "Stopping after the current item ..."
 
 constexpr TextView kLogFileName = u"Nulvane.log";
 
@@ -85,7 +83,7 @@ void ListCommands::PrepareRun(engine::RunRequest& context) {
   // On the worker; the line travels to the window through the host.
   context.on_wiping = [this, &host, verified] {
     wiping_.store(true);
-    if (verified) host.AddMessage(lang::Txt(kVerifiedRunText), engine::MessageKind::kInfo);
+    if (verified) host.AddMessage(lang::Txt(TextId::kVerifiedRun), engine::MessageKind::kInfo);
   };
 }
 
@@ -94,7 +92,7 @@ bool ListCommands::StopAfterCurrentItem() {
   stop_after_item_.store(true);
   // The run no longer needs the flag; set, it makes the next close end the program at once.
   engine::ProcessRunSession().flags().stop.store(1);
-  dialog_.View().AddMessage(lang::Txt(kStoppingText), engine::MessageKind::kWarning);
+  dialog_.View().AddMessage(lang::Txt(TextId::kStoppingAfterItem), engine::MessageKind::kWarning);
   return true;
 }
 
@@ -291,7 +289,7 @@ void ListCommands::SaveLog() {
   }
   if (error != ERROR_SUCCESS) {
     dialog_.View().AddMessage(
-        platform::Format(lang::Txt(kLogNotSavedText), *file,
+        platform::Format(lang::Txt(TextId::kLogNotSaved), *file,
                          platform::SystemErrorText(static_cast<std::uint32_t>(error))),
         engine::MessageKind::kError);
   }

@@ -4,13 +4,15 @@ namespace nulvane::app {
 
 namespace {
 
+using lang::TextId;
+
 // Virtual-key codes, as the system numbers them (the rules here need no window header).
 constexpr unsigned kKeyDelete = 0x2E;
 constexpr unsigned kKeyInsert = 0x2D;
 constexpr unsigned kKeyApps = 0x5D;
 constexpr unsigned kKeyF10 = 0x79;
 
-MenuEntry Entry(const lang::LanguageTable& table, int id, int text_id, bool grayed = false) {
+MenuEntry Entry(const lang::LanguageTable& table, int id, TextId text_id, bool grayed = false) {
   MenuEntry entry;
   entry.id = id;
   const char16_t* text = table.GetText(text_id);
@@ -28,24 +30,25 @@ MenuEntry Separator() {
 }  // namespace
 
 MenuModel ItemListMenu(const lang::LanguageTable& table, bool has_selection, bool run_active) {
-  return {Entry(table, kListCommandRemove, kRemoveFromListText, !has_selection || run_active),
-          Entry(table, kListCommandOpenFolder, kOpenFolderText, !has_selection),
-          Entry(table, kListCommandCopyPaths, kCopyPathsText, !has_selection),
+  return {Entry(table, kListCommandRemove, TextId::kRemoveFromList, !has_selection || run_active),
+          Entry(table, kListCommandOpenFolder, TextId::kOpenFolder, !has_selection),
+          Entry(table, kListCommandCopyPaths, TextId::kCopyPaths, !has_selection),
           Separator(),
-          Entry(table, kMenuCommandAddFiles, kAddFilesText),
-          Entry(table, kMenuCommandAddFolder, kAddFolderText)};
+          Entry(table, kMenuCommandAddFiles, TextId::kAddFiles),
+          Entry(table, kMenuCommandAddFolder, TextId::kAddFolder)};
 }
 
 MenuModel MessageListMenu(const lang::LanguageTable& table) {
-  return {Entry(table, kLogCommandCopy, kCopyLogText), Entry(table, kLogCommandSave, kSaveLogText),
-          Separator(), Entry(table, kLogCommandClear, kClearLogText)};
+  return {Entry(table, kLogCommandCopy, TextId::kCopyLog),
+          Entry(table, kLogCommandSave, TextId::kSaveLog), Separator(),
+          Entry(table, kLogCommandClear, TextId::kClearLog)};
 }
 
 MenuModel MenuBarListEntries(const lang::LanguageTable& table, bool verify) {
-  MenuEntry verify_entry = Entry(table, kMenuCommandVerify, kVerifyText);
+  MenuEntry verify_entry = Entry(table, kMenuCommandVerify, TextId::kVerify);
   verify_entry.checked = verify;
-  return {Separator(), Entry(table, kMenuCommandAddFiles, kAddFilesText),
-          Entry(table, kMenuCommandAddFolder, kAddFolderText), std::move(verify_entry)};
+  return {Separator(), Entry(table, kMenuCommandAddFiles, TextId::kAddFiles),
+          Entry(table, kMenuCommandAddFolder, TextId::kAddFolder), std::move(verify_entry)};
 }
 
 int ListCommandForKey(const ListKey& key) {

@@ -9,17 +9,6 @@
 
 namespace nulvane::app {
 
-// Text ids of the entries.
-inline constexpr int kRemoveFromListText = 210;
-inline constexpr int kOpenFolderText = 211;
-inline constexpr int kCopyPathsText = 212;
-inline constexpr int kCopyLogText = 213;
-inline constexpr int kSaveLogText = 214;
-inline constexpr int kClearLogText = 215;
-inline constexpr int kAddFilesText = 216;
-inline constexpr int kAddFolderText = 217;
-inline constexpr int kVerifyText = 218;
-
 // The item list's context menu. `has_selection`: at least one row is selected (the entries
 // that act on rows are grayed otherwise); `run_active`: a run or a fill works (nothing may
 // change the list then).

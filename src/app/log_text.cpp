@@ -5,7 +5,8 @@ namespace nulvane::app {
 namespace {
 
 // The legend's words, by kind.
-constexpr int kKindTexts[] = {36, 37, 38};  // "Info", "Error", "Warning"
+constexpr lang::TextId kKindTexts[] = {lang::TextId::kInfo, lang::TextId::kError,
+                                       lang::TextId::kWarning};
 
 }  // namespace
 

@@ -26,11 +26,7 @@ namespace {
 using platform::Format;
 using platform::Wide;
 
-constexpr int kSureText = 31;       // "Are you sure?"
-constexpr int kCancelText = 32;     // "Cancel"
-constexpr int kNoThreadText = 181;  // "The work cannot start: %s"
-// Why the program holds the session's end up while a fill removes its files.
-constexpr int kFillEndsWithSessionText = 200;
+using lang::TextId;
 
 // How long closing waits for a stopped fill to remove its temporary file and folder; after it
 // the program ends anyway.
@@ -249,8 +245,8 @@ void CSetFileTime::OnCancel() {
   const bool fill_has_files = session_.FillActive() && flags.stop.load() == 0;
   if (fill_has_files || flags.fill_running.load() != 0) {
     if (flags.fill_running.load() != 0) {
-      const Text question(lang::Txt(kSureText));
-      const Text caption(lang::Txt(kCancelText));
+      const Text question(lang::Txt(TextId::kAreYouSure));
+      const Text caption(lang::Txt(TextId::kCancel));
       closing_ = true;
       const int answer =
           MessageBoxW(Window(), Wide(question), Wide(caption), MB_YESNO | MB_ICONWARNING);
@@ -280,7 +276,7 @@ void CSetFileTime::OnQueryEndSession() {
       reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
   const auto destroy = reinterpret_cast<BlockReasonDestroy>(
       reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
-  const Text reason(lang::Txt(kFillEndsWithSessionText));
+  const Text reason(lang::Txt(TextId::kFillEndsWithSession));
   const bool shown = create && create(Window(), Wide(reason));
   StopFillAndWait();
   if (shown && destroy) destroy(Window());
@@ -393,7 +389,7 @@ void CSetFileTime::StartFreeSpaceFill(int command) {
 
 void CSetFileTime::ReportStart(engine::StartResult result) {
   if (result != engine::StartResult::kNoThread) return;
-  view_.AddMessage(Format(lang::Txt(kNoThreadText), session_.StartFailure()),
+  view_.AddMessage(Format(lang::Txt(TextId::kCannotStart), session_.StartFailure()),
                    engine::MessageKind::kError);
 }
 

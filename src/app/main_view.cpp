@@ -32,26 +32,8 @@ using platform::Format;
 using platform::Wide;
 using namespace view_parts;
 
-// Texts of the main dialog (language-table ids).
-constexpr int kHelpText = 5;
-constexpr int kResetText = 9;
-constexpr int kReadyText = 14;
-constexpr int kInfoBoxText = 15;
-constexpr int kExitText = 28;
-constexpr int kDeleteText = 29;
-constexpr int kDelayLabelText = 34;
-constexpr int kOverwriteLabelText = 35;
-constexpr int kInfoText = 36;
-constexpr int kErrorText = 37;
-constexpr int kWarningText = 38;
-constexpr int kPathColumnText = 47;
-constexpr int kSizeColumnText = 48;
-constexpr int kMessagesColumnText = 49;
-constexpr int kDeletePlusText = 57;
-// General texts.
-constexpr int kTitleGeneralText = 19;
-constexpr int kGermanHomeGeneralText = 20;
-constexpr int kEnglishHomeGeneralText = 21;
+using lang::GeneralTextId;
+using lang::TextId;
 
 // The shell32 icon of each menu command: FAQ, Donate and the home page; Exit; Edit Send-To;
 // Remove from Send-To; Fill and Fill +; Info.
@@ -224,11 +206,12 @@ void MainView::CreateStripsAndBars() {
 
 void MainView::AddButtons() {
   if (list_toolbar_) {
-    AddToolbarButton(list_toolbar_, lang::Txt(kResetText), kCommandReset, BTNS_BUTTON);
+    AddToolbarButton(list_toolbar_, lang::Txt(TextId::kReset), kCommandReset, BTNS_BUTTON);
     AddToolbarButton(list_toolbar_, u"", 0, BTNS_SEP);
-    AddToolbarButton(list_toolbar_, lang::Txt(kDeleteText), kCommandDelete, BTNS_BUTTON);
+    AddToolbarButton(list_toolbar_, lang::Txt(TextId::kDelete), kCommandDelete, BTNS_BUTTON);
     AddToolbarButton(list_toolbar_, u"", 0, BTNS_SEP);
-    AddToolbarButton(list_toolbar_, lang::Txt(kDeletePlusText), kCommandDeletePlus, BTNS_BUTTON);
+    AddToolbarButton(list_toolbar_, lang::Txt(TextId::kDeletePlus), kCommandDeletePlus,
+                     BTNS_BUTTON);
     AddToolbarButton(list_toolbar_, u"", 0, BTNS_SEP);
     AddToolbarButton(list_toolbar_, u"#", kCommandOverwriteMenu, BTNS_BUTTON);
     AddToolbarButton(list_toolbar_, u"", 0, BTNS_SEP);
@@ -236,7 +219,7 @@ void MainView::AddButtons() {
   }
   if (corner_toolbar_) {
     AddToolbarButton(corner_toolbar_, kLanguageButtonText, kCommandLanguageMenu, BTNS_BUTTON);
-    AddToolbarButton(corner_toolbar_, CornerLabel(lang::Txt(kExitText)), kCommandCancel,
+    AddToolbarButton(corner_toolbar_, CornerLabel(lang::Txt(TextId::kExit)), kCommandCancel,
                      BTNS_BUTTON);
     const int size = ScaleForDpi(kCornerButtonSize, dpi_);
     SendMessageW(corner_toolbar_, TB_SETBUTTONSIZE, 0, MAKELPARAM(size, size));
@@ -290,47 +273,48 @@ void MainView::BuildMenuBarMenu() {
 
 void MainView::ApplyLanguageTexts(int passes, int delay) {
   // 1. The title.
-  const char16_t* product = lang::GetGeneralText(kTitleGeneralText);
+  const char16_t* product = lang::GetGeneralText(GeneralTextId::kTitle);
   SetTitle(Text(product ? product : u"") + u" [Unicode]");
   // 2. The menu bar's menu; the strip is shown.
   BuildMenuBarMenu();
   if (top_strip_) ShowWindow(top_strip_, SW_SHOW);
   // 3. Status and help text.
-  SetStatusText(lang::Txt(kReadyText));
-  SetProgressText(lang::Txt(kHelpText));
+  SetStatusText(lang::Txt(TextId::kReady));
+  SetProgressText(lang::Txt(TextId::kInstructions));
   // 4. and 5. The toolbars.
-  SetToolbarButtonText(list_toolbar_, lang::Txt(kDeleteText), kCommandDelete);
-  SetToolbarButtonText(list_toolbar_, lang::Txt(kDeletePlusText), kCommandDeletePlus);
-  SetToolbarButtonText(corner_toolbar_, CornerLabel(lang::Txt(kExitText)), kCommandCancel);
+  SetToolbarButtonText(list_toolbar_, lang::Txt(TextId::kDelete), kCommandDelete);
+  SetToolbarButtonText(list_toolbar_, lang::Txt(TextId::kDeletePlus), kCommandDeletePlus);
+  SetToolbarButtonText(corner_toolbar_, CornerLabel(lang::Txt(TextId::kExit)), kCommandCancel);
   ShowOptions(passes, delay);
-  SetToolbarButtonText(list_toolbar_, lang::Txt(kResetText), kCommandReset);
+  SetToolbarButtonText(list_toolbar_, lang::Txt(TextId::kReset), kCommandReset);
   // 6. One font for the info box, its text and both lists: the toolbars'.
   ApplyToolbarFont();
   // 7. and 8. The info box caption and the home address.
-  const Text caption(lang::Txt(kInfoBoxText));
+  const Text caption(lang::Txt(TextId::kInfoBoxCaption));
   SetDlgItemTextW(dialog_, IDC_INFO_BOX, Wide(caption));
-  const char16_t* home = lang::GetGeneralText(
-      lang::Table().CurrentLanguage() == 0 ? kGermanHomeGeneralText : kEnglishHomeGeneralText);
+  const char16_t* home =
+      lang::GetGeneralText(lang::Table().CurrentLanguage() == 0 ? GeneralTextId::kGermanHomeLink
+                                                                : GeneralTextId::kHomeLink);
   SetToolbarButtonText(link_button_, home ? TextView(home) : TextView(u"?"), kCommandHomeLink);
   // 9. The legend: "Warning" ends up on top.
   if (message_list_) SendMessageW(message_list_, LVM_DELETEALLITEMS, 0, 0);
-  AddMessage(lang::Txt(kInfoText), engine::MessageKind::kInfo);
-  AddMessage(lang::Txt(kErrorText), engine::MessageKind::kError);
-  AddMessage(lang::Txt(kWarningText), engine::MessageKind::kWarning);
+  AddMessage(lang::Txt(TextId::kInfo), engine::MessageKind::kInfo);
+  AddMessage(lang::Txt(TextId::kError), engine::MessageKind::kError);
+  AddMessage(lang::Txt(TextId::kWarning), engine::MessageKind::kWarning);
   // 10. The column headers.
   if (item_list_) {
-    SetColumnText(item_list_, 0, lang::Txt(kPathColumnText));
-    SetColumnText(item_list_, 1, lang::Txt(kSizeColumnText));
+    SetColumnText(item_list_, 0, lang::Txt(TextId::kPathColumn));
+    SetColumnText(item_list_, 1, lang::Txt(TextId::kSizeColumn));
   }
-  if (message_list_) SetColumnText(message_list_, 0, lang::Txt(kMessagesColumnText));
+  if (message_list_) SetColumnText(message_list_, 0, lang::Txt(TextId::kMessagesColumn));
   // 11.
   LayoutToClient();
 }
 
 Text MainView::ShowOptions(int passes, int delay) {
-  SetToolbarButtonText(list_toolbar_, Format(lang::Txt(kOverwriteLabelText), passes),
+  SetToolbarButtonText(list_toolbar_, Format(lang::Txt(TextId::kOverwriteEntry), passes),
                        kCommandOverwriteMenu);
-  Text label = Format(lang::Txt(kDelayLabelText), delay);
+  Text label = Format(lang::Txt(TextId::kDelayEntry), delay);
   SetToolbarButtonText(list_toolbar_, label, kCommandDelayMenu);
   return label;
 }

@@ -1,5 +1,6 @@
 #include "app/menus.h"
 
+#include <utility>
 #include <vector>
 
 #include "app/list_menus.h"
@@ -8,34 +9,26 @@
 namespace nulvane::app {
 namespace {
 
-constexpr int kFillText = 4;
-constexpr int kExitText = 28;
-constexpr int kDelayEntryText = 34;
-constexpr int kOverwriteEntryText = 35;
-constexpr int kInfoText = 36;
-constexpr int kAddSendToText = 51;
-constexpr int kRemoveSendToText = 52;
-constexpr int kOpenSendToText = 53;
-constexpr int kHomepageText = 54;
-constexpr int kDonateText = 56;
-constexpr int kEndProgramText = 58;
-constexpr int kShutdownText = 59;
-constexpr int kFirstHelpText = 61;
-constexpr int kHelpPairs = 5;
-constexpr int kKeysHelpText = 182;  // "Keys:", then the keys of the window (183)
-constexpr int kStandbyText = 80;
-constexpr int kListKeysHelpText = 222;  // "Lists:", then their keys (223)
-constexpr int kVerifyHelpText = 224;    // "Verify after overwriting", then what it does (225)
+using lang::GeneralTextId;
+using lang::TextId;
 
-// General block: the English address without its slash, the German and the English with it.
-constexpr int kEnglishSiteGeneral = 21;
-constexpr int kGermanHomeGeneral = 23;
-constexpr int kEnglishHomeGeneral = 24;
+// The help box's pairs, in order: a title line, then what it names. The five commands first,
+// then the keys of the window, of the lists, and the verified destruction.
+constexpr std::pair<TextId, TextId> kHelpPairs[] = {
+    {TextId::kHelpResetTitle, TextId::kHelpReset},
+    {TextId::kHelpDeleteTitle, TextId::kHelpDelete},
+    {TextId::kHelpOverwriteTitle, TextId::kHelpOverwrite},
+    {TextId::kHelpDelayTitle, TextId::kHelpDelay},
+    {TextId::kHelpFillTitle, TextId::kHelpFill},
+    {TextId::kKeysHelpTitle, TextId::kKeysHelp},
+    {TextId::kListKeysHelpTitle, TextId::kListKeysHelp},
+    {TextId::kVerifyHelpTitle, TextId::kVerifyHelp}};
+
 constexpr int kGermanSlot = 0;
 
 constexpr TextView kJoin = u" + ";
 
-TextView TextOf(const lang::LanguageTable& table, int id) {
+TextView TextOf(const lang::LanguageTable& table, TextId id) {
   const char16_t* text = table.GetText(id);
   return text ? TextView(text) : TextView();
 }
@@ -53,7 +46,7 @@ MenuEntry Separator() {
   return entry;
 }
 
-Text Joined(const lang::LanguageTable& table, int first, int second) {
+Text Joined(const lang::LanguageTable& table, TextId first, TextId second) {
   Text text(TextOf(table, first));
   text += kJoin;
   text += TextOf(table, second);
@@ -63,10 +56,10 @@ Text Joined(const lang::LanguageTable& table, int first, int second) {
 // The four after-run choices, shared by the "Delete +" popup and the fill submenu.
 MenuModel AfterRunChoices(const lang::LanguageTable& table, int end, int shutdown, int standby,
                           int end_and_standby) {
-  return {Item(end, Text(TextOf(table, kEndProgramText))),
-          Item(shutdown, Text(TextOf(table, kShutdownText))),
-          Item(standby, Text(TextOf(table, kStandbyText))),
-          Item(end_and_standby, Joined(table, kEndProgramText, kStandbyText))};
+  return {Item(end, Text(TextOf(table, TextId::kEndProgram))),
+          Item(shutdown, Text(TextOf(table, TextId::kShutdown))),
+          Item(standby, Text(TextOf(table, TextId::kStandby))),
+          Item(end_and_standby, Joined(table, TextId::kEndProgram, TextId::kStandby))};
 }
 
 // Addresses may not carry blanks, and the sites spell "ö" as "oe".
@@ -95,7 +88,7 @@ MenuModel OverwriteMenu(const lang::LanguageTable& table, int stored_count) {
   MenuModel menu;
   menu.reserve(kOverwriteCounts.size());
   for (int count : kOverwriteCounts) {
-    MenuEntry entry = Item(count, platform::Format(TextOf(table, kOverwriteEntryText), count));
+    MenuEntry entry = Item(count, platform::Format(TextOf(table, TextId::kOverwriteEntry), count));
     entry.checked = count == stored_count;
     menu.push_back(std::move(entry));
   }
@@ -106,8 +99,8 @@ MenuModel DelayMenu(const lang::LanguageTable& table, int delay) {
   MenuModel menu;
   menu.reserve(kDelayEntries);
   for (int seconds = 0; seconds < kDelayEntries; ++seconds) {
-    MenuEntry entry =
-        Item(kDelayEntryBase + seconds, platform::Format(TextOf(table, kDelayEntryText), seconds));
+    MenuEntry entry = Item(kDelayEntryBase + seconds,
+                           platform::Format(TextOf(table, TextId::kDelayEntry), seconds));
     entry.checked = seconds == delay;
     menu.push_back(std::move(entry));
   }
@@ -134,31 +127,32 @@ MenuModel DeletePlusMenu(const lang::LanguageTable& table) {
 }
 
 MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
-  MenuEntry fill_plus = Item(kMenuCommandFillPlus, Text(TextOf(table, kFillText)) + Text(kJoin));
+  MenuEntry fill_plus =
+      Item(kMenuCommandFillPlus, Text(TextOf(table, TextId::kFillFreeSpace)) + Text(kJoin));
   fill_plus.kind = MenuEntry::Kind::kSubmenu;
   fill_plus.submenu = AfterRunChoices(table, kMenuCommandFillEndProgram, kMenuCommandFillShutdown,
                                       kMenuCommandFillStandby, kMenuCommandFillEndAndStandby);
-  MenuEntry add_send_to = Item(kMenuCommandAddSendTo, Text(TextOf(table, kAddSendToText)));
+  MenuEntry add_send_to = Item(kMenuCommandAddSendTo, Text(TextOf(table, TextId::kAddSendTo)));
   add_send_to.checked = in_send_to;
 
   // "&" + the name: Alt+N opens it, and the bar underlines the N while Alt is held.
   MenuEntry popup = Item(0, u"&" + Text(kProgramName));
   popup.kind = MenuEntry::Kind::kSubmenu;
-  popup.submenu = {
-      Item(kMenuCommandInfo, Text(TextOf(table, kInfoText))),
-      Separator(),
-      Item(kMenuCommandFill, Text(TextOf(table, kFillText))),
-      std::move(fill_plus),
-      Separator(),
-      std::move(add_send_to),
-      Item(kMenuCommandRemoveSendTo, Text(TextOf(table, kRemoveSendToText))),
-      Item(kMenuCommandOpenSendTo, Text(TextOf(table, kOpenSendToText))),
-      Separator(),
-      Item(kMenuCommandFaq, u"FAQ"),
-      Item(kMenuCommandDonate, Text(TextOf(table, kDonateText))),
-      Item(kMenuCommandHomePage, Text(kProgramName) + u" " + Text(TextOf(table, kHomepageText))),
-      Separator(),
-      Item(kCommandCancel, Text(TextOf(table, kExitText)))};
+  popup.submenu = {Item(kMenuCommandInfo, Text(TextOf(table, TextId::kInfo))),
+                   Separator(),
+                   Item(kMenuCommandFill, Text(TextOf(table, TextId::kFillFreeSpace))),
+                   std::move(fill_plus),
+                   Separator(),
+                   std::move(add_send_to),
+                   Item(kMenuCommandRemoveSendTo, Text(TextOf(table, TextId::kRemoveSendTo))),
+                   Item(kMenuCommandOpenSendTo, Text(TextOf(table, TextId::kOpenSendTo))),
+                   Separator(),
+                   Item(kMenuCommandFaq, u"FAQ"),
+                   Item(kMenuCommandDonate, Text(TextOf(table, TextId::kDonate))),
+                   Item(kMenuCommandHomePage,
+                        Text(kProgramName) + u" " + Text(TextOf(table, TextId::kHomepage))),
+                   Separator(),
+                   Item(kCommandCancel, Text(TextOf(table, TextId::kExit)))};
   // Adding without dragging and the verified destruction follow Info.
   MenuModel list_entries = MenuBarListEntries(table, false);
   popup.submenu.insert(popup.submenu.begin() + 1, std::make_move_iterator(list_entries.begin()),
@@ -169,26 +163,23 @@ MenuModel MenuBarMenu(const lang::LanguageTable& table, bool in_send_to) {
 }
 
 Text HelpText(const lang::LanguageTable& table) {
-  // The five pairs of the commands, then the keys.
-  std::vector<int> firsts;
-  for (int pair = 0; pair < kHelpPairs; ++pair) firsts.push_back(kFirstHelpText + 2 * pair);
-  firsts.push_back(kKeysHelpText);
-  firsts.push_back(kListKeysHelpText);
-  firsts.push_back(kVerifyHelpText);
   Text help;
-  for (std::size_t pair = 0; pair < firsts.size(); ++pair) {
-    if (pair > 0) help += u"\r\n";
-    help += TextOf(table, firsts[pair]);
+  bool first = true;
+  for (const auto& [title, body] : kHelpPairs) {
+    if (!first) help += u"\r\n";
+    first = false;
+    help += TextOf(table, title);
     help += u"\r\n";
-    help += TextOf(table, firsts[pair] + 1);
+    help += TextOf(table, body);
     help += u"\r\n";
   }
   return help;
 }
 
 Text HomeAddress(const lang::LanguageTable& table) {
-  const char16_t* home = table.GetGeneralText(
-      table.CurrentLanguage() == kGermanSlot ? kGermanHomeGeneral : kEnglishHomeGeneral);
+  const char16_t* home =
+      table.GetGeneralText(table.CurrentLanguage() == kGermanSlot ? GeneralTextId::kGermanHomeBase
+                                                                  : GeneralTextId::kHomeBase);
   return home ? Text(home) : Text();
 }
 
@@ -205,7 +196,7 @@ Text HomePageAddress(const lang::LanguageTable& table) {
 }
 
 Text DonateAddress(const lang::LanguageTable& table) {
-  const char16_t* site = table.GetGeneralText(kEnglishSiteGeneral);
+  const char16_t* site = table.GetGeneralText(GeneralTextId::kHomeLink);
   if (!site) return Text();
   return CleanAddress(Text(site) + u"?paypal" + u"&item_name=Freeware Quorvell " + u"program" +
                       u" " + Text(kProgramName));

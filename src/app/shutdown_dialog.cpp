@@ -15,8 +15,7 @@ namespace {
 constexpr UINT_PTR kCountdownTimer = 1000;
 constexpr UINT kCountdownPeriodMs = 1000;
 
-constexpr int kNoStandbyText = 185;      // "Standby is not possible on this PC: ..."
-constexpr int kStandbyFailedText = 186;  // "Standby failed: %s"
+using lang::TextId;
 
 // The dialog whose procedure receives the messages; one countdown is open at a time.
 std::atomic<PcShutDownDlg*> g_countdown_target{nullptr};
@@ -125,7 +124,7 @@ void StartAfterRunAction(HWND main_dialog, int action, const ErrorLineSink& repo
   const bool standby = mode == kCountdownStandby || mode == kCountdownStandbyAndEnd;
   // No countdown for a standby that cannot happen: the program stays open and says why.
   if (standby && !CurrentLauncher().StandbyPossible()) {
-    if (report) report(lang::Txt(kNoStandbyText));
+    if (report) report(lang::Txt(TextId::kNoStandby));
     return;
   }
   INT_PTR result = 0;
@@ -139,7 +138,8 @@ void StartAfterRunAction(HWND main_dialog, int action, const ErrorLineSink& repo
     // then stays open in mode 3 too, so that the user sees the line.
     if (const std::uint32_t error = CurrentLauncher().Standby()) {
       if (report) {
-        report(platform::Format(lang::Txt(kStandbyFailedText), platform::SystemErrorText(error)));
+        report(
+            platform::Format(lang::Txt(TextId::kStandbyFailed), platform::SystemErrorText(error)));
       }
       return;
     }

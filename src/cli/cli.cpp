@@ -22,8 +22,8 @@ using platform::Format;
 using platform::Stream;
 using platform::WriteText;
 
-// Language-table id of the line for a settings file that is ignored.
-constexpr int kSettingsIgnoredText = 170;
+using lang::GeneralTextId;
+using lang::TextId;
 
 void Out(TextView text) { WriteText(Stream::kOut, text); }
 void Err(TextView text) { WriteText(Stream::kErr, text); }
@@ -99,11 +99,11 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
       } else if (i + 1 < args.size()) {
         text = args[++i];
       } else {
-        error.message = Format(lang::Txt(142), name);
+        error.message = Format(lang::Txt(TextId::kNeedsValue), name);
         return std::nullopt;
       }
       auto number = ParseNumber(text, low, high);
-      if (!number) error.message = Format(lang::Txt(125), name, low, high);
+      if (!number) error.message = Format(lang::Txt(TextId::kNeedsWholeNumber), name, low, high);
       return number;
     };
     bool command_ok = true;
@@ -118,7 +118,7 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
       continue;
     }
     if (attached && name != u"--export-translation") {
-      error.message = Format(lang::Txt(124), arg);
+      error.message = Format(lang::Txt(TextId::kUnknownOption), arg);
       return std::nullopt;
     }
     if (name == u"-q" || name == u"--quiet") {
@@ -139,11 +139,11 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
     } else if (name == u"-V" || name == u"--version") {
       command_ok = SetCommand(options, Command::kVersion);
     } else {
-      error.message = Format(lang::Txt(124), arg);
+      error.message = Format(lang::Txt(TextId::kUnknownOption), arg);
       return std::nullopt;
     }
     if (!command_ok) {
-      error.message = Format(lang::Txt(124), arg);
+      error.message = Format(lang::Txt(TextId::kUnknownOption), arg);
       return std::nullopt;
     }
   }
@@ -151,28 +151,29 @@ std::optional<Options> Parse(const std::vector<Text>& args, UsageError& error) {
 }
 
 void PrintHelp(TextView program) {
-  Text text = Format(u"%s\n\n%s\n", lang::GetGeneralText(19), lang::Txt(129));
-  auto line = [&](TextView usage, int id) {
+  Text text =
+      Format(u"%s\n\n%s\n", lang::GetGeneralText(GeneralTextId::kTitle), lang::Txt(TextId::kUsage));
+  auto line = [&](TextView usage, TextId id) {
     text += Format(u"  %s %s\n      %s\n", program, usage, lang::Txt(id));
   };
-  line(u"[-p N] [-d S] [-L N] [-q] [--verify] [--] PATH...", 130);
-  line(u"--list [--] PATH...", 131);
-  line(u"--fill FOLDER [-L N] [-q]", 132);
-  line(u"--export-translation [FILE]", 133);
-  line(u"--languages", 134);
-  line(u"--help", 139);
-  line(u"--version", 140);
+  line(u"[-p N] [-d S] [-L N] [-q] [--verify] [--] PATH...", TextId::kUsageDestroy);
+  line(u"--list [--] PATH...", TextId::kUsageList);
+  line(u"--fill FOLDER [-L N] [-q]", TextId::kUsageFill);
+  line(u"--export-translation [FILE]", TextId::kUsageExportTranslation);
+  line(u"--languages", TextId::kUsageLanguages);
+  line(u"--help", TextId::kUsageHelp);
+  line(u"--version", TextId::kUsageVersion);
   text += u"\n";
-  auto option = [&](TextView names, int id) {
+  auto option = [&](TextView names, TextId id) {
     text += Format(u"  %-18s %s\n", names, lang::Txt(id));
   };
-  option(u"-p, --passes N", 135);
-  option(u"-d, --delay S", 136);
-  option(u"-L, --language N", 137);
-  option(u"-q, --quiet", 138);
-  option(u"--verify", 156);
+  option(u"-p, --passes N", TextId::kOptionPasses);
+  option(u"-d, --delay S", TextId::kOptionDelay);
+  option(u"-L, --language N", TextId::kOptionLanguage);
+  option(u"-q, --quiet", TextId::kOptionQuiet);
+  option(u"--verify", TextId::kOptionVerify);
   text += Format(u"\n%s\n  %s -p 3 -d 5 ~/old-letters report.doc\n  %s --list ~/old-letters\n",
-                 lang::Txt(141), program, program);
+                 lang::Txt(TextId::kExample), program, program);
   Out(text);
 }
 
@@ -198,10 +199,10 @@ void PrintLanguages() {
 int ExportTo(const std::optional<Text>& file) {
   const Text path = file ? *file : lang::TranslationExportPath();
   if (!lang::WriteTranslationExport(lang::Table(), path)) {
-    Err(EscapeForDisplay(Format(lang::Txt(143), path)) + u"\n");
+    Err(EscapeForDisplay(Format(lang::Txt(TextId::kCannotBeWritten), path)) + u"\n");
     return kExitFailed;
   }
-  Out(EscapeForDisplay(Format(lang::Txt(128), path)) + u"\n");
+  Out(EscapeForDisplay(Format(lang::Txt(TextId::kWritten), path)) + u"\n");
   return kExitOk;
 }
 
@@ -227,7 +228,7 @@ int RunCli(TextView program, const std::vector<Text>& args) {
   // One line for a settings file that is there but not read (a device, a FIFO, a folder, a
   // file over 1 MiB): the defaults are used, and the user learns why.
   if (settings::SettingsFileIgnored()) {
-    Terminal(false).Message(Format(lang::Txt(kSettingsIgnoredText), settings::SettingsFile()),
+    Terminal(false).Message(Format(lang::Txt(TextId::kSettingsIgnored), settings::SettingsFile()),
                             engine::MessageKind::kWarning);
   }
 
@@ -236,7 +237,8 @@ int RunCli(TextView program, const std::vector<Text>& args) {
   if (!options) {
     Err(program);
     // The message may quote an argument: escaped like every name the console prints.
-    Err(u": " + EscapeForDisplay(error.message) + u"\n" + Format(lang::Txt(127), program) + u"\n");
+    Err(u": " + EscapeForDisplay(error.message) + u"\n" +
+        Format(lang::Txt(TextId::kMoreWithHelp), program) + u"\n");
     return kExitUsage;
   }
   if (options->language) lang::Table().SetCurrentLanguage(*options->language);
@@ -246,7 +248,10 @@ int RunCli(TextView program, const std::vector<Text>& args) {
       PrintHelp(program);
       return kExitOk;
     case Command::kVersion:
-      Out(Text(lang::GetGeneralText(19) ? lang::GetGeneralText(19) : u"") + u"\n");
+      Out(Text(lang::GetGeneralText(GeneralTextId::kTitle)
+                   ? lang::GetGeneralText(GeneralTextId::kTitle)
+                   : u"") +
+          u"\n");
       return kExitOk;
     case Command::kLanguages:
       PrintLanguages();
@@ -256,8 +261,9 @@ int RunCli(TextView program, const std::vector<Text>& args) {
       if (!file && options->paths.size() == 1) file = options->paths[0];
       if (options->paths.size() > 1 || (options->export_file && !options->paths.empty())) {
         Err(program);
-        Err(u": " + EscapeForDisplay(Format(lang::Txt(124), options->paths.back())) + u"\n" +
-            Format(lang::Txt(127), program) + u"\n");
+        Err(u": " +
+            EscapeForDisplay(Format(lang::Txt(TextId::kUnknownOption), options->paths.back())) +
+            u"\n" + Format(lang::Txt(TextId::kMoreWithHelp), program) + u"\n");
         return kExitUsage;
       }
       return ExportTo(file);
@@ -271,10 +277,10 @@ int RunCli(TextView program, const std::vector<Text>& args) {
   }
   auto usage = [&](TextView message) {
     Err(Text(program) + u": " + EscapeForDisplay(message) + u"\n" +
-        Format(lang::Txt(127), program) + u"\n");
+        Format(lang::Txt(TextId::kMoreWithHelp), program) + u"\n");
     return kExitUsage;
   };
-  if (options->paths.empty()) return usage(lang::Txt(126));
+  if (options->paths.empty()) return usage(lang::Txt(TextId::kNoPathGiven));
   JobOptions job;
   job.passes = options->passes;
   job.delay = options->delay;
@@ -285,7 +291,8 @@ int RunCli(TextView program, const std::vector<Text>& args) {
     case Command::kList:
       return ListPaths(job);
     case Command::kFill:
-      if (options->paths.size() != 1) return usage(Format(lang::Txt(144), u"--fill"));
+      if (options->paths.size() != 1)
+        return usage(Format(lang::Txt(TextId::kTakesOneFolder), u"--fill"));
       return FillFreeSpaceOf(job);
     default:
       return DestroyPaths(job);

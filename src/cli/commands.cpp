@@ -59,10 +59,7 @@ void WaitForTheWorker(const engine::RunSession& session) {
   while (session.Active()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-constexpr int kNoThreadText = 181;  // "The work cannot start: %s"
-// Language-table ids of the lines for "." and ".." given as paths.
-constexpr int kCurrentFolderText = 171;
-constexpr int kParentFolderText = 172;
+using lang::TextId;
 
 // Adds every path as the program adds command-line paths, naming the ones not found. "." and
 // ".." are refused with a line that says what they name: destroying the folder one stands in
@@ -71,14 +68,15 @@ bool AddPaths(items::ItemList& list, const std::vector<Text>& paths, Terminal& t
   bool all_found = true;
   for (const Text& path : paths) {
     if (path == u"." || path == u"..") {
-      terminal.Message(
-          Format(lang::Txt(path == u"." ? kCurrentFolderText : kParentFolderText), path),
-          engine::MessageKind::kWarning);
+      terminal.Message(Format(lang::Txt(path == u"." ? TextId::kCurrentFolderRefused
+                                                     : TextId::kParentFolderRefused),
+                              path),
+                       engine::MessageKind::kWarning);
       all_found = false;
       continue;
     }
     if (!list.AddPath(path)) {
-      terminal.Message(Format(lang::Txt(121), path), engine::MessageKind::kWarning);
+      terminal.Message(Format(lang::Txt(TextId::kNotFound), path), engine::MessageKind::kWarning);
       all_found = false;
     }
   }
@@ -141,7 +139,7 @@ int DestroyPaths(const JobOptions& options) {
   request.delay = options.delay;
   request.verify = options.verify;
   request.stop_after_item = &g_stop_after_item;
-  request.countdown_text_id = 120;
+  request.countdown_text_id = TextId::kConsoleCountdown;
   request.on_wiping = [] { g_wiping.store(true); };
   std::atomic<bool> done{false};
   engine::RunResult result;
@@ -163,14 +161,14 @@ int DestroyPaths(const JobOptions& options) {
     if (session.Start(host, std::move(request)) != engine::StartResult::kStarted) {
       list.EndRun();
       platform::SetInterruptHandler(nullptr);
-      terminal.Message(Format(lang::Txt(kNoThreadText), session.StartFailure()),
+      terminal.Message(Format(lang::Txt(TextId::kCannotStart), session.StartFailure()),
                        engine::MessageKind::kError);
       return kExitFailed;
     }
     calls.ServeUntil(done, [&] {
       if (!announced && g_wiping.load() && g_interrupts.load() > 0) {
         announced = true;
-        terminal.Message(lang::Txt(123), engine::MessageKind::kWarning);
+        terminal.Message(lang::Txt(TextId::kConsoleStopping), engine::MessageKind::kWarning);
       }
     });
     WaitForTheWorker(session);
@@ -181,7 +179,8 @@ int DestroyPaths(const JobOptions& options) {
 
   if (result.aborted) return kExitAborted;
   if (result.stopped) {
-    terminal.Message(Format(lang::Txt(122), result.items_left), engine::MessageKind::kWarning);
+    terminal.Message(Format(lang::Txt(TextId::kStoppedItemsLeft), result.items_left),
+                     engine::MessageKind::kWarning);
     terminal.Line(host.LastStatus());
     return kExitAborted;
   }
@@ -199,7 +198,8 @@ int FillFreeSpaceOf(const JobOptions& options) {
   platform::EntryInfo info;
   if (const platform::IoResult found = fs.FindEntry(options.paths[0], info);
       platform::IsNotFound(found)) {
-    terminal.Message(Format(lang::Txt(121), options.paths[0]), engine::MessageKind::kError);
+    terminal.Message(Format(lang::Txt(TextId::kNotFound), options.paths[0]),
+                     engine::MessageKind::kError);
     return kExitFailed;
   }
   engine::RunSession& session = engine::ProcessRunSession();
@@ -229,7 +229,7 @@ int FillFreeSpaceOf(const JobOptions& options) {
   platform::SetInterruptHandler(nullptr);
   terminal.EndProgress();
   if (started == engine::StartResult::kNoThread) {
-    terminal.Message(Format(lang::Txt(kNoThreadText), session.StartFailure()),
+    terminal.Message(Format(lang::Txt(TextId::kCannotStart), session.StartFailure()),
                      engine::MessageKind::kError);
     return kExitFailed;
   }

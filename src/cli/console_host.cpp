@@ -53,15 +53,12 @@ Text ConsoleHost::LastStatus() {
 
 namespace {
 
-// Language-table ids of the information lines the engine adds right after an error line, as
-// part of it: the system's reason, and the name an item was left behind under.
-constexpr int kReasonText = 152;
-constexpr int kLeftBehindText = 151;
+using lang::TextId;
 
 // Whether `text` can be the table text `id` with its text conversions filled: the text is
 // formatted with a marker for each argument, and the pieces between the markers must appear
 // in `text` in that order, the first at its start and the last at its end.
-bool IsFilledText(TextView text, int id, int arguments) {
+bool IsFilledText(TextView text, TextId id, int arguments) {
   static constexpr char16_t kMarker = 0xFFFF;  // a noncharacter: in no table text
   const Text marker(1, kMarker);
   const Text filled = arguments == 1 ? platform::Format(lang::Txt(id), marker)
@@ -91,7 +88,7 @@ bool IsFilledText(TextView text, int id, int arguments) {
 
 void ConsoleHost::AddMessage(TextView text, engine::MessageKind kind) {
   if (kind == engine::MessageKind::kInfo &&
-      (IsFilledText(text, kReasonText, 1) || IsFilledText(text, kLeftBehindText, 2))) {
+      (IsFilledText(text, TextId::kReason, 1) || IsFilledText(text, TextId::kLeftBehind, 2))) {
     // Printed beside its error line, and also with -q: "Error: /path" alone says nothing.
     terminal_.Detail(text);
     return;
@@ -132,7 +129,7 @@ void ConsoleHost::RebuildRows() {
 }
 
 Text ConsoleHost::ShowRunOptions(int, int delay) {
-  return lang::WithoutMnemonic(platform::Format(lang::Txt(34), delay));
+  return lang::WithoutMnemonic(platform::Format(lang::Txt(TextId::kDelayEntry), delay));
 }
 
 }  // namespace nulvane::cli

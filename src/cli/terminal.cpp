@@ -11,16 +11,16 @@ using platform::WriteText;
 
 namespace {
 
-int KindTextId(engine::MessageKind kind) {
+lang::TextId KindTextId(engine::MessageKind kind) {
   switch (kind) {
     case engine::MessageKind::kError:
-      return 37;
+      return lang::TextId::kError;
     case engine::MessageKind::kWarning:
-      return 38;
+      return lang::TextId::kWarning;
     case engine::MessageKind::kInfo:
       break;
   }
-  return 36;
+  return lang::TextId::kInfo;
 }
 
 }  // namespace

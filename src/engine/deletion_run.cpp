@@ -15,13 +15,7 @@ namespace {
 
 using platform::Format;
 
-constexpr int kErrorWordText = 18;
-constexpr int kStartText = 40;
-constexpr int kAbortText = 8;
-constexpr int kTotalText = 41;
-constexpr int kProductNameText = 11;
-constexpr int kOutcomeText = 177;        // "Destroyed: %d, failed: %d, left untouched: %d"
-constexpr int kNothingQueuedText = 178;  // "Nothing is queued: add files or folders first."
+using lang::TextId;
 
 RunResult Abort(const RunContext& context, TextView abort_text) {
   SetCommandsEnabled(context.host, true);
@@ -60,7 +54,7 @@ int ClampDelay(int delay) { return delay < 0 ? 0 : (delay > 10 ? 10 : delay); }
 RunResult RunDeletion(const RunContext& context) {
   RunHost& host = context.host;
   RunFlags& flags = context.flags;
-  const Text error_word(lang::Txt(kErrorWordText));
+  const Text error_word(lang::Txt(TextId::kErrorWord));
   // The list as it stood when the run began: rows added or removed meanwhile cannot shift
   // what the run destroys.
   const platform::QueuedItems items = host.SnapshotItems();
@@ -69,7 +63,7 @@ RunResult RunDeletion(const RunContext& context) {
 
   if (items.empty()) {
     // Nothing to destroy: no countdown, no report of a run that did nothing, no after-run step.
-    AddMessage(host, lang::Txt(kNothingQueuedText), MessageKind::kWarning);
+    AddMessage(host, lang::Txt(TextId::kNothingQueued), MessageKind::kWarning);
     flags.after_run.store(AfterRun::kNone);
     SetCommandsEnabled(host, true);
     RunResult result;
@@ -79,11 +73,11 @@ RunResult RunDeletion(const RunContext& context) {
 
   const int passes = ClampPassCount(context.passes);
   const int delay = ClampDelay(context.delay);
-  AddMessage(host, lang::Txt(kStartText), MessageKind::kInfo);
+  AddMessage(host, lang::Txt(TextId::kStarting), MessageKind::kInfo);
   AddMessage(host, host.ShowRunOptions(passes, delay), MessageKind::kInfo);
   flags.stop.store(0);
   flags.delay.store(delay);
-  const Text abort_text(lang::Txt(kAbortText));
+  const Text abort_text(lang::Txt(TextId::kAbort));
 
   // The delay is re-read on every turn: the user may change it during the countdown.
   for (int i = 0;; ++i) {
@@ -103,7 +97,8 @@ RunResult RunDeletion(const RunContext& context) {
   open_folders.emplace(context.fs);
   RunTally tally;
   tally.total_bytes = TotalBytes(context.fs, items, passes);
-  AddMessage(host, Format(u"%s %s", lang::Txt(kTotalText), lang::FormatByteSize(tally.total_bytes)),
+  AddMessage(host,
+             Format(u"%s %s", lang::Txt(TextId::kTotal), lang::FormatByteSize(tally.total_bytes)),
              MessageKind::kInfo);
 
   ProgressDisplay progress(host, context.clock);
@@ -140,14 +135,14 @@ RunResult RunDeletion(const RunContext& context) {
 
   open_folders.reset();
   host.RebuildRows();
-  host.SetTitle(lang::Txt(kProductNameText));
+  host.SetTitle(lang::Txt(TextId::kProductName));
   // What was really written: a run whose files failed does not claim 100 %.
   const double percent = tally.total_bytes == 0 ? 100.0
                                                 : static_cast<double>(tally.written_bytes) /
                                                       static_cast<double>(tally.total_bytes) * 100;
   const bool all_destroyed = result.items_failed == 0 && result.items_untouched == 0;
   AddMessage(host,
-             Format(lang::Txt(kOutcomeText), result.items_destroyed, result.items_failed,
+             Format(lang::Txt(TextId::kOutcome), result.items_destroyed, result.items_failed,
                     result.items_untouched),
              all_destroyed ? MessageKind::kInfo : MessageKind::kWarning);
   host.SetStatusText(Format(u"%.1lf %% // %s: %d ", percent, error_word, tally.error_count));

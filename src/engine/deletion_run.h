@@ -8,6 +8,7 @@
 
 #include "engine/run_flags.h"
 #include "engine/run_host.h"
+#include "lang/text_ids.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 
@@ -32,7 +33,7 @@ struct RunContext {
   std::atomic<bool>* stop_after_item = nullptr;
   // The language-table id of the countdown line ("%d" takes the seconds left); the console
   // names its own keys in another text.
-  int countdown_text_id = 10;
+  lang::TextId countdown_text_id = lang::TextId::kCountdown;
   // Called on the worker when the countdown is over and the wiping phase begins.
   std::function<void()> on_wiping;
   // Read every file back after its last pass, past the system's cache, and keep (as an error)

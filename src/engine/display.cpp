@@ -14,11 +14,12 @@ Text FormatDuration(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0 || seconds >= 60.0 * 2147483647.0) return u"?";
   const auto s = static_cast<int>(std::fmod(seconds, 60.0));
   if (seconds < 60) {
-    if (s < 1) return Format(u"< 1 %s", lang::Txt(43));
-    return Format(u"%d %s", s, lang::Txt(43));
+    if (s < 1) return Format(u"< 1 %s", lang::Txt(lang::TextId::kSeconds));
+    return Format(u"%d %s", s, lang::Txt(lang::TextId::kSeconds));
   }
   const auto minutes = static_cast<int>(seconds / 60);
-  return Format(u"%d %s, %d %s", minutes, lang::Txt(42), s, lang::Txt(43));
+  return Format(u"%d %s, %d %s", minutes, lang::Txt(lang::TextId::kMinutes), s,
+                lang::Txt(lang::TextId::kSeconds));
 }
 
 void AddMessage(RunHost& host, TextView text, MessageKind kind) { host.AddMessage(text, kind); }
@@ -56,10 +57,13 @@ void ProgressDisplay::Show(std::uint32_t now, std::uint64_t done, std::uint64_t 
   report.done_bytes = done;
   report.total_bytes = total;
   report.percent = percent;
-  report.amount = Format(u"%.1lf %% %s %s %s", percent, done_text, lang::Txt(46), total_text);
-  report.times = Format(u"%s: %s || %s: %s", lang::Txt(44), FormatDuration(remaining),
-                        lang::Txt(45), FormatDuration(elapsed));
-  report.title = Format(u"[%.1lf %%] %s", percent, lang::GetGeneralText(19));
+  report.amount =
+      Format(u"%.1lf %% %s %s %s", percent, done_text, lang::Txt(lang::TextId::kOf), total_text);
+  report.times =
+      Format(u"%s: %s || %s: %s", lang::Txt(lang::TextId::kRemaining), FormatDuration(remaining),
+             lang::Txt(lang::TextId::kElapsed), FormatDuration(elapsed));
+  report.title =
+      Format(u"[%.1lf %%] %s", percent, lang::GetGeneralText(lang::GeneralTextId::kTitle));
   host_.ShowProgress(report);
 }
 

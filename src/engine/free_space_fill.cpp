@@ -17,18 +17,8 @@ namespace {
 using platform::Format;
 using platform::IoResult;
 
-constexpr int kInstructionText = 5;
-constexpr int kReadyText = 14;
-constexpr int kProductTitleGeneralText = 19;
-constexpr int kFreeSpaceUnreadableText = 104;
-constexpr int kFillStoppedText = 105;
-constexpr int kNeverFullText = 155;
-constexpr int kFillFolderReplacedText = 162;
-constexpr int kLeftoverFillFolderText = 163;
-constexpr int kHeldBackText = 164;
-constexpr int kFillOnFileText = 165;
-constexpr int kFillOnLinkText = 166;
-constexpr int kFillOnOtherText = 167;
+using lang::GeneralTextId;
+using lang::TextId;
 
 constexpr int kCreateAttempts = 8;
 // Clean-up is retried: a virus scanner or indexer often holds a fresh file for a moment.
@@ -146,11 +136,11 @@ void ReportEnd(const RunContext& context, const FillState& state, bool measured)
                                      static_cast<double>(state.target_bytes) * 100;
     AddMessage(host, Format(u"%.2lf %%", percent), MessageKind::kInfo);
   }
-  if (state.never_full) AddMessage(host, lang::Txt(kNeverFullText), MessageKind::kWarning);
-  if (state.stopped) AddMessage(host, lang::Txt(kFillStoppedText), MessageKind::kWarning);
-  AddMessage(host, lang::Txt(kReadyText), MessageKind::kInfo);
-  host.SetProgressText(lang::Txt(kInstructionText));
-  host.SetTitle(Format(u"%s", lang::GetGeneralText(kProductTitleGeneralText)));
+  if (state.never_full) AddMessage(host, lang::Txt(TextId::kNeverFull), MessageKind::kWarning);
+  if (state.stopped) AddMessage(host, lang::Txt(TextId::kFillStopped), MessageKind::kWarning);
+  AddMessage(host, lang::Txt(TextId::kReady), MessageKind::kInfo);
+  host.SetProgressText(lang::Txt(TextId::kInstructions));
+  host.SetTitle(Format(u"%s", lang::GetGeneralText(GeneralTextId::kTitle)));
   RunEnd end;
   end.error_count = state.error_count;
   end.stopped = state.stopped;
@@ -303,11 +293,11 @@ Text RefusalOfChosen(platform::FileSystem& fs, TextView chosen) {
     case platform::EntryKind::kFolder:
       return {};
     case platform::EntryKind::kFile:
-      return Format(lang::Txt(kFillOnFileText), chosen);
+      return Format(lang::Txt(TextId::kFillOnFile), chosen);
     case platform::EntryKind::kLink:
-      return Format(lang::Txt(kFillOnLinkText), chosen);
+      return Format(lang::Txt(TextId::kFillOnLink), chosen);
     default:
-      return Format(lang::Txt(kFillOnOtherText), chosen);
+      return Format(lang::Txt(TextId::kFillOnOther), chosen);
   }
 }
 
@@ -338,7 +328,8 @@ void NameLeftovers(const RunContext& context, platform::FillFolder& folder) {
     if (path.empty() || !platform::IsPathSeparator(path.back()))
       path.push_back(platform::kPathSeparator);
     path += name;
-    AddMessage(context.host, Format(lang::Txt(kLeftoverFillFolderText), path), MessageKind::kInfo);
+    AddMessage(context.host, Format(lang::Txt(TextId::kLeftoverFillFolder), path),
+               MessageKind::kInfo);
   }
 }
 
@@ -386,7 +377,7 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   state.target_bytes = measured ? space.free_bytes : kUnknownFreeBytes;
   if (!measured) {
     // Without a target the fill could not tell when it is done: no fill at all.
-    AddError(context, state, Format(lang::Txt(kFreeSpaceUnreadableText), path));
+    AddError(context, state, Format(lang::Txt(TextId::kFreeSpaceUnreadable), path));
   } else {
     AddMessage(host, Format(u"%I64u Byte", state.target_bytes), MessageKind::kInfo);
     flags.stop.store(0);
@@ -398,14 +389,14 @@ FillResult RunFreeSpaceFill(const RunContext& context) {
   const IoResult removed = RemoveWithRetries(context, [&] { return folder->Remove(); });
   if (removed.error == IoResult::kChangedEntry) {
     // Someone put something else under the folder's name: theirs, left as it is.
-    AddMessage(host, Format(lang::Txt(kFillFolderReplacedText), path), MessageKind::kWarning);
+    AddMessage(host, Format(lang::Txt(TextId::kFillFolderReplaced), path), MessageKind::kWarning);
     ++state.error_count;
   } else if (!removed) {
     AddError(context, state, FailureLine(path, removed));
   }
   if (measured && space.held_back_bytes > 0) {
     const std::uint64_t megabytes = (space.held_back_bytes + (1u << 20) - 1) >> 20;
-    AddMessage(host, Format(lang::Txt(kHeldBackText), megabytes), MessageKind::kInfo);
+    AddMessage(host, Format(lang::Txt(TextId::kHeldBack), megabytes), MessageKind::kInfo);
   }
   flags.stop.store(1);
   ReportEnd(context, state, measured);

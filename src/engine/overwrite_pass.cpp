@@ -17,12 +17,7 @@ using platform::IoResult;
 using platform::OpenFile;
 
 // Language-table ids of the texts this file shows.
-constexpr int kPathTooLongText = 102;
-constexpr int kNotRegularFileText = 103;
-constexpr int kKeptGrowingText = 150;
-constexpr int kNotZeroText = 153;
-constexpr int kCannotReadBackText = 154;
-constexpr int kShrankText = 191;
+using lang::TextId;
 
 // Writes zero bytes from `offset` (the file's current position) up to `end`: whole blocks of
 // kWriteBlock bytes at multiples of kWriteBlock, handed to the system up to kBlocksPerRequest
@@ -102,7 +97,7 @@ bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path,
       if (!result || size == 0) return result.ok();
       const std::size_t bad = FirstNonZero(data, size);
       if (bad < size) {
-        AddError(tools, tally, Format(lang::Txt(kNotZeroText), path, offset + bad));
+        AddError(tools, tally, Format(lang::Txt(TextId::kNotZero), path, offset + bad));
         return false;
       }
       offset += size;
@@ -122,8 +117,9 @@ bool VerifyZeros(WipeTools& tools, OpenFile& file, TextView path,
     if (!clean && result) return false;  // a byte that is not zero, already reported
   }
   if (!result) {
-    AddError(tools, tally,
-             Format(lang::Txt(kCannotReadBackText), path, platform::SystemErrorText(result.error)));
+    AddError(
+        tools, tally,
+        Format(lang::Txt(TextId::kCannotReadBack), path, platform::SystemErrorText(result.error)));
     return false;
   }
   return true;
@@ -213,7 +209,7 @@ class ObjectPass {
       if (size < covered) return Shrank();
       if (size == covered) return true;
       if (round == kMaxGrowthRounds) {
-        AddError(tools_, tally_, Format(lang::Txt(kKeptGrowingText), shown_));
+        AddError(tools_, tally_, Format(lang::Txt(TextId::kKeptGrowing), shown_));
         return false;
       }
       tally_.total_bytes += size - covered;
@@ -233,7 +229,7 @@ class ObjectPass {
   // Another program made the object shorter: the blocks it gave up went back to the free
   // space without our zeros. It is kept, and the line says what reaches those blocks.
   bool Shrank() {
-    AddError(tools_, tally_, Format(lang::Txt(kShrankText), shown_));
+    AddError(tools_, tally_, Format(lang::Txt(TextId::kShrank), shown_));
     return false;
   }
 
@@ -255,9 +251,9 @@ void AddError(WipeTools& tools, RunTally& tally, TextView line) {
 
 // "<path>: <system error text>", or the program's own text for the errors it names itself.
 Text FailureLine(TextView path, IoResult result) {
-  if (result.error == IoResult::kPathTooLong) return Format(lang::Txt(kPathTooLongText), path);
+  if (result.error == IoResult::kPathTooLong) return Format(lang::Txt(TextId::kPathTooLong), path);
   if (result.error == IoResult::kNotRegularFile)
-    return Format(lang::Txt(kNotRegularFileText), path);
+    return Format(lang::Txt(TextId::kNotRegularFile), path);
   Text line(path);
   line += u": ";
   line += platform::SystemErrorText(result.error);

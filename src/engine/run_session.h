@@ -36,7 +36,7 @@ struct RunRequest {
   std::optional<int> delay;
   bool verify = false;
   std::atomic<bool>* stop_after_item = nullptr;
-  int countdown_text_id = 10;
+  lang::TextId countdown_text_id = lang::TextId::kCountdown;
   std::function<void()> on_wiping;
   // A fill's folder, asked on the starting thread once the session is taken for this fill and
   // before its worker starts (the window shows its folder picker there). Nothing, or an empty

@@ -30,19 +30,7 @@ using platform::OpenedFileInfo;
 using platform::OpenFile;
 
 // Language-table ids of the texts this file shows.
-constexpr int kHardLinksText = 100;
-constexpr int kStoredElsewhereText = 101;
-constexpr int kNotRegularFileText = 103;
-constexpr int kChangedWhileOpeningText = 106;
-constexpr int kOtherVolumeText = 107;
-constexpr int kNowStandsText = 151;
-constexpr int kReasonText = 152;
-constexpr int kNotExaminedText = 160;
-constexpr int kGoneText = 161;
-constexpr int kAttributeSurvivesText = 190;
-constexpr int kLayeredText = 192;
-constexpr int kAttributesUnlistedText = 193;
-constexpr int kStreamsUnlistedText = 194;
+using lang::TextId;
 
 // The line of a folder that could not be opened or removed: "0 <dir>" and its listed path.
 Text FolderLine(TextView path) {
@@ -55,14 +43,15 @@ Text FolderLine(TextView path) {
 // system's reason on an information line of its own, when the system gave one.
 void AddReason(WipeTools& tools, IoResult result) {
   if (result.ok() || result.error == IoResult::kGenericFailure) return;
-  tools.host.AddMessage(Format(lang::Txt(kReasonText), platform::SystemErrorText(result.error)),
+  tools.host.AddMessage(Format(lang::Txt(TextId::kReason), platform::SystemErrorText(result.error)),
                         MessageKind::kInfo);
 }
 
 // An item that stays behind under a random name is named, so that it can be found.
 void AddLeftBehind(WipeTools& tools, TextView path, TextView now_named) {
   if (now_named == path) return;
-  tools.host.AddMessage(Format(lang::Txt(kNowStandsText), path, now_named), MessageKind::kInfo);
+  tools.host.AddMessage(Format(lang::Txt(TextId::kLeftBehind), path, now_named),
+                        MessageKind::kInfo);
 }
 
 // A warning line that counts as an error: the entry was left untouched for a reason the user
@@ -80,14 +69,14 @@ bool ReportRefusal(WipeTools& tools, TextView path, IoResult result, RunTally& t
     case IoResult::kChangedEntry:
     case IoResult::kNotRegularFile:
       // It was what was listed when the list was made: something replaced it since.
-      AddRefusal(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
+      AddRefusal(tools, tally, Format(lang::Txt(TextId::kChangedWhileOpening), path));
       return true;
     case IoResult::kOtherVolume:
-      AddRefusal(tools, tally, Format(lang::Txt(kOtherVolumeText), path));
+      AddRefusal(tools, tally, Format(lang::Txt(TextId::kOtherVolume), path));
       return true;
     case IoResult::kHardLinked:
       // Its content also belongs to names the user did not choose.
-      AddError(tools, tally, Format(lang::Txt(kHardLinksText), path));
+      AddError(tools, tally, Format(lang::Txt(TextId::kHardLinks), path));
       return true;
     case IoResult::kPathTooLong:
     case IoResult::kInvalidName:
@@ -122,7 +111,7 @@ bool OverwriteStreams(WipeTools& tools, OpenFile& owner, TextView path, bool ver
   if (IoResult listed = owner.ListStreams(streams); !listed) {
     AddError(
         tools, tally,
-        Format(lang::Txt(kStreamsUnlistedText), path, platform::SystemErrorText(listed.error)));
+        Format(lang::Txt(TextId::kStreamsUnlisted), path, platform::SystemErrorText(listed.error)));
     return false;
   }
   for (const platform::StreamInfo& listed : streams) {
@@ -158,12 +147,12 @@ bool OverwriteStreams(WipeTools& tools, OpenFile& owner, TextView path, bool ver
 void OverwriteAttributes(WipeTools& tools, OpenFile& file, TextView path) {
   std::vector<OpenFile::UnreachedAttribute> unreached;
   if (IoResult listed = file.OverwriteExtendedAttributes(unreached); !listed) {
-    tools.host.AddMessage(
-        Format(lang::Txt(kAttributesUnlistedText), path, platform::SystemErrorText(listed.error)),
-        MessageKind::kWarning);
+    tools.host.AddMessage(Format(lang::Txt(TextId::kAttributesUnlisted), path,
+                                 platform::SystemErrorText(listed.error)),
+                          MessageKind::kWarning);
   }
   for (const OpenFile::UnreachedAttribute& attribute : unreached) {
-    tools.host.AddMessage(Format(lang::Txt(kAttributeSurvivesText), path, attribute.name,
+    tools.host.AddMessage(Format(lang::Txt(TextId::kAttributeSurvives), path, attribute.name,
                                  platform::SystemErrorText(attribute.reason.error)),
                           MessageKind::kWarning);
   }
@@ -189,14 +178,14 @@ bool OverwritePass(WipeTools& tools, const EntryRef& entry, bool first_pass, boo
   }
   if (info.link_count > 1) {
     CloseKept(*file);
-    AddError(tools, tally, Format(lang::Txt(kHardLinksText), path));
+    AddError(tools, tally, Format(lang::Txt(TextId::kHardLinks), path));
     return false;
   }
   if (first_pass && info.stored_elsewhere) {
-    tools.host.AddMessage(Format(lang::Txt(kStoredElsewhereText), path), MessageKind::kWarning);
+    tools.host.AddMessage(Format(lang::Txt(TextId::kStoredElsewhere), path), MessageKind::kWarning);
   }
   if (first_pass && !info.layered_file_system.empty()) {
-    tools.host.AddMessage(Format(lang::Txt(kLayeredText), path, info.layered_file_system),
+    tools.host.AddMessage(Format(lang::Txt(TextId::kLayered), path, info.layered_file_system),
                           MessageKind::kWarning);
   }
   const bool verify = last_pass && tools.verify;
@@ -306,14 +295,14 @@ void WipeItem(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally
   if (!listed.identity.known) {
     // Whatever stands there now was never looked at by the list: it may be anything put in
     // place of what could not be examined. No look taken now could stand in for that one.
-    AddRefusal(tools, tally, Format(lang::Txt(kNotExaminedText), path));
+    AddRefusal(tools, tally, Format(lang::Txt(TextId::kNotExamined), path));
     return;
   }
   EntryInfo info;
   const IoResult inspected = tools.fs.Inspect(listed, info);
   if (platform::IsNotFound(inspected) || (inspected && info.kind == EntryKind::kMissing)) {
     // What the user wanted gone is gone: a warning, not an error.
-    tools.host.AddMessage(Format(lang::Txt(kGoneText), path), MessageKind::kWarning);
+    tools.host.AddMessage(Format(lang::Txt(TextId::kGone), path), MessageKind::kWarning);
     return;
   }
   if (!inspected) {
@@ -324,11 +313,11 @@ void WipeItem(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally
   }
   if (info.other_volume) {
     // A mount point inside the tree: neither it nor anything behind it is the user's choice.
-    AddRefusal(tools, tally, Format(lang::Txt(kOtherVolumeText), path));
+    AddRefusal(tools, tally, Format(lang::Txt(TextId::kOtherVolume), path));
     return;
   }
   if (!listed.identity.Matches(info.identity)) {
-    AddRefusal(tools, tally, Format(lang::Txt(kChangedWhileOpeningText), path));
+    AddRefusal(tools, tally, Format(lang::Txt(TextId::kChangedWhileOpening), path));
     return;
   }
   // From here on every step is checked against the listed object, and after each step of ours
@@ -341,7 +330,7 @@ void WipeItem(WipeTools& tools, const EntryRef& listed, int pass_count, RunTally
       WipeLink(tools, listed, info, tally);
       break;
     case EntryKind::kOther:
-      AddError(tools, tally, Format(lang::Txt(kNotRegularFileText), path));
+      AddError(tools, tally, Format(lang::Txt(TextId::kNotRegularFile), path));
       break;
     case EntryKind::kFolder:
     case EntryKind::kMissing:

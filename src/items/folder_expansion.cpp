@@ -10,9 +10,7 @@ namespace nulvane::items {
 
 namespace {
 
-constexpr int kItemsTextId = 33;  // "Items"
-constexpr int kOtherVolumeTextId = 107;
-constexpr int kCannotListTextId = 108;
+using lang::TextId;
 
 // Listings since the program started (since the status text last showed, to be exact). It is
 // shared by every expansion of the process and never reset by ResetList, so a second folder
@@ -36,8 +34,8 @@ void ItemList::CountListing() {
   // by painting: first at the 22nd listing of the run of the program, then at every 21st.
   int counter = listing_counter.load(std::memory_order_relaxed);
   if (counter > kListingsPerStatus - 1) {
-    display_.SetStatusText(
-        platform::Format(u"%s:%d", lang::Txt(kItemsTextId), static_cast<long long>(store_.size())));
+    display_.SetStatusText(platform::Format(u"%s:%d", lang::Txt(TextId::kItems),
+                                            static_cast<long long>(store_.size())));
     counter = 0;
   }
   listing_counter.store(counter + 1, std::memory_order_relaxed);
@@ -82,15 +80,15 @@ void ItemList::ExpandFolder(TextView folder, std::size_t anchor_length) {
           if (info.kind == platform::EntryKind::kFolder && !info.other_volume) {
             subfolders.push_back(path);
           } else if (info.other_volume) {
-            display_.AddWarning(platform::Format(lang::Txt(kOtherVolumeTextId), path));
+            display_.AddWarning(platform::Format(lang::Txt(TextId::kOtherVolume), path));
           }
         });
     if (listed.ok() && !counted) CountListing();
     if (!listed) {
       if (listed.error == platform::IoResult::kOtherVolume) {
-        display_.AddWarning(platform::Format(lang::Txt(kOtherVolumeTextId), current));
+        display_.AddWarning(platform::Format(lang::Txt(TextId::kOtherVolume), current));
       } else {
-        display_.AddWarning(platform::Format(lang::Txt(kCannotListTextId), current,
+        display_.AddWarning(platform::Format(lang::Txt(TextId::kCannotList), current,
                                              platform::SystemErrorText(listed.error)));
       }
     }

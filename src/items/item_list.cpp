@@ -14,10 +14,7 @@ namespace nulvane::items {
 
 namespace {
 
-constexpr int kItemsTextId = 33;  // "Items"
-constexpr int kTotalTextId = 41;  // "Total"
-constexpr int kCannotExamineTextId = 109;
-constexpr int kNotFoundTextId = 121;  // "%s: not found"
+using lang::TextId;
 
 // `path` as one line of a list: each control character stands as its picture (U+2400 + code,
 // U+2421 for DEL, U+2424 for the Unicode line breaks), so that a name holding a line break
@@ -86,7 +83,7 @@ void ItemList::Rebuild(bool show_summary) {
         file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info);
     if (!looked) {
       if (IsGone(looked)) continue;
-      display_.AddWarning(platform::Format(lang::Txt(kCannotExamineTextId), path,
+      display_.AddWarning(platform::Format(lang::Txt(TextId::kCannotExamine), path,
                                            platform::SystemErrorText(looked.error)));
       if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
       store_.SetFolder(entry, false);
@@ -109,8 +106,8 @@ void ItemList::Rebuild(bool show_summary) {
   const int count = static_cast<int>(rows_.size());
   display_.SetRowCount(count);
   if (!show_summary) return;
-  display_.SetStatusText(platform::Format(u"%s:%d // %s: %s", lang::Txt(kItemsTextId), count,
-                                          lang::Txt(kTotalTextId), lang::FormatByteSize(total)));
+  display_.SetStatusText(platform::Format(u"%s:%d // %s: %s", lang::Txt(TextId::kItems), count,
+                                          lang::Txt(TextId::kTotal), lang::FormatByteSize(total)));
 }
 
 int ItemList::RowCount() const {
@@ -234,7 +231,7 @@ void ItemList::HandleDroppedFiles(const std::vector<Text>& paths) {
 
 void ItemList::AddPathsOrWarn(const std::vector<Text>& paths) {
   for (const Text& path : paths) {
-    if (!AddPath(path)) display_.AddWarning(platform::Format(lang::Txt(kNotFoundTextId), path));
+    if (!AddPath(path)) display_.AddWarning(platform::Format(lang::Txt(TextId::kNotFound), path));
   }
 }
 

@@ -259,10 +259,10 @@ LanguageTable& Table() {
 
 bool LoadLanguageTable() { return Table().LoadBlob(kLanguageTableBlob, kLanguageTableBlobSize); }
 
-const char16_t* GetText(int id) { return Table().GetText(id); }
-const char16_t* GetGeneralText(int id) { return Table().GetGeneralText(id); }
+const char16_t* GetText(TextId id) { return Table().GetText(id); }
+const char16_t* GetGeneralText(GeneralTextId id) { return Table().GetGeneralText(id); }
 
-TextView Txt(int id) {
+TextView Txt(TextId id) {
   const char16_t* text = Table().GetText(id);
   return text ? TextView(text) : TextView();
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "lang/text_ids.h"
 #include "platform/text.h"
 
 namespace nulvane::lang {
@@ -41,8 +42,12 @@ class LanguageTable {
   // 0..255; null when neither has the id. Never decodes: the current language is decoded
   // when it is set.
   const char16_t* GetText(int id) const;
+  const char16_t* GetText(TextId id) const { return GetText(static_cast<int>(id)); }
   // The general block's text for `id` (0..127), null where there is none.
   const char16_t* GetGeneralText(int id) const;
+  const char16_t* GetGeneralText(GeneralTextId id) const {
+    return GetGeneralText(static_cast<int>(id));
+  }
   // The text of `id` in `slot` only (null when absent or out of range).
   const char16_t* GetSlotText(int slot, int id) const;
 
@@ -92,10 +97,11 @@ class LanguageTable {
 LanguageTable& Table();
 bool LoadLanguageTable();
 
-// Shorthands on the program's table.
-const char16_t* GetText(int id);
-const char16_t* GetGeneralText(int id);
+// Shorthands on the program's table. They take names only: a number reaches the table through
+// LanguageTable itself, where a test checks the table's own contents.
+const char16_t* GetText(TextId id);
+const char16_t* GetGeneralText(GeneralTextId id);
 // GetText as a view: empty where the table has no text.
-TextView Txt(int id);
+TextView Txt(TextId id);
 
 }  // namespace nulvane::lang

@@ -8,8 +8,8 @@
 namespace nulvane::lang {
 
 Text BuildTranslationExport(const LanguageTable& table) {
-  const char16_t* request = table.GetGeneralText(25);
-  const char16_t* title = table.GetGeneralText(19);
+  const char16_t* request = table.GetGeneralText(GeneralTextId::kTranslatorsNote);
+  const char16_t* title = table.GetGeneralText(GeneralTextId::kTitle);
   Text text;
   // Sized from the content: the default section grows with every new text.
   text.reserve(table.DefaultSectionCopy().size() + 512);

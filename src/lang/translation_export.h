@@ -7,8 +7,8 @@
 
 namespace nulvane::lang {
 
-// The file's text, byte-order mark first: general text 25, the subject line with " LNG:xxxxxx",
-// the default section verbatim, each part followed by its line breaks.
+// The file's text, byte-order mark first: the translators' note (kTranslatorsNote), the subject
+// line with " LNG:xxxxxx", the default section verbatim, each part followed by its line breaks.
 Text BuildTranslationExport(const LanguageTable& table);
 
 // Writes the export to `path` whole or not at all (a temporary file, then a rename).

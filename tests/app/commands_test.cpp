@@ -380,7 +380,7 @@ TEST_F(CommandsTest, LanguageMenuTranslateWritesTheExportAndKeepsTheLanguage) {
         EXPECT_EQ(lang::Table().CurrentLanguage(), 1);
         EXPECT_EQ(GetPrivateProfileIntW(L"Program", L"lng", 99, ini_.c_str()), 99u);
         EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete),
-                  W(lang::GetText(29)));
+                  W(lang::GetText(lang::TextId::kDelete)));
         DeleteFileW(path.c_str());
       })
       .Do([&] { Close(dialog); });

@@ -174,7 +174,8 @@ TEST_F(MainDialogTest, AVerifiedRunIsStoredSaysItReadsBackAndTheLogIsSavedAsUtf8
         EXPECT_NE(ini.find("verify=1"), std::string::npos) << ini;
         const std::vector<std::wstring> lines =
             Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0);
-        EXPECT_NE(std::find(lines.begin(), lines.end(), W(lang::Txt(219))), lines.end());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), W(lang::Txt(lang::TextId::kVerifiedRun))),
+                  lines.end());
         PostCommand(dialog, kLogCommandSave);
       })
       .WaitFor("the log file", [&] { return ZFolder::Exists(log); })
@@ -183,12 +184,14 @@ TEST_F(MainDialogTest, AVerifiedRunIsStoredSaysItReadsBackAndTheLogIsSavedAsUtf8
         const std::string bytes = FileBytes(log);
         // A byte order mark, oldest line first, the kind's word and a tab before each text.
         EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
-        EXPECT_NE(bytes.find("Info\t" + platform::TextToUtf8(lang::Txt(219)) + "\r\n"),
+        EXPECT_NE(bytes.find("Info\t" +
+                             platform::TextToUtf8(lang::Txt(lang::TextId::kVerifiedRun)) + "\r\n"),
                   std::string::npos)
             << bytes;
         EXPECT_NE(bytes.find("Info\tDestroyed: 1, failed: 0, left untouched: 0\r\n"),
                   std::string::npos);
-        EXPECT_LT(bytes.find(platform::TextToUtf8(lang::Txt(219))), bytes.find("Destroyed:"));
+        EXPECT_LT(bytes.find(platform::TextToUtf8(lang::Txt(lang::TextId::kVerifiedRun))),
+                  bytes.find("Destroyed:"));
         // The legend is not part of the log.
         EXPECT_EQ(bytes.find("Warning\tWarning"), std::string::npos);
         PostCommand(dialog, kLogCommandClear);
@@ -218,7 +221,7 @@ TEST_F(MainDialogTest, EscDuringTheWipingStopsAfterTheCurrentItemAndLeavesTheRes
         // On the window's thread, while the worker waits for it: the request is in before the
         // first item can end.
         SendMessageW(dialog.Window(), WM_COMMAND, kCommandCancel, 0);
-        EXPECT_EQ(TopMessage(dialog), W(lang::Txt(220)));
+        EXPECT_EQ(TopMessage(dialog), W(lang::Txt(lang::TextId::kStoppingAfterItem)));
       })
       .WaitFor(
           "the run's end", [] { return !CSetFileTime::WorkerActive(); }, 60000)

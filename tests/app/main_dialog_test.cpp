@@ -15,7 +15,8 @@ TEST_F(MainDialogTest, AtRestInEnglishShowsTitleStatusLabelsLegendAndHeaders) {
   script.Do([&] {
     EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane 4.21 [Unicode]");
     EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
-    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)), W(lang::Txt(5)));
+    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)),
+              W(lang::Txt(lang::TextId::kInstructions)));
     EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1023)), L" # Sure Delete ;)");
     EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandReset),
               L"&Reset");
@@ -54,7 +55,8 @@ TEST_F(MainDialogTest, AtRestInGermanEveryTextComesFromTheGermanSlot) {
   script.Do([&] {
     EXPECT_EQ(WindowText(dialog.Window()), L"Nulvane 4.21 [Unicode]");
     EXPECT_EQ(StatusText(dialog), L"Objekte:0 // Total: 0.0 byte");
-    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)), W(lang::Txt(5)));
+    EXPECT_EQ(WindowText(GetDlgItem(dialog.Window(), 1046)),
+              W(lang::Txt(lang::TextId::kInstructions)));
     EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete),
               L"&L\u00F6schen");
     EXPECT_EQ(ButtonText(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDeletePlus),

@@ -205,7 +205,7 @@ TEST_F(SendToTest, TheMenuBarMenuInGermanHoldsEveryEntryWithItsId) {
     ASSERT_EQ(GetMenuItemCount(fill), 4);
     for (UINT i = 0; i < 4; ++i) EXPECT_EQ(GetMenuItemID(fill, static_cast<int>(i)), 32806 + i);
     EXPECT_EQ(MenuItemText(fill, 3), L"Programm Beenden + PC Standby");
-    EXPECT_EQ(MenuItemText(popup, 17), W(Text(lang::Txt(28))));
+    EXPECT_EQ(MenuItemText(popup, 17), W(Text(lang::Txt(lang::TextId::kExit))));
     Post(dialog, kCommandCancel);
   });
   EXPECT_EQ(RunScripted(dialog, script), 2);

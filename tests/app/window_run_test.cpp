@@ -58,7 +58,7 @@ TEST_F(MainDialogTest, DeleteWithNothingQueuedStartsNoCountdownAndSaysSo) {
         // The legend and the one line: no "Start ...", no countdown, no summary.
         EXPECT_EQ(Column(testing::ControlById(dialog.Window(), IDC_MESSAGE_LIST), 0).size(), 4u);
         EXPECT_EQ(StatusText(dialog), L"Items:0 // Total: 0.0 byte");
-        EXPECT_EQ(ProgressText(dialog), W(lang::Txt(5)));
+        EXPECT_EQ(ProgressText(dialog), W(lang::Txt(lang::TextId::kInstructions)));
         EXPECT_TRUE(
             ButtonEnabled(testing::ControlById(dialog.Window(), kListToolbarId), kCommandDelete));
       });

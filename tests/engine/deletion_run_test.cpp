@@ -356,7 +356,7 @@ TEST_F(DeletionRunTest, ConsoleCountdownTextAndWipingNotice) {
   fs_.AddFileOfSize(FakePath(u"w/a"), 10);
   QueueItems({FakePath(u"w/a")});
   RunContext context = Context(1, 1);
-  context.countdown_text_id = 120;
+  context.countdown_text_id = lang::TextId::kConsoleCountdown;
   int wiping_calls = 0;
   std::size_t messages_at_wiping = 0;
   context.on_wiping = [&] {

@@ -193,7 +193,8 @@ TEST(DiskContents, AFileOnOverlayfsGetsTheOldCopiesWarningNamingTheFileSystem) {
   SystemWipe wipe;
   wipe.tools.verify = true;
   wipe.Wipe(file, 2);
-  EXPECT_EQ(wipe.Warnings(), std::vector<Text>{Format(lang::Txt(192), U(file), u"overlayfs")});
+  EXPECT_EQ(wipe.Warnings(),
+            std::vector<Text>{Format(lang::Txt(lang::TextId::kLayered), U(file), u"overlayfs")});
   EXPECT_TRUE(wipe.Errors().empty()) << testing::Narrow(wipe.Errors().front());
   EXPECT_NE(::access(file.c_str(), F_OK), 0);
   // What the line warns of: the lower layer still holds the original.
@@ -261,7 +262,7 @@ TEST(DiskContents, AFileCutShortDuringOrBetweenPassesIsKeptWithAnErrorLine) {
     }
     SystemWipe wipe(fs);
     wipe.Wipe(file, 2);
-    EXPECT_EQ(wipe.Errors(), std::vector<Text>{Format(lang::Txt(191), U(file))});
+    EXPECT_EQ(wipe.Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kShrank), U(file))});
     EXPECT_EQ(wipe.tally.error_count, 1);
     EXPECT_EQ(::access(file.c_str(), F_OK), 0) << "the file must be kept";
   }

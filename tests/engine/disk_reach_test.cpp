@@ -45,7 +45,7 @@ using testing::SystemWipe;
   if (!(volume).ready()) GTEST_SKIP() << (volume).skip_reason()
 
 Text StoredElsewhereLine(const std::string& path) {
-  return platform::Format(lang::Txt(101), platform::Utf8ToText(path));
+  return platform::Format(lang::Txt(lang::TextId::kStoredElsewhere), platform::Utf8ToText(path));
 }
 
 // Fills the volume with marker files as root, until not even root may write more.

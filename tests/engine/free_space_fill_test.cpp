@@ -114,7 +114,7 @@ TEST_F(FillTest, FillsTheVolumeToItsEndThenRemovesFileAndFolder) {
   EXPECT_EQ(fs_.CallsOf(FsOp::kCreateFolder).at(0).path, FillFolder());
   EXPECT_EQ(fs_.CountOf(FsOp::kFlush), 1);
   EXPECT_EQ(host_.LastTitle(), u"Nulvane 4.21");
-  EXPECT_EQ(host_.LastProgress(), lang::Txt(5));
+  EXPECT_EQ(host_.LastProgress(), lang::Txt(lang::TextId::kInstructions));
   EXPECT_EQ(flags_.fill_running.load(), 0);
   EXPECT_EQ(flags_.stop.load(), 1);
   // Commands go off only after the folder was chosen, and on again at the end.
@@ -188,7 +188,8 @@ TEST_F(FillTest, WritesSuitUnbufferedRulesOnLargeSectors) {
 TEST_F(FillTest, UnreadableFreeSpaceGivesAnErrorLineAndNoFill) {
   fs_.FailAlways(FsOp::kGetVolumeSpace, FakeError::kIo);
   const FillResult result = Fill();
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(104), FillFolder())});
+  EXPECT_EQ(Errors(),
+            std::vector<Text>{Format(lang::Txt(lang::TextId::kFreeSpaceUnreadable), FillFolder())});
   EXPECT_EQ(fs_.CountOf(FsOp::kCreateNewFile), 0);
   EXPECT_EQ(host_.MessageTexts().back(), u"Ready");
   EXPECT_EQ(host_.MessageTexts().size(), 2u);  // no free-space line, no percentage
@@ -236,7 +237,9 @@ TEST_F(FillTest, StopRequestEndsTheFillAndCleansUp) {
   // The request under way (16 blocks) completes; no further request is made.
   EXPECT_EQ(fs_.CountOf(FsOp::kWrite), static_cast<int>(kFillBlocksPerRequest));
   const auto messages = host_.MessageTexts();
-  EXPECT_NE(std::find(messages.begin(), messages.end(), Text(lang::Txt(105))), messages.end());
+  EXPECT_NE(
+      std::find(messages.begin(), messages.end(), Text(lang::Txt(lang::TextId::kFillStopped))),
+      messages.end());
   const auto ends = host_.CallsOf(CallKind::kRunEnded);
   ASSERT_EQ(ends.size(), 1u);
   EXPECT_EQ(ends[0].number, static_cast<int>(AfterRun::kNone)) << "a stopped fill ends nothing";
@@ -443,7 +446,7 @@ TEST_F(FillTest, AVolumeThatNeverFillsIsGivenUpWithAWarning) {
   EXPECT_LT(result.state.written_bytes, (1u << 20) + kFillOverrunAllowance + (2u << 20));
   const auto warnings = host_.MessagesOfKind(MessageKind::kWarning);
   ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0], lang::Txt(155));
+  EXPECT_EQ(warnings[0], lang::Txt(lang::TextId::kNeverFull));
   ExpectCleanedUp();
 }
 

@@ -112,8 +112,9 @@ TEST_F(WipeContentsTest, AStreamThatCannotBeOpenedOrWrittenIsNamedAndKeepsTheFil
                3, tally);
     });
     const Text reason = platform::SystemErrorText(FakeError::kAccessDenied);
-    const Text expected = failing == FsOp::kListStreams ? Format(lang::Txt(194), file_, reason)
-                                                        : stream + u": " + reason;
+    const Text expected = failing == FsOp::kListStreams
+                              ? Format(lang::Txt(lang::TextId::kStreamsUnlisted), file_, reason)
+                              : stream + u": " + reason;
     EXPECT_EQ(host.MessagesOfKind(MessageKind::kError), std::vector<Text>{expected});
     EXPECT_EQ(tally.error_count, 1);
     // Kept where it was, as it was: no rename, no removal, read-only again.

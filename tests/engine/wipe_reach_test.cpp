@@ -39,7 +39,7 @@ class WipeReachTest : public ::testing::Test {
   std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
   std::vector<Text> Infos() const { return host_.MessagesOfKind(MessageKind::kInfo); }
   Text Reason(std::uint32_t error) const {
-    return Format(lang::Txt(152), platform::SystemErrorText(error));
+    return Format(lang::Txt(lang::TextId::kReason), platform::SystemErrorText(error));
   }
 
   FakeFileSystem fs_;
@@ -81,7 +81,7 @@ TEST_F(WipeReachTest, AFileThatKeepsGrowingIsKeptWithAnError) {
     if (call.op == FsOp::kFlush) fs_.Append(file_, 100);
   });
   Wipe(file_, 3);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(150), file_)});
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kKeptGrowing), file_)});
   EXPECT_EQ(tally_.error_count, 1);
   EXPECT_TRUE(fs_.Exists(file_));
   EXPECT_EQ(fs_.CountOf(FsOp::kFlush), 1 + kMaxGrowthRounds);
@@ -116,7 +116,7 @@ TEST_F(WipeReachTest, VerifyKeepsAFileWhoseReadBackIsNotZero) {
   fs_.SetReadChunk(1000);
   tools_.verify = true;
   Wipe(file_, 1);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(153), file_, 4321)});
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kNotZero), file_, 4321)});
   EXPECT_EQ(tally_.error_count, 1);
   EXPECT_TRUE(fs_.Exists(file_));
   EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
@@ -138,7 +138,7 @@ TEST_F(WipeReachTest, AReadBackThatFailsKeepsTheFileAndSaysWhy) {
   fs_.FailAlways(FsOp::kReadNext, FakeError::kIo);
   tools_.verify = true;
   Wipe(file_, 1);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(154), file_,
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kCannotReadBack), file_,
                                                platform::SystemErrorText(FakeError::kIo))});
   EXPECT_TRUE(fs_.Exists(file_));
 }
@@ -161,7 +161,7 @@ TEST_F(WipeReachTest, AFolderLeftUnderARandomNameIsNamedWithTheReason) {
   ASSERT_NE(left[0], folder);
   EXPECT_EQ(host_.MessageTexts(),
             (std::vector<Text>{u"0 <dir>" + folder, Reason(FakeError::kNotEmpty),
-                               Format(lang::Txt(151), folder, left[0])}));
+                               Format(lang::Txt(lang::TextId::kLeftBehind), folder, left[0])}));
   EXPECT_EQ(tally_.error_count, 1);
 }
 
@@ -172,7 +172,8 @@ TEST_F(WipeReachTest, AFileWhoseDeletionFailsIsNamedWhereItNowStands) {
   const auto left = fs_.Children(FakePath(u"w"));
   ASSERT_EQ(left.size(), 1u);
   ASSERT_NE(left[0], file_);
-  EXPECT_EQ(Infos(), std::vector<Text>{Format(lang::Txt(151), file_, left[0])});
+  EXPECT_EQ(Infos(),
+            std::vector<Text>{Format(lang::Txt(lang::TextId::kLeftBehind), file_, left[0])});
   EXPECT_EQ(tally_.error_count, 1);
 }
 
@@ -190,7 +191,7 @@ TEST_F(WipeReachTest, StoredElsewhereWarnsOnceAndStillDestroys) {
   fs_.SetStoredElsewhere(file_, true);
   Wipe(file_, 3);
   EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
-            std::vector<Text>{Format(lang::Txt(101), file_)});
+            std::vector<Text>{Format(lang::Txt(lang::TextId::kStoredElsewhere), file_)});
   EXPECT_FALSE(fs_.Exists(file_));
 }
 

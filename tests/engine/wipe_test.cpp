@@ -279,7 +279,7 @@ TEST_F(WipeItemTest, HardLinkedFileIsRefusedAndBothNamesKeepTheirContent) {
   const Text other = FakePath(u"other/name.doc");
   fs_.AddHardLink(file_, other);
   Wipe(file_, 1);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(100), file_)});
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kHardLinks), file_)});
   EXPECT_EQ(tally_.error_count, 1);
   EXPECT_EQ(fs_.CountOf(FsOp::kWrite), 0);
   EXPECT_EQ(fs_.Content(file_), fs_.Content(other));
@@ -329,7 +329,7 @@ TEST_F(WipeItemTest, CompressedOrSparseFileIsWipedWithOneWarning) {
   fs_.SetStoredElsewhere(file_, true);
   Wipe(file_, 3);
   EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
-            std::vector<Text>{Format(lang::Txt(101), file_)});
+            std::vector<Text>{Format(lang::Txt(lang::TextId::kStoredElsewhere), file_)});
   EXPECT_FALSE(fs_.Exists(file_));
   EXPECT_EQ(tally_.error_count, 0);
 }
@@ -352,7 +352,7 @@ TEST_F(WipeItemTest, FileReplacedByALinkWhileOpeningIsLeftUntouched) {
   });
   Wipe(file_, 1);
   EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
-            std::vector<Text>{Format(lang::Txt(106), file_)});
+            std::vector<Text>{Format(lang::Txt(lang::TextId::kChangedWhileOpening), file_)});
   EXPECT_EQ(tally_.error_count, 1);
   EXPECT_EQ(fs_.Content(outside)->size(), 6u);
   EXPECT_EQ(fs_.KindOf(file_), EntryKind::kLink);
@@ -362,7 +362,7 @@ TEST_F(WipeItemTest, DeviceOrPipeIsRefusedUntouched) {
   const Text pipe = FakePath(u"w/pipe");
   fs_.AddOther(pipe);
   Wipe(pipe, 1);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(103), pipe)});
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kNotRegularFile), pipe)});
   EXPECT_EQ(fs_.KindOf(pipe), EntryKind::kOther);
   EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 0);
   EXPECT_EQ(fs_.CountOf(FsOp::kRenameNoReplace), 0);
@@ -372,7 +372,7 @@ TEST_F(WipeItemTest, TooLongPathIsRefusedWithItsOwnLine) {
   fs_.AddFile(file_, "listed");
   fs_.FailAlways(FsOp::kInspect, IoResult::kPathTooLong);
   Wipe(file_, 1);
-  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(102), file_)});
+  EXPECT_EQ(Errors(), std::vector<Text>{Format(lang::Txt(lang::TextId::kPathTooLong), file_)});
   EXPECT_EQ(fs_.CallCount(), 1);
 }
 
@@ -427,7 +427,7 @@ TEST_F(WipeItemTest, AnEntryGoneBeforeItsTurnIsAWarningNotAnError) {
              tally_);
   });
   EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
-            std::vector<Text>{platform::Format(lang::Txt(161), gone)});
+            std::vector<Text>{platform::Format(lang::Txt(lang::TextId::kGone), gone)});
   EXPECT_TRUE(Errors().empty());
   EXPECT_EQ(tally_.error_count, 0);
   const std::string kept = "listed";
@@ -446,7 +446,7 @@ TEST_F(WipeItemTest, AnEntryTheListCouldNotExamineIsNeverChanged) {
   EXPECT_EQ(fs_.TakeSnapshot(), before);
   EXPECT_EQ(fs_.CountOf(FsOp::kOpenForOverwrite), 0);
   EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
-            std::vector<Text>{platform::Format(lang::Txt(160), file_)});
+            std::vector<Text>{platform::Format(lang::Txt(lang::TextId::kNotExamined), file_)});
   EXPECT_EQ(tally_.error_count, 1);
 }
 
@@ -466,8 +466,9 @@ TEST_F(WipeItemTest, ANewObjectWithTheListedObjectsNumberIsLeftUntouched) {
     });
     EXPECT_EQ(fs_.TakeSnapshot(), before);
   }
-  EXPECT_EQ(host_.MessagesOfKind(MessageKind::kWarning),
-            std::vector<Text>(2, platform::Format(lang::Txt(106), file_)));
+  EXPECT_EQ(
+      host_.MessagesOfKind(MessageKind::kWarning),
+      std::vector<Text>(2, platform::Format(lang::Txt(lang::TextId::kChangedWhileOpening), file_)));
   EXPECT_EQ(tally_.error_count, 2);
 }
 

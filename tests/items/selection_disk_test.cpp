@@ -287,7 +287,8 @@ TEST_F(SelectionOnDisk, AnEntryThatCouldNotBeExaminedWhenListedIsNeverChanged) {
   const engine::RunResult result = RunQueued();
   EXPECT_EQ(Read(sel + u"/sub/f.txt"), "put in its place");
   EXPECT_EQ(Read(temp_ / u"moved/f.txt"), "listed");
-  const Text never_examined = platform::Format(lang::Txt(160), sel + u"/sub/f.txt");
+  const Text never_examined =
+      platform::Format(lang::Txt(lang::TextId::kNotExamined), sel + u"/sub/f.txt");
   EXPECT_TRUE(AnyLineHas(Refusals(), never_examined));
   EXPECT_EQ(result.error_count, 2);  // the file, and the folder that is not the listed one
 }

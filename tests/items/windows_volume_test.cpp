@@ -82,10 +82,12 @@ class WindowsVolume : public ::testing::TestWithParam<Format> {
     return result;
   }
   std::vector<Text> Lines(engine::MessageKind kind) const { return host_.MessagesOfKind(kind); }
-  Text Line(int id, const Text& path) const { return platform::Format(lang::Txt(id), path); }
+  Text Line(lang::TextId id, const Text& path) const {
+    return platform::Format(lang::Txt(id), path);
+  }
   // Where the run left `path` (a folder it could not remove), as its line names it.
   Text LeftBehindAs(const Text& path) const {
-    const Text start = platform::Format(lang::Txt(151), path, u"");
+    const Text start = platform::Format(lang::Txt(lang::TextId::kLeftBehind), path, u"");
     for (const Text& line : host_.MessageTexts()) {
       if (line.rfind(start, 0) == 0) return line.substr(start.size());
     }
@@ -194,7 +196,8 @@ TEST_P(FatVolume, ANewFileInAFreedPositionIsNotTakenForTheListedOne) {
   });
 
   EXPECT_EQ(Content(file), "NEW-UNLISTED");
-  EXPECT_TRUE(AnyLineHas(Lines(engine::MessageKind::kWarning), Line(106, file)));
+  EXPECT_TRUE(AnyLineHas(Lines(engine::MessageKind::kWarning),
+                         Line(lang::TextId::kChangedWhileOpening, file)));
 }
 
 // ReFS ids are 128 bits: a new file whose low 64 bits are the old one's is another file.
@@ -204,7 +207,8 @@ TEST_P(RefsVolume, ANewFileSharingTheLowHalfOfTheIdIsNotTakenForTheListedOne) {
   Destroy({file}, [&] { volume_.ReplaceFile(file, "NEW-UNLISTED"); });
 
   EXPECT_EQ(Content(file), "NEW-UNLISTED");
-  EXPECT_TRUE(AnyLineHas(Lines(engine::MessageKind::kWarning), Line(106, file)));
+  EXPECT_TRUE(AnyLineHas(Lines(engine::MessageKind::kWarning),
+                         Line(lang::TextId::kChangedWhileOpening, file)));
 }
 
 // A volume mounted in a queued folder carries a junction's tag: it stays mounted under its
@@ -223,8 +227,9 @@ TEST_P(NtfsVolume, AMountPointStaysAndAJunctionGoesAsItself) {
 
   // Still mounted under its name, in the folder that could not go for it.
   EXPECT_TRUE(Exists(testing::Join(LeftBehindAs(sel), u"Backup Disk")));
-  EXPECT_TRUE(AnyLineHas(display_.warnings, Line(107, mount)));
-  EXPECT_TRUE(AnyLineHas(Lines(engine::MessageKind::kWarning), Line(107, mount)));
+  EXPECT_TRUE(AnyLineHas(display_.warnings, Line(lang::TextId::kOtherVolume, mount)));
+  EXPECT_TRUE(
+      AnyLineHas(Lines(engine::MessageKind::kWarning), Line(lang::TextId::kOtherVolume, mount)));
   EXPECT_FALSE(Exists(testing::Join(LeftBehindAs(sel), u"to outside")));
   EXPECT_FALSE(Exists(testing::Join(LeftBehindAs(sel), u"f.txt")));
   EXPECT_EQ(Content(kept), "kept");
@@ -258,8 +263,8 @@ TEST_P(NtfsVolume, ProjectedAndContainerFilesGetTheStoredElsewhereWarning) {
   Destroy({sel});
 
   const std::vector<Text> warnings = Lines(engine::MessageKind::kWarning);
-  EXPECT_TRUE(AnyLineHas(warnings, Line(101, projected)));
-  EXPECT_TRUE(AnyLineHas(warnings, Line(101, isolated)));
+  EXPECT_TRUE(AnyLineHas(warnings, Line(lang::TextId::kStoredElsewhere, projected)));
+  EXPECT_TRUE(AnyLineHas(warnings, Line(lang::TextId::kStoredElsewhere, isolated)));
 }
 
 // Another program has the file open and shares only reading: the write open fails after

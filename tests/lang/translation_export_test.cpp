@@ -57,7 +57,7 @@ TEST_F(Export, WritesRequestSubjectAndTheDefaultSectionAsUtf16) {
   EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xFF);
   EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0xFE);
   const Text text = FromUtf16Le(bytes);
-  const Text request = GetGeneralText(25);
+  const Text request = GetGeneralText(GeneralTextId::kTranslatorsNote);
   ASSERT_EQ(text.substr(1, request.size()), request);
   EXPECT_EQ(text.substr(1 + request.size(), 2), u"\r\n");
   EXPECT_NE(text.find(u"Please don't forget! Write in e-mail subject: Strings for: Nulvane 4.21 "
