@@ -89,6 +89,9 @@ void ListCommands::PrepareRun(engine::RunRequest& context) {
 
 bool ListCommands::StopAfterCurrentItem() {
   if (!CSetFileTime::WorkerActive() || !wiping_.load() || stop_after_item_.load()) return false;
+  // The run has handed the commands back: its wiping is over, though its worker may still be
+  // finishing. A close now closes, as it did before the stop after an item existed.
+  if (dialog_.View().commands_enabled()) return false;
   stop_after_item_.store(true);
   // The run no longer needs the flag; set, it makes the next close end the program at once.
   engine::ProcessRunSession().flags().stop.store(1);

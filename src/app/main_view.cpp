@@ -332,6 +332,7 @@ void MainView::AddMessage(TextView text, engine::MessageKind kind) {
 }
 
 void MainView::SetCommandsEnabled(bool enabled) {
+  commands_enabled_ = enabled;
   const LPARAM state = MAKELPARAM(enabled ? TRUE : FALSE, 0);
   for (const int command :
        {kCommandDelete, kCommandDeletePlus, kCommandOverwriteMenu, kCommandReset}) {

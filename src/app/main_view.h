@@ -56,6 +56,8 @@ class MainView final : public items::ItemListDisplay {
   // Enables or disables Delete, Delete +, the overwrite button, Reset, the language button and
   // Exit.
   void SetCommandsEnabled(bool enabled);
+  // False from a run's or fill's start until it hands the commands back.
+  bool commands_enabled() const { return commands_enabled_; }
 
   // items::ItemListDisplay
   void SetRowCount(int count) override;
@@ -86,6 +88,7 @@ class MainView final : public items::ItemListDisplay {
   LayoutInput CurrentLayoutInput(int width, int height) const;
 
   HWND dialog_ = nullptr;
+  bool commands_enabled_ = true;
   HWND menu_bar_ = nullptr;
   HWND top_strip_ = nullptr;
   HWND strip_toolbar_ = nullptr;
