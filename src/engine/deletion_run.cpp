@@ -27,8 +27,7 @@ RunResult Abort(const RunContext& context, TextView abort_text) {
 
 // The bytes the run is going to write: the sizes of the regular files of the list, looked up
 // once before anything is written, times the pass count.
-std::uint64_t TotalBytes(platform::FileSystem& fs, const platform::QueuedItems& items,
-                         int passes) {
+std::uint64_t TotalBytes(platform::FileSystem& fs, const platform::QueuedItems& items, int passes) {
   std::uint64_t sum = 0;
   for (const platform::QueuedItemView item : items) {
     if (item.path.empty()) continue;
