@@ -100,6 +100,9 @@ posix::UniqueFd ReopenByName(const posix::ReachedEntry& reached, const posix::St
     if (errno == ELOOP) errno = ESTALE;
     return fd;
   }
+  // The checked object is pinned (ReachAndExamine), so no other object can have its number.
+  // Its birth time is not compared: opening a file on overlayfs for writing copies it up, and
+  // the copy is born now.
   if (posix::StatFd(fd.get(), now) != 0 || now.device != status.device ||
       now.inode != status.inode) {
     errno = ESTALE;
@@ -109,18 +112,36 @@ posix::UniqueFd ReopenByName(const posix::ReachedEntry& reached, const posix::St
 }
 
 // Reaches `entry` and examines it by its name, without opening it (no device is opened, no pipe
-// waited for), so that nothing about a refused entry changes: it must be the listed object, of
-// `kind` (S_IFREG or S_IFDIR), on its folder's volume below the first component.
-IoResult ReachAndExamine(const EntryRef& entry, posix::ReachedEntry& reached,
-                         posix::Status& status) {
-  const IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
-  return result ? ExamineReached(reached, entry, status) : result;
+// waited for), so that nothing about a refused entry changes: it must be the listed object, on
+// its folder's volume below the first component.
+//
+// The next call by name may meet another object, even one that took the checked object's inode
+// number after it was removed. With `pin_always`, or where the identity holds no birth time for
+// the looks after it to compare, the object is pinned: `pin` (an O_PATH descriptor, held by the
+// caller until it is done) keeps its inode number taken, and the identity is checked again
+// through it.
+IoResult ReachAndExamine(const EntryRef& entry, posix::ReachedEntry& reached, posix::Status& status,
+                         posix::UniqueFd& pin, bool pin_always = false) {
+  IoResult result = posix::FolderChain::ForThread().ReachParent(entry, reached);
+  if (result) result = ExamineReached(reached, entry, status);
+  if (!result || (status.has_birth && !pin_always)) return result;
+  pin.reset(::openat(reached.folder_fd, reached.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!pin.valid()) return LastError();
+  if (const int error = posix::StatFd(pin.get(), status); error != 0) return FromErrno(error);
+  if (!entry.Admits(posix::IdentityOf(status, pin.get(), ""))) {
+    return IoResult::Fail(IoResult::kChangedEntry);
+  }
+  if (reached.below_first_component && status.device != reached.folder_device) {
+    return IoResult::Fail(IoResult::kOtherVolume);
+  }
+  return IoResult::Ok();
 }
 
-// The same, for an entry that must be of `kind` (S_IFREG or S_IFDIR).
+// The same, for an entry to be opened, which must be of `kind` (S_IFREG or S_IFDIR): always
+// pinned, since the open compares the object's number only.
 IoResult ReachAndExamine(const EntryRef& entry, mode_t kind, posix::ReachedEntry& reached,
-                         posix::Status& status) {
-  const IoResult result = ReachAndExamine(entry, reached, status);
+                         posix::Status& status, posix::UniqueFd& pin) {
+  const IoResult result = ReachAndExamine(entry, reached, status, pin, true);
   if (!result) return result;
   if ((status.mode & S_IFMT) != kind) return IoResult::Fail(IoResult::kNotRegularFile);
   return IoResult::Ok();
@@ -150,7 +171,8 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& entry, std::unique_p
   const posix::ChainUse use;
   posix::ReachedEntry reached;
   posix::Status status;
-  IoResult result = ReachAndExamine(entry, S_IFREG, reached, status);
+  posix::UniqueFd pin;
+  IoResult result = ReachAndExamine(entry, S_IFREG, reached, status, pin);
   if (!result) return result;
   if (status.links > 1) return IoResult::Fail(IoResult::kHardLinked);
 
@@ -209,7 +231,8 @@ IoResult NativeFileSystem::OpenFolderForStamp(const EntryRef& entry,
   const posix::ChainUse use;
   posix::ReachedEntry reached;
   posix::Status status;
-  IoResult result = ReachAndExamine(entry, S_IFDIR, reached, status);
+  posix::UniqueFd pin;
+  IoResult result = ReachAndExamine(entry, S_IFDIR, reached, status, pin);
   if (!result) return result;
   // A folder must be readable and searchable to be opened for its time stamps, and writable to
   // be emptied.
@@ -246,7 +269,8 @@ IoResult NativeFileSystem::RenameNoReplace(const EntryRef& from, TextView to,
   const posix::ChainUse use;
   posix::ReachedEntry reached;
   posix::Status status;
-  IoResult result = ReachAndExamine(from, reached, status);
+  posix::UniqueFd pin;
+  IoResult result = ReachAndExamine(from, reached, status, pin);
   if (!result) return result;
   if (::renameat2(reached.folder_fd, reached.name.c_str(), reached.folder_fd, new_name.c_str(),
                   RENAME_NOREPLACE) != 0) {
@@ -281,7 +305,8 @@ IoResult RemoveChecked(const EntryRef& entry, int flags) {
   const posix::ChainUse use;
   posix::ReachedEntry reached;
   posix::Status status;
-  const IoResult result = ReachAndExamine(entry, reached, status);
+  posix::UniqueFd pin;
+  const IoResult result = ReachAndExamine(entry, reached, status, pin);
   if (!result) return result;
   if (::unlinkat(reached.folder_fd, reached.name.c_str(), flags) != 0) return LastError();
   return IoResult::Ok();
