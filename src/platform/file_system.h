@@ -238,7 +238,29 @@ class OpenFile {
     }
     return IoResult::Ok();
   }
-  // Forces everything written so far to the device (FlushFileBuffers / fdatasync).
+  // What writes past the system's cache demand of each request: its file offset and length
+  // multiples of `block`, its buffer's address a multiple of `memory` (both powers of two).
+  struct DirectAlignment {
+    std::uint32_t block = 0;
+    std::uint32_t memory = 0;
+  };
+  // Readies WriteDirect for this object and says what it demands. A failure means the file
+  // system takes no such writes for it: Write, through the cache, is the way then. None by
+  // default.
+  virtual IoResult StartDirectWrites(DirectAlignment& alignment) {
+    alignment = DirectAlignment{};
+    return IoResult::Fail(IoResult::kGenericFailure);
+  }
+  // Writes at most `size` bytes at the current position past the system's cache (O_DIRECT /
+  // FILE_FLAG_NO_BUFFERING), once StartDirectWrites succeeded: the position, `size` and `data`
+  // follow its alignment. Should the file system refuse the first of them after all (EINVAL /
+  // ERROR_INVALID_PARAMETER), it and every later one go through the cache, as Write; a later
+  // Write goes through the cache in any case. `written` as with Write. By default Write.
+  virtual IoResult WriteDirect(const void* data, std::size_t size, std::size_t& written) {
+    return Write(data, size, written);
+  }
+  // Forces everything written so far to the device (FlushFileBuffers / fdatasync), what went
+  // past the cache included.
   virtual IoResult Flush() = 0;
   // Sets creation (where the system keeps one), last-access and last-write time to `time`.
   virtual IoResult SetTimes(FileTime time) = 0;

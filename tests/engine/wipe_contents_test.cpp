@@ -37,11 +37,13 @@ class WipeContentsTest : public ::testing::Test {
     });
   }
   std::vector<Text> Errors() const { return host_.MessagesOfKind(MessageKind::kError); }
-  // The sum of the bytes asked to be written to the object shown as `path`.
+  // The sum of the bytes asked to be written to the object shown as `path`, through the
+  // cache or past it.
   std::uint64_t WrittenTo(const Text& path) const {
     std::uint64_t bytes = 0;
-    for (const FsCall& call : fs_.CallsOf(FsOp::kWrite)) {
-      if (call.path == path) bytes += call.size;
+    for (const FsCall& call : fs_.Calls()) {
+      const bool write = call.op == FsOp::kWrite || call.op == FsOp::kWriteDirect;
+      if (write && call.path == path) bytes += call.size;
     }
     return bytes;
   }

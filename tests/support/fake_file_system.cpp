@@ -48,6 +48,8 @@ const char* FsOpName(FsOp op) {
       return "ReadNext";
     case FsOp::kWrite:
       return "Write";
+    case FsOp::kWriteDirect:
+      return "WriteDirect";
     case FsOp::kFlush:
       return "Flush";
     case FsOp::kSetTimes:
@@ -218,42 +220,20 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
   }
 
   IoResult Write(const void* bytes, std::size_t size, std::size_t& written) override {
-    written = 0;
-    std::size_t index = 0;
-    const std::uint32_t injected = fs_.Begin(FsOp::kWrite, path_, {}, size, index);
-    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    return WriteAs(FsOp::kWrite, bytes, size, written);
+  }
+
+  IoResult StartDirectWrites(DirectAlignment& alignment) override {
+    alignment = DirectAlignment{};
     std::lock_guard lock(fs_.mutex_);
-    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
-    if (data_->created_new && fs_.sector_aligned_writes_) {
-      const auto address = reinterpret_cast<std::uintptr_t>(bytes);
-      if (size % fs_.sector_size_ != 0 || address % fs_.sector_size_ != 0) {
-        return FinishLocked(index, IoResult::Fail(FakeError::kInvalid));
-      }
-    }
-    std::size_t take = size;
-    if (fs_.max_write_chunk_ != 0) take = std::min(take, fs_.max_write_chunk_);
-    if (fs_.max_file_size_ != 0 && position_ + take > fs_.max_file_size_) {
-      if (position_ >= fs_.max_file_size_) {
-        return FinishLocked(index, IoResult::Fail(IoResult::kFileTooLarge));
-      }
-      take = static_cast<std::size_t>(fs_.max_file_size_ - position_);
-    }
-    // Only bytes beyond the current end need new space.
-    const std::uint64_t end = position_ + take;
-    const std::uint64_t growth = end > data_->bytes.size() ? end - data_->bytes.size() : 0;
-    const std::uint64_t free_bytes = fs_.FreeBytesLocked();
-    if (growth > free_bytes) {
-      const std::uint64_t fits = take - (growth - free_bytes);
-      if (fits == 0) return FinishLocked(index, IoResult::Fail(IoResult::kDiskFull));
-      take = static_cast<std::size_t>(fits);
-    }
-    const auto* source = static_cast<const unsigned char*>(bytes);
-    if (position_ + take > data_->bytes.size()) data_->bytes.resize(position_ + take);
-    std::copy(source, source + take, data_->bytes.begin() + static_cast<std::ptrdiff_t>(position_));
-    position_ += take;
-    written = take;
-    data_->change = NextBirth();
-    return FinishLocked(index, IoResult::Ok());
+    if (closed_) return IoResult::Fail(FakeError::kBadHandle);
+    if (!fs_.direct_writes_offered_) return IoResult::Fail(FakeError::kInvalid);
+    alignment.block = alignment.memory = fs_.sector_size_;
+    return IoResult::Ok();
+  }
+
+  IoResult WriteDirect(const void* bytes, std::size_t size, std::size_t& written) override {
+    return WriteAs(FsOp::kWriteDirect, bytes, size, written);
   }
 
   IoResult Flush() override { return Simple(FsOp::kFlush); }
@@ -382,6 +362,51 @@ class FakeFileSystem::FakeOpenFile final : public platform::OpenFile {
   }
 
  private:
+  // A write through the cache (kWrite) or past it (kWriteDirect, held to the sector rule of an
+  // unbuffered handle; writes to created files under RequireSectorAlignedWrites keep to its
+  // size and address part).
+  IoResult WriteAs(FsOp op, const void* bytes, std::size_t size, std::size_t& written) {
+    written = 0;
+    std::size_t index = 0;
+    const std::uint32_t injected = fs_.Begin(op, path_, {}, size, index);
+    if (injected) return fs_.Finish(index, IoResult::Fail(injected));
+    std::lock_guard lock(fs_.mutex_);
+    if (closed_) return FinishLocked(index, IoResult::Fail(FakeError::kBadHandle));
+    const auto address = reinterpret_cast<std::uintptr_t>(bytes);
+    const std::uint32_t sector = fs_.sector_size_;
+    const bool whole_sectors = size % sector == 0 && address % sector == 0;
+    if (op == FsOp::kWriteDirect && (!whole_sectors || position_ % sector != 0)) {
+      return FinishLocked(index, IoResult::Fail(FakeError::kInvalid));
+    }
+    if (data_->created_new && fs_.sector_aligned_writes_ && !whole_sectors) {
+      return FinishLocked(index, IoResult::Fail(FakeError::kInvalid));
+    }
+    std::size_t take = size;
+    if (fs_.max_write_chunk_ != 0) take = std::min(take, fs_.max_write_chunk_);
+    if (fs_.max_file_size_ != 0 && position_ + take > fs_.max_file_size_) {
+      if (position_ >= fs_.max_file_size_) {
+        return FinishLocked(index, IoResult::Fail(IoResult::kFileTooLarge));
+      }
+      take = static_cast<std::size_t>(fs_.max_file_size_ - position_);
+    }
+    // Only bytes beyond the current end need new space.
+    const std::uint64_t end = position_ + take;
+    const std::uint64_t growth = end > data_->bytes.size() ? end - data_->bytes.size() : 0;
+    const std::uint64_t free_bytes = fs_.FreeBytesLocked();
+    if (growth > free_bytes) {
+      const std::uint64_t fits = take - (growth - free_bytes);
+      if (fits == 0) return FinishLocked(index, IoResult::Fail(IoResult::kDiskFull));
+      take = static_cast<std::size_t>(fits);
+    }
+    const auto* source = static_cast<const unsigned char*>(bytes);
+    if (position_ + take > data_->bytes.size()) data_->bytes.resize(position_ + take);
+    std::copy(source, source + take, data_->bytes.begin() + static_cast<std::ptrdiff_t>(position_));
+    position_ += take;
+    written = take;
+    data_->change = NextBirth();
+    return FinishLocked(index, IoResult::Ok());
+  }
+
   IoResult Simple(FsOp op) {
     std::size_t index = 0;
     const std::uint32_t injected = fs_.Begin(op, path_, {}, 0, index);
@@ -534,6 +559,11 @@ void FakeFileSystem::SetMaxFileSize(std::uint64_t bytes) {
 void FakeFileSystem::SetMaxWriteChunk(std::size_t bytes) {
   std::lock_guard lock(mutex_);
   max_write_chunk_ = bytes;
+}
+
+void FakeFileSystem::OfferDirectWrites(bool offered) {
+  std::lock_guard lock(mutex_);
+  direct_writes_offered_ = offered;
 }
 
 void FakeFileSystem::RequireSectorAlignedWrites(bool required) {

@@ -36,6 +36,7 @@ enum class FsOp {
   kResolveFolder,  // MakeFillFolder resolving the chosen folder
   // Calls on an OpenFile; their path is the path the file was opened under.
   kWrite,
+  kWriteDirect,  // a write past the cache (OpenFile::WriteDirect)
   kFlush,
   kSetTimes,
   kClose,
@@ -154,6 +155,10 @@ class FakeFileSystem final : public platform::FileSystem {
   // Files made by CreateNewFile take only writes whose size and buffer address are multiples
   // of the sector size (as unbuffered writes demand on real Windows); others fail kInvalid.
   void RequireSectorAlignedWrites(bool required);
+  // Whether opened files offer writes past the cache (StartDirectWrites; by default they do).
+  // Those follow the rule of unbuffered handles on Windows: the file offset, the size and the
+  // buffer address each a multiple of the sector size, else kInvalid and nothing written.
+  void OfferDirectWrites(bool offered);
   // The current folder FullPath resolves relative paths against.
   void SetCurrentFolder(TextView folder);
   // ResolveFolder gives `resolved` for `path` (as the system would after following a link);
@@ -291,6 +296,7 @@ class FakeFileSystem final : public platform::FileSystem {
   std::uint32_t sector_size_ = 512;
   std::size_t max_write_chunk_ = 0;
   bool sector_aligned_writes_ = false;
+  bool direct_writes_offered_ = true;
   Text current_folder_;
   std::map<Text, Text, std::less<>> resolved_folders_;
   std::size_t read_chunk_ = 64 * 1024;
