@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "lang/language_table.h"
@@ -19,33 +20,81 @@ using platform::OpenFile;
 // Language-table ids of the texts this file shows.
 using lang::TextId;
 
-// Writes zero bytes from `offset` (the file's current position) up to `end`: whole blocks of
-// kWriteBlock bytes at multiples of kWriteBlock, handed to the system up to kBlocksPerRequest
-// at a time, then the remainder as the last block, so the file keeps its length. A short write
-// goes on with the rest; only what the system accepted counts as written. After each request
-// the size is read again from the handle: below `floor` (the size the pass started from),
-// another program cut the file short, and the blocks it gave up were never overwritten; our
-// next writes would grow it back over new blocks and hide that. `shrank` then says so and the
-// writing stops. Returns the first failure (a write that accepted nothing counts as one).
+// Writes past the system's cache (the body of a large object): bytes per request, all from
+// one zero buffer aligned for every alignment a file system may demand.
+constexpr std::size_t kDirectBlock = 1u << 20;
+constexpr std::size_t kMaxDirectAlignment = 64u * 1024;
+// Spans shorter than this go through the cache: their few pages neither pollute it nor wait
+// long for the flush, and readying writes past the cache costs calls of its own.
+constexpr std::uint64_t kDirectMinimum = 64u * 1024;
+
+// kDirectBlock zero bytes at an address aligned to kMaxDirectAlignment, shared by every pass
+// of the process (it is never written); null where the memory could not be had.
+const unsigned char* DirectZeros() {
+  struct AlignedFree {
+    void operator()(unsigned char* block) const {
+      ::operator delete (block, std::align_val_t{kMaxDirectAlignment});
+    }
+  };
+  static const std::unique_ptr<unsigned char, AlignedFree> zeros = [] {
+    auto* block = static_cast<unsigned char*>(
+        ::operator new (kDirectBlock, std::align_val_t{kMaxDirectAlignment}, std::nothrow));
+    if (block) std::memset(block, 0, kDirectBlock);
+    return std::unique_ptr<unsigned char, AlignedFree>(block);
+  }();
+  return zeros.get();
+}
+
+// Where the writes of a span may go past the cache: the alignment their offset and length
+// need (a power of two, at most kMaxDirectAlignment) and the aligned zeros they come from.
+struct DirectPath {
+  std::uint64_t block = 0;
+  const unsigned char* zeros = nullptr;
+};
+
+// Writes zero bytes from `offset` (the file's current position) up to `end`. With `direct`,
+// each stretch that starts on its alignment and holds at least one aligned block goes past the
+// cache in requests of up to kDirectBlock whole blocks; what lies before the first aligned
+// offset and after the last aligned block goes through the cache. Through the cache, whole
+// blocks of kWriteBlock bytes at multiples of kWriteBlock are handed to the system up to
+// kBlocksPerRequest at a time, then the remainder as the last block, so the file keeps its
+// length. A short write goes on with the rest (through the cache up to the next aligned
+// offset, should it leave one that is not); only what the system accepted counts as written.
+// After each request the size is read again from the handle: below `floor` (the size the pass
+// started from), another program cut the file short, and the blocks it gave up were never
+// overwritten; our next writes would grow it back over new blocks and hide that. `shrank`
+// then says so and the writing stops. Returns the first failure (a write that accepted nothing
+// counts as one).
 IoResult WriteZeros(WipeTools& tools, OpenFile& file, std::uint64_t offset, std::uint64_t end,
-                    std::uint64_t floor, RunTally& tally, bool& shrank) {
+                    std::uint64_t floor, const DirectPath* direct, RunTally& tally, bool& shrank) {
   const unsigned char* zeros = tools.zero_buffer.data();
   while (offset < end) {
-    const std::uint64_t remaining = end - offset;
     std::size_t written = 0;
     IoResult result;
-    const auto into_block = static_cast<std::size_t>(offset % kWriteBlock);
-    if (into_block == 0 && remaining >= kWriteBlock) {
-      const auto count = static_cast<std::size_t>(
-          std::min<std::uint64_t>(remaining / kWriteBlock, kBlocksPerRequest));
-      result = file.WriteRepeated(zeros, kWriteBlock, count, written);
-      written = std::min(written, count * kWriteBlock);
+    if (direct && offset % direct->block == 0 && end - offset >= direct->block) {
+      const auto size = static_cast<std::size_t>(
+          std::min<std::uint64_t>((end - offset) / direct->block * direct->block, kDirectBlock));
+      result = file.WriteDirect(direct->zeros, size, written);
+      written = std::min(written, size);
     } else {
-      // The rest of a block a short write left, or the file's last, shorter block.
-      const auto rest =
-          static_cast<std::size_t>(std::min<std::uint64_t>(kWriteBlock - into_block, remaining));
-      result = file.Write(zeros, rest, written);
-      written = std::min(written, rest);
+      // Through the cache: up to `end`, or with writes past the cache up to where they can
+      // start (the next aligned offset) or the end of the span's last aligned block.
+      const std::uint64_t limit =
+          direct ? std::min(end, (offset / direct->block + 1) * direct->block) : end;
+      const std::uint64_t remaining = limit - offset;
+      const auto into_block = static_cast<std::size_t>(offset % kWriteBlock);
+      if (into_block == 0 && remaining >= kWriteBlock) {
+        const auto count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(remaining / kWriteBlock, kBlocksPerRequest));
+        result = file.WriteRepeated(zeros, kWriteBlock, count, written);
+        written = std::min(written, count * kWriteBlock);
+      } else {
+        // The rest of a block a short write left, or the span's last, shorter block.
+        const auto rest =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kWriteBlock - into_block, remaining));
+        result = file.Write(zeros, rest, written);
+        written = std::min(written, rest);
+      }
     }
     offset += written;
     tally.written_bytes += written;
@@ -173,7 +222,8 @@ class ObjectPass {
         position_ = start;
       }
       bool shrank = false;
-      const IoResult result = WriteZeros(tools_, file_, start, end, floor, tally_, shrank);
+      const DirectPath* direct = end - start >= kDirectMinimum ? Direct() : nullptr;
+      const IoResult result = WriteZeros(tools_, file_, start, end, floor, direct, tally_, shrank);
       if (!result) return Failed(result);
       if (shrank) return Shrank();
       position_ = end;
@@ -188,6 +238,27 @@ class ObjectPass {
     }
     CountAsDone(to - done);
     return true;
+  }
+
+  // The way past the cache for this object, readied on the first span long enough to take
+  // it; null where the file system offers none or demands an alignment beyond what the zeros
+  // have (everything then goes through the cache).
+  const DirectPath* Direct() {
+    if (!direct_asked_) {
+      direct_asked_ = true;
+      OpenFile::DirectAlignment alignment;
+      const unsigned char* zeros = DirectZeros();
+      if (zeros && file_.StartDirectWrites(alignment) && Suits(alignment.block) &&
+          (alignment.memory == 0 || Suits(alignment.memory))) {
+        direct_ = DirectPath{alignment.block, zeros};
+      }
+    }
+    return direct_.zeros ? &direct_ : nullptr;
+  }
+
+  // A power of two that kDirectBlock and the zeros' address are multiples of.
+  static bool Suits(std::uint32_t alignment) {
+    return alignment != 0 && (alignment & (alignment - 1)) == 0 && alignment <= kMaxDirectAlignment;
   }
 
   // A hole holds no data: it is done without a write, and the progress says so.
@@ -240,6 +311,8 @@ class ObjectPass {
   RunTally& tally_;
   static constexpr std::uint64_t kUnknownPosition = UINT64_MAX;
   std::uint64_t position_ = 0;  // where the next write starts; an object opens at 0
+  bool direct_asked_ = false;
+  DirectPath direct_;  // zeros null: every write goes through the cache
 };
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -101,6 +103,7 @@ class PosixUncachedReader final : public UncachedReader {
 IoResult PosixOpenFile::Write(const void* data, std::size_t size, std::size_t& written) {
   written = 0;
   if (!fd_.valid()) return FromErrno(EBADF);
+  if (IoResult left = LeaveDirect(); !left) return left;
   for (;;) {
     const ssize_t n = ::write(fd_.get(), data, size);
     if (n >= 0) {
@@ -116,6 +119,7 @@ IoResult PosixOpenFile::WriteRepeated(const void* block, std::size_t block_size,
                                       std::size_t& written) {
   written = 0;
   if (!fd_.valid()) return FromErrno(EBADF);
+  if (IoResult left = LeaveDirect(); !left) return left;
   iovec blocks[kMaxBlocksPerRequest];
   count = std::min<std::size_t>(count, kMaxBlocksPerRequest);
   for (std::size_t i = 0; i < count; ++i) blocks[i] = {const_cast<void*>(block), block_size};
@@ -127,6 +131,114 @@ IoResult PosixOpenFile::WriteRepeated(const void* block, std::size_t block_size,
       return IoResult::Ok();
     }
     if (errno != EINTR) return LastError();
+  }
+}
+
+namespace {
+
+// What statx reports of a file's direct I/O (Linux 6.1), declared here by the kernel's layout
+// since older C library headers lack the fields.
+constexpr unsigned int kStatxDioAlign = 0x00002000U;  // STATX_DIOALIGN
+struct KernelStatx {
+  std::uint32_t mask;
+  std::uint32_t block_size;
+  std::uint64_t attributes;
+  std::uint32_t links, uid, gid;
+  std::uint16_t mode, spare0;
+  std::uint64_t inode, size, blocks, attributes_mask;
+  struct {
+    std::int64_t seconds;
+    std::uint32_t nanoseconds;
+    std::int32_t reserved;
+  } times[4];
+  std::uint32_t rdev_major, rdev_minor, dev_major, dev_minor;
+  std::uint64_t mount_id;
+  std::uint32_t dio_memory_align;
+  std::uint32_t dio_offset_align;
+  std::uint64_t spare3[12];
+};
+static_assert(sizeof(KernelStatx) == 256 && offsetof(KernelStatx, dio_memory_align) == 152);
+
+// The alignment of direct I/O on the file `fd`: from statx where the kernel tells it (false
+// when it says the file takes none), else 4096 bytes for offsets and lengths, which every
+// logical sector size divides, and the page size for the buffer.
+bool DirectIoAlignment(int fd, OpenFile::DirectAlignment& alignment) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  alignment.block = 4096;
+  alignment.memory = page > 0 ? static_cast<std::uint32_t>(page) : 4096;
+  KernelStatx status{};
+  if (::syscall(SYS_statx, fd, "", AT_EMPTY_PATH, kStatxDioAlign, &status) == 0 &&
+      (status.mask & kStatxDioAlign) != 0) {
+    if (status.dio_offset_align == 0) return false;
+    alignment.block = status.dio_offset_align;
+    alignment.memory = status.dio_memory_align;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PosixOpenFile::SetDirect(bool on) {
+  if (::fcntl(fd_.get(), F_SETFL, on ? status_flags_ | O_DIRECT : status_flags_) != 0) {
+    return false;
+  }
+  direct_on_ = on;
+  return true;
+}
+
+IoResult PosixOpenFile::LeaveDirect() {
+  if (direct_on_ && !SetDirect(false)) return LastError();
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::StartDirectWrites(DirectAlignment& alignment) {
+  alignment = DirectAlignment{};
+  if (!fd_.valid()) return FromErrno(EBADF);
+  if (direct_ == Direct::kRefused) return FromErrno(EINVAL);
+  DirectAlignment found;
+  if (!DirectIoAlignment(fd_.get(), found)) {
+    direct_ = Direct::kRefused;
+    return FromErrno(EINVAL);
+  }
+  if (direct_ == Direct::kNotStarted) {
+    const int flags = ::fcntl(fd_.get(), F_GETFL);
+    if (flags < 0) return LastError();
+    status_flags_ = flags & ~(O_ACCMODE | O_DIRECT);
+    direct_on_ = (flags & O_DIRECT) != 0;
+  }
+  // Set now, so that a file system that refuses the flag (EINVAL: tmpfs before Linux 6.6,
+  // ramfs, some FUSE) is known before the first write.
+  if (!direct_on_ && !SetDirect(true)) {
+    if (errno == EINVAL) direct_ = Direct::kRefused;
+    return LastError();
+  }
+  direct_ = Direct::kStarted;
+  alignment = found;
+  return IoResult::Ok();
+}
+
+IoResult PosixOpenFile::WriteDirect(const void* data, std::size_t size, std::size_t& written) {
+  written = 0;
+  if (!fd_.valid()) return FromErrno(EBADF);
+  if (direct_ != Direct::kStarted) return Write(data, size, written);
+  if (!direct_on_ && !SetDirect(true)) return LastError();
+  for (;;) {
+    const ssize_t n = ::write(fd_.get(), data, size);
+    if (n >= 0) {
+      written = static_cast<std::size_t>(n);
+      direct_confirmed_ = true;
+      // Nothing of it stands in the cache: writing behind goes on after it.
+      position_ += written;
+      started_ = dropped_ = position_;
+      return IoResult::Ok();
+    }
+    if (errno == EINTR) continue;
+    if (errno == EINVAL && !direct_confirmed_) {
+      // The file system took the flag but not the write: the cache takes this and the rest.
+      direct_ = Direct::kRefused;
+      return Write(data, size, written);
+    }
+    return LastError();
   }
 }
 

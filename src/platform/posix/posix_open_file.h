@@ -29,6 +29,13 @@ class PosixOpenFile final : public OpenFile {
   // fraction of the system calls.
   IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
                          std::size_t& written) override;
+  // O_DIRECT set on this very descriptor (no path is opened again), with the alignment
+  // statx's STATX_DIOALIGN gives for the file, or else 4096 bytes and the page size.
+  IoResult StartDirectWrites(DirectAlignment& alignment) override;
+  // Sets O_DIRECT again where Write took it off. EINVAL from the first direct write (a file
+  // system that accepted the flag but takes no such write) sends it and all later ones
+  // through the cache.
+  IoResult WriteDirect(const void* data, std::size_t size, std::size_t& written) override;
   IoResult Flush() override;
   IoResult SetTimes(FileTime time) override;
   IoResult Identity(EntryIdentity& identity) override;
@@ -58,8 +65,21 @@ class PosixOpenFile final : public OpenFile {
   // Counts `bytes` just written at the file position and starts or finishes write-back of the
   // windows behind it (WriteBehind).
   void Wrote(std::size_t bytes);
+  // Sets or clears O_DIRECT on the descriptor (its other status flags as they were); false
+  // with errno when the system refuses.
+  bool SetDirect(bool on);
+  // Write and WriteRepeated go through the cache: O_DIRECT off where WriteDirect set it.
+  IoResult LeaveDirect();
+
+  // Writes past the cache: not started, started (O_DIRECT may be on or off; direct_on_ says
+  // which), or refused by the file system (everything goes through the cache).
+  enum class Direct : unsigned char { kNotStarted, kStarted, kRefused };
 
   UniqueFd fd_;
+  Direct direct_ = Direct::kNotStarted;
+  bool direct_on_ = false;         // O_DIRECT is set on the descriptor now
+  bool direct_confirmed_ = false;  // a direct write succeeded: EINVAL is an error from now on
+  int status_flags_ = 0;           // F_GETFL's status flags, without O_DIRECT
   bool write_behind_ = false;
   std::uint64_t position_ = 0;  // the file position, while writing behind
   std::uint64_t started_ = 0;   // write-back started up to here
