@@ -17,6 +17,7 @@ IoResult Win32OpenFile::Seek(std::uint64_t offset) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
   if (!::SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN)) return LastError();
+  position_ = offset;
   return IoResult::Ok();
 }
 

@@ -46,6 +46,12 @@ class Win32OpenFile final : public OpenFile {
   // whole sectors from an aligned address in a single request.
   IoResult WriteRepeated(const void* block, std::size_t block_size, std::size_t count,
                          std::size_t& written) override;
+  // Writes past the cache go through a handle opened with FILE_FLAG_NO_BUFFERING in the place
+  // of this one (see Reopen), with the alignment FileStorageInfo gives (Windows 8), else 4096
+  // bytes. ERROR_INVALID_PARAMETER from the first of them sends it and all later ones through
+  // the cache.
+  IoResult StartDirectWrites(DirectAlignment& alignment) override;
+  IoResult WriteDirect(const void* data, std::size_t size, std::size_t& written) override;
   IoResult CurrentSize(std::uint64_t& size) override;
   IoResult OpenUncachedReader(std::unique_ptr<UncachedReader>& reader) override;
   IoResult Flush() override;
@@ -71,9 +77,32 @@ class Win32OpenFile final : public OpenFile {
   void RememberAttributes(DWORD attributes) { original_attributes_ = attributes; }
 
  private:
+  // Puts a new handle of the same object, unbuffered or not, in the place of handle_, at the
+  // same position. The writer shares reading only (as the open for overwrite chose), so a
+  // second writer of ours would be refused: the old one is closed first, and the new one is
+  // opened relative to pin_, a handle of this object without data access that no sharing
+  // refuses. Reopened relative to a handle with no name, it is that handle's object and no
+  // other; its identity is compared all the same. Should another program take the file for
+  // writing in between, the reopen fails: the failure is reported and every later write
+  // reports it too (the file is kept).
+  IoResult Reopen(bool unbuffered);
+  // Write and WriteRepeated go through the cache: a buffered handle where WriteDirect left an
+  // unbuffered one.
+  IoResult LeaveUnbuffered();
+  // What a call on a handle that is gone reports: the failure that lost it, if any.
+  IoResult Gone() const;
+
+  enum class Direct : unsigned char { kNotStarted, kStarted, kRefused };
+
   HANDLE handle_;
   AlignedBlock scratch_;  // WriteRepeated's request, kept for the next one
   std::optional<DWORD> original_attributes_;
+  HANDLE pin_ = INVALID_HANDLE_VALUE;  // see Reopen
+  Direct direct_ = Direct::kNotStarted;
+  bool unbuffered_ = false;        // handle_ was opened with FILE_FLAG_NO_BUFFERING
+  bool direct_confirmed_ = false;  // a write past the cache succeeded
+  std::uint64_t position_ = 0;     // handle_'s file position, carried over to a reopened handle
+  DWORD lost_error_ = ERROR_INVALID_HANDLE;
 };
 
 }  // namespace nulvane::platform::win32
