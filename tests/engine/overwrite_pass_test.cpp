@@ -83,13 +83,15 @@ void WithOpenFile(platform::FileSystem& fs, const Text& path,
   });
 }
 
-// One pass over the file at `path`, which stays; true when the pass reported success.
-bool OverwriteOnce(platform::FileSystem& fs, const Text& path, PassTools& run) {
+// One pass over the file at `path`, which stays; true when the pass reported success (with
+// `verify`: and the read-back past the cache found only zeros).
+bool OverwriteOnce(platform::FileSystem& fs, const Text& path, PassTools& run,
+                   bool verify = false) {
   bool done = false;
   WithOpenFile(fs, path, [&](OpenFile& file, const platform::OpenedFileInfo& info) {
     run.tally.total_bytes += info.size;
     std::uint64_t covered = 0;
-    done = OverwriteObject(run.tools, file, path, info.may_have_holes, info.size, 0, false,
+    done = OverwriteObject(run.tools, file, path, info.may_have_holes, info.size, 0, verify,
                            run.tally, covered);
   });
   return done;
@@ -230,7 +232,7 @@ std::string Pattern(std::uint64_t size) {
 }
 
 // Writes every size of kSizes into `folder`, overwrites each with one pass through the system's
-// file system and reads it back: all zeros, at its length.
+// file system, which reads it back past the cache, and reads it back: all zeros, at its length.
 void OverwriteEverySizeIn(const Text& folder) {
   platform::FileSystem& fs = platform::SystemFileSystem();
   for (const std::uint64_t size : kSizes) {
@@ -239,7 +241,7 @@ void OverwriteEverySizeIn(const Text& folder) {
         folder + platform::kPathSeparator + u"f" + platform::Utf8ToText(std::to_string(size));
     ASSERT_TRUE(testing::WriteTestFile(path, Pattern(size)));
     PassTools run(fs);
-    EXPECT_TRUE(OverwriteOnce(fs, path, run));
+    EXPECT_TRUE(OverwriteOnce(fs, path, run, /*verify=*/true));
     EXPECT_TRUE(run.Errors().empty()) << testing::Narrow(run.Errors().front());
     std::string back;
     ASSERT_TRUE(testing::ReadTestFile(path, back));
