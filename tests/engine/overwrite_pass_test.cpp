@@ -209,19 +209,6 @@ TEST_F(OverwritePassTest, ASparseFilesUnalignedRangesAreWrittenAndItsHolesAreNot
   EXPECT_EQ(run.tally.written_bytes, kSize);  // holes count as done
 }
 
-// A file system that takes no writes past the cache: everything goes through it.
-TEST_F(OverwritePassTest, WithoutWritesPastTheCacheTheWholeFileGoesThroughIt) {
-  constexpr std::size_t kSize = (1u << 20) + 3;
-  fs_.AddFileOfSize(file_, kSize);
-  fs_.OfferDirectWrites(false);
-  PassTools run(fs_);
-  EXPECT_TRUE(OverwriteOnce(fs_, file_, run));
-  EXPECT_TRUE(testing::AllZero(*fs_.Content(file_)));
-  EXPECT_EQ(fs_.Content(file_)->size(), kSize);
-  EXPECT_EQ(fs_.CountOf(FsOp::kWriteDirect), 0);
-  EXPECT_EQ(BytesOf(fs_.CallsOf(FsOp::kWrite)), kSize);
-}
-
 // ---- Real folders ----
 
 // Bytes that are not zero, `size` of them.
