@@ -7,7 +7,9 @@
 #include <windows.h>
 #undef DeleteFile
 
+#include <algorithm>
 #include <map>
+#include <string>
 
 #include "platform/file_system.h"
 #include "platform/win32/wide.h"
@@ -244,6 +246,47 @@ TEST_F(Win32FileSystem, ADotDotBelowTheAnchorAndANulAreRefused) {
   EXPECT_EQ(ReadWhole(file), "x");
   // Typed as part of the anchor, the ".." is the user's own and is resolved.
   EXPECT_TRUE(fs_.DeleteFile(climbing));
+}
+
+// Writes past the cache swap the writer for an unbuffered handle of the same object: the body
+// and then the tail land where they belong, and while it writes, others may still read the
+// file but not write to it, as with the buffered writer.
+TEST_F(Win32FileSystem, AnUnbufferedWriterKeepsThePositionAndLetsOthersOnlyRead) {
+  constexpr std::size_t kSize = 3 * 65536 + 100;
+  const Text file = Make(temp_ / u"big.bin", std::string(kSize, 'x'));
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  ASSERT_TRUE(fs_.OpenForOverwrite(file, open, info));
+  OpenFile::DirectAlignment alignment;
+  ASSERT_TRUE(open->StartDirectWrites(alignment));
+  ASSERT_TRUE(alignment.block != 0 && 65536 % alignment.block == 0);
+  void* block = ::VirtualAlloc(nullptr, 65536, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(block, nullptr);
+  std::size_t written = 0;
+  EXPECT_TRUE(open->WriteDirect(block, 65536, written));
+  EXPECT_EQ(written, 65536u);
+  const auto try_open = [&](DWORD access) {
+    const HANDLE other =
+        ::CreateFileW(Wide(win32::ExtendedPath(file)), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const DWORD error = other == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+    if (other != INVALID_HANDLE_VALUE) ::CloseHandle(other);
+    return error;
+  };
+  EXPECT_EQ(try_open(GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(try_open(GENERIC_READ), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(open->Seek(2 * 65536));  // a second range, as a sparse file's
+  EXPECT_TRUE(open->WriteDirect(block, 65536, written));
+  EXPECT_TRUE(open->Write(block, 100, written));  // the tail, through the cache
+  EXPECT_EQ(try_open(GENERIC_WRITE), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(open->Flush());
+  EXPECT_TRUE(open->Close());
+  ::VirtualFree(block, 0, MEM_RELEASE);
+  std::string expected(kSize, '\0');
+  std::fill_n(expected.begin() + 65536, 65536, 'x');
+  std::string back;
+  ASSERT_TRUE(testing::ReadTestFile(file, back));
+  EXPECT_EQ(back, expected);
 }
 
 }  // namespace
