@@ -7,14 +7,15 @@
 namespace nulvane::platform {
 namespace {
 
-// Every name of one or two bytes, and each of them after an ASCII run and before a four-byte
-// character, comes back from UTF-16 byte for byte, whatever of it is valid UTF-8.
+// Every name of one or two bytes, alone, amid ASCII runs (at every offset of a group of four
+// units) and before a four-byte character, comes back from UTF-16 byte for byte, whatever of
+// it is valid UTF-8.
 TEST(TextConversion, EveryShortByteSequenceRoundTripsInAnyPosition) {
   for (unsigned first = 0; first < 256; ++first) {
     for (unsigned second = 0; second < 256; ++second) {
       const std::string pair = {static_cast<char>(first), static_cast<char>(second)};
       for (const std::string& bytes :
-           {pair, "name " + pair + "\xF0\x9F\x98\x80", pair.substr(0, 1)}) {
+           {pair, "name " + pair + "\xF0\x9F\x98\x80", "ab" + pair + "cdefgh", pair.substr(0, 1)}) {
         const Text text = Utf8ToText(bytes);
         ASSERT_EQ(TextToUtf8(text), bytes) << first << " " << second;
         ASSERT_FALSE(HasUnmappableSurrogate(text)) << first << " " << second;
