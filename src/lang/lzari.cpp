@@ -232,7 +232,7 @@ void LzariStream::RebuildCounts() {
 // Both helpers below read and write sym_cum_ eight entries at a time where SSE2 is there (every
 // x86-64 build); the counts stay below 2^15, so signed 16-bit comparisons order them right. The
 // entries past kCodeCount are padding: they stay 0 and never change the outcome.
-int LzariStream::FirstRankAtOrBelow(std::uint32_t x) const {
+inline int LzariStream::FirstRankAtOrBelow(std::uint32_t x) const {
 #if defined(__SSE2__)
   // The loads start at rank 0 and are aligned like the stores of CountOneMoreAbove, so that
   // they take the counts just stored straight from the store buffer. Rank 0 holds the total,
@@ -251,7 +251,7 @@ int LzariStream::FirstRankAtOrBelow(std::uint32_t x) const {
 }
 
 // Adds 1 to sym_cum_[0..rank - 1]: the ranks before `rank` have one more count after them.
-void LzariStream::CountOneMoreAbove(int rank) {
+inline void LzariStream::CountOneMoreAbove(int rank) {
 #if defined(__SSE2__)
   const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
   for (int first = 0; first < rank; first += 8) {
@@ -306,7 +306,7 @@ inline int LzariStream::DecodePosition(Coder& coder) const {
 // The symbol moves to the front of the run of symbols with its frequency (they are ranked by
 // falling frequency), and its count grows by one. After the first few hundred symbols such runs
 // are short, so a walk back finds the front sooner than a search.
-void LzariStream::UpdateModel(int symbol) {
+inline void LzariStream::UpdateModel(int symbol) {
   if (sym_cum_[0] >= kMaxCum) {
     for (int i = 1; i <= kCodes; ++i) {
       sym_freq_[i] = static_cast<std::uint16_t>((sym_freq_[i] + 1) / 2);
