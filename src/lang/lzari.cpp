@@ -236,8 +236,9 @@ inline int LzariStream::FirstRankAtOrBelow(std::uint32_t x) const {
 #if defined(__SSE2__)
   // The loads start at rank 0 and are aligned like the stores of CountOneMoreAbove, so that
   // they take the counts just stored straight from the store buffer. Rank 0 holds the total,
-  // which is above x; the floor at rank 1 only guards that.
-  const __m128i limit = _mm_set1_epi16(static_cast<short>(x));
+  // which is above x; the floor at rank 1 only guards that. x is below the total, so below
+  // 2^15; were it not, the cap still lets the 0 at kCodeCount end the scan inside the array.
+  const __m128i limit = _mm_set1_epi16(static_cast<short>(std::min<std::uint32_t>(x, 0x7FFF)));
   for (int rank = 0;; rank += 8) {
     const __m128i counts = _mm_load_si128(reinterpret_cast<const __m128i*>(sym_cum_ + rank));
     const int above = _mm_movemask_epi8(_mm_cmpgt_epi16(counts, limit));
