@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -108,13 +109,22 @@ int ListPaths(const JobOptions& options) {
   const items::ItemList& list = job.list;
   // Row order is the order of destruction read backwards: a folder stands before its contents.
   // The rows carry what the list found when it looked; nothing is asked of the disk again.
+  // Each line is the size right-aligned in 12 units, two spaces and the path, put together in
+  // one buffer that every row reuses.
+  constexpr std::size_t kSizeWidth = 12;
   char16_t size[64];
   Text path;
+  Text line;
   const int rows = list.RowCount();
   for (int row = 0; row < rows; ++row) {
     if (!list.GetRowText(row, 1, size, sizeof size / sizeof size[0])) size[0] = 0;
     list.GetRowPath(row, path);
-    terminal.GatheredLine(Format(u"%12s  %s", static_cast<const char16_t*>(size), path));
+    const TextView size_text(size);
+    line.assign(kSizeWidth - std::min(size_text.size(), kSizeWidth), u' ');
+    line += size_text;
+    line += u"  ";
+    line += path;
+    terminal.GatheredLine(line);
   }
   terminal.Line(job.host.LastStatus());
   return job.all_found && job.host.ListWarningCount() == 0 ? kExitOk : kExitFailed;

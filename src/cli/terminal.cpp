@@ -80,7 +80,7 @@ void Terminal::GatheredLine(TextView text) {
   constexpr std::size_t kGatherUnits = 32 * 1024;
   std::lock_guard lock(mutex_);
   if (progress_shown_) ClearProgressLocked();
-  gathered_ += platform::EscapeForDisplay(text);
+  platform::AppendEscapedForDisplay(gathered_, text);
   gathered_ += u'\n';
   if (gathered_.size() >= kGatherUnits) FlushGatheredLocked();
 }

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace nulvane::lang {
 
@@ -47,9 +52,9 @@ constexpr int PositionAbove(std::uint32_t x) {
   return i;
 }
 
-// PositionAbove at the start of every 64 values of x: the answer for any x lies between those
-// of its bucket's start and the next bucket's, a handful of positions apart.
-constexpr int kBucketShift = 6;
+// PositionAbove at the start of every 8 values of x: the answer for any x lies between those
+// of its bucket's start and the next bucket's, at most three positions apart.
+constexpr int kBucketShift = 3;
 constexpr int kBuckets = (kQ1 >> kBucketShift) + 1;
 using BucketTable = std::array<std::uint16_t, kBuckets + 1>;
 constexpr BucketTable MakeBucketTable() {
@@ -84,21 +89,20 @@ LzariStream::LzariStream(const unsigned char* blob, std::size_t size) {
   input_size_ = static_cast<std::uint32_t>(
       std::min<std::size_t>(size, std::numeric_limits<std::uint32_t>::max()));
   size_ = ReadHeader(blob);
-  input_position_ = kHeaderSize;
+  coder_.input_position = kHeaderSize;
 }
 
 void LzariStream::Start() {
   started_ = true;
   for (int sym = 1; sym <= kCodes; ++sym) {
-    char_to_sym_[sym - 1] = static_cast<std::uint16_t>(sym);
     sym_to_char_[sym] = static_cast<std::uint16_t>(sym - 1);
     sym_freq_[sym] = 1;
   }
   sym_freq_[0] = 0;
-  RebuildTree();
-  low_ = 0;
-  high_ = kQ4;
-  value_ = GetBits(kPrecision + 2);
+  RebuildCounts();
+  coder_.low = 0;
+  coder_.high = kQ4;
+  coder_.value = GetBits(coder_, kPrecision + 2);
   // Positions the stream has not written yet read as 0 (a corrupt stream may refer to them).
   std::fill(ring_, ring_ + kN, static_cast<unsigned char>(0));
   std::fill(ring_, ring_ + (kN - kF), static_cast<unsigned char>(' '));
@@ -106,181 +110,222 @@ void LzariStream::Start() {
 }
 
 std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
-  std::size_t done = 0;
   if (produced_ >= size_ || count == 0) return 0;
   if (!started_) Start();
-  while (done < count && produced_ < size_) {
-    unsigned char byte;
+  // The loop keeps its state in locals: every store to `out` may alias any member.
+  const std::size_t wanted = std::min<std::size_t>(count, size_ - produced_);
+  std::size_t done = 0;
+  int r = r_;
+  Coder coder = coder_;
+  while (done < wanted) {
     if (match_left_ > 0) {
-      byte = ring_[match_from_];
-      match_from_ = (match_from_ + 1) & (kN - 1);
-      --match_left_;
-    } else {
-      const int code = DecodeChar();
-      if (code >= 256) {
-        match_from_ = (r_ - DecodePosition() - 1) & (kN - 1);
-        match_left_ = code - 255 + kThreshold;
+      const int copy = static_cast<int>(std::min<std::size_t>(match_left_, wanted - done));
+      int from = match_from_;
+      // Where neither end wraps and the copy does not read what it writes (a match closer than
+      // its length repeats itself), the bytes move as blocks.
+      const int distance = (r - from) & (kN - 1);
+      if (distance >= copy && from + copy <= kN && r + copy <= kN) {
+        std::memcpy(out + done, ring_ + from, static_cast<std::size_t>(copy));
+        std::memcpy(ring_ + r, out + done, static_cast<std::size_t>(copy));
+        done += static_cast<std::size_t>(copy);
+        match_from_ = (from + copy) & (kN - 1);
+        r = (r + copy) & (kN - 1);
+        match_left_ -= copy;
         continue;
       }
-      byte = static_cast<unsigned char>(code);
+      for (int k = 0; k < copy; ++k) {
+        const unsigned char byte = ring_[from];
+        from = (from + 1) & (kN - 1);
+        out[done++] = byte;
+        ring_[r] = byte;
+        r = (r + 1) & (kN - 1);
+      }
+      match_from_ = from;
+      match_left_ -= copy;
+      continue;
     }
+    const int code = DecodeChar(coder);
+    if (code >= 256) {
+      match_from_ = (r - DecodePosition(coder) - 1) & (kN - 1);
+      match_left_ = code - 255 + kThreshold;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(code);
     out[done++] = byte;
-    ring_[r_] = byte;
-    r_ = (r_ + 1) & (kN - 1);
-    ++produced_;
+    ring_[r] = byte;
+    r = (r + 1) & (kN - 1);
   }
+  r_ = r;
+  coder_ = coder;
+  produced_ += static_cast<std::uint32_t>(done);
   // A corrupt stream may end a match past the declared size; those bytes are not text.
   if (produced_ >= size_) match_left_ = 0;
   return done;
 }
 
-std::uint32_t LzariStream::GetBits(int count) {
+inline std::uint32_t LzariStream::GetBits(Coder& coder, int count) const {
   // The bits are taken most significant first from a buffer refilled a byte at a time; past
   // the end of the input every bit reads as 1.
-  while (bit_count_ < count) {
-    const std::uint64_t byte = input_position_ < input_size_ ? input_[input_position_++] : 0xFFu;
-    bits_ = (bits_ << 8) | byte;
-    bit_count_ += 8;
-  }
-  bit_count_ -= count;
-  return static_cast<std::uint32_t>(bits_ >> bit_count_) & ((1u << count) - 1);
+  if (coder.bit_count < count) Refill(coder);
+  coder.bit_count -= count;
+  return static_cast<std::uint32_t>(coder.bits >> coder.bit_count) & ((1u << count) - 1);
 }
 
-// Scales the interval up until it spans more than a quarter of the registers' range. A run of
-// steps in which low and high lie in the same half (E1, E2) shifts out the bits low and high - 1
-// share at the top, all at once; the middle case (E3) is taken a step at a time. The outcome is
-// that of the classic loop, which takes every step alone.
-void LzariStream::Normalize() {
+// Tops the buffer up to at least 57 bits (a whole number of bytes), so that most calls of
+// GetBits find their bits there.
+void LzariStream::Refill(Coder& coder) const {
+  while (coder.bit_count <= 56) {
+    const std::uint64_t byte =
+        coder.input_position < input_size_ ? input_[coder.input_position++] : 0xFFu;
+    coder.bits = (coder.bits << 8) | byte;
+    coder.bit_count += 8;
+  }
+}
+
+// Scales the interval up until it spans more than a quarter of the registers' range, with the
+// outcome of the classic loop that takes one step at a time:
+//  - E1/E2 (low and high - 1 in the same half) shifts out the bits low and high - 1 share at
+//    the top. Afterwards they differ in their top bit: low lies in the lower half, high - 1 in
+//    the upper.
+//  - E3 (low and high - 1 in the middle two quarters) then removes the second bit of every
+//    register and shifts the rest up, keeping the top bit. Neither this nor the top bits'
+//    difference lets E1/E2 apply again, so the E3 steps run while low's second bit is 1 and
+//    high - 1's is 0: as many as low & ~(high - 1) has leading ones from the second bit on.
+// After both runs neither case applies, so the classic loop would stop there too.
+inline void LzariStream::Normalize(Coder& coder) const {
   constexpr std::uint32_t kMask = kQ4 - 1;
-  for (;;) {
-    const std::uint32_t shared = (low_ ^ (high_ - 1)) & kMask;
-    if ((shared & kQ2) == 0) {
-      // The leading bits low and high - 1 share, of their 17 (at least one).
-      const int steps = shared == 0 ? kPrecision + 2 : __builtin_clz(shared) - (31 - 16);
-      low_ = (low_ << steps) & kMask;
-      high_ = ((((high_ - 1) << steps) & kMask) | ((1u << steps) - 1)) + 1;
-      value_ = ((value_ << steps) | GetBits(steps)) & kMask;
-      continue;
-    }
-    if (low_ >= kQ1 && high_ <= kQ3) {
-      value_ -= kQ1;
-      low_ -= kQ1;
-      high_ -= kQ1;
-      low_ += low_;
-      high_ += high_;
-      value_ = 2 * value_ + GetBits(1);
-      continue;
-    }
-    return;
+  constexpr std::uint32_t kLowerBits = kQ2 - 1;  // all but the top bit
+  std::uint32_t low = coder.low;
+  std::uint32_t top = coder.high - 1;  // high - 1: the last value inside the interval
+  std::uint32_t value = coder.value;
+  const std::uint32_t shared = (low ^ top) & kMask;
+  if ((shared & kQ2) == 0) {
+    // The leading bits low and high - 1 share, of their 17 (at least one).
+    const int steps = shared == 0 ? kPrecision + 2 : __builtin_clz(shared) - (31 - 16);
+    low = (low << steps) & kMask;
+    top = ((top << steps) & kMask) | ((1u << steps) - 1);
+    value = ((value << steps) | GetBits(coder, steps)) & kMask;
   }
+  // Bits 15, 14, ... of low set and of high - 1 clear, counted from bit 15 down (at most 16).
+  const std::uint32_t middle = (low & ~top) << (32 - (kPrecision + 1));
+  const int e3_steps = __builtin_clz(~middle);
+  if (e3_steps > 0) {
+    low = (low & kQ2) | ((low << e3_steps) & kLowerBits);
+    top = (top & kQ2) | ((top << e3_steps) & kLowerBits) | ((1u << e3_steps) - 1);
+    value = (value & kQ2) | ((value << e3_steps) & kLowerBits) | GetBits(coder, e3_steps);
+  }
+  coder.low = low;
+  coder.high = top + 1;
+  coder.value = value;
 }
 
-void LzariStream::AddCount(int symbol, std::uint32_t amount) {
-  for (int i = symbol; i <= kTreeSize; i += i & -i) tree_[i] += amount;
+// Recomputes the cumulative counts from the frequencies: sym_cum_[s] sums the ranks above s.
+void LzariStream::RebuildCounts() {
+  std::uint32_t sum = 0;
+  for (int s = kCodes; s > 0; --s) {
+    sym_cum_[s] = static_cast<std::uint16_t>(sum);
+    sum += sym_freq_[s];
+  }
+  sym_cum_[0] = static_cast<std::uint16_t>(sum);
 }
 
-void LzariStream::RebuildTree() {
-  std::fill(std::begin(tree_), std::end(tree_), 0u);
-  total_ = 0;
-  for (int i = 1; i <= kTreeSize; ++i) {
-    if (i <= kCodes) {
-      tree_[i] += sym_freq_[i];
-      total_ += sym_freq_[i];
-    }
-    const int parent = i + (i & -i);
-    if (parent <= kTreeSize) tree_[parent] += tree_[i];
+// Both helpers below read and write sym_cum_ eight entries at a time where SSE2 is there (every
+// x86-64 build); the counts stay below 2^15, so signed 16-bit comparisons order them right. The
+// entries past kCodeCount are padding: they stay 0 and never change the outcome.
+inline int LzariStream::FirstRankAtOrBelow(std::uint32_t x) const {
+#if defined(__SSE2__)
+  // The loads start at rank 0 and are aligned like the stores of CountOneMoreAbove, so that
+  // they take the counts just stored straight from the store buffer. Rank 0 holds the total,
+  // which is above x; the floor at rank 1 only guards that. x is below the total, so below
+  // 2^15; were it not, the cap still lets the 0 at kCodeCount end the scan inside the array.
+  const __m128i limit = _mm_set1_epi16(static_cast<short>(std::min<std::uint32_t>(x, 0x7FFF)));
+  for (int rank = 0;; rank += 8) {
+    const __m128i counts = _mm_load_si128(reinterpret_cast<const __m128i*>(sym_cum_ + rank));
+    const int above = _mm_movemask_epi8(_mm_cmpgt_epi16(counts, limit));
+    if (above != 0xFFFF) return std::max(1, rank + __builtin_ctz(~above) / 2);
   }
+#else
+  int rank = 1;
+  while (sym_cum_[rank] > x) ++rank;
+  return rank;
+#endif
+}
+
+// Adds 1 to sym_cum_[0..rank - 1]: the ranks before `rank` have one more count after them.
+inline void LzariStream::CountOneMoreAbove(int rank) {
+#if defined(__SSE2__)
+  const __m128i lane = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+  for (int first = 0; first < rank; first += 8) {
+    auto* at = reinterpret_cast<__m128i*>(sym_cum_ + first);
+    // All ones (-1) in the lanes before `rank`, subtracted to add 1 there.
+    const __m128i inside = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<short>(rank - first)), lane);
+    _mm_store_si128(at, _mm_sub_epi16(_mm_load_si128(at), inside));
+  }
+#else
+  for (int k = 0; k < rank; ++k) ++sym_cum_[k];
+#endif
 }
 
 // After Normalize, high - low > Q1 exceeds every model total and each symbol's count is at
 // least 1, so each narrowing leaves a non-empty interval: the divisions below never see 0.
 // With any input bits, low <= value < high holds, so x stays below the model total.
 //
-// The classic model keeps cum[s], the counts of the symbols ranked below s; cum[s] = total -
-// prefix(s), where prefix(s) sums the ranks 1..s. The symbol decoded is the smallest s with
-// cum[s] <= x, that is the smallest s with prefix(s) >= total - x: one descent of the tree.
-int LzariStream::DecodeChar() {
-  const std::uint32_t range = high_ - low_;
-  const std::uint32_t total = total_;
-  const std::uint32_t x = ((value_ - low_ + 1) * total - 1) / range;
-  std::uint32_t wanted = total - x;  // at least 1
-  int below = 0;                     // ends as s - 1
-  std::uint32_t prefix_below = 0;    // prefix(s - 1)
-  for (int step = kTreeSize / 2; step > 0; step >>= 1) {
-    const int next = below + step;
-    if (next <= kTreeSize && tree_[next] < wanted) {
-      below = next;
-      wanted -= tree_[next];
-      prefix_below += tree_[next];
-    }
-  }
-  const int sym = std::min(below + 1, kCodes);
-  const std::uint32_t cum_above = total - prefix_below;  // cum[s - 1]
-  const std::uint32_t cum = cum_above - sym_freq_[sym];  // cum[s]
-  high_ = low_ + range * cum_above / total;
-  low_ += range * cum / total;
-  Normalize();
+// The symbol decoded is the smallest rank s with sym_cum_[s] <= x. The ranks are ordered by
+// falling frequency, so in text most symbols sit near the front: a scan from rank 1 ends after
+// a few steps (about 20 on average for the language table), where a binary search or a tree
+// descent would take nine dependent, mispredicted steps every time. sym_cum_[kCodes] is 0, so
+// the scan always ends.
+inline int LzariStream::DecodeChar(Coder& coder) {
+  const std::uint32_t range = coder.high - coder.low;
+  const std::uint32_t total = sym_cum_[0];
+  const std::uint32_t x = ((coder.value - coder.low + 1) * total - 1) / range;
+  const int sym = FirstRankAtOrBelow(x);
+  coder.high = coder.low + range * sym_cum_[sym - 1] / total;
+  coder.low += range * sym_cum_[sym] / total;
+  Normalize(coder);
   const int ch = sym_to_char_[sym];
   UpdateModel(sym);
   return ch;
 }
 
-int LzariStream::DecodePosition() {
-  const std::uint32_t range = high_ - low_;
+inline int LzariStream::DecodePosition(Coder& coder) const {
+  const std::uint32_t range = coder.high - coder.low;
   const std::uint32_t total = kPositionCum[0];
-  const std::uint32_t x = ((value_ - low_ + 1) * total - 1) / range;
+  const std::uint32_t x = ((coder.value - coder.low + 1) * total - 1) / range;
   // One less than the smallest i in 1..4096 with kPositionCum[i] <= x, looked for between the
   // answers at the edges of x's bucket (x stays below the total, which is below Q1).
   const std::uint32_t bucket = std::min<std::uint32_t>(x >> kBucketShift, kBuckets - 1);
   int i = kBucketStart[bucket + 1];
-  int j = kBucketStart[bucket];
-  while (i < j) {
-    const int k = (i + j) / 2;
-    if (kPositionCum[k] > x) {
-      i = k + 1;
-    } else {
-      j = k;
-    }
-  }
+  while (kPositionCum[i] > x) ++i;
   const int position = i - 1;
-  high_ = low_ + range * kPositionCum[position] / total;
-  low_ += range * kPositionCum[position + 1] / total;
-  Normalize();
+  coder.high = coder.low + range * kPositionCum[position] / total;
+  coder.low += range * kPositionCum[position + 1] / total;
+  Normalize(coder);
   return position;
 }
 
 // The symbol moves to the front of the run of symbols with its frequency (they are ranked by
-// falling frequency, so that run is found by a binary search), and its count grows by one.
-void LzariStream::UpdateModel(int symbol) {
-  if (total_ >= kMaxCum) {
+// falling frequency), and its count grows by one. After the first few hundred symbols such runs
+// are short, so a walk back finds the front sooner than a search.
+inline void LzariStream::UpdateModel(int symbol) {
+  if (sym_cum_[0] >= kMaxCum) {
     for (int i = 1; i <= kCodes; ++i) {
       sym_freq_[i] = static_cast<std::uint16_t>((sym_freq_[i] + 1) / 2);
     }
-    RebuildTree();
+    RebuildCounts();
   }
   const std::uint16_t frequency = sym_freq_[symbol];
-  int first = 1;
-  int last = symbol;
-  while (first < last) {
-    const int middle = (first + last) / 2;
-    if (sym_freq_[middle] > frequency) {
-      first = middle + 1;
-    } else {
-      last = middle;
-    }
-  }
-  const int i = first;
+  // The first rank of the run of ranks with the symbol's count; rank 0 counts 0 and ends it.
+  int i = symbol;
+  while (sym_freq_[i - 1] == frequency) --i;
   if (i < symbol) {
     const std::uint16_t ch_i = sym_to_char_[i];
     const std::uint16_t ch_symbol = sym_to_char_[symbol];
     sym_to_char_[i] = ch_symbol;
     sym_to_char_[symbol] = ch_i;
-    char_to_sym_[ch_i] = static_cast<std::uint16_t>(symbol);
-    char_to_sym_[ch_symbol] = static_cast<std::uint16_t>(i);
   }
   ++sym_freq_[i];
-  AddCount(i, 1);
-  ++total_;
+  CountOneMoreAbove(i);
 }
 
 std::mutex LZARI::description_mutex_;

@@ -24,8 +24,8 @@ std::vector<unsigned char> DecodeLzariBlob(const unsigned char* blob, std::size_
 
 // Decodes one blob a piece at a time: the coder, the adaptive model and the window carry over
 // from one call to the next, so that a reader can stop as soon as it has what it needs and go
-// on later. The model keeps its counts in a binary indexed tree, so a symbol costs a few
-// logarithmic steps instead of a walk over all 314 counts; the output is the same.
+// on later. The model keeps the classic cumulative counts, scanned and updated eight at a time
+// from the frequent end, where text puts most symbols; the output is the classic decoder's.
 class LzariStream {
  public:
   static constexpr int kWindowSize = 4096;  // N: the ring buffer
@@ -48,38 +48,41 @@ class LzariStream {
   std::size_t Read(unsigned char* out, std::size_t count);
 
  private:
-  static constexpr int kTreeSize = 512;  // the smallest power of two above kCodeCount
+  // The arithmetic decoder's registers and its bit input. Read works on a local copy, so that
+  // they stay in registers while it runs.
+  struct Coder {
+    std::uint32_t low = 0;  // registers of 17 significant bits
+    std::uint32_t high = 0;
+    std::uint32_t value = 0;
+    std::uint64_t bits = 0;  // input bits not taken yet: the lowest bit_count of them
+    int bit_count = 0;
+    std::uint32_t input_position = 0;
+  };
 
   void Start();
-  std::uint32_t GetBits(int count);
-  void Normalize();
-  int DecodeChar();
-  int DecodePosition();
+  std::uint32_t GetBits(Coder& coder, int count) const;
+  void Refill(Coder& coder) const;
+  void Normalize(Coder& coder) const;
+  int DecodeChar(Coder& coder);
+  int DecodePosition(Coder& coder) const;
   void UpdateModel(int symbol);
-  void AddCount(int symbol, std::uint32_t amount);
-  void RebuildTree();
+  void RebuildCounts();
+  int FirstRankAtOrBelow(std::uint32_t x) const;
+  void CountOneMoreAbove(int rank);
 
   const unsigned char* input_ = nullptr;
   std::uint32_t input_size_ = 0;
-  std::uint32_t input_position_ = 0;
-  std::uint64_t bits_ = 0;  // input bits not taken yet: the lowest bit_count_ of them
-  int bit_count_ = 0;
   std::uint32_t size_ = 0;
   std::uint32_t produced_ = 0;
   bool started_ = false;
+  Coder coder_;
 
-  // Arithmetic coder registers (17 significant bits).
-  std::uint32_t low_ = 0;
-  std::uint32_t high_ = 0;
-  std::uint32_t value_ = 0;
-
-  // Adaptive character model: symbols 1..314 ranked by falling frequency; tree_ holds the
-  // frequencies as a binary indexed tree, total_ their sum.
-  std::uint16_t char_to_sym_[kCodeCount] = {};
+  // Adaptive character model: symbols 1..314 ranked by falling frequency; sym_cum_[s] is the
+  // sum of the frequencies of the ranks above s (sym_cum_[0] the total, sym_cum_[314] 0).
   std::uint16_t sym_to_char_[kCodeCount + 1] = {};
   std::uint16_t sym_freq_[kCodeCount + 1] = {};
-  std::uint32_t tree_[kTreeSize + 1] = {};
-  std::uint32_t total_ = 0;
+  // Padded so that eight entries can be read and written from any rank up to kCodeCount.
+  alignas(16) std::uint16_t sym_cum_[kCodeCount + 1 + 15] = {};
 
   unsigned char ring_[kWindowSize] = {};
   int r_ = 0;

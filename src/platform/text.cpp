@@ -14,108 +14,119 @@ constexpr char32_t kReplacement = 0xFFFD;
 // Where a backslash separates the names of a path it is never part of one.
 constexpr bool kBackslashInNames = !IsPathSeparator(u'\\');
 
-void AppendUtf16(Text& out, char32_t c) {
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-  } else {
-    out.push_back(static_cast<char16_t>(c));
-  }
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 // A byte that is no part of valid UTF-8 stands as the lone surrogate U+DC80 + (byte - 0x80):
 // such a surrogate never comes out of valid UTF-8, so the byte can be given back exactly.
 constexpr char16_t kEscapeBase = 0xDC00;
-
-void AppendEscapedBytes(Text& out, std::string_view bytes) {
-  for (const char byte : bytes) {
-    out.push_back(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(byte)));
-  }
-}
 
 bool IsEscapedByte(char16_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
 
 }  // namespace
 
 Text Utf8ToText(std::string_view utf8) {
-  Text out;
-  out.reserve(utf8.size());
+  // Every byte gives at most one unit (a four-byte sequence gives two), so the text is written
+  // in place into a buffer of the input's length and cut to what was written.
+  Text out(utf8.size(), u'\0');
+  char16_t* const begin = out.data();
+  char16_t* at = begin;
+  const auto* const bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+  const std::size_t size = utf8.size();
   std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
+  while (i < size) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      *at++ = lead;
+      ++i;
+      continue;
+    }
     int extra = 0;
     char32_t c = 0;
     char32_t minimum = 0;
-    if (lead < 0x80) {
-      out.push_back(lead);
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
+    if ((lead & 0xE0) == 0xC0) {
       extra = 1, c = lead & 0x1F, minimum = 0x80;
     } else if ((lead & 0xF0) == 0xE0) {
       extra = 2, c = lead & 0x0F, minimum = 0x800;
     } else if ((lead & 0xF8) == 0xF0) {
       extra = 3, c = lead & 0x07, minimum = 0x10000;
     } else {
-      AppendEscapedBytes(out, utf8.substr(i, 1));
+      *at++ = static_cast<char16_t>(kEscapeBase + lead);
       ++i;
       continue;
     }
     std::size_t j = i + 1;
-    for (; j < utf8.size() && j <= i + extra; ++j) {
-      const auto next = static_cast<unsigned char>(utf8[j]);
+    for (; j < size && j <= i + extra; ++j) {
+      const unsigned char next = bytes[j];
       if ((next & 0xC0) != 0x80) break;
       c = (c << 6) | (next & 0x3F);
     }
     if (j != i + 1 + extra || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       // Only the lead byte is taken as undecodable; what follows is decoded on its own, as
       // it may start a valid sequence.
-      AppendEscapedBytes(out, utf8.substr(i, 1));
+      *at++ = static_cast<char16_t>(kEscapeBase + lead);
       ++i;
       continue;
     }
-    AppendUtf16(out, c);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      *at++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *at++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      *at++ = static_cast<char16_t>(c);
+    }
     i = j;
   }
+  out.resize(static_cast<std::size_t>(at - begin));
   return out;
 }
 
 std::string TextToUtf8(TextView text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  // Every unit gives at most three bytes (a surrogate pair gives four for its two units), so
+  // the bytes are written in place into a buffer of three times the length and cut to size.
+  std::string out(3 * text.size(), '\0');
+  char* const begin = out.data();
+  char* at = begin;
+  auto put = [&at](unsigned value) { *at++ = static_cast<char>(value); };
+  const std::size_t size = text.size();
+  for (std::size_t i = 0; i < size; ++i) {
+    // Runs of ASCII, the bulk of most names, go four units at a time.
+    while (i + 4 <= size && (text[i] | text[i + 1] | text[i + 2] | text[i + 3]) < 0x80) {
+      at[0] = static_cast<char>(text[i]);
+      at[1] = static_cast<char>(text[i + 1]);
+      at[2] = static_cast<char>(text[i + 2]);
+      at[3] = static_cast<char>(text[i + 3]);
+      at += 4;
+      i += 4;
+    }
+    if (i == size) break;
     char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+    if (c < 0x80) {
+      put(c);
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     } else if (IsEscapedByte(text[i])) {
-      out.push_back(static_cast<char>(text[i] - kEscapeBase));
+      put(text[i] - kEscapeBase);
       continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = kReplacement;
     }
-    AppendUtf8(out, c);
+    if (c < 0x800) {
+      put(0xC0 | (c >> 6));
+      put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      put(0xE0 | (c >> 12));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+    } else {
+      put(0xF0 | (c >> 18));
+      put(0x80 | ((c >> 12) & 0x3F));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+    }
   }
+  out.resize(static_cast<std::size_t>(at - begin));
   return out;
 }
 
@@ -136,7 +147,22 @@ bool HasUnmappableSurrogate(TextView text) {
 
 Text EscapeForDisplay(TextView text) {
   Text out;
-  out.reserve(text.size());
+  AppendEscapedForDisplay(out, text);
+  return out;
+}
+
+namespace {
+
+// Printable ASCII that is shown as it is: everything from the space to the tilde but the
+// backslash where a backslash can be part of a name.
+constexpr bool ShownAsItIs(char16_t c) {
+  return c >= 0x20 && c < 0x7F && (c != u'\\' || !kBackslashInNames);
+}
+
+}  // namespace
+
+void AppendEscapedForDisplay(Text& out, TextView text) {
+  out.reserve(out.size() + text.size());
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";
   auto escape = [&](unsigned value) {
     out += u"\\x";
@@ -147,9 +173,19 @@ Text EscapeForDisplay(TextView text) {
     out.push_back(kHex[(value >> 4) & 0xF]);
     out.push_back(kHex[value & 0xF]);
   };
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    // Names are mostly printable ASCII: such a run is appended in one piece.
+    std::size_t run = i;
+    while (run < size && ShownAsItIs(text[run])) ++run;
+    if (run > i) {
+      out.append(text.data() + i, run - i);
+      i = run;
+      if (i == size) break;
+    }
     const char16_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
       out.push_back(c);
       out.push_back(text[++i]);
@@ -170,8 +206,8 @@ Text EscapeForDisplay(TextView text) {
     } else {
       out.push_back(c);
     }
+    ++i;
   }
-  return out;
 }
 
 bool IsWhiteSpace(char16_t c) {

@@ -34,6 +34,9 @@ bool HasUnmappableSurrogate(TextView text);
 // character, and no name is shown as another name would be.
 Text EscapeForDisplay(TextView text);
 
+// Appends EscapeForDisplay(text) to `out`, without a text of its own in between.
+void AppendEscapedForDisplay(Text& out, TextView text);
+
 // True for the characters the C library's iswspace accepts in the "C" locale plus the Unicode
 // blanks a command line can carry (no-break space, ideographic space, ...).
 bool IsWhiteSpace(char16_t c);

@@ -286,6 +286,92 @@ TEST(CliNames, ControlCharactersInNamesArePrintedAsEscapes) {
   EXPECT_FALSE(PathExists(folder / u"tree"));
 }
 
+// A file of `size` bytes (sparse where large) under a name given as bytes.
+void MakeFileOfSize(const std::string& path, off_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(ftruncate(fd, size), 0) << path;
+  close(fd);
+}
+
+// The listing of names of every kind, byte for byte: text, invalid UTF-8 (shown as the bytes
+// it holds), control characters and backslashes (escaped), characters of two to four bytes,
+// sizes of every unit; and enough rows that the output goes out in several gathered writes.
+TEST(CliNames, ListingShowsEveryKindOfNameExactly) {
+  TempFolder folder;
+  const std::string root = platform::TextToUtf8(folder / u"r");
+  ASSERT_TRUE(fs::create_directory(root));
+  const std::pair<const char*, off_t> files[] = {
+      {"plain.txt", 0},
+      {"with space  two", 1},
+      {"tab\there", 3},
+      {"esc\x1B[31m", 1023},
+      {"bad\xFF\xFE", 1024},
+      {"lone\xC3", 0},
+      {"overlong\xC0\xAF", 0},
+      {"surrogate\xED\xA0\x80", 0},
+      {"caf\xC3\xA9", 0},
+      {"\xE4\xB8\xAD\xE6\x96\x87", 0},
+      {"emoji\xF0\x9F\x98\x80", 0},
+      {"back\\slash", 0},
+      {"del\x7F", 0},
+      {"c1\xC2\x9B", 0},
+      {"nbsp\xC2\xA0", 0},
+      {"Upper\xC3\x89", 0},
+      {"big", 1000000},
+      {"huge", 5000000000},
+  };
+  for (const auto& [name, size] : files) MakeFileOfSize(root + "/" + name, size);
+  ASSERT_TRUE(fs::create_directory(root + "/dir \xFF"));
+  MakeFileOfSize(root + "/dir \xFF/inner", 1536);
+  ASSERT_TRUE(fs::create_directory(root + "/many"));
+  constexpr int kMany = 1500;
+  for (int i = 0; i < kMany; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/many/n%04d \xC3\xA9", i);
+    MakeFileOfSize(root + name, i % 3 == 0 ? 0 : 2048);
+  }
+
+  std::string expected;
+  auto row = [&](const char* size, const std::string& rest) {
+    expected += std::string(size) + "  " + root + rest + "\n";
+  };
+  row("       <DIR>", "");
+  row("    0.0 byte", "/Upper\xC3\x89");
+  row("    0.0 byte", "/back\\\\slash");
+  row("      1.0 KB", "/bad\\xFF\\xFE");
+  row("      1.0 MB", "/big");
+  row("    0.0 byte", "/c1\\xC2\\x9B");
+  row("    0.0 byte", "/caf\xC3\xA9");
+  row("    0.0 byte", "/del\\x7F");
+  row("       <DIR>", "/dir \\xFF");
+  row("      1.5 KB", "/dir \\xFF/inner");
+  row("    0.0 byte", "/emoji\xF0\x9F\x98\x80");
+  row("      1.0 KB", "/esc\\x1B[31m");
+  row("      4.7 GB", "/huge");
+  row("    0.0 byte", "/lone\\xC3");
+  row("       <DIR>", "/many");
+  for (int i = 0; i < kMany; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/many/n%04d \xC3\xA9", i);
+    row(i % 3 == 0 ? "    0.0 byte" : "      2.0 KB", name);
+  }
+  row("    0.0 byte", "/nbsp\xC2\xA0");
+  row("    0.0 byte", "/overlong\\xC0\\xAF");
+  row("    0.0 byte", "/plain.txt");
+  row("    0.0 byte", "/surrogate\\xED\\xA0\\x80");
+  row("    3.0 byte", "/tab\\x09here");
+  row("    1.0 byte", "/with space  two");
+  row("    0.0 byte", "/\xE4\xB8\xAD\xE6\x96\x87");
+  expected += "Items:1522 // Total: 4.7 GB\n";
+
+  RunningCli list({"--list", root});
+  // The output is larger than a pipe holds: it is read while the program writes it.
+  list.WaitFor("Items:");
+  EXPECT_EQ(list.WaitAtMost(std::chrono::seconds(60)), 0) << list.output();
+  EXPECT_EQ(list.output(), expected);
+}
+
 // Regression: -q dropped the line with the system's reason and left a bare "Error: <path>".
 TEST(CliLines, QuietKeepsTheReasonAndTheLeftBehindNameOfAnError) {
   TempFolder folder;

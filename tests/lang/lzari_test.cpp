@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,6 +15,10 @@
 #include "../../tools/lzari/lzari_encoder.h"
 
 namespace nulvane::lang {
+
+extern const unsigned char kLanguageTableBlob[];
+extern const std::size_t kLanguageTableBlobSize;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;
@@ -191,6 +197,56 @@ TEST(LzariRoundTripTest, OneMegabyteRunOfOneByte) {
 }
 
 TEST(LzariRoundTripTest, Utf16TextThatRescalesTheModel) { ExpectRoundTrip(Utf16Words(256 * 1024)); }
+
+// Texts from barely compressible to mostly repeats: alphabets of 2 to 256 letters, and
+// phrases copied from up to the whole window back, often closer than their own length (a
+// match that repeats itself). They drive the decoder through symbols deep in the model's
+// ranking, runs of interval scalings of every kind, matches that wrap around the window and
+// rescalings of the model.
+Bytes MixedText(std::size_t size, unsigned alphabet, unsigned repeat_in_16, std::uint32_t seed) {
+  Lcg lcg(seed);
+  Bytes text;
+  text.reserve(size);
+  while (text.size() < size) {
+    if (text.size() > 8 && lcg.Next() % 16 < repeat_in_16) {
+      const std::size_t back = 1 + lcg.Next() % std::min<std::size_t>(text.size(), 4096);
+      const std::size_t length = 1 + lcg.Next() % 70;
+      for (std::size_t i = 0; i < length && text.size() < size; ++i) {
+        text.push_back(text[text.size() - back]);
+      }
+    } else {
+      text.push_back(static_cast<unsigned char>(lcg.Next() % alphabet));
+    }
+  }
+  return text;
+}
+
+TEST(LzariRoundTripTest, TextsOfEveryRedundancy) {
+  std::uint32_t seed = 1;
+  for (const unsigned alphabet : {2u, 5u, 40u, 256u}) {
+    for (const unsigned repeat_in_16 : {0u, 4u, 12u, 15u}) {
+      SCOPED_TRACE(::testing::Message() << alphabet << " letters, repeats " << repeat_in_16);
+      ExpectRoundTrip(MixedText(40000 + 9000 * (seed % 7), alphabet, repeat_in_16, seed));
+      ++seed;
+    }
+  }
+}
+
+// The table the program carries, decoded whole, is the text the packer wrote byte for byte.
+TEST(LzariBuiltInTableTest, DecodesToThePackedText) {
+  std::ifstream file(NULVANE_PACKED_LANGUAGE_TABLE, std::ios::binary);
+  ASSERT_TRUE(file) << NULVANE_PACKED_LANGUAGE_TABLE;
+  const Bytes packed((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_GT(packed.size(), 100000u);
+  std::uint32_t size = 0;
+  const Bytes decoded =
+      DecodeLzariBlob(kLanguageTableBlob, kLanguageTableBlobSize, packed.size() + 1, size);
+  EXPECT_EQ(size, packed.size());
+  EXPECT_TRUE(decoded == packed)
+      << "first difference at byte "
+      << std::mismatch(decoded.begin(), decoded.end(), packed.begin(), packed.end()).first -
+             decoded.begin();
+}
 
 TEST(LzariDecoderTest, HeaderZeroWritesNothingAndReadsNoFurther) {
   // The input size claims more than the 4-byte allocation holds: any read after the header
