@@ -8,18 +8,6 @@ namespace nulvane::lang {
 
 namespace {
 
-using platform::Format;
-
-// `value` with exactly `decimals` decimals and "." as the decimal point, whatever the C
-// library's locale says (printf would follow LC_NUMERIC).
-Text FixedText(double value, int decimals) {
-  char buffer[400];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-  if (result.ec != std::errc()) return u"0";
-  return Text(buffer, result.ptr);
-}
-
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 // Adds one unit to the decimal digits in `digits` (most significant first), carrying; returns
@@ -97,7 +85,6 @@ Text FormatLocaleNumber(TextView number, int decimals) {
 }
 
 Text FormatByteSize(std::uint64_t bytes, const platform::NumberFormat& format) {
-  Text number;
   TextView unit = u" byte";
   std::uint64_t q = 0;
   double divisor = 0;
@@ -114,14 +101,26 @@ Text FormatByteSize(std::uint64_t bytes, const platform::NumberFormat& format) {
     q = bytes / 10ULL;
     divisor = 102.4;
   }
+  // The number in plain digits, then in the user's format. A listing formats one size per
+  // row, so the digits are made in place, without the general formatter.
+  char digits[400];
+  std::to_chars_result made{};
   if (divisor == 0) {
-    number = Format(u"%I64u", bytes);
+    made = std::to_chars(digits, digits + sizeof digits, bytes);
   } else {
     const double value = static_cast<double>(q) / divisor;
     // The first rounding happens here, before the locale formatting: 118 stays 118.0.
-    number = FixedText(value, q >= 10000 ? 0 : (q < 1000 ? 2 : 1));
+    made = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed,
+                         q >= 10000 ? 0 : (q < 1000 ? 2 : 1));
   }
-  Text out = FormatLocaleNumber(number, 1, format);
+  char16_t number[sizeof digits];
+  std::size_t length = 0;
+  if (made.ec != std::errc()) {
+    number[length++] = u'0';
+  } else {
+    for (const char* c = digits; c != made.ptr; ++c) number[length++] = static_cast<char16_t>(*c);
+  }
+  Text out = FormatLocaleNumber(TextView(number, length), 1, format);
   out += unit;
   return out;
 }
