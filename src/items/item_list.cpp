@@ -76,32 +76,32 @@ void ItemList::Rebuild(bool show_summary) {
   // A folder handle this thread kept open would leave that folder pending deletion when a run
   // on another thread removes it (Windows): nothing stays open past the rebuild.
   const platform::OpenFolderScope open_folders(file_system_);
-  for (const ItemStore::Entry& entry : store_) {
+  for (const ItemStore::EntryId entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     store_.SpellingOf(entry, path);
     const platform::IoResult looked =
-        file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info);
+        file_system_.Inspect(platform::EntryRef(path, store_.AnchorOf(entry), {}), info);
     if (!looked) {
       if (IsGone(looked)) continue;
       display_.AddWarning(platform::Format(lang::Txt(TextId::kCannotExamine), path,
                                            platform::SystemErrorText(looked.error)));
-      if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
+      if (store_.SizeOf(entry) == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
       store_.SetFolder(entry, false);
     } else {
       if (info.kind == platform::EntryKind::kMissing) continue;
       // A size the listing left unread is taken from this check, which happens anyway: one
       // look at each entry instead of two.
-      if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
+      if (store_.SizeOf(entry) == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
       // What the entry was when the list first looked: a run refuses anything put in its place
       // since.
-      if (!entry.second.identity.known) store_.SetIdentity(entry, info.identity);
+      if (!store_.IdentityOf(entry).known) store_.SetIdentity(entry, info.identity);
       // The row shows what this look found; the next rebuild (after a drop or a run) looks
       // again.
       store_.SetFolder(entry, info.kind == platform::EntryKind::kFolder ||
                                   (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     }
-    rows_.push_back(&entry);
-    total += entry.second.size;
+    rows_.push_back(entry);
+    total += store_.SizeOf(entry);
   }
   const int count = static_cast<int>(rows_.size());
   display_.SetRowCount(count);
@@ -119,21 +119,21 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
   RequireOwnerThread();
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
   if (!buffer || capacity == 0) return false;
-  const ItemStore::Entry& entry = *rows_[static_cast<std::size_t>(row)];
+  const ItemStore::EntryId entry = rows_[static_cast<std::size_t>(row)];
   Text shown;
   TextView text;
   if (column == 0) {
     // The key, as the list has always shown it.
-    shown = AsOneLine(ItemStore::KeyOf(entry));
+    shown = AsOneLine(store_.KeyOf(entry));
     text = shown;
   } else if (column == 1) {
     // What the rebuild's look found: a view asks for row texts often (every repaint, every
     // line of a listing), and asking the file system each time would cost a walk per row.
-    if (entry.second.folder) {
+    if (store_.IsFolder(entry)) {
       text = kFolderSizeText;
     } else {
-      shown = lang::FormatByteSize(entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
-                                                                                : 0);
+      const std::uint64_t size = store_.SizeOf(entry);
+      shown = lang::FormatByteSize(size != ItemStore::kSizeNotRead ? size : 0);
       text = shown;
     }
   } else {
@@ -148,7 +148,7 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
 bool ItemList::GetRowPath(int row, Text& out) const {
   RequireOwnerThread();
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
-  store_.SpellingOf(*rows_[static_cast<std::size_t>(row)], out);
+  store_.SpellingOf(rows_[static_cast<std::size_t>(row)], out);
   return true;
 }
 
@@ -158,8 +158,8 @@ platform::QueuedItems ItemList::SnapshotRows() const {
   Text key;
   Text path;
   std::size_t units = 0;
-  for (const ItemStore::Entry* entry : rows_) {
-    ItemStore::KeyOf(*entry, key);
+  for (const ItemStore::EntryId entry : rows_) {
+    store_.KeyOf(entry, key);
     units += key.size();  // a spelling has its key's length
   }
   items.Reserve(rows_.size(), units);
@@ -167,10 +167,10 @@ platform::QueuedItems ItemList::SnapshotRows() const {
   Text last_anchor_text;
   platform::EntryIdentity anchor_identity;
   bool have_anchor = false;
-  for (const ItemStore::Entry* entry : rows_) {
-    store_.SpellingOf(*entry, path);
-    ItemStore::KeyOf(*entry, key);
-    const std::size_t anchor_length = entry->second.anchor_length;
+  for (const ItemStore::EntryId entry : rows_) {
+    store_.SpellingOf(entry, path);
+    store_.KeyOf(entry, key);
+    const std::size_t anchor_length = store_.AnchorOf(entry);
     const TextView anchor = TextView(key).substr(0, anchor_length);
     if (!have_anchor || anchor != TextView(last_anchor_text)) {
       last_anchor_text.assign(anchor);
@@ -178,7 +178,7 @@ platform::QueuedItems ItemList::SnapshotRows() const {
       anchor_identity = found != anchors_.end() ? found->second : platform::EntryIdentity{};
       have_anchor = true;
     }
-    items.Add(path, anchor_length, entry->second.identity, anchor_identity);
+    items.Add(path, anchor_length, store_.IdentityOf(entry), anchor_identity);
   }
   return items;
 }
@@ -242,18 +242,17 @@ std::size_t ItemList::StoredCount() const {
 
 std::optional<std::uint64_t> ItemList::RecordedSize(TextView path) const {
   RequireOwnerThread();
-  const ItemStore::Entry* entry = store_.Find(platform::FoldPathKey(path));
-  if (!entry) return std::nullopt;
-  if (entry->second.size == ItemStore::kSizeNotRead) {
+  const ItemStore::EntryId entry = store_.Find(platform::FoldPathKey(path));
+  if (entry == ItemStore::kNoEntry) return std::nullopt;
+  if (store_.SizeOf(entry) == ItemStore::kSizeNotRead) {
     // Not read yet (the next rebuild records it): what the entry says now.
     platform::EntryInfo info;
-    const Text spelt = store_.SpellingOf(*entry);
-    return file_system_.Inspect(platform::EntryRef(spelt, entry->second.anchor_length, {}), info)
-                   .ok()
+    const Text spelt = store_.SpellingOf(entry);
+    return file_system_.Inspect(platform::EntryRef(spelt, store_.AnchorOf(entry), {}), info).ok()
                ? info.size
                : 0;
   }
-  return entry->second.size;
+  return store_.SizeOf(entry);
 }
 
 }  // namespace nulvane::items

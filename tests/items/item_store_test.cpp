@@ -11,7 +11,7 @@ namespace {
 
 std::vector<Text> Keys(const ItemStore& store) {
   std::vector<Text> keys;
-  for (const auto& entry : store) keys.push_back(ItemStore::KeyOf(entry));
+  for (const ItemStore::EntryId entry : store) keys.push_back(store.KeyOf(entry));
   return keys;
 }
 
@@ -35,10 +35,10 @@ TEST(ItemStore, StoringAKeyAgainReplacesOnlyItsSize) {
   store.Store(u"/d/b", 7);
   store.Store(u"/d/a", 9);
   ASSERT_EQ(store.size(), 2u);
-  ASSERT_NE(store.Find(u"/d/a"), nullptr);
-  EXPECT_EQ(store.Find(u"/d/a")->second.size, 9u);
-  EXPECT_EQ(store.Find(u"/d/b")->second.size, 7u);
-  EXPECT_EQ(store.Find(u"/d/c"), nullptr);
+  ASSERT_NE(store.Find(u"/d/a"), ItemStore::kNoEntry);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/d/a")), 9u);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/d/b")), 7u);
+  EXPECT_EQ(store.Find(u"/d/c"), ItemStore::kNoEntry);
 }
 
 TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
@@ -47,7 +47,7 @@ TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
   Text long_key = u"/" + Text(200000, u'x');
   for (std::size_t i = 1; i < long_key.size(); i += 3) long_key[i] = u'\x4E2D';
   for (std::size_t i = 2; i < long_key.size(); i += 3) long_key[i] = u'\x0416';
-  const ItemStore::Entry& first = store.Store(long_key, 1);
+  const ItemStore::EntryId first = store.Store(long_key, 1);
   std::vector<Text> expected{long_key};
   // Enough keys to fill several arena chunks after the long one.
   for (int i = 0; i < 20000; ++i) {
@@ -57,10 +57,10 @@ TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
     key += static_cast<char16_t>(u'A' + (i / 676) % 26);
     store.Store(key, static_cast<std::uint64_t>(i));
   }
-  EXPECT_EQ(ItemStore::KeyOf(first), long_key);  // the entry taken before is valid and whole
+  EXPECT_EQ(store.KeyOf(first), long_key);  // the entry taken before is valid and whole
   EXPECT_EQ(store.size(), 20001u);
-  for (const auto& entry : store) {
-    const Text key = ItemStore::KeyOf(entry);
+  for (const ItemStore::EntryId entry : store) {
+    const Text key = store.KeyOf(entry);
     if (key == long_key) continue;
     EXPECT_EQ(key.substr(0, 3), u"/d/");
   }
@@ -80,22 +80,22 @@ TEST(ItemStore, ASpellingComesBackWholeAndTheNewestWins) {
   spelling[200] = u'X';
   spelling[key.size() - 5] = u'\x0416';
   spelling[key.size() - 4] = u'\xFF21';
-  const ItemStore::Entry& entry = store.Store(key, 1, 3, spelling);
-  EXPECT_EQ(ItemStore::KeyOf(entry), key);
+  const ItemStore::EntryId entry = store.Store(key, 1, 3, spelling);
+  EXPECT_EQ(store.KeyOf(entry), key);
   EXPECT_EQ(store.SpellingOf(entry), spelling);
 
   // A path spelt as its key keeps no spelling at all.
-  const ItemStore::Entry& plain = store.Store(u"c:\\plain", 2, 3, u"c:\\plain");
-  EXPECT_EQ(plain.second.spelling, 0u);
+  const ItemStore::EntryId plain = store.Store(u"c:\\plain", 2, 3, u"c:\\plain");
+  EXPECT_FALSE(store.HasSpelling(plain));
   EXPECT_EQ(store.SpellingOf(plain), u"c:\\plain");
 
   // Stored again: the newest spelling is the one the system gave last; none given keeps it.
   Text newer = key;
   newer[3] = u'X';
   store.Store(key, 5, 3, newer);
-  EXPECT_EQ(store.SpellingOf(*store.Find(key)), newer);
+  EXPECT_EQ(store.SpellingOf(store.Find(key)), newer);
   store.Store(key, 6, 3);
-  EXPECT_EQ(store.SpellingOf(*store.Find(key)), newer);
+  EXPECT_EQ(store.SpellingOf(store.Find(key)), newer);
   EXPECT_EQ(store.size(), 2u);
 }
 
@@ -107,9 +107,9 @@ TEST(ItemStore, EveryCodeUnitComesBackAsStoredAndInUnitOrder) {
   }
   ASSERT_EQ(store.size(), 0x10000u);
   std::uint32_t expected = 0;
-  for (const auto& entry : store) {
-    ASSERT_EQ(ItemStore::KeyOf(entry), Text(u"k") + static_cast<char16_t>(expected) + u"z");
-    ASSERT_EQ(entry.second.size, expected);
+  for (const ItemStore::EntryId entry : store) {
+    ASSERT_EQ(store.KeyOf(entry), Text(u"k") + static_cast<char16_t>(expected) + u"z");
+    ASSERT_EQ(store.SizeOf(entry), expected);
     ++expected;
   }
 }
@@ -137,12 +137,12 @@ TEST(ItemStore, RandomKeysKeepTheOrderOfTheirCodeUnits) {
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
   EXPECT_EQ(Keys(store), sorted);
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    const ItemStore::Entry* entry = store.Find(keys[i]);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(ItemStore::KeyOf(*entry), keys[i]);
+    const ItemStore::EntryId entry = store.Find(keys[i]);
+    ASSERT_NE(entry, ItemStore::kNoEntry);
+    EXPECT_EQ(store.KeyOf(entry), keys[i]);
     // The last store of a key gave it its size.
-    EXPECT_EQ(keys[entry->second.size], keys[i]);
-    EXPECT_GE(entry->second.size, i);
+    EXPECT_EQ(keys[store.SizeOf(entry)], keys[i]);
+    EXPECT_GE(store.SizeOf(entry), i);
   }
 }
 
