@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <utility>
 
 #include "lang/language_table.h"
 #include "lang/number_text.h"
@@ -152,35 +154,64 @@ bool ItemList::GetRowPath(int row, Text& out) const {
   return true;
 }
 
+namespace {
+
+// The rows of a run: entry numbers read through a frozen copy of the store, so that the list may
+// go on changing (on its own thread) while the run reads them (on another).
+class StoreRows final : public platform::QueuedItems::Source {
+ public:
+  // Each anchor identity with the first row it holds for; the first from row 0.
+  using AnchorRuns = std::vector<std::pair<std::size_t, platform::EntryIdentity>>;
+
+  StoreRows(std::shared_ptr<const ItemStore::Frozen> store, std::vector<ItemStore::EntryId> rows,
+            AnchorRuns anchors)
+      : store_(std::move(store)), rows_(std::move(rows)), anchors_(std::move(anchors)) {}
+
+  std::size_t size() const override { return rows_.size(); }
+
+  void Read(std::size_t index, platform::QueuedItemView& view) const override {
+    const ItemStore::EntryId entry = rows_[index];
+    store_->SpellingOf(entry, view.path);
+    view.anchor_length = std::min<std::size_t>(store_->AnchorOf(entry), view.path.size());
+    view.identity = store_->IdentityOf(entry);
+    const auto run = std::upper_bound(
+        anchors_.begin(), anchors_.end(), index,
+        [](std::size_t row, const AnchorRuns::value_type& start) { return row < start.first; });
+    view.anchor_identity = run == anchors_.begin() ? platform::EntryIdentity{} : (run - 1)->second;
+  }
+
+ private:
+  std::shared_ptr<const ItemStore::Frozen> store_;
+  std::vector<ItemStore::EntryId> rows_;
+  AnchorRuns anchors_;
+};
+
+}  // namespace
+
 platform::QueuedItems ItemList::SnapshotRows() const {
   RequireOwnerThread();
-  platform::QueuedItems items;
+  // The anchor's identity is looked up once per run of rows with the same anchor, and kept once
+  // per run of rows with the same identity.
+  StoreRows::AnchorRuns anchors;
   Text key;
-  Text path;
-  std::size_t units = 0;
-  for (const ItemStore::EntryId entry : rows_) {
-    store_.KeyOf(entry, key);
-    units += key.size();  // a spelling has its key's length
-  }
-  items.Reserve(rows_.size(), units);
-  // The anchor's identity is looked up once per run of rows with the same anchor.
   Text last_anchor_text;
   platform::EntryIdentity anchor_identity;
   bool have_anchor = false;
-  for (const ItemStore::EntryId entry : rows_) {
-    store_.SpellingOf(entry, path);
-    store_.KeyOf(entry, key);
-    const std::size_t anchor_length = store_.AnchorOf(entry);
-    const TextView anchor = TextView(key).substr(0, anchor_length);
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    store_.KeyOf(rows_[row], key);
+    const TextView anchor = TextView(key).substr(0, store_.AnchorOf(rows_[row]));
     if (!have_anchor || anchor != TextView(last_anchor_text)) {
       last_anchor_text.assign(anchor);
       const auto found = anchors_.find(anchor);
       anchor_identity = found != anchors_.end() ? found->second : platform::EntryIdentity{};
       have_anchor = true;
     }
-    items.Add(path, anchor_length, store_.IdentityOf(entry), anchor_identity);
+    if (anchors.empty() || !(anchors.back().second == anchor_identity)) {
+      anchors.emplace_back(row, anchor_identity);
+    }
   }
-  return items;
+  return platform::QueuedItems(
+      std::make_shared<const StoreRows>(store_.Freeze(), rows_, std::move(anchors)));
 }
 
 void ItemList::ResetList() {

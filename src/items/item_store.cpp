@@ -1,6 +1,7 @@
 #include "items/item_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -16,12 +17,12 @@ TextArena::Position TextArena::Allocate(std::size_t size) {
     // A large request gets a block of its own (its offset is 0) so that it wastes no shared
     // block.
     if (blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
-    blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(size));
+    blocks_.emplace_back(std::make_unique_for_overwrite<std::uint8_t[]>(size));
     return static_cast<Position>((blocks_.size() - 1) << kOffsetBits);
   }
   if (used_ + size > kBlockSize) {
     if (blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
-    blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
+    blocks_.emplace_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
     current_ = blocks_.size() - 1;
     used_ = 0;
   }
@@ -131,15 +132,24 @@ int CompareJoined(std::basic_string_view<std::uint8_t> a1, std::basic_string_vie
 
 }  // namespace
 
+using item_store_detail::Bytes;
+using item_store_detail::Join;
+using item_store_detail::kErased;
+using item_store_detail::kKnown;
+using item_store_detail::kOwnIdentity;
+using item_store_detail::Record;
+using item_store_detail::Split;
+using item_store_detail::Tables;
+
 ItemStore::ItemStore() { Clear(); }
 
-ItemStore::Bytes ItemStore::BytesAt(TextArena::Position position) const {
-  const std::uint8_t* bytes = arena_.At(position);
+Bytes Tables::BytesAt(std::uint32_t position) const {
+  const std::uint8_t* bytes = arena.At(position);
   const std::size_t size = TakeNumber(bytes);
   return {bytes, size};
 }
 
-std::pair<ItemStore::Bytes, ItemStore::Bytes> ItemStore::EncodeKey(TextView key) const {
+std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
   std::size_t split = key.size();
   while (split > 0 && !platform::IsPathSeparator(key[split - 1])) --split;
   scratch_.clear();
@@ -150,17 +160,21 @@ std::pair<ItemStore::Bytes, ItemStore::Bytes> ItemStore::EncodeKey(TextView key)
   return {all.substr(0, folder_bytes), all.substr(folder_bytes)};
 }
 
-void ItemStore::Decode(Bytes bytes, Text& out) {
+namespace {
+
+void Decode(Bytes bytes, Text& out) {
   const std::uint8_t* next = bytes.data();
   const std::uint8_t* const end = next + bytes.size();
   while (next < end) out.push_back(TakeUnit(next));
 }
 
+}  // namespace
+
 TextArena::Position ItemStore::AddBytes(Bytes bytes) {
   std::vector<std::uint8_t> length;
   PutNumber(length, bytes.size());
-  const TextArena::Position position = arena_.Allocate(length.size() + bytes.size());
-  std::uint8_t* out = arena_.At(position);
+  const TextArena::Position position = tables_.arena.Allocate(length.size() + bytes.size());
+  std::uint8_t* out = tables_.arena.At(position);
   std::memcpy(out, length.data(), length.size());
   if (!bytes.empty()) std::memcpy(out + length.size(), bytes.data(), bytes.size());
   return position;
@@ -175,7 +189,9 @@ std::string_view AsChars(std::basic_string_view<std::uint8_t> bytes) {
 }  // namespace
 
 std::uint32_t ItemStore::FindFolderPart(Bytes bytes) const {
-  if (BytesAt(folder_parts_[last_folder_part_]) == bytes) return last_folder_part_;
+  if (tables_.BytesAt(tables_.folder_parts[last_folder_part_]) == bytes) {
+    return last_folder_part_;
+  }
   const auto found = folder_part_index_.find(AsChars(bytes));
   if (found == folder_part_index_.end()) return kNoEntry;
   last_folder_part_ = found->second;
@@ -186,14 +202,14 @@ std::uint32_t ItemStore::AddFolderPart(Bytes bytes) {
   const std::uint32_t found = FindFolderPart(bytes);
   if (found != kNoEntry) return found;
   const TextArena::Position position = AddBytes(bytes);
-  const auto index = static_cast<std::uint32_t>(folder_parts_.size());
-  folder_parts_.push_back(position);
-  folder_part_index_.emplace(AsChars(BytesAt(position)), index);
+  const auto index = static_cast<std::uint32_t>(tables_.folder_parts.size());
+  tables_.folder_parts.push_back(position);
+  folder_part_index_.emplace(AsChars(tables_.BytesAt(position)), index);
   last_folder_part_ = index;
   return index;
 }
 
-void ItemStore::KeyOf(EntryId entry, Text& out) const {
+void Tables::KeyOf(std::uint32_t entry, Text& out) const {
   const Record& record = Get(entry);
   const Bytes folder_part = FolderPartOf(record);
   const Bytes name = NameOf(record);
@@ -203,23 +219,20 @@ void ItemStore::KeyOf(EntryId entry, Text& out) const {
   Decode(name, out);
 }
 
-Text ItemStore::KeyOf(EntryId entry) const {
-  Text text;
-  KeyOf(entry, text);
-  return text;
-}
-
 bool ItemStore::Less(EntryId a, EntryId b) const {
   const Record& left = Get(a);
   const Record& right = Get(b);
   // Folder expansion stores a folder's entries together: most comparisons are of names alone.
-  if (left.folder_part == right.folder_part) return CompareBytes(NameOf(left), NameOf(right)) < 0;
-  return CompareJoined(FolderPartOf(left), NameOf(left), FolderPartOf(right), NameOf(right)) < 0;
+  if (left.folder_part == right.folder_part) {
+    return CompareBytes(tables_.NameOf(left), tables_.NameOf(right)) < 0;
+  }
+  return CompareJoined(tables_.FolderPartOf(left), tables_.NameOf(left),
+                       tables_.FolderPartOf(right), tables_.NameOf(right)) < 0;
 }
 
 int ItemStore::Compare(EntryId entry, Bytes key) const {
   const Record& record = Get(entry);
-  return CompareJoined(FolderPartOf(record), NameOf(record), key, {});
+  return CompareJoined(tables_.FolderPartOf(record), tables_.NameOf(record), key, {});
 }
 
 void ItemStore::Settle() const {
@@ -264,7 +277,7 @@ ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) cons
     const EntryId entry = slots_[slot];
     if (entry == kNoEntry) return kNoEntry;
     const Record& record = Get(entry);
-    if (record.folder_part == folder_part && NameOf(record) == name) return entry;
+    if (record.folder_part == folder_part && tables_.NameOf(record) == name) return entry;
   }
 }
 
@@ -273,7 +286,7 @@ void ItemStore::Insert(EntryId entry) {
   if ((live_ + 1) * 4 > slots_.size() * 3) Grow();
   const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = Hash(record.folder_part, NameOf(record)) & mask;
+  std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
   while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
   slots_[slot] = entry;
 }
@@ -281,7 +294,7 @@ void ItemStore::Insert(EntryId entry) {
 void ItemStore::Remove(EntryId entry) {
   const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = Hash(record.folder_part, NameOf(record)) & mask;
+  std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
   while (slots_[slot] != entry) slot = (slot + 1) & mask;
   // Backward shift: every later entry of the probe run that may fill the gap moves into it, so
   // that no search stops early at the freed slot.
@@ -289,7 +302,7 @@ void ItemStore::Remove(EntryId entry) {
     const EntryId moved = slots_[next];
     if (moved == kNoEntry) break;
     const Record& other = Get(moved);
-    const std::size_t home = Hash(other.folder_part, NameOf(other)) & mask;
+    const std::size_t home = Hash(other.folder_part, tables_.NameOf(other)) & mask;
     // `moved` may fill the gap when its home is not in (slot, next], cyclically.
     const bool between =
         slot <= next ? (home > slot && home <= next) : (home > slot || home <= next);
@@ -309,7 +322,7 @@ void ItemStore::Grow() {
   for (const EntryId entry : old) {
     if (entry == kNoEntry) continue;
     const Record& record = Get(entry);
-    std::size_t slot = Hash(record.folder_part, NameOf(record)) & mask;
+    std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
     while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
     slots_[slot] = entry;
   }
@@ -334,17 +347,17 @@ std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
     PutUnit(record, spelling[i]);
     next = i + 1;
   }
-  const TextArena::Position position = arena_.Allocate(record.size());
-  std::memcpy(arena_.At(position), record.data(), record.size());
-  spellings_.push_back(position);
-  return static_cast<std::uint32_t>(spellings_.size());
+  const TextArena::Position position = tables_.arena.Allocate(record.size());
+  std::memcpy(tables_.arena.At(position), record.data(), record.size());
+  tables_.spellings.push_back(position);
+  return static_cast<std::uint32_t>(tables_.spellings.size());
 }
 
-void ItemStore::SpellingOf(EntryId entry, Text& out) const {
+void Tables::SpellingOf(std::uint32_t entry, Text& out) const {
   KeyOf(entry, out);
   const std::uint32_t spelling = Get(entry).spelling;
   if (spelling == 0) return;
-  const std::uint8_t* bytes = arena_.At(spellings_[spelling - 1]);
+  const std::uint8_t* bytes = arena.At(spellings[spelling - 1]);
   std::size_t position = 0;
   for (std::size_t count = TakeNumber(bytes); count > 0; --count) {
     position += TakeNumber(bytes);
@@ -365,19 +378,22 @@ std::uint16_t ItemStore::VolumeIndex(const platform::EntryIdentity& identity) {
   // kept short keeps the search short; identities beyond it are kept whole.
   constexpr std::size_t kMostVolumes = 256;
   const std::pair<std::uint64_t, std::uint64_t> volume{identity.volume, identity.object_high};
-  for (std::size_t i = volumes_.size(); i-- > 0;) {
-    if (volumes_[i] == volume) return static_cast<std::uint16_t>(i);
+  std::vector<std::pair<std::uint64_t, std::uint64_t>>& volumes = tables_.volumes;
+  for (std::size_t i = volumes.size(); i-- > 0;) {
+    if (volumes[i] == volume) return static_cast<std::uint16_t>(i);
   }
-  if (volumes_.size() >= kMostVolumes) return kOwnIdentity;
-  volumes_.push_back(volume);
-  return static_cast<std::uint16_t>(volumes_.size() - 1);
+  if (volumes.size() >= kMostVolumes) return kOwnIdentity;
+  volumes.push_back(volume);
+  return static_cast<std::uint16_t>(volumes.size() - 1);
 }
 
 void ItemStore::SetIdentity(EntryId entry, const platform::EntryIdentity& identity) {
-  Record& record = Get(entry);
-  if (record.volume == kOwnIdentity) own_identities_.erase(entry);
-  record.volume = VolumeIndex(identity);
-  if (record.volume == kOwnIdentity) own_identities_[entry] = identity;
+  if (IdentityOf(entry) == identity) return;  // a frozen copy may share the record
+  const std::uint16_t volume = VolumeIndex(identity);
+  Record& record = Mutable(entry);
+  if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
+  record.volume = volume;
+  if (record.volume == kOwnIdentity) tables_.own_identities[entry] = identity;
   Split(identity.object, record.object);
   Split(identity.stamp, record.stamp);
   record.stamp_kind = static_cast<std::uint8_t>(identity.stamp_kind);
@@ -385,17 +401,52 @@ void ItemStore::SetIdentity(EntryId entry, const platform::EntryIdentity& identi
       static_cast<std::uint8_t>((record.flags & ~kKnown) | (identity.known ? kKnown : 0));
 }
 
-platform::EntryIdentity ItemStore::IdentityOf(EntryId entry) const {
+platform::EntryIdentity Tables::IdentityOf(std::uint32_t entry) const {
   const Record& record = Get(entry);
-  if (record.volume == kOwnIdentity) return own_identities_.at(entry);
+  if (record.volume == kOwnIdentity) return own_identities.at(entry);
   platform::EntryIdentity identity;
-  identity.volume = volumes_[record.volume].first;
-  identity.object_high = volumes_[record.volume].second;
+  identity.volume = volumes[record.volume].first;
+  identity.object_high = volumes[record.volume].second;
   identity.object = Join(record.object);
   identity.stamp = Join(record.stamp);
   identity.stamp_kind = static_cast<platform::IdentityStamp>(record.stamp_kind);
   identity.known = (record.flags & kKnown) != 0;
   return identity;
+}
+
+// --- Changes and frozen copies ---
+
+Record& ItemStore::Mutable(EntryId entry) {
+  std::shared_ptr<Record[]>& chunk = tables_.chunks[entry >> item_store_detail::kChunkBits];
+  if (chunk.use_count() > 1) {
+    constexpr std::size_t kChunkSize = std::size_t{1} << item_store_detail::kChunkBits;
+    std::shared_ptr<Record[]> own(std::make_unique_for_overwrite<Record[]>(kChunkSize));
+    std::copy_n(chunk.get(), kChunkSize, own.get());
+    chunk = std::move(own);
+  } else {
+    // The last frozen copy that shared the chunk may have been let go on another thread just
+    // now: its reads of the chunk happen before the changes made here.
+    std::atomic_thread_fence(std::memory_order_acquire);
+  }
+  return chunk[entry & ((1u << item_store_detail::kChunkBits) - 1)];
+}
+
+void ItemStore::ResolveSize(EntryId entry, std::uint64_t size) {
+  if (SizeOf(entry) != size) Split(size, Mutable(entry).size);
+}
+
+void ItemStore::SetFolder(EntryId entry, bool folder) {
+  if (IsFolder(entry) != folder) Mutable(entry).folder = folder ? 1 : 0;
+}
+
+Text ItemStore::KeyOf(EntryId entry) const {
+  Text text;
+  KeyOf(entry, text);
+  return text;
+}
+
+std::shared_ptr<const ItemStore::Frozen> ItemStore::Freeze() const {
+  return std::shared_ptr<const Frozen>(new Frozen(tables_));
 }
 
 // --- ItemStore ---
@@ -407,7 +458,7 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   // AddFolderPart leaves scratch_ as it is: `name` still points into it.
   const EntryId found = Lookup(folder_part, name);
   if (found != kNoEntry) {
-    Record& record = Get(found);
+    Record& record = Mutable(found);
     Split(size, record.size);
     record.anchor_length =
         std::min<std::uint32_t>(record.anchor_length, anchor_length) & kAnchorMask;
@@ -415,23 +466,25 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
     if (!spelling.empty()) {
       Text current;
       SpellingOf(found, current);
-      if (current != spelling) Get(found).spelling = AddSpelling(key, spelling);
+      if (current != spelling) Mutable(found).spelling = AddSpelling(key, spelling);
     }
     return found;
   }
   if (records_ == kNoEntry) throw std::bad_alloc();
   const EntryId entry = records_;
-  if ((entry >> kChunkBits) == chunks_.size()) {
-    chunks_.push_back(std::make_unique<Record[]>(std::size_t{1} << kChunkBits));
+  if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
+    tables_.chunks.emplace_back(
+        std::make_unique<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
   }
-  Record& record = Get(entry);
+  const std::uint16_t volume = VolumeIndex({});
+  Record& record = Mutable(entry);
   record = Record{};
   record.name = AddBytes(name);
   record.folder_part = folder_part;
   Split(size, record.size);
   record.anchor_length = anchor_length & kAnchorMask;
   record.spelling = AddSpelling(key, spelling);
-  record.volume = VolumeIndex({});
+  record.volume = volume;
   ++records_;
   Insert(entry);
   ++live_;
@@ -448,8 +501,8 @@ ItemStore::EntryId ItemStore::Find(TextView key) const {
 
 void ItemStore::MarkErased(EntryId entry) {
   Remove(entry);
-  Record& record = Get(entry);
-  if (record.volume == kOwnIdentity) own_identities_.erase(entry);
+  Record& record = Mutable(entry);
+  if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
   record.flags |= kErased;
   --live_;
   erased_since_settle_ = true;
@@ -473,8 +526,8 @@ std::size_t ItemStore::EraseBelow(TextView prefix) {
   std::size_t erased = 0;
   for (; it != order_.end(); ++it) {
     const Record& record = Get(*it);
-    const Bytes folder_part = FolderPartOf(record);
-    const Bytes name = NameOf(record);
+    const Bytes folder_part = tables_.FolderPartOf(record);
+    const Bytes name = tables_.NameOf(record);
     // A key starts with `prefix` exactly when its encoding starts with the prefix's encoding.
     const std::size_t in_folder = std::min(folder_part.size(), probe.size());
     if (folder_part.substr(0, in_folder) != probe.substr(0, in_folder)) break;
@@ -487,7 +540,7 @@ std::size_t ItemStore::EraseBelow(TextView prefix) {
 }
 
 void ItemStore::Clear() {
-  chunks_.clear();
+  tables_ = Tables{};
   records_ = 0;
   live_ = 0;
   order_ = {};
@@ -495,13 +548,8 @@ void ItemStore::Clear() {
   erased_since_settle_ = false;
   slots_.assign(64, kNoEntry);
   folder_part_index_.clear();
-  folder_parts_.clear();
-  spellings_.clear();
-  volumes_.clear();
-  own_identities_.clear();
-  arena_.Release();
   // Index 0: the empty folder part, of keys without a separator.
-  folder_parts_.push_back(AddBytes({}));
+  tables_.folder_parts.push_back(AddBytes({}));
   folder_part_index_.emplace(std::string_view(), 0);
   last_folder_part_ = 0;
 }

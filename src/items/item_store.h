@@ -16,14 +16,12 @@ namespace nulvane::items {
 
 // Bump allocation of bytes in fixed blocks, given back all at once, each allocation named by a
 // 32-bit position (block number and offset) rather than a pointer. Nothing allocated ever moves
-// or changes size, so the bytes at a position stay valid until Release.
+// or changes, so the bytes at a position stay valid until Release. A copy shares the blocks and
+// keeps them alive: it reads what was allocated before it was made (a copy that allocates
+// writes only into bytes no earlier allocation holds).
 class TextArena {
  public:
   using Position = std::uint32_t;
-
-  TextArena() = default;
-  TextArena(const TextArena&) = delete;
-  TextArena& operator=(const TextArena&) = delete;
 
   // Room for `size` bytes; throws std::bad_alloc when the positions are used up (4 GB).
   Position Allocate(std::size_t size);
@@ -41,10 +39,76 @@ class TextArena {
   static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
   static std::size_t Offset(Position position) { return position & (kBlockSize - 1); }
 
-  std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+  std::vector<std::shared_ptr<std::uint8_t[]>> blocks_;
   std::size_t used_ = kBlockSize;  // bytes used of the newest normal block
   std::size_t current_ = 0;        // the newest normal block
 };
+
+namespace item_store_detail {
+
+// A 64-bit value in two halves: a record then needs only 4-byte alignment and no padding.
+struct Halves {
+  std::uint32_t low = 0;
+  std::uint32_t high = 0;
+};
+inline std::uint64_t Join(const Halves& halves) {
+  return (std::uint64_t{halves.high} << 32) | halves.low;
+}
+inline void Split(std::uint64_t value, Halves& halves) {
+  halves.low = static_cast<std::uint32_t>(value);
+  halves.high = static_cast<std::uint32_t>(value >> 32);
+}
+
+struct Record {
+  Halves size;
+  Halves object;  // the identity's object (its low half: see `volume`)
+  Halves stamp;
+  std::uint32_t folder_part = 0;  // index in Tables::folder_parts
+  std::uint32_t name = 0;         // TextArena position of the encoded units after the folder part
+  std::uint32_t anchor_length : 31 = 0;
+  // The list's last look found a folder (or a link to one): its row shows no size.
+  std::uint32_t folder : 1 = 0;
+  // 0 when the path is spelt as its key, else 1 + the index of its spelling in Tables::spellings.
+  std::uint32_t spelling = 0;
+  // Index in Tables::volumes of the identity's volume and high object half, or kOwnIdentity
+  // when the identity is kept whole in Tables::own_identities (the table is full).
+  std::uint16_t volume = 0;
+  std::uint8_t stamp_kind = 0;
+  std::uint8_t flags = 0;  // kKnown, kErased
+};
+inline constexpr std::uint8_t kKnown = 1;
+inline constexpr std::uint8_t kErased = 2;
+inline constexpr std::uint16_t kOwnIdentity = 0xFFFF;
+inline constexpr unsigned kChunkBits = 12;  // records are kept in chunks of 4096
+
+// An encoded text: its bytes (without the length in front).
+using Bytes = std::basic_string_view<std::uint8_t>;
+
+// Everything an entry is read from: what a frozen copy shares with the store.
+struct Tables {
+  TextArena arena;
+  std::vector<std::shared_ptr<Record[]>> chunks;
+  // Every distinct folder part (index 0: the empty one) and each spelling, in the arena.
+  std::vector<std::uint32_t> folder_parts;
+  std::vector<std::uint32_t> spellings;
+  // Each volume (with the high half of the object number, which ReFS sets) once.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> volumes;
+  std::unordered_map<std::uint32_t, platform::EntryIdentity> own_identities;
+
+  const Record& Get(std::uint32_t entry) const {
+    return chunks[entry >> kChunkBits][entry & ((1u << kChunkBits) - 1)];
+  }
+  Bytes BytesAt(std::uint32_t position) const;
+  Bytes NameOf(const Record& record) const { return BytesAt(record.name); }
+  Bytes FolderPartOf(const Record& record) const {
+    return BytesAt(folder_parts[record.folder_part]);
+  }
+  void KeyOf(std::uint32_t entry, Text& out) const;
+  void SpellingOf(std::uint32_t entry, Text& out) const;
+  platform::EntryIdentity IdentityOf(std::uint32_t entry) const;
+};
+
+}  // namespace item_store_detail
 
 // An ordered set of path keys, each with what the store keeps of it: the size recorded when it
 // was stored, the length of its anchor (the part of the path the system resolves as typed; see
@@ -77,6 +141,11 @@ class TextArena {
 // storing a whole folder costs no search per entry. Look-ups go through a hash table of entry
 // numbers. An entry number stays valid until the entry is erased or the store cleared; an
 // erased entry's memory stays until Clear: removing rows is rare and small next to adding them.
+//
+// A deletion run reads the rows it was given on its own thread while the list goes on (Freeze):
+// the records, folder parts, names and spellings are shared with such a frozen copy rather than
+// copied. The store changes a block of records a frozen copy still reads only after making the
+// block its own (copy on write), and text is never changed once written.
 class ItemStore {
  public:
   using EntryId = std::uint32_t;
@@ -102,24 +171,42 @@ class ItemStore {
   // The entry of `key`, or kNoEntry.
   EntryId Find(TextView key) const;
 
-  std::uint64_t SizeOf(EntryId entry) const { return Join(Get(entry).size); }
+  std::uint64_t SizeOf(EntryId entry) const { return item_store_detail::Join(Get(entry).size); }
   std::uint32_t AnchorOf(EntryId entry) const { return Get(entry).anchor_length; }
   bool IsFolder(EntryId entry) const { return Get(entry).folder != 0; }
   bool HasSpelling(EntryId entry) const { return Get(entry).spelling != 0; }
-  platform::EntryIdentity IdentityOf(EntryId entry) const;
+  platform::EntryIdentity IdentityOf(EntryId entry) const { return tables_.IdentityOf(entry); }
 
   // Records the size of an entry stored with kSizeNotRead. The size is no part of the key,
   // so the order stays as it is.
-  void ResolveSize(EntryId entry, std::uint64_t size) { Split(size, Get(entry).size); }
+  void ResolveSize(EntryId entry, std::uint64_t size);
   void SetIdentity(EntryId entry, const platform::EntryIdentity& identity);
-  void SetFolder(EntryId entry, bool folder) { Get(entry).folder = folder ? 1 : 0; }
+  void SetFolder(EntryId entry, bool folder);
 
   // The key text of an entry.
   Text KeyOf(EntryId entry) const;
-  void KeyOf(EntryId entry, Text& out) const;
+  void KeyOf(EntryId entry, Text& out) const { tables_.KeyOf(entry, out); }
   // The entry's path as the system spells it (its key where it was stored without another).
   Text SpellingOf(EntryId entry) const;
-  void SpellingOf(EntryId entry, Text& out) const;
+  void SpellingOf(EntryId entry, Text& out) const { tables_.SpellingOf(entry, out); }
+
+  // What the entries stored so far are now, to be read on any thread however the store changes
+  // afterwards (a deletion run's rows): KeyOf, SpellingOf, IdentityOf and the anchor of every
+  // entry number valid now give there what they give here now.
+  class Frozen {
+   public:
+    void KeyOf(EntryId entry, Text& out) const { tables_.KeyOf(entry, out); }
+    void SpellingOf(EntryId entry, Text& out) const { tables_.SpellingOf(entry, out); }
+    platform::EntryIdentity IdentityOf(EntryId entry) const { return tables_.IdentityOf(entry); }
+    std::uint32_t AnchorOf(EntryId entry) const { return tables_.Get(entry).anchor_length; }
+
+   private:
+    friend class ItemStore;
+    explicit Frozen(const item_store_detail::Tables& tables) : tables_(tables) {}
+    item_store_detail::Tables tables_;
+  };
+  // Costs a few pointers per 4096 entries and per megabyte of text, plus the small tables.
+  std::shared_ptr<const Frozen> Freeze() const;
 
   std::size_t size() const { return live_; }
   bool empty() const { return live_ == 0; }
@@ -139,66 +226,23 @@ class ItemStore {
   // ending in a separator: everything inside that folder, at every depth); returns how many.
   std::size_t EraseBelow(TextView prefix);
 
-  // Removes every entry and gives the memory back.
+  // Removes every entry and gives the memory back (what a frozen copy holds stays with it).
   void Clear();
 
  private:
-  // A 64-bit value in two halves: the record then needs only 4-byte alignment and no padding.
-  struct Halves {
-    std::uint32_t low = 0;
-    std::uint32_t high = 0;
-  };
-  static std::uint64_t Join(const Halves& halves) {
-    return (std::uint64_t{halves.high} << 32) | halves.low;
-  }
-  static void Split(std::uint64_t value, Halves& halves) {
-    halves.low = static_cast<std::uint32_t>(value);
-    halves.high = static_cast<std::uint32_t>(value >> 32);
-  }
+  using Record = item_store_detail::Record;
+  using Bytes = item_store_detail::Bytes;
 
-  struct Record {
-    Halves size;
-    Halves object;  // the identity's object (its low half: see `volume`)
-    Halves stamp;
-    std::uint32_t folder_part = 0;  // index in folder_parts_
-    TextArena::Position name = 0;   // the encoded units after the folder part
-    std::uint32_t anchor_length : 31 = 0;
-    // The list's last look found a folder (or a link to one): its row shows no size.
-    std::uint32_t folder : 1 = 0;
-    // 0 when the path is spelt as its key, else 1 + the index of its spelling in spellings_.
-    std::uint32_t spelling = 0;
-    // Index in volumes_ of the identity's volume and high object half, or kOwnIdentity when
-    // the identity is kept whole in own_identities_ (the table is full).
-    std::uint16_t volume = 0;
-    std::uint8_t stamp_kind = 0;
-    std::uint8_t flags = 0;  // kKnown, kErased
-  };
-  static constexpr std::uint8_t kKnown = 1;
-  static constexpr std::uint8_t kErased = 2;
-  static constexpr std::uint16_t kOwnIdentity = 0xFFFF;
-  static constexpr unsigned kChunkBits = 12;  // records are kept in chunks of 4096
+  const Record& Get(EntryId entry) const { return tables_.Get(entry); }
+  // The record to change: its chunk made the store's own first when a frozen copy shares it.
+  Record& Mutable(EntryId entry);
 
-  Record& Get(EntryId entry) {
-    return chunks_[entry >> kChunkBits][entry & ((1u << kChunkBits) - 1)];
-  }
-  const Record& Get(EntryId entry) const {
-    return chunks_[entry >> kChunkBits][entry & ((1u << kChunkBits) - 1)];
-  }
-
-  // An encoded text: its bytes (without the length in front).
-  using Bytes = std::basic_string_view<std::uint8_t>;
-  Bytes BytesAt(TextArena::Position position) const;
-  Bytes NameOf(const Record& record) const { return BytesAt(record.name); }
-  Bytes FolderPartOf(const Record& record) const {
-    return BytesAt(folder_parts_[record.folder_part]);
-  }
   // Encodes the folder part and the name of `key` into scratch_; returns both as views of it.
   std::pair<Bytes, Bytes> EncodeKey(TextView key) const;
   // The index of the folder part `bytes`, or kNoEntry when none is stored.
   std::uint32_t FindFolderPart(Bytes bytes) const;
   std::uint32_t AddFolderPart(Bytes bytes);
   TextArena::Position AddBytes(Bytes bytes);
-  static void Decode(Bytes bytes, Text& out);
 
   // The key order of two entries; of an entry and an encoded key.
   bool Less(EntryId a, EntryId b) const;
@@ -215,27 +259,20 @@ class ItemStore {
   // Takes an entry out: out of the hash table now, out of order_ at the next Settle.
   void MarkErased(EntryId entry);
 
-  // The ItemRecord::spelling value for `spelling` of `key`: 0 when they are the same text, else
-  // a new entry of the spelling table.
+  // The Record::spelling value for `spelling` of `key`: 0 when they are the same text, else a
+  // new entry of the spelling table.
   std::uint32_t AddSpelling(TextView key, TextView spelling);
   std::uint16_t VolumeIndex(const platform::EntryIdentity& identity);
 
-  TextArena arena_;
-  std::vector<std::unique_ptr<Record[]>> chunks_;
+  item_store_detail::Tables tables_;
   std::uint32_t records_ = 0;  // records made since Clear, erased ones included
   std::size_t live_ = 0;
   mutable std::vector<EntryId> order_;    // sorted, but for entries erased since Settle
   mutable std::vector<EntryId> pending_;  // stored since Settle, unsorted
   mutable bool erased_since_settle_ = false;
   std::vector<EntryId> slots_;  // the hash table; kNoEntry is a free slot
-  // Every distinct folder part (index 0: the empty one), and each one's index by its bytes.
-  std::vector<TextArena::Position> folder_parts_;
   std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;
   mutable std::uint32_t last_folder_part_ = 0;  // the one found last: folders arrive together
-  std::vector<TextArena::Position> spellings_;
-  // Each volume (with the high half of the object number, which ReFS sets) once.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> volumes_;
-  std::unordered_map<EntryId, platform::EntryIdentity> own_identities_;
   mutable std::vector<std::uint8_t> scratch_;
 };
 
