@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <vector>
+
+#include "platform/path_rules.h"
 
 namespace nulvane::items {
 namespace {
@@ -144,6 +147,126 @@ TEST(ItemStore, RandomKeysKeepTheOrderOfTheirCodeUnits) {
     EXPECT_EQ(keys[store.SizeOf(entry)], keys[i]);
     EXPECT_GE(store.SizeOf(entry), i);
   }
+}
+
+// Path-like keys whose folder parts share starts: units just below and above the separator,
+// names that are prefixes of others, keys ending in a separator and keys without one.
+Text RandomPathKey(std::mt19937& random) {
+  static const std::vector<Text> parts{u"",  u"a", u"ab", u"a.b",    u"a-",     u"a0",
+                                       u"b", u"x", u".",  u"\x00E4", u"\x4E2D", u"a b"};
+  Text key;
+  const auto depth = std::uniform_int_distribution<int>(0, 3)(random);
+  if (std::uniform_int_distribution<int>(0, 3)(random) != 0) key += platform::kPathSeparator;
+  for (int level = 0; level < depth; ++level) {
+    if (level > 0) key += platform::kPathSeparator;
+    key += parts[std::uniform_int_distribution<std::size_t>(0, parts.size() - 1)(random)];
+  }
+  return key;
+}
+
+TEST(ItemStore, StoresErasuresAndReadsInAnyMixKeepTheKeysAndTheirOrder) {
+  // Batches of stores are sorted and merged into the order when it is read, erasures leave it
+  // at the next read, and an erased key may come back: the store must agree with a plain map
+  // after every step.
+  std::mt19937 random(7);
+  ItemStore store;
+  std::map<Text, std::uint64_t> model;
+  for (int step = 0; step < 20000; ++step) {
+    const Text key = RandomPathKey(random);
+    const int action = std::uniform_int_distribution<int>(0, 9)(random);
+    if (action < 6) {
+      store.Store(key, static_cast<std::uint64_t>(step));
+      model[key] = static_cast<std::uint64_t>(step);
+    } else if (action < 8) {
+      EXPECT_EQ(store.Erase(key), model.erase(key) == 1) << step;
+    } else if (action == 8) {
+      std::size_t expected = 0;
+      for (auto it = model.upper_bound(key); it != model.end() && it->first.starts_with(key);) {
+        it = model.erase(it);
+        ++expected;
+      }
+      EXPECT_EQ(store.EraseBelow(key), expected) << step;
+    } else {
+      std::vector<Text> keys;
+      for (const auto& [model_key, size] : model) keys.push_back(model_key);
+      ASSERT_EQ(Keys(store), keys) << step;
+    }
+    ASSERT_EQ(store.size(), model.size()) << step;
+  }
+  std::vector<Text> keys;
+  for (const auto& [key, size] : model) {
+    keys.push_back(key);
+    const ItemStore::EntryId entry = store.Find(key);
+    ASSERT_NE(entry, ItemStore::kNoEntry);
+    EXPECT_EQ(store.SizeOf(entry), size);
+  }
+  EXPECT_EQ(Keys(store), keys);
+}
+
+TEST(ItemStore, AFolderSortsAfterItsNeighboursThatAreBelowTheSeparator) {
+  // A tree walk would give x, x/a, x.b; by code units "." is below the separator.
+  const Text sep(1, platform::kPathSeparator);
+  ItemStore store;
+  for (const Text& key : {u"x" + sep + u"a", Text(u"x"), Text(u"x.b"), u"x.b" + sep + u"c",
+                          Text(u"x-"), u"x" + sep + u"a" + sep + u"z", Text(u"xa")}) {
+    store.Store(key, 1);
+  }
+  EXPECT_EQ(Keys(store),
+            (std::vector<Text>{u"x", u"x-", u"x.b", u"x.b" + sep + u"c", u"x" + sep + u"a",
+                               u"x" + sep + u"a" + sep + u"z", u"xa"}));
+}
+
+TEST(ItemStore, AFrozenCopyKeepsWhatTheEntriesWereWhateverTheStoreDoesAfter) {
+  ItemStore store;
+  platform::EntryIdentity identity{7, 42, 3, 99, platform::IdentityStamp::kBirthTime, true};
+  const ItemStore::EntryId kept = store.Store(u"c:\\d\\kept", 5, 5, u"C:\\D\\Kept");
+  store.SetIdentity(kept, identity);
+  const ItemStore::EntryId other = store.Store(u"c:\\d\\other", 6, 5);
+  const std::shared_ptr<const ItemStore::Frozen> frozen = store.Freeze();
+
+  // Stored again (its identity is then unknown), looked at anew, erased, then all cleared.
+  store.Store(u"c:\\d\\kept", 8, 3, u"c:\\d\\KEPT");
+  store.SetIdentity(other, identity);
+  store.SetFolder(kept, true);
+  for (int i = 0; i < 5000; ++i) {
+    store.Store(u"c:\\d\\more" + Text(1, static_cast<char16_t>(u'a' + i % 26)), 1);
+  }
+  store.Erase(u"c:\\d\\other");
+  Text path;
+  ASSERT_EQ(store.SpellingOf(kept), u"c:\\d\\KEPT");
+  EXPECT_FALSE(store.IdentityOf(kept).known);
+  store.Clear();
+  store.Store(u"c:\\x", 1);
+
+  frozen->SpellingOf(kept, path);
+  EXPECT_EQ(path, u"C:\\D\\Kept");
+  EXPECT_EQ(frozen->AnchorOf(kept), 5u);
+  EXPECT_EQ(frozen->IdentityOf(kept), identity);
+  frozen->KeyOf(other, path);
+  EXPECT_EQ(path, u"c:\\d\\other");
+  EXPECT_FALSE(frozen->IdentityOf(other).known);
+}
+
+TEST(ItemStore, IdentitiesComeBackWholeOnAnyNumberOfVolumes) {
+  // The volume table holds a few hundred volumes; identities beyond it are kept whole.
+  ItemStore store;
+  std::vector<platform::EntryIdentity> identities;
+  std::vector<Text> keys;
+  for (std::uint64_t i = 0; i < 600; ++i) {
+    keys.push_back(u"/v/" + Text(1, static_cast<char16_t>(u'a' + i % 26)) +
+                   Text(1, static_cast<char16_t>(u'a' + (i / 26) % 26)));
+    const ItemStore::EntryId entry = store.Store(keys.back(), i);
+    identities.push_back({0x8000000000000000ull + i, ~i, i % 3 == 0 ? i : 0, i * 1000003,
+                          static_cast<platform::IdentityStamp>(i % 5), i % 7 != 0});
+    store.SetIdentity(entry, identities.back());
+  }
+  // Erased and stored again: the entry's whole identity goes with it.
+  store.Erase(u"/v/aa");
+  store.Store(u"/v/aa", 1);
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    EXPECT_EQ(store.IdentityOf(store.Find(keys[i])), identities[i]) << i;
+  }
+  EXPECT_EQ(store.IdentityOf(store.Find(u"/v/aa")), platform::EntryIdentity{});
 }
 
 }  // namespace
