@@ -72,6 +72,7 @@ void ItemList::Rebuild(bool show_summary) {
   // The view is told "no rows" before the index changes, so it asks for none meanwhile.
   display_.SetRowCount(0);
   rows_.clear();
+  rows_.reserve(store_.size());
   std::uint64_t total = 0;
   platform::EntryInfo info;
   Text path;

@@ -282,8 +282,9 @@ ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) cons
 }
 
 void ItemStore::Insert(EntryId entry) {
-  // At most three quarters full, so that a search ends soon at a free slot.
-  if ((live_ + 1) * 4 > slots_.size() * 3) Grow();
+  // At most seven eighths full: a search still ends soon at a free slot, and the table costs
+  // 4.6 to 9 bytes an entry.
+  if ((live_ + 1) * 8 > slots_.size() * 7) Grow();
   const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
   std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
@@ -355,7 +356,7 @@ std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
 
 void Tables::SpellingOf(std::uint32_t entry, Text& out) const {
   KeyOf(entry, out);
-  const std::uint32_t spelling = Get(entry).spelling;
+  const std::uint32_t spelling = SpellingIndex(entry);
   if (spelling == 0) return;
   const std::uint8_t* bytes = arena.At(spellings[spelling - 1]);
   std::size_t position = 0;
@@ -363,6 +364,15 @@ void Tables::SpellingOf(std::uint32_t entry, Text& out) const {
     position += TakeNumber(bytes);
     out[position++] = TakeUnit(bytes);
   }
+}
+
+void ItemStore::SetSpelling(EntryId entry, std::uint32_t spelling) {
+  std::vector<std::uint32_t>& spelling_of = tables_.spelling_of;
+  if (entry >= spelling_of.size()) {
+    if (spelling == 0) return;
+    spelling_of.resize(std::max<std::size_t>(records_, entry + 1), 0);
+  }
+  spelling_of[entry] = spelling;
 }
 
 Text ItemStore::SpellingOf(EntryId entry) const {
@@ -377,8 +387,9 @@ std::uint16_t ItemStore::VolumeIndex(const platform::EntryIdentity& identity) {
   // Entries listed together share their volume: the newest volume is checked first. A table
   // kept short keeps the search short; identities beyond it are kept whole.
   constexpr std::size_t kMostVolumes = 256;
-  const std::pair<std::uint64_t, std::uint64_t> volume{identity.volume, identity.object_high};
-  std::vector<std::pair<std::uint64_t, std::uint64_t>>& volumes = tables_.volumes;
+  const Tables::Volume volume{identity.volume, identity.object_high,
+                              static_cast<std::uint32_t>(identity.object >> 32)};
+  std::vector<Tables::Volume>& volumes = tables_.volumes;
   for (std::size_t i = volumes.size(); i-- > 0;) {
     if (volumes[i] == volume) return static_cast<std::uint16_t>(i);
   }
@@ -394,7 +405,7 @@ void ItemStore::SetIdentity(EntryId entry, const platform::EntryIdentity& identi
   if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
   record.volume = volume;
   if (record.volume == kOwnIdentity) tables_.own_identities[entry] = identity;
-  Split(identity.object, record.object);
+  record.object = static_cast<std::uint32_t>(identity.object);
   Split(identity.stamp, record.stamp);
   record.stamp_kind = static_cast<std::uint8_t>(identity.stamp_kind);
   record.flags =
@@ -405,9 +416,10 @@ platform::EntryIdentity Tables::IdentityOf(std::uint32_t entry) const {
   const Record& record = Get(entry);
   if (record.volume == kOwnIdentity) return own_identities.at(entry);
   platform::EntryIdentity identity;
-  identity.volume = volumes[record.volume].first;
-  identity.object_high = volumes[record.volume].second;
-  identity.object = Join(record.object);
+  const Volume& volume = volumes[record.volume];
+  identity.volume = volume.volume;
+  identity.object_high = volume.object_high;
+  identity.object = (std::uint64_t{volume.object_top} << 32) | record.object;
   identity.stamp = Join(record.stamp);
   identity.stamp_kind = static_cast<platform::IdentityStamp>(record.stamp_kind);
   identity.known = (record.flags & kKnown) != 0;
@@ -421,7 +433,10 @@ Record& ItemStore::Mutable(EntryId entry) {
   if (chunk.use_count() > 1) {
     constexpr std::size_t kChunkSize = std::size_t{1} << item_store_detail::kChunkBits;
     std::shared_ptr<Record[]> own(std::make_unique_for_overwrite<Record[]>(kChunkSize));
-    std::copy_n(chunk.get(), kChunkSize, own.get());
+    const std::size_t first = std::size_t{entry} & ~(kChunkSize - 1);
+    // The records made so far, and the one being made.
+    const std::size_t used = std::max<std::size_t>(records_, std::size_t{entry} + 1) - first;
+    std::copy_n(chunk.get(), std::min(kChunkSize, used), own.get());
     chunk = std::move(own);
   } else {
     // The last frozen copy that shared the chunk may have been let go on another thread just
@@ -431,9 +446,29 @@ Record& ItemStore::Mutable(EntryId entry) {
   return chunk[entry & ((1u << item_store_detail::kChunkBits) - 1)];
 }
 
-void ItemStore::ResolveSize(EntryId entry, std::uint64_t size) {
-  if (SizeOf(entry) != size) Split(size, Mutable(entry).size);
+std::uint64_t ItemStore::SizeOf(EntryId entry) const {
+  const std::uint32_t size = Get(entry).size;
+  if (size == item_store_detail::kSizeUnread) return kSizeNotRead;
+  if (size == item_store_detail::kSizeElsewhere) return large_sizes_.at(entry);
+  return size;
 }
+
+void ItemStore::SetSize(EntryId entry, std::uint64_t size) {
+  std::uint32_t held = static_cast<std::uint32_t>(size);
+  if (size == kSizeNotRead) {
+    held = item_store_detail::kSizeUnread;
+  } else if (size >= item_store_detail::kSizeElsewhere) {
+    held = item_store_detail::kSizeElsewhere;
+  }
+  if (held == item_store_detail::kSizeElsewhere) {
+    large_sizes_[entry] = size;
+  } else if (Get(entry).size == item_store_detail::kSizeElsewhere) {
+    large_sizes_.erase(entry);
+  }
+  if (Get(entry).size != held) Mutable(entry).size = held;
+}
+
+void ItemStore::ResolveSize(EntryId entry, std::uint64_t size) { SetSize(entry, size); }
 
 void ItemStore::SetFolder(EntryId entry, bool folder) {
   if (IsFolder(entry) != folder) Mutable(entry).folder = folder ? 1 : 0;
@@ -458,34 +493,35 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   // AddFolderPart leaves scratch_ as it is: `name` still points into it.
   const EntryId found = Lookup(folder_part, name);
   if (found != kNoEntry) {
+    SetSize(found, size);
     Record& record = Mutable(found);
-    Split(size, record.size);
     record.anchor_length =
         std::min<std::uint32_t>(record.anchor_length, anchor_length) & kAnchorMask;
     SetIdentity(found, {});
     if (!spelling.empty()) {
       Text current;
       SpellingOf(found, current);
-      if (current != spelling) Mutable(found).spelling = AddSpelling(key, spelling);
+      if (current != spelling) SetSpelling(found, AddSpelling(key, spelling));
     }
     return found;
   }
   if (records_ == kNoEntry) throw std::bad_alloc();
   const EntryId entry = records_;
   if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
+    // Left unwritten: the pages of a chunk's unused rest cost nothing until used.
     tables_.chunks.emplace_back(
-        std::make_unique<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
+        std::make_unique_for_overwrite<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
   }
   const std::uint16_t volume = VolumeIndex({});
   Record& record = Mutable(entry);
   record = Record{};
   record.name = AddBytes(name);
   record.folder_part = folder_part;
-  Split(size, record.size);
   record.anchor_length = anchor_length & kAnchorMask;
-  record.spelling = AddSpelling(key, spelling);
   record.volume = volume;
   ++records_;
+  SetSize(entry, size);
+  SetSpelling(entry, AddSpelling(key, spelling));
   Insert(entry);
   ++live_;
   pending_.push_back(entry);
@@ -503,6 +539,7 @@ void ItemStore::MarkErased(EntryId entry) {
   Remove(entry);
   Record& record = Mutable(entry);
   if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
+  large_sizes_.erase(entry);
   record.flags |= kErased;
   --live_;
   erased_since_settle_ = true;
@@ -541,6 +578,7 @@ std::size_t ItemStore::EraseBelow(TextView prefix) {
 
 void ItemStore::Clear() {
   tables_ = Tables{};
+  large_sizes_.clear();
   records_ = 0;
   live_ = 0;
   order_ = {};

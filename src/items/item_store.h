@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -48,8 +49,8 @@ namespace item_store_detail {
 
 // A 64-bit value in two halves: a record then needs only 4-byte alignment and no padding.
 struct Halves {
-  std::uint32_t low = 0;
-  std::uint32_t high = 0;
+  std::uint32_t low;
+  std::uint32_t high;
 };
 inline std::uint64_t Join(const Halves& halves) {
   return (std::uint64_t{halves.high} << 32) | halves.low;
@@ -59,23 +60,27 @@ inline void Split(std::uint64_t value, Halves& halves) {
   halves.high = static_cast<std::uint32_t>(value >> 32);
 }
 
+// Trivial, so that a new chunk's unused rest stays unwritten; Record{} is all zeros.
 struct Record {
-  Halves size;
-  Halves object;  // the identity's object (its low half: see `volume`)
+  // The size, or kSizeUnread, or kSizeElsewhere when it is kept in ItemStore::large_sizes_.
+  std::uint32_t size;
+  std::uint32_t object;  // the identity's object number, its low 32 bits (see `volume`)
   Halves stamp;
-  std::uint32_t folder_part = 0;  // index in Tables::folder_parts
-  std::uint32_t name = 0;         // TextArena position of the encoded units after the folder part
-  std::uint32_t anchor_length : 31 = 0;
+  std::uint32_t folder_part;  // index in Tables::folder_parts
+  std::uint32_t name;         // TextArena position of the encoded units after the folder part
+  std::uint32_t anchor_length : 31;
   // The list's last look found a folder (or a link to one): its row shows no size.
-  std::uint32_t folder : 1 = 0;
-  // 0 when the path is spelt as its key, else 1 + the index of its spelling in Tables::spellings.
-  std::uint32_t spelling = 0;
-  // Index in Tables::volumes of the identity's volume and high object half, or kOwnIdentity
-  // when the identity is kept whole in Tables::own_identities (the table is full).
-  std::uint16_t volume = 0;
-  std::uint8_t stamp_kind = 0;
-  std::uint8_t flags = 0;  // kKnown, kErased
+  std::uint32_t folder : 1;
+  // Index in Tables::volumes of the identity's volume and the high bits of its object number,
+  // or kOwnIdentity when the identity is kept whole in Tables::own_identities (the table is
+  // full).
+  std::uint16_t volume;
+  std::uint8_t stamp_kind;
+  std::uint8_t flags;  // kKnown, kErased
 };
+static_assert(sizeof(Record) == 32 && std::is_trivial_v<Record>);
+inline constexpr std::uint32_t kSizeUnread = 0xFFFFFFFF;
+inline constexpr std::uint32_t kSizeElsewhere = 0xFFFFFFFE;
 inline constexpr std::uint8_t kKnown = 1;
 inline constexpr std::uint8_t kErased = 2;
 inline constexpr std::uint16_t kOwnIdentity = 0xFFFF;
@@ -91,12 +96,26 @@ struct Tables {
   // Every distinct folder part (index 0: the empty one) and each spelling, in the arena.
   std::vector<std::uint32_t> folder_parts;
   std::vector<std::uint32_t> spellings;
-  // Each volume (with the high half of the object number, which ReFS sets) once.
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> volumes;
+  // By entry number: 0 when the path is spelt as its key, else 1 + the index of its spelling in
+  // `spellings`. Made only when a first spelling differs (never on POSIX, where keys are not
+  // folded) and only as long as needed: an entry beyond its end has none.
+  std::vector<std::uint32_t> spelling_of;
+  // Each volume with the bits of object numbers above their low 32 (the high half ReFS sets,
+  // and the top of a 64-bit inode number, which varies little on a volume) once.
+  struct Volume {
+    std::uint64_t volume = 0;
+    std::uint64_t object_high = 0;
+    std::uint32_t object_top = 0;
+    bool operator==(const Volume&) const = default;
+  };
+  std::vector<Volume> volumes;
   std::unordered_map<std::uint32_t, platform::EntryIdentity> own_identities;
 
   const Record& Get(std::uint32_t entry) const {
     return chunks[entry >> kChunkBits][entry & ((1u << kChunkBits) - 1)];
+  }
+  std::uint32_t SpellingIndex(std::uint32_t entry) const {
+    return entry < spelling_of.size() ? spelling_of[entry] : 0;
   }
   Bytes BytesAt(std::uint32_t position) const;
   Bytes NameOf(const Record& record) const { return BytesAt(record.name); }
@@ -135,7 +154,7 @@ struct Tables {
 // including its last separator), stored once for every key that shares it, and its name after
 // it; both in an arena as a length and an order-preserving byte encoding of their units (one
 // byte for ASCII, two up to U+3FFF, three above; see item_store.cpp). Byte order of encodings
-// equals code-unit order of keys, so comparing is a memcmp. An entry's record is 44 bytes (the
+// equals code-unit order of keys, so comparing is a memcmp. An entry's record is 32 bytes (the
 // identity's volume kept once in a table); the order is a sorted array of entry numbers that
 // takes newly stored keys in batches, sorted and merged when the order is next read, so that
 // storing a whole folder costs no search per entry. Look-ups go through a hash table of entry
@@ -171,10 +190,10 @@ class ItemStore {
   // The entry of `key`, or kNoEntry.
   EntryId Find(TextView key) const;
 
-  std::uint64_t SizeOf(EntryId entry) const { return item_store_detail::Join(Get(entry).size); }
+  std::uint64_t SizeOf(EntryId entry) const;
   std::uint32_t AnchorOf(EntryId entry) const { return Get(entry).anchor_length; }
   bool IsFolder(EntryId entry) const { return Get(entry).folder != 0; }
-  bool HasSpelling(EntryId entry) const { return Get(entry).spelling != 0; }
+  bool HasSpelling(EntryId entry) const { return tables_.SpellingIndex(entry) != 0; }
   platform::EntryIdentity IdentityOf(EntryId entry) const { return tables_.IdentityOf(entry); }
 
   // Records the size of an entry stored with kSizeNotRead. The size is no part of the key,
@@ -259,12 +278,17 @@ class ItemStore {
   // Takes an entry out: out of the hash table now, out of order_ at the next Settle.
   void MarkErased(EntryId entry);
 
-  // The Record::spelling value for `spelling` of `key`: 0 when they are the same text, else a
+  // The Tables::spelling_of value for `spelling` of `key`: 0 when they are the same text, else a
   // new entry of the spelling table.
   std::uint32_t AddSpelling(TextView key, TextView spelling);
+  void SetSpelling(EntryId entry, std::uint32_t spelling);
   std::uint16_t VolumeIndex(const platform::EntryIdentity& identity);
 
+  void SetSize(EntryId entry, std::uint64_t size);
+
   item_store_detail::Tables tables_;
+  // The sizes a record cannot hold (4 GiB - 2 and above), by entry number.
+  std::unordered_map<EntryId, std::uint64_t> large_sizes_;
   std::uint32_t records_ = 0;  // records made since Clear, erased ones included
   std::size_t live_ = 0;
   mutable std::vector<EntryId> order_;    // sorted, but for entries erased since Settle

@@ -269,5 +269,32 @@ TEST(ItemStore, IdentitiesComeBackWholeOnAnyNumberOfVolumes) {
   EXPECT_EQ(store.IdentityOf(store.Find(u"/v/aa")), platform::EntryIdentity{});
 }
 
+TEST(ItemStore, SizesOfEveryRangeComeBackAsRecorded) {
+  ItemStore store;
+  const std::vector<std::uint64_t> sizes{0,
+                                         0xFFFFFFFDull,
+                                         0xFFFFFFFEull,
+                                         0xFFFFFFFFull,
+                                         std::uint64_t{1} << 40,
+                                         ItemStore::kSizeNotRead - 1,
+                                         ItemStore::kSizeNotRead};
+  std::vector<ItemStore::EntryId> entries;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    entries.push_back(store.Store(u"/s/" + Text(1, static_cast<char16_t>(u'a' + i)), sizes[i]));
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) EXPECT_EQ(store.SizeOf(entries[i]), sizes[i]);
+  // Each size changed to the one of another range, then stored again with a small one.
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    store.ResolveSize(entries[i], sizes[(i + 3) % sizes.size()]);
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    EXPECT_EQ(store.SizeOf(entries[i]), sizes[(i + 3) % sizes.size()]) << i;
+  }
+  store.Store(u"/s/e", 12);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/s/e")), 12u);
+  store.ResolveSize(store.Find(u"/s/e"), sizes[4]);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/s/e")), sizes[4]);
+}
+
 }  // namespace
 }  // namespace nulvane::items
