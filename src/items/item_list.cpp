@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <utility>
 
 #include "lang/language_table.h"
 #include "lang/number_text.h"
@@ -70,38 +72,39 @@ void ItemList::Rebuild(bool show_summary) {
   // The view is told "no rows" before the index changes, so it asks for none meanwhile.
   display_.SetRowCount(0);
   rows_.clear();
+  rows_.reserve(store_.size());
   std::uint64_t total = 0;
   platform::EntryInfo info;
   Text path;
   // A folder handle this thread kept open would leave that folder pending deletion when a run
   // on another thread removes it (Windows): nothing stays open past the rebuild.
   const platform::OpenFolderScope open_folders(file_system_);
-  for (const ItemStore::Entry& entry : store_) {
+  for (const ItemStore::EntryId entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     store_.SpellingOf(entry, path);
     const platform::IoResult looked =
-        file_system_.Inspect(platform::EntryRef(path, entry.second.anchor_length, {}), info);
+        file_system_.Inspect(platform::EntryRef(path, store_.AnchorOf(entry), {}), info);
     if (!looked) {
       if (IsGone(looked)) continue;
       display_.AddWarning(platform::Format(lang::Txt(TextId::kCannotExamine), path,
                                            platform::SystemErrorText(looked.error)));
-      if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
+      if (store_.SizeOf(entry) == ItemStore::kSizeNotRead) store_.ResolveSize(entry, 0);
       store_.SetFolder(entry, false);
     } else {
       if (info.kind == platform::EntryKind::kMissing) continue;
       // A size the listing left unread is taken from this check, which happens anyway: one
       // look at each entry instead of two.
-      if (entry.second.size == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
+      if (store_.SizeOf(entry) == ItemStore::kSizeNotRead) store_.ResolveSize(entry, info.size);
       // What the entry was when the list first looked: a run refuses anything put in its place
       // since.
-      if (!entry.second.identity.known) store_.SetIdentity(entry, info.identity);
+      if (!store_.IdentityOf(entry).known) store_.SetIdentity(entry, info.identity);
       // The row shows what this look found; the next rebuild (after a drop or a run) looks
       // again.
       store_.SetFolder(entry, info.kind == platform::EntryKind::kFolder ||
                                   (info.kind == platform::EntryKind::kLink && info.link_to_folder));
     }
-    rows_.push_back(&entry);
-    total += entry.second.size;
+    rows_.push_back(entry);
+    total += store_.SizeOf(entry);
   }
   const int count = static_cast<int>(rows_.size());
   display_.SetRowCount(count);
@@ -119,21 +122,21 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
   RequireOwnerThread();
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
   if (!buffer || capacity == 0) return false;
-  const ItemStore::Entry& entry = *rows_[static_cast<std::size_t>(row)];
+  const ItemStore::EntryId entry = rows_[static_cast<std::size_t>(row)];
   Text shown;
   TextView text;
   if (column == 0) {
     // The key, as the list has always shown it.
-    shown = AsOneLine(ItemStore::KeyOf(entry));
+    shown = AsOneLine(store_.KeyOf(entry));
     text = shown;
   } else if (column == 1) {
     // What the rebuild's look found: a view asks for row texts often (every repaint, every
     // line of a listing), and asking the file system each time would cost a walk per row.
-    if (entry.second.folder) {
+    if (store_.IsFolder(entry)) {
       text = kFolderSizeText;
     } else {
-      shown = lang::FormatByteSize(entry.second.size != ItemStore::kSizeNotRead ? entry.second.size
-                                                                                : 0);
+      const std::uint64_t size = store_.SizeOf(entry);
+      shown = lang::FormatByteSize(size != ItemStore::kSizeNotRead ? size : 0);
       text = shown;
     }
   } else {
@@ -148,39 +151,68 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
 bool ItemList::GetRowPath(int row, Text& out) const {
   RequireOwnerThread();
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
-  store_.SpellingOf(*rows_[static_cast<std::size_t>(row)], out);
+  store_.SpellingOf(rows_[static_cast<std::size_t>(row)], out);
   return true;
 }
 
+namespace {
+
+// The rows of a run: entry numbers read through a frozen copy of the store, so that the list may
+// go on changing (on its own thread) while the run reads them (on another).
+class StoreRows final : public platform::QueuedItems::Source {
+ public:
+  // Each anchor identity with the first row it holds for; the first from row 0.
+  using AnchorRuns = std::vector<std::pair<std::size_t, platform::EntryIdentity>>;
+
+  StoreRows(std::shared_ptr<const ItemStore::Frozen> store, std::vector<ItemStore::EntryId> rows,
+            AnchorRuns anchors)
+      : store_(std::move(store)), rows_(std::move(rows)), anchors_(std::move(anchors)) {}
+
+  std::size_t size() const override { return rows_.size(); }
+
+  void Read(std::size_t index, platform::QueuedItemView& view) const override {
+    const ItemStore::EntryId entry = rows_[index];
+    store_->SpellingOf(entry, view.path);
+    view.anchor_length = std::min<std::size_t>(store_->AnchorOf(entry), view.path.size());
+    view.identity = store_->IdentityOf(entry);
+    const auto run = std::upper_bound(
+        anchors_.begin(), anchors_.end(), index,
+        [](std::size_t row, const AnchorRuns::value_type& start) { return row < start.first; });
+    view.anchor_identity = run == anchors_.begin() ? platform::EntryIdentity{} : (run - 1)->second;
+  }
+
+ private:
+  std::shared_ptr<const ItemStore::Frozen> store_;
+  std::vector<ItemStore::EntryId> rows_;
+  AnchorRuns anchors_;
+};
+
+}  // namespace
+
 platform::QueuedItems ItemList::SnapshotRows() const {
   RequireOwnerThread();
-  platform::QueuedItems items;
+  // The anchor's identity is looked up once per run of rows with the same anchor, and kept once
+  // per run of rows with the same identity.
+  StoreRows::AnchorRuns anchors;
   Text key;
-  Text path;
-  std::size_t units = 0;
-  for (const ItemStore::Entry* entry : rows_) {
-    ItemStore::KeyOf(*entry, key);
-    units += key.size();  // a spelling has its key's length
-  }
-  items.Reserve(rows_.size(), units);
-  // The anchor's identity is looked up once per run of rows with the same anchor.
   Text last_anchor_text;
   platform::EntryIdentity anchor_identity;
   bool have_anchor = false;
-  for (const ItemStore::Entry* entry : rows_) {
-    store_.SpellingOf(*entry, path);
-    ItemStore::KeyOf(*entry, key);
-    const std::size_t anchor_length = entry->second.anchor_length;
-    const TextView anchor = TextView(key).substr(0, anchor_length);
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    store_.KeyOf(rows_[row], key);
+    const TextView anchor = TextView(key).substr(0, store_.AnchorOf(rows_[row]));
     if (!have_anchor || anchor != TextView(last_anchor_text)) {
       last_anchor_text.assign(anchor);
       const auto found = anchors_.find(anchor);
       anchor_identity = found != anchors_.end() ? found->second : platform::EntryIdentity{};
       have_anchor = true;
     }
-    items.Add(path, anchor_length, entry->second.identity, anchor_identity);
+    if (anchors.empty() || !(anchors.back().second == anchor_identity)) {
+      anchors.emplace_back(row, anchor_identity);
+    }
   }
-  return items;
+  return platform::QueuedItems(
+      std::make_shared<const StoreRows>(store_.Freeze(), rows_, std::move(anchors)));
 }
 
 void ItemList::ResetList() {
@@ -242,18 +274,17 @@ std::size_t ItemList::StoredCount() const {
 
 std::optional<std::uint64_t> ItemList::RecordedSize(TextView path) const {
   RequireOwnerThread();
-  const ItemStore::Entry* entry = store_.Find(platform::FoldPathKey(path));
-  if (!entry) return std::nullopt;
-  if (entry->second.size == ItemStore::kSizeNotRead) {
+  const ItemStore::EntryId entry = store_.Find(platform::FoldPathKey(path));
+  if (entry == ItemStore::kNoEntry) return std::nullopt;
+  if (store_.SizeOf(entry) == ItemStore::kSizeNotRead) {
     // Not read yet (the next rebuild records it): what the entry says now.
     platform::EntryInfo info;
-    const Text spelt = store_.SpellingOf(*entry);
-    return file_system_.Inspect(platform::EntryRef(spelt, entry->second.anchor_length, {}), info)
-                   .ok()
+    const Text spelt = store_.SpellingOf(entry);
+    return file_system_.Inspect(platform::EntryRef(spelt, store_.AnchorOf(entry), {}), info).ok()
                ? info.size
                : 0;
   }
-  return entry->second.size;
+  return store_.SizeOf(entry);
 }
 
 }  // namespace nulvane::items

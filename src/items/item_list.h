@@ -158,7 +158,7 @@ class ItemList {
   ItemListDisplay& display_;
   const std::thread::id owner_;
   ItemStore store_;
-  std::vector<const ItemStore::Entry*> rows_;
+  std::vector<ItemStore::EntryId> rows_;
   // The identity of each anchor folder when a path in it was added, by its text's key: a run
   // refuses to act below an anchor that resolves to another folder by then (a link turned
   // elsewhere).

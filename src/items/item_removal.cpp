@@ -26,7 +26,7 @@ std::size_t ItemList::RemoveRows(const std::vector<int>& rows) {
   keys.reserve(rows.size());
   for (const int row : rows) {
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) continue;
-    keys.push_back(ItemStore::KeyOf(*rows_[static_cast<std::size_t>(row)]));
+    keys.push_back(store_.KeyOf(rows_[static_cast<std::size_t>(row)]));
   }
   if (keys.empty()) return 0;
 

@@ -1,147 +1,59 @@
 #include "items/item_store.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
+#include "platform/path_rules.h"
+
 namespace nulvane::items {
 
-// --- BlockArena ---
+// --- TextArena ---
 
-void* BlockArena::Allocate(std::size_t size, std::size_t alignment) {
+TextArena::Position TextArena::Allocate(std::size_t size) {
+  constexpr std::size_t kMaxBlocks = std::size_t{1} << (32 - kOffsetBits);
   if (size > kBlockSize / 8) {
-    // A large request gets a block of its own so that it wastes no shared block.
-    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(size + alignment));
-    void* start = blocks_.back().get();
-    std::size_t room = size + alignment;
-    return std::align(alignment, size, start, room);
+    // A large request gets a block of its own (its offset is 0) so that it wastes no shared
+    // block.
+    if (blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
+    blocks_.emplace_back(std::make_unique_for_overwrite<std::uint8_t[]>(size));
+    return static_cast<Position>((blocks_.size() - 1) << kOffsetBits);
   }
-  void* start = free_;
-  std::size_t room = left_;
-  if (!free_ || !std::align(alignment, size, start, room)) {
-    blocks_.push_back(std::make_unique_for_overwrite<std::byte[]>(kBlockSize));
-    start = blocks_.back().get();
-    room = kBlockSize;
-    if (!std::align(alignment, size, start, room)) throw std::bad_alloc();
+  if (used_ + size > kBlockSize) {
+    if (blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
+    blocks_.emplace_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
+    current_ = blocks_.size() - 1;
+    used_ = 0;
   }
-  free_ = static_cast<std::byte*>(start) + size;
-  left_ = room - size;
-  return start;
+  const auto position = static_cast<Position>((current_ << kOffsetBits) | used_);
+  used_ += size;
+  return position;
 }
 
-void BlockArena::Release() {
+void TextArena::Release() {
   blocks_.clear();
-  free_ = nullptr;
-  left_ = 0;
+  used_ = kBlockSize;
+  current_ = 0;
 }
 
-// --- Key encoding ---
+// --- Encoding ---
 //
-// A record is the encoded length (LEB128: seven bits a byte, low bits first, high bit set on
-// every byte but the last) followed by the encoded units:
+// A text is kept as its encoded length (LEB128: seven bits a byte, low bits first, high bit set
+// on every byte but the last) followed by the encoded units:
 //   U+0000..U+007F  one byte    0xxxxxxx
 //   U+0080..U+3FFF  two bytes   0x80 + (u >> 8), u & 0xFF        (first byte 0x80..0xBF)
 //   U+4000..U+FFFF  three bytes 0xC0, u >> 8, u & 0xFF
 // The first byte tells the length, and for units a < b the encoding of a is smaller as bytes:
 // the classes are ordered by their first byte and within a class the bytes are the unit's
-// value from the high end. No encoding is a prefix of another's, so comparing two encoded keys
-// with memcmp, and then by length, gives exactly the code-unit order of the keys.
+// value from the high end. No encoding is a prefix of another's, so comparing two encoded texts
+// with memcmp, and then by length, gives exactly the code-unit order of the texts; and the
+// encoding of a key is the encoding of its folder part followed by that of its name.
 
 namespace {
 
 constexpr std::uint8_t kTwoByteLead = 0x80;
 constexpr std::uint8_t kThreeByteLead = 0xC0;
-
-struct EncodedView {
-  const std::uint8_t* bytes;
-  std::size_t size;
-};
-
-EncodedView ViewOf(const std::uint8_t* record) {
-  std::size_t size = 0;
-  int shift = 0;
-  for (;;) {
-    const std::uint8_t byte = *record++;
-    size |= static_cast<std::size_t>(byte & 0x7F) << shift;
-    if (!(byte & 0x80)) break;
-    shift += 7;
-  }
-  return {record, size};
-}
-
-std::size_t EncodedSize(TextView key) {
-  std::size_t size = 0;
-  for (const char16_t unit : key) size += unit < 0x80 ? 1 : unit < 0x4000 ? 2 : 3;
-  return size;
-}
-
-}  // namespace
-
-ItemStore::KeyRecord ItemStore::Encode(TextView key) const {
-  const std::size_t size = EncodedSize(key);
-  scratch_.clear();
-  for (std::size_t rest = size;; rest >>= 7) {
-    if (rest < 0x80) {
-      scratch_.push_back(static_cast<std::uint8_t>(rest));
-      break;
-    }
-    scratch_.push_back(static_cast<std::uint8_t>(0x80 | (rest & 0x7F)));
-  }
-  for (const char16_t unit : key) {
-    if (unit < 0x80) {
-      scratch_.push_back(static_cast<std::uint8_t>(unit));
-    } else if (unit < 0x4000) {
-      scratch_.push_back(static_cast<std::uint8_t>(kTwoByteLead + (unit >> 8)));
-      scratch_.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    } else {
-      scratch_.push_back(kThreeByteLead);
-      scratch_.push_back(static_cast<std::uint8_t>(unit >> 8));
-      scratch_.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    }
-  }
-  return scratch_.data();
-}
-
-void ItemStore::KeyOf(const Entry& entry, Text& out) {
-  const EncodedView view = ViewOf(entry.first);
-  out.clear();
-  out.reserve(view.size);
-  for (std::size_t i = 0; i < view.size;) {
-    const std::uint8_t lead = view.bytes[i];
-    if (lead < kTwoByteLead) {
-      out.push_back(lead);
-      i += 1;
-    } else if (lead < kThreeByteLead) {
-      out.push_back(static_cast<char16_t>(((lead - kTwoByteLead) << 8) | view.bytes[i + 1]));
-      i += 2;
-    } else {
-      out.push_back(static_cast<char16_t>((view.bytes[i + 1] << 8) | view.bytes[i + 2]));
-      i += 3;
-    }
-  }
-}
-
-Text ItemStore::KeyOf(const Entry& entry) {
-  Text text;
-  KeyOf(entry, text);
-  return text;
-}
-
-bool ItemStore::KeyLess::operator()(KeyRecord a, KeyRecord b) const {
-  const EncodedView left = ViewOf(a);
-  const EncodedView right = ViewOf(b);
-  const int order = std::memcmp(left.bytes, right.bytes, std::min(left.size, right.size));
-  if (order != 0) return order < 0;
-  return left.size < right.size;
-}
-
-// --- Spellings ---
-//
-// A spelling record: the number of units where the spelling differs from its key (LEB128),
-// then for each the distance from the previous one (LEB128; the first counts from before the
-// start) and the unit, encoded as in keys.
-
-namespace {
 
 void PutNumber(std::vector<std::uint8_t>& out, std::size_t value) {
   for (;; value >>= 7) {
@@ -188,7 +100,240 @@ char16_t TakeUnit(const std::uint8_t*& bytes) {
   return unit;
 }
 
+// The order of byte strings: memcmp, then the shorter first.
+int CompareBytes(std::basic_string_view<std::uint8_t> a, std::basic_string_view<std::uint8_t> b) {
+  const int order = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+  if (order != 0) return order;
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// The order of the concatenations a1 + a2 and b1 + b2, without building them.
+int CompareJoined(std::basic_string_view<std::uint8_t> a1, std::basic_string_view<std::uint8_t> a2,
+                  std::basic_string_view<std::uint8_t> b1,
+                  std::basic_string_view<std::uint8_t> b2) {
+  while (true) {
+    if (a1.empty()) {
+      if (a2.empty()) return b1.empty() && b2.empty() ? 0 : -1;
+      a1 = a2;
+      a2 = {};
+    }
+    if (b1.empty()) {
+      if (b2.empty()) return 1;
+      b1 = b2;
+      b2 = {};
+    }
+    const std::size_t common = std::min(a1.size(), b1.size());
+    const int order = std::memcmp(a1.data(), b1.data(), common);
+    if (order != 0) return order;
+    a1.remove_prefix(common);
+    b1.remove_prefix(common);
+  }
+}
+
 }  // namespace
+
+using item_store_detail::Bytes;
+using item_store_detail::Join;
+using item_store_detail::kErased;
+using item_store_detail::kKnown;
+using item_store_detail::kOwnIdentity;
+using item_store_detail::Record;
+using item_store_detail::Split;
+using item_store_detail::Tables;
+
+ItemStore::ItemStore() { Clear(); }
+
+Bytes Tables::BytesAt(std::uint32_t position) const {
+  const std::uint8_t* bytes = arena.At(position);
+  const std::size_t size = TakeNumber(bytes);
+  return {bytes, size};
+}
+
+std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
+  std::size_t split = key.size();
+  while (split > 0 && !platform::IsPathSeparator(key[split - 1])) --split;
+  scratch_.clear();
+  for (const char16_t unit : key.substr(0, split)) PutUnit(scratch_, unit);
+  const std::size_t folder_bytes = scratch_.size();
+  for (const char16_t unit : key.substr(split)) PutUnit(scratch_, unit);
+  const Bytes all(scratch_.data(), scratch_.size());
+  return {all.substr(0, folder_bytes), all.substr(folder_bytes)};
+}
+
+namespace {
+
+void Decode(Bytes bytes, Text& out) {
+  const std::uint8_t* next = bytes.data();
+  const std::uint8_t* const end = next + bytes.size();
+  while (next < end) out.push_back(TakeUnit(next));
+}
+
+}  // namespace
+
+TextArena::Position ItemStore::AddBytes(Bytes bytes) {
+  std::vector<std::uint8_t> length;
+  PutNumber(length, bytes.size());
+  const TextArena::Position position = tables_.arena.Allocate(length.size() + bytes.size());
+  std::uint8_t* out = tables_.arena.At(position);
+  std::memcpy(out, length.data(), length.size());
+  if (!bytes.empty()) std::memcpy(out + length.size(), bytes.data(), bytes.size());
+  return position;
+}
+
+namespace {
+
+std::string_view AsChars(std::basic_string_view<std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+std::uint32_t ItemStore::FindFolderPart(Bytes bytes) const {
+  if (tables_.BytesAt(tables_.folder_parts[last_folder_part_]) == bytes) {
+    return last_folder_part_;
+  }
+  const auto found = folder_part_index_.find(AsChars(bytes));
+  if (found == folder_part_index_.end()) return kNoEntry;
+  last_folder_part_ = found->second;
+  return found->second;
+}
+
+std::uint32_t ItemStore::AddFolderPart(Bytes bytes) {
+  const std::uint32_t found = FindFolderPart(bytes);
+  if (found != kNoEntry) return found;
+  const TextArena::Position position = AddBytes(bytes);
+  const auto index = static_cast<std::uint32_t>(tables_.folder_parts.size());
+  tables_.folder_parts.push_back(position);
+  folder_part_index_.emplace(AsChars(tables_.BytesAt(position)), index);
+  last_folder_part_ = index;
+  return index;
+}
+
+void Tables::KeyOf(std::uint32_t entry, Text& out) const {
+  const Record& record = Get(entry);
+  const Bytes folder_part = FolderPartOf(record);
+  const Bytes name = NameOf(record);
+  out.clear();
+  out.reserve(folder_part.size() + name.size());
+  Decode(folder_part, out);
+  Decode(name, out);
+}
+
+bool ItemStore::Less(EntryId a, EntryId b) const {
+  const Record& left = Get(a);
+  const Record& right = Get(b);
+  // Folder expansion stores a folder's entries together: most comparisons are of names alone.
+  if (left.folder_part == right.folder_part) {
+    return CompareBytes(tables_.NameOf(left), tables_.NameOf(right)) < 0;
+  }
+  return CompareJoined(tables_.FolderPartOf(left), tables_.NameOf(left),
+                       tables_.FolderPartOf(right), tables_.NameOf(right)) < 0;
+}
+
+int ItemStore::Compare(EntryId entry, Bytes key) const {
+  const Record& record = Get(entry);
+  return CompareJoined(tables_.FolderPartOf(record), tables_.NameOf(record), key, {});
+}
+
+void ItemStore::Settle() const {
+  if (erased_since_settle_) {
+    const auto erased = [this](EntryId entry) { return (Get(entry).flags & kErased) != 0; };
+    std::erase_if(order_, erased);
+    std::erase_if(pending_, erased);
+    erased_since_settle_ = false;
+  }
+  if (pending_.empty()) return;
+  const auto less = [this](EntryId a, EntryId b) { return Less(a, b); };
+  std::sort(pending_.begin(), pending_.end(), less);
+  if (order_.empty()) {
+    order_.swap(pending_);
+  } else {
+    const std::size_t middle = order_.size();
+    order_.insert(order_.end(), pending_.begin(), pending_.end());
+    if (less(order_[middle], order_[middle - 1])) {
+      std::inplace_merge(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(middle),
+                         order_.end(), less);
+    }
+  }
+  pending_.clear();
+  pending_.shrink_to_fit();
+}
+
+// --- The hash table ---
+
+std::size_t ItemStore::Hash(std::uint32_t folder_part, Bytes name) {
+  // FNV-1a over the name, seeded with the folder part.
+  std::uint64_t hash = 0xcbf29ce484222325ull ^ (std::uint64_t{folder_part} * 0x9E3779B97F4A7C15ull);
+  for (const std::uint8_t byte : name) {
+    hash ^= byte;
+    hash *= 0x100000001b3ull;
+  }
+  return static_cast<std::size_t>(hash ^ (hash >> 29));
+}
+
+ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t slot = Hash(folder_part, name) & mask;; slot = (slot + 1) & mask) {
+    const EntryId entry = slots_[slot];
+    if (entry == kNoEntry) return kNoEntry;
+    const Record& record = Get(entry);
+    if (record.folder_part == folder_part && tables_.NameOf(record) == name) return entry;
+  }
+}
+
+void ItemStore::Insert(EntryId entry) {
+  // At most seven eighths full: a search still ends soon at a free slot, and the table costs
+  // 4.6 to 9 bytes an entry.
+  if ((live_ + 1) * 8 > slots_.size() * 7) Grow();
+  const Record& record = Get(entry);
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
+  while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
+  slots_[slot] = entry;
+}
+
+void ItemStore::Remove(EntryId entry) {
+  const Record& record = Get(entry);
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
+  while (slots_[slot] != entry) slot = (slot + 1) & mask;
+  // Backward shift: every later entry of the probe run that may fill the gap moves into it, so
+  // that no search stops early at the freed slot.
+  for (std::size_t next = (slot + 1) & mask;; next = (next + 1) & mask) {
+    const EntryId moved = slots_[next];
+    if (moved == kNoEntry) break;
+    const Record& other = Get(moved);
+    const std::size_t home = Hash(other.folder_part, tables_.NameOf(other)) & mask;
+    // `moved` may fill the gap when its home is not in (slot, next], cyclically.
+    const bool between =
+        slot <= next ? (home > slot && home <= next) : (home > slot || home <= next);
+    if (!between) {
+      slots_[slot] = moved;
+      slot = next;
+    }
+  }
+  slots_[slot] = kNoEntry;
+}
+
+void ItemStore::Grow() {
+  std::vector<EntryId> old;
+  old.swap(slots_);
+  slots_.assign(std::max<std::size_t>(old.size() * 2, 64), kNoEntry);
+  const std::size_t mask = slots_.size() - 1;
+  for (const EntryId entry : old) {
+    if (entry == kNoEntry) continue;
+    const Record& record = Get(entry);
+    std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
+    while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
+    slots_[slot] = entry;
+  }
+}
+
+// --- Spellings ---
+//
+// A spelling record: the number of units where the spelling differs from its key (LEB128),
+// then for each the distance from the previous one (LEB128; the first counts from before the
+// start) and the unit, encoded as in keys.
 
 std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
   if (spelling.empty() || spelling.size() != key.size() || spelling == key) return 0;
@@ -203,16 +348,17 @@ std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
     PutUnit(record, spelling[i]);
     next = i + 1;
   }
-  auto* copy = static_cast<std::uint8_t*>(arena_.Allocate(record.size(), 1));
-  std::memcpy(copy, record.data(), record.size());
-  spellings_.push_back(copy);
-  return static_cast<std::uint32_t>(spellings_.size());
+  const TextArena::Position position = tables_.arena.Allocate(record.size());
+  std::memcpy(tables_.arena.At(position), record.data(), record.size());
+  tables_.spellings.push_back(position);
+  return static_cast<std::uint32_t>(tables_.spellings.size());
 }
 
-void ItemStore::SpellingOf(const Entry& entry, Text& out) const {
+void Tables::SpellingOf(std::uint32_t entry, Text& out) const {
   KeyOf(entry, out);
-  if (entry.second.spelling == 0) return;
-  const std::uint8_t* bytes = spellings_[entry.second.spelling - 1];
+  const std::uint32_t spelling = SpellingIndex(entry);
+  if (spelling == 0) return;
+  const std::uint8_t* bytes = arena.At(spellings[spelling - 1]);
   std::size_t position = 0;
   for (std::size_t count = TakeNumber(bytes); count > 0; --count) {
     position += TakeNumber(bytes);
@@ -220,64 +366,230 @@ void ItemStore::SpellingOf(const Entry& entry, Text& out) const {
   }
 }
 
-Text ItemStore::SpellingOf(const Entry& entry) const {
+void ItemStore::SetSpelling(EntryId entry, std::uint32_t spelling) {
+  std::vector<std::uint32_t>& spelling_of = tables_.spelling_of;
+  if (entry >= spelling_of.size()) {
+    if (spelling == 0) return;
+    spelling_of.resize(std::max<std::size_t>(records_, entry + 1), 0);
+  }
+  spelling_of[entry] = spelling;
+}
+
+Text ItemStore::SpellingOf(EntryId entry) const {
   Text text;
   SpellingOf(entry, text);
   return text;
 }
 
+// --- Identities ---
+
+std::uint16_t ItemStore::VolumeIndex(const platform::EntryIdentity& identity) {
+  // Entries listed together share their volume: the newest volume is checked first. A table
+  // kept short keeps the search short; identities beyond it are kept whole.
+  constexpr std::size_t kMostVolumes = 256;
+  const Tables::Volume volume{identity.volume, identity.object_high,
+                              static_cast<std::uint32_t>(identity.object >> 32)};
+  std::vector<Tables::Volume>& volumes = tables_.volumes;
+  for (std::size_t i = volumes.size(); i-- > 0;) {
+    if (volumes[i] == volume) return static_cast<std::uint16_t>(i);
+  }
+  if (volumes.size() >= kMostVolumes) return kOwnIdentity;
+  volumes.push_back(volume);
+  return static_cast<std::uint16_t>(volumes.size() - 1);
+}
+
+void ItemStore::SetIdentity(EntryId entry, const platform::EntryIdentity& identity) {
+  if (IdentityOf(entry) == identity) return;  // a frozen copy may share the record
+  const std::uint16_t volume = VolumeIndex(identity);
+  Record& record = Mutable(entry);
+  if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
+  record.volume = volume;
+  if (record.volume == kOwnIdentity) tables_.own_identities[entry] = identity;
+  record.object = static_cast<std::uint32_t>(identity.object);
+  Split(identity.stamp, record.stamp);
+  record.stamp_kind = static_cast<std::uint8_t>(identity.stamp_kind);
+  record.flags =
+      static_cast<std::uint8_t>((record.flags & ~kKnown) | (identity.known ? kKnown : 0));
+}
+
+platform::EntryIdentity Tables::IdentityOf(std::uint32_t entry) const {
+  const Record& record = Get(entry);
+  if (record.volume == kOwnIdentity) return own_identities.at(entry);
+  platform::EntryIdentity identity;
+  const Volume& volume = volumes[record.volume];
+  identity.volume = volume.volume;
+  identity.object_high = volume.object_high;
+  identity.object = (std::uint64_t{volume.object_top} << 32) | record.object;
+  identity.stamp = Join(record.stamp);
+  identity.stamp_kind = static_cast<platform::IdentityStamp>(record.stamp_kind);
+  identity.known = (record.flags & kKnown) != 0;
+  return identity;
+}
+
+// --- Changes and frozen copies ---
+
+Record& ItemStore::Mutable(EntryId entry) {
+  std::shared_ptr<Record[]>& chunk = tables_.chunks[entry >> item_store_detail::kChunkBits];
+  if (chunk.use_count() > 1) {
+    constexpr std::size_t kChunkSize = std::size_t{1} << item_store_detail::kChunkBits;
+    std::shared_ptr<Record[]> own(std::make_unique_for_overwrite<Record[]>(kChunkSize));
+    const std::size_t first = std::size_t{entry} & ~(kChunkSize - 1);
+    // The records made so far, and the one being made.
+    const std::size_t used = std::max<std::size_t>(records_, std::size_t{entry} + 1) - first;
+    std::copy_n(chunk.get(), std::min(kChunkSize, used), own.get());
+    chunk = std::move(own);
+  } else {
+    // The last frozen copy that shared the chunk may have been let go on another thread just
+    // now: its reads of the chunk happen before the changes made here.
+    std::atomic_thread_fence(std::memory_order_acquire);
+  }
+  return chunk[entry & ((1u << item_store_detail::kChunkBits) - 1)];
+}
+
+std::uint64_t ItemStore::SizeOf(EntryId entry) const {
+  const std::uint32_t size = Get(entry).size;
+  if (size == item_store_detail::kSizeUnread) return kSizeNotRead;
+  if (size == item_store_detail::kSizeElsewhere) return large_sizes_.at(entry);
+  return size;
+}
+
+void ItemStore::SetSize(EntryId entry, std::uint64_t size) {
+  std::uint32_t held = static_cast<std::uint32_t>(size);
+  if (size == kSizeNotRead) {
+    held = item_store_detail::kSizeUnread;
+  } else if (size >= item_store_detail::kSizeElsewhere) {
+    held = item_store_detail::kSizeElsewhere;
+  }
+  if (held == item_store_detail::kSizeElsewhere) {
+    large_sizes_[entry] = size;
+  } else if (Get(entry).size == item_store_detail::kSizeElsewhere) {
+    large_sizes_.erase(entry);
+  }
+  if (Get(entry).size != held) Mutable(entry).size = held;
+}
+
+void ItemStore::ResolveSize(EntryId entry, std::uint64_t size) { SetSize(entry, size); }
+
+void ItemStore::SetFolder(EntryId entry, bool folder) {
+  if (IsFolder(entry) != folder) Mutable(entry).folder = folder ? 1 : 0;
+}
+
+Text ItemStore::KeyOf(EntryId entry) const {
+  Text text;
+  KeyOf(entry, text);
+  return text;
+}
+
+std::shared_ptr<const ItemStore::Frozen> ItemStore::Freeze() const {
+  return std::shared_ptr<const Frozen>(new Frozen(tables_));
+}
+
 // --- ItemStore ---
 
-const ItemStore::Entry& ItemStore::Store(TextView key, std::uint64_t size,
-                                         std::uint32_t anchor_length, TextView spelling) {
-  const KeyRecord probe = Encode(key);
-  auto it = map_.lower_bound(probe);
-  if (it != map_.end() && !KeyLess()(probe, it->first)) {
-    it->second.size = size;
-    it->second.anchor_length =
-        std::min<std::uint32_t>(it->second.anchor_length, anchor_length) & kAnchorMask;
-    it->second.identity = {};
+ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint32_t anchor_length,
+                                    TextView spelling) {
+  const auto [folder_bytes, name] = EncodeKey(key);
+  const std::uint32_t folder_part = AddFolderPart(folder_bytes);
+  // AddFolderPart leaves scratch_ as it is: `name` still points into it.
+  const EntryId found = Lookup(folder_part, name);
+  if (found != kNoEntry) {
+    SetSize(found, size);
+    Record& record = Mutable(found);
+    record.anchor_length =
+        std::min<std::uint32_t>(record.anchor_length, anchor_length) & kAnchorMask;
+    SetIdentity(found, {});
     if (!spelling.empty()) {
       Text current;
-      SpellingOf(*it, current);
-      if (current != spelling) it->second.spelling = AddSpelling(key, spelling);
+      SpellingOf(found, current);
+      if (current != spelling) SetSpelling(found, AddSpelling(key, spelling));
     }
-    return *it;
+    return found;
   }
-  auto* copy = static_cast<std::uint8_t*>(arena_.Allocate(scratch_.size(), 1));
-  std::memcpy(copy, scratch_.data(), scratch_.size());
-  ItemRecord record;
-  record.size = size;
+  if (records_ == kNoEntry) throw std::bad_alloc();
+  const EntryId entry = records_;
+  if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
+    // Left unwritten: the pages of a chunk's unused rest cost nothing until used.
+    tables_.chunks.emplace_back(
+        std::make_unique_for_overwrite<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
+  }
+  const std::uint16_t volume = VolumeIndex({});
+  Record& record = Mutable(entry);
+  record = Record{};
+  record.name = AddBytes(name);
+  record.folder_part = folder_part;
   record.anchor_length = anchor_length & kAnchorMask;
-  record.spelling = AddSpelling(key, spelling);
-  return *map_.emplace_hint(it, copy, record);
+  record.volume = volume;
+  ++records_;
+  SetSize(entry, size);
+  SetSpelling(entry, AddSpelling(key, spelling));
+  Insert(entry);
+  ++live_;
+  pending_.push_back(entry);
+  return entry;
 }
 
-const ItemStore::Entry* ItemStore::Find(TextView key) const {
-  const auto it = map_.find(Encode(key));
-  return it == map_.end() ? nullptr : &*it;
+ItemStore::EntryId ItemStore::Find(TextView key) const {
+  const auto [folder_bytes, name] = EncodeKey(key);
+  const std::uint32_t folder_part = FindFolderPart(folder_bytes);
+  if (folder_part == kNoEntry) return kNoEntry;
+  return Lookup(folder_part, name);
 }
 
-bool ItemStore::Erase(TextView key) { return map_.erase(Encode(key)) != 0; }
+void ItemStore::MarkErased(EntryId entry) {
+  Remove(entry);
+  Record& record = Mutable(entry);
+  if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
+  large_sizes_.erase(entry);
+  record.flags |= kErased;
+  --live_;
+  erased_since_settle_ = true;
+}
+
+bool ItemStore::Erase(TextView key) {
+  const EntryId entry = Find(key);
+  if (entry == kNoEntry) return false;
+  MarkErased(entry);
+  return true;
+}
 
 std::size_t ItemStore::EraseBelow(TextView prefix) {
+  Settle();
+  scratch_.clear();
+  for (const char16_t unit : prefix) PutUnit(scratch_, unit);
+  const Bytes probe(scratch_.data(), scratch_.size());
   // The keys that start with `prefix` follow it in the order without a gap.
-  auto it = map_.upper_bound(Encode(prefix));
+  auto it = std::upper_bound(order_.begin(), order_.end(), probe,
+                             [this](Bytes key, EntryId entry) { return Compare(entry, key) > 0; });
   std::size_t erased = 0;
-  Text key;
-  while (it != map_.end()) {
-    KeyOf(*it, key);
-    if (key.size() <= prefix.size() || TextView(key).substr(0, prefix.size()) != prefix) break;
-    it = map_.erase(it);
+  for (; it != order_.end(); ++it) {
+    const Record& record = Get(*it);
+    const Bytes folder_part = tables_.FolderPartOf(record);
+    const Bytes name = tables_.NameOf(record);
+    // A key starts with `prefix` exactly when its encoding starts with the prefix's encoding.
+    const std::size_t in_folder = std::min(folder_part.size(), probe.size());
+    if (folder_part.substr(0, in_folder) != probe.substr(0, in_folder)) break;
+    const Bytes rest = probe.substr(in_folder);
+    if (name.substr(0, rest.size()) != rest) break;
+    MarkErased(*it);
     ++erased;
   }
   return erased;
 }
 
 void ItemStore::Clear() {
-  map_.clear();
-  spellings_.clear();
-  arena_.Release();
+  tables_ = Tables{};
+  large_sizes_.clear();
+  records_ = 0;
+  live_ = 0;
+  order_ = {};
+  pending_ = {};
+  erased_since_settle_ = false;
+  slots_.assign(64, kNoEntry);
+  folder_part_index_.clear();
+  // Index 0: the empty folder part, of keys without a separator.
+  tables_.folder_parts.push_back(AddBytes({}));
+  folder_part_index_.emplace(std::string_view(), 0);
+  last_folder_part_ = 0;
 }
 
 }  // namespace nulvane::items

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <memory_resource>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -13,56 +15,131 @@
 
 namespace nulvane::items {
 
-// Bump allocation in fixed blocks, given back all at once. The store never frees a single
-// key or node, so this is all it needs: no per-allocation header and at most one partly used
-// block.
-class BlockArena final : public std::pmr::memory_resource {
+// Bump allocation of bytes in fixed blocks, given back all at once, each allocation named by a
+// 32-bit position (block number and offset) rather than a pointer. Nothing allocated ever moves
+// or changes, so the bytes at a position stay valid until Release. A copy shares the blocks and
+// keeps them alive: it reads what was allocated before it was made (a copy that allocates
+// writes only into bytes no earlier allocation holds).
+class TextArena {
  public:
-  BlockArena() = default;
-  BlockArena(const BlockArena&) = delete;
-  BlockArena& operator=(const BlockArena&) = delete;
+  using Position = std::uint32_t;
 
-  void* Allocate(std::size_t size, std::size_t alignment);
-  // Gives every block back; everything allocated before is gone.
+  // Room for `size` bytes; throws std::bad_alloc when the positions are used up (4 GB).
+  Position Allocate(std::size_t size);
+  std::uint8_t* At(Position position) {
+    return blocks_[position >> kOffsetBits].get() + Offset(position);
+  }
+  const std::uint8_t* At(Position position) const {
+    return blocks_[position >> kOffsetBits].get() + Offset(position);
+  }
+  // Gives every block back; every position is invalid after it.
   void Release();
 
  private:
-  void* do_allocate(std::size_t size, std::size_t alignment) override {
-    return Allocate(size, alignment);
-  }
-  void do_deallocate(void*, std::size_t, std::size_t) override {}
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
-    return this == &other;
-  }
+  static constexpr unsigned kOffsetBits = 20;
+  static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
+  static std::size_t Offset(Position position) { return position & (kBlockSize - 1); }
 
-  static constexpr std::size_t kBlockSize = 1 << 20;
-
-  std::vector<std::unique_ptr<std::byte[]>> blocks_;
-  std::byte* free_ = nullptr;  // the unused rest of the newest normal block
-  std::size_t left_ = 0;
+  std::vector<std::shared_ptr<std::uint8_t[]>> blocks_;
+  std::size_t used_ = kBlockSize;  // bytes used of the newest normal block
+  std::size_t current_ = 0;        // the newest normal block
 };
 
-// What the store keeps of one path besides its key: the size recorded when it was stored, the
-// length of its anchor (the part of the path the system resolves as typed; see
+namespace item_store_detail {
+
+// A 64-bit value in two halves: a record then needs only 4-byte alignment and no padding.
+struct Halves {
+  std::uint32_t low;
+  std::uint32_t high;
+};
+inline std::uint64_t Join(const Halves& halves) {
+  return (std::uint64_t{halves.high} << 32) | halves.low;
+}
+inline void Split(std::uint64_t value, Halves& halves) {
+  halves.low = static_cast<std::uint32_t>(value);
+  halves.high = static_cast<std::uint32_t>(value >> 32);
+}
+
+// Trivial, so that a new chunk's unused rest stays unwritten; Record{} is all zeros.
+struct Record {
+  // The size, or kSizeUnread, or kSizeElsewhere when it is kept in ItemStore::large_sizes_.
+  std::uint32_t size;
+  std::uint32_t object;  // the identity's object number, its low 32 bits (see `volume`)
+  Halves stamp;
+  std::uint32_t folder_part;  // index in Tables::folder_parts
+  std::uint32_t name;         // TextArena position of the encoded units after the folder part
+  std::uint32_t anchor_length : 31;
+  // The list's last look found a folder (or a link to one): its row shows no size.
+  std::uint32_t folder : 1;
+  // Index in Tables::volumes of the identity's volume and the high bits of its object number,
+  // or kOwnIdentity when the identity is kept whole in Tables::own_identities (the table is
+  // full).
+  std::uint16_t volume;
+  std::uint8_t stamp_kind;
+  std::uint8_t flags;  // kKnown, kErased
+};
+static_assert(sizeof(Record) == 32 && std::is_trivial_v<Record>);
+inline constexpr std::uint32_t kSizeUnread = 0xFFFFFFFF;
+inline constexpr std::uint32_t kSizeElsewhere = 0xFFFFFFFE;
+inline constexpr std::uint8_t kKnown = 1;
+inline constexpr std::uint8_t kErased = 2;
+inline constexpr std::uint16_t kOwnIdentity = 0xFFFF;
+inline constexpr unsigned kChunkBits = 12;  // records are kept in chunks of 4096
+
+// An encoded text: its bytes (without the length in front).
+using Bytes = std::basic_string_view<std::uint8_t>;
+
+// Everything an entry is read from: what a frozen copy shares with the store.
+struct Tables {
+  TextArena arena;
+  std::vector<std::shared_ptr<Record[]>> chunks;
+  // Every distinct folder part (index 0: the empty one) and each spelling, in the arena.
+  std::vector<std::uint32_t> folder_parts;
+  std::vector<std::uint32_t> spellings;
+  // By entry number: 0 when the path is spelt as its key, else 1 + the index of its spelling in
+  // `spellings`. Made only when a first spelling differs (never on POSIX, where keys are not
+  // folded) and only as long as needed: an entry beyond its end has none.
+  std::vector<std::uint32_t> spelling_of;
+  // Each volume with the bits of object numbers above their low 32 (the high half ReFS sets,
+  // and the top of a 64-bit inode number, which varies little on a volume) once.
+  struct Volume {
+    std::uint64_t volume = 0;
+    std::uint64_t object_high = 0;
+    std::uint32_t object_top = 0;
+    bool operator==(const Volume&) const = default;
+  };
+  std::vector<Volume> volumes;
+  std::unordered_map<std::uint32_t, platform::EntryIdentity> own_identities;
+
+  const Record& Get(std::uint32_t entry) const {
+    return chunks[entry >> kChunkBits][entry & ((1u << kChunkBits) - 1)];
+  }
+  std::uint32_t SpellingIndex(std::uint32_t entry) const {
+    return entry < spelling_of.size() ? spelling_of[entry] : 0;
+  }
+  Bytes BytesAt(std::uint32_t position) const;
+  Bytes NameOf(const Record& record) const { return BytesAt(record.name); }
+  Bytes FolderPartOf(const Record& record) const {
+    return BytesAt(folder_parts[record.folder_part]);
+  }
+  void KeyOf(std::uint32_t entry, Text& out) const;
+  void SpellingOf(std::uint32_t entry, Text& out) const;
+  platform::EntryIdentity IdentityOf(std::uint32_t entry) const;
+};
+
+}  // namespace item_store_detail
+
+// An ordered set of path keys, each with what the store keeps of it: the size recorded when it
+// was stored, the length of its anchor (the part of the path the system resolves as typed; see
 // platform::EntryRef), whether it is spelt otherwise than its key, and what the entry was (its
 // identity, whether a folder) when the list last looked at it.
-struct ItemRecord {
-  std::uint64_t size = 0;
-  std::uint32_t anchor_length : 31 = 0;
-  // The list's last look found a folder (or a link to one): its row shows no size.
-  std::uint32_t folder : 1 = 0;
-  // 0 when the path is spelt as its key, else 1 + the index of its spelling in the store's
-  // table (ItemStore::SpellingOf). Takes room the record leaves unused anyway.
-  std::uint32_t spelling = 0;
-  platform::EntryIdentity identity;
-};
-
-// An ordered map from path key to its record. Keys compare by their UTF-16 code units as
-// unsigned numbers from the left; at the first difference the smaller unit sorts first, and a
-// key that is a prefix of another sorts first. No locale and no case folding take part.
-// Consequence the deletion run relies on: every path inside a folder (the folder's key, a
-// separator, more) sorts after the folder's own key, so walking from the last key to the first
-// reaches a folder's contents before the folder.
+//
+// Keys compare by their UTF-16 code units as unsigned numbers from the left; at the first
+// difference the smaller unit sorts first, and a key that is a prefix of another sorts first. No
+// locale and no case folding take part. Consequence the deletion run relies on: every path
+// inside a folder (the folder's key, a separator, more) sorts after the folder's own key, so
+// walking from the last key to the first reaches a folder's contents before the folder. This is
+// not the order of a tree walk: "x.b" sorts between "x" and "x/a", since "." is below "/".
 //
 // A key is stored once; storing it again replaces its size. Entries leave one by one through
 // Erase and EraseBelow, or all at once through Clear.
@@ -73,24 +150,28 @@ struct ItemRecord {
 // that differ (most paths differ in a few capitals only); a key that is its own spelling costs
 // nothing more.
 //
-// Size: a million paths must fit in well under 200 MB. Each key is therefore kept in an arena
-// as a length and an order-preserving byte encoding of its units (one byte for ASCII, two up to
-// U+3FFF, three above; see item_store.cpp), and the map node holds only a pointer to it. Byte
-// order of encodings equals code-unit order of keys, so comparing is a memcmp. Entries (and
-// pointers to them) stay valid until they are erased or the store is cleared. An erased entry's
-// memory stays in the arena until Clear: removing rows is rare and small next to adding them.
+// Size: 100,000 entries must fit in a few megabytes. A key is kept as its folder part (up to and
+// including its last separator), stored once for every key that shares it, and its name after
+// it; both in an arena as a length and an order-preserving byte encoding of their units (one
+// byte for ASCII, two up to U+3FFF, three above; see item_store.cpp). Byte order of encodings
+// equals code-unit order of keys, so comparing is a memcmp. An entry's record is 32 bytes (the
+// identity's volume kept once in a table); the order is a sorted array of entry numbers that
+// takes newly stored keys in batches, sorted and merged when the order is next read, so that
+// storing a whole folder costs no search per entry. Look-ups go through a hash table of entry
+// numbers. An entry number stays valid until the entry is erased or the store cleared; an
+// erased entry's memory stays until Clear: removing rows is rare and small next to adding them.
+//
+// A deletion run reads the rows it was given on its own thread while the list goes on (Freeze):
+// the records, folder parts, names and spellings are shared with such a frozen copy rather than
+// copied. The store changes a block of records a frozen copy still reads only after making the
+// block its own (copy on write), and text is never changed once written.
 class ItemStore {
  public:
-  // Points at an encoded key in the arena.
-  using KeyRecord = const std::uint8_t*;
-  struct KeyLess {
-    bool operator()(KeyRecord a, KeyRecord b) const;
-  };
-  using Map = std::pmr::map<KeyRecord, ItemRecord, KeyLess>;
-  using Entry = Map::value_type;  // first: the encoded key, second: its record
-  using const_iterator = Map::const_iterator;
+  using EntryId = std::uint32_t;
+  static constexpr EntryId kNoEntry = ~EntryId{0};
+  using const_iterator = std::vector<EntryId>::const_iterator;
 
-  ItemStore() = default;
+  ItemStore();
   ItemStore(const ItemStore&) = delete;
   ItemStore& operator=(const ItemStore&) = delete;
 
@@ -104,33 +185,59 @@ class ItemStore {
   // reached through handles. Its identity is recorded anew by the next look (SetIdentity).
   // `spelling`, when given, is the path as the system spells it, of the key's length (folding
   // keeps the length); the newest spelling stored for a key is its spelling.
-  const Entry& Store(TextView key, std::uint64_t size, std::uint32_t anchor_length = 0,
-                     TextView spelling = {});
+  EntryId Store(TextView key, std::uint64_t size, std::uint32_t anchor_length = 0,
+                TextView spelling = {});
+  // The entry of `key`, or kNoEntry.
+  EntryId Find(TextView key) const;
+
+  std::uint64_t SizeOf(EntryId entry) const;
+  std::uint32_t AnchorOf(EntryId entry) const { return Get(entry).anchor_length; }
+  bool IsFolder(EntryId entry) const { return Get(entry).folder != 0; }
+  bool HasSpelling(EntryId entry) const { return tables_.SpellingIndex(entry) != 0; }
+  platform::EntryIdentity IdentityOf(EntryId entry) const { return tables_.IdentityOf(entry); }
+
   // Records the size of an entry stored with kSizeNotRead. The size is no part of the key,
   // so the order stays as it is.
-  void ResolveSize(const Entry& entry, std::uint64_t size) {
-    const_cast<Entry&>(entry).second.size = size;
-  }
-  void SetIdentity(const Entry& entry, const platform::EntryIdentity& identity) {
-    const_cast<Entry&>(entry).second.identity = identity;
-  }
-  void SetFolder(const Entry& entry, bool folder) {
-    const_cast<Entry&>(entry).second.folder = folder ? 1 : 0;
-  }
-  // The entry of `key`, or null.
-  const Entry* Find(TextView key) const;
+  void ResolveSize(EntryId entry, std::uint64_t size);
+  void SetIdentity(EntryId entry, const platform::EntryIdentity& identity);
+  void SetFolder(EntryId entry, bool folder);
 
   // The key text of an entry.
-  static Text KeyOf(const Entry& entry);
-  static void KeyOf(const Entry& entry, Text& out);
+  Text KeyOf(EntryId entry) const;
+  void KeyOf(EntryId entry, Text& out) const { tables_.KeyOf(entry, out); }
   // The entry's path as the system spells it (its key where it was stored without another).
-  Text SpellingOf(const Entry& entry) const;
-  void SpellingOf(const Entry& entry, Text& out) const;
+  Text SpellingOf(EntryId entry) const;
+  void SpellingOf(EntryId entry, Text& out) const { tables_.SpellingOf(entry, out); }
 
-  std::size_t size() const { return map_.size(); }
-  bool empty() const { return map_.empty(); }
-  const_iterator begin() const { return map_.begin(); }
-  const_iterator end() const { return map_.end(); }
+  // What the entries stored so far are now, to be read on any thread however the store changes
+  // afterwards (a deletion run's rows): KeyOf, SpellingOf, IdentityOf and the anchor of every
+  // entry number valid now give there what they give here now.
+  class Frozen {
+   public:
+    void KeyOf(EntryId entry, Text& out) const { tables_.KeyOf(entry, out); }
+    void SpellingOf(EntryId entry, Text& out) const { tables_.SpellingOf(entry, out); }
+    platform::EntryIdentity IdentityOf(EntryId entry) const { return tables_.IdentityOf(entry); }
+    std::uint32_t AnchorOf(EntryId entry) const { return tables_.Get(entry).anchor_length; }
+
+   private:
+    friend class ItemStore;
+    explicit Frozen(const item_store_detail::Tables& tables) : tables_(tables) {}
+    item_store_detail::Tables tables_;
+  };
+  // Costs a few pointers per 4096 entries and per megabyte of text, plus the small tables.
+  std::shared_ptr<const Frozen> Freeze() const;
+
+  std::size_t size() const { return live_; }
+  bool empty() const { return live_ == 0; }
+  // The entries in key order. Valid until the next Store, Erase, EraseBelow or Clear.
+  const_iterator begin() const {
+    Settle();
+    return order_.begin();
+  }
+  const_iterator end() const {
+    Settle();
+    return order_.end();
+  }
 
   // Removes the entry of `key`; returns whether there was one.
   bool Erase(TextView key);
@@ -138,21 +245,59 @@ class ItemStore {
   // ending in a separator: everything inside that folder, at every depth); returns how many.
   std::size_t EraseBelow(TextView prefix);
 
-  // Removes every entry and gives the memory back.
+  // Removes every entry and gives the memory back (what a frozen copy holds stays with it).
   void Clear();
 
  private:
-  // Encodes `key` as a record into `scratch_` and returns it.
-  KeyRecord Encode(TextView key) const;
-  // The ItemRecord::spelling value for `spelling` of `key`: 0 when they are the same text, else
-  // a new entry of the spelling table.
-  std::uint32_t AddSpelling(TextView key, TextView spelling);
+  using Record = item_store_detail::Record;
+  using Bytes = item_store_detail::Bytes;
 
+  const Record& Get(EntryId entry) const { return tables_.Get(entry); }
+  // The record to change: its chunk made the store's own first when a frozen copy shares it.
+  Record& Mutable(EntryId entry);
+
+  // Encodes the folder part and the name of `key` into scratch_; returns both as views of it.
+  std::pair<Bytes, Bytes> EncodeKey(TextView key) const;
+  // The index of the folder part `bytes`, or kNoEntry when none is stored.
+  std::uint32_t FindFolderPart(Bytes bytes) const;
+  std::uint32_t AddFolderPart(Bytes bytes);
+  TextArena::Position AddBytes(Bytes bytes);
+
+  // The key order of two entries; of an entry and an encoded key.
+  bool Less(EntryId a, EntryId b) const;
+  int Compare(EntryId entry, Bytes key) const;
+  // Brings newly stored entries into order_ and takes erased ones out of it.
+  void Settle() const;
+
+  // The hash table of entry numbers (open addressing, linear probing).
+  static std::size_t Hash(std::uint32_t folder_part, Bytes name);
+  EntryId Lookup(std::uint32_t folder_part, Bytes name) const;
+  void Insert(EntryId entry);
+  void Remove(EntryId entry);
+  void Grow();
+  // Takes an entry out: out of the hash table now, out of order_ at the next Settle.
+  void MarkErased(EntryId entry);
+
+  // The Tables::spelling_of value for `spelling` of `key`: 0 when they are the same text, else a
+  // new entry of the spelling table.
+  std::uint32_t AddSpelling(TextView key, TextView spelling);
+  void SetSpelling(EntryId entry, std::uint32_t spelling);
+  std::uint16_t VolumeIndex(const platform::EntryIdentity& identity);
+
+  void SetSize(EntryId entry, std::uint64_t size);
+
+  item_store_detail::Tables tables_;
+  // The sizes a record cannot hold (4 GiB - 2 and above), by entry number.
+  std::unordered_map<EntryId, std::uint64_t> large_sizes_;
+  std::uint32_t records_ = 0;  // records made since Clear, erased ones included
+  std::size_t live_ = 0;
+  mutable std::vector<EntryId> order_;    // sorted, but for entries erased since Settle
+  mutable std::vector<EntryId> pending_;  // stored since Settle, unsorted
+  mutable bool erased_since_settle_ = false;
+  std::vector<EntryId> slots_;  // the hash table; kNoEntry is a free slot
+  std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;
+  mutable std::uint32_t last_folder_part_ = 0;  // the one found last: folders arrive together
   mutable std::vector<std::uint8_t> scratch_;
-  // Each spelling as the units where it differs from its key (see item_store.cpp), in arena_.
-  std::vector<const std::uint8_t*> spellings_;
-  BlockArena arena_;
-  Map map_{&arena_};  // declared after its arena: destroyed before it
 };
 
 }  // namespace nulvane::items

@@ -1,6 +1,7 @@
 #include "platform/queued_items.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace nulvane::platform {
 
@@ -18,6 +19,7 @@ void QueuedItems::Reserve(std::size_t rows, std::size_t units) {
 
 void QueuedItems::Add(TextView path, std::size_t anchor_length, const EntryIdentity& identity,
                       const EntryIdentity& anchor_identity) {
+  if (source_) throw std::logic_error("QueuedItems::Add on rows read from a source");
   Row row;
   row.offset = paths_.size();
   row.length = static_cast<std::uint32_t>(path.size());
@@ -32,8 +34,12 @@ void QueuedItems::Add(TextView path, std::size_t anchor_length, const EntryIdent
 }
 
 QueuedItemView QueuedItems::operator[](std::size_t index) const {
-  const Row& row = rows_[index];
   QueuedItemView view;
+  if (source_) {
+    source_->Read(index, view);
+    return view;
+  }
+  const Row& row = rows_[index];
   view.path = TextView(paths_).substr(row.offset, row.length);
   view.anchor_length = row.anchor_length;
   view.identity = row.identity;

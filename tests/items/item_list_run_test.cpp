@@ -98,5 +98,52 @@ TEST_F(ItemListRun, UseFromAnotherThreadStopsTheProgram) {
 }
 #endif
 
+TEST_F(ItemListRun, ARunsRowsStayAsTakenWhileTheListChangesAndEmpties) {
+  const Text other = Join(Join(u"", u"e"), u"f");
+  fs_.AddFolder(Join(u"", u"e"));
+  fs_.AddFile(other, 4);
+  list_.HandleDroppedFiles({folder_, other});
+  const std::vector<platform::QueuedItem> expected = [&] {
+    std::vector<platform::QueuedItem> rows;
+    for (const platform::QueuedItemView row : list_.SnapshotRows()) rows.push_back(row);
+    return rows;
+  }();
+  ASSERT_EQ(expected.size(), 6u);
+  const platform::QueuedItems taken = list_.SnapshotRows();
+
+  // The list's thread goes on: a row stored again with a shorter anchor, rows removed, everything
+  // reset and other paths added; the run reads its rows on its own thread meanwhile.
+  const auto change_the_list = [&] {
+    list_.HandleDroppedFiles({Join(u"", u"e")});
+    list_.RemoveRows({0});
+    list_.HandleDroppedFiles({folder_});
+    list_.ResetList();
+    list_.HandleDroppedFiles({Join(folder_, u"late"), other});
+  };
+  change_the_list();
+  std::vector<platform::QueuedItem> read;
+  std::thread run([&] {
+    for (int round = 0; round < 50; ++round) {
+      read.clear();
+      for (std::size_t i = taken.size(); i-- > 0;) read.push_back(taken[i]);
+    }
+  });
+  for (int round = 0; round < 20; ++round) change_the_list();
+  run.join();
+
+  ASSERT_EQ(read.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const platform::QueuedItem& row = read[expected.size() - 1 - i];
+    EXPECT_EQ(row.path, expected[i].path);
+    EXPECT_EQ(row.anchor_length, expected[i].anchor_length);
+    EXPECT_EQ(row.identity, expected[i].identity);
+    EXPECT_TRUE(row.anchor_identity.known);
+    EXPECT_EQ(row.anchor_identity, expected[i].anchor_identity);
+  }
+  // The second added path has an anchor of its own: its row says which.
+  EXPECT_EQ(expected.back().path, other);
+  EXPECT_NE(expected.back().anchor_identity, expected.front().anchor_identity);
+}
+
 }  // namespace
 }  // namespace nulvane::items

@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <vector>
+
+#include "platform/path_rules.h"
 
 namespace nulvane::items {
 namespace {
 
 std::vector<Text> Keys(const ItemStore& store) {
   std::vector<Text> keys;
-  for (const auto& entry : store) keys.push_back(ItemStore::KeyOf(entry));
+  for (const ItemStore::EntryId entry : store) keys.push_back(store.KeyOf(entry));
   return keys;
 }
 
@@ -35,10 +38,10 @@ TEST(ItemStore, StoringAKeyAgainReplacesOnlyItsSize) {
   store.Store(u"/d/b", 7);
   store.Store(u"/d/a", 9);
   ASSERT_EQ(store.size(), 2u);
-  ASSERT_NE(store.Find(u"/d/a"), nullptr);
-  EXPECT_EQ(store.Find(u"/d/a")->second.size, 9u);
-  EXPECT_EQ(store.Find(u"/d/b")->second.size, 7u);
-  EXPECT_EQ(store.Find(u"/d/c"), nullptr);
+  ASSERT_NE(store.Find(u"/d/a"), ItemStore::kNoEntry);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/d/a")), 9u);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/d/b")), 7u);
+  EXPECT_EQ(store.Find(u"/d/c"), ItemStore::kNoEntry);
 }
 
 TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
@@ -47,7 +50,7 @@ TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
   Text long_key = u"/" + Text(200000, u'x');
   for (std::size_t i = 1; i < long_key.size(); i += 3) long_key[i] = u'\x4E2D';
   for (std::size_t i = 2; i < long_key.size(); i += 3) long_key[i] = u'\x0416';
-  const ItemStore::Entry& first = store.Store(long_key, 1);
+  const ItemStore::EntryId first = store.Store(long_key, 1);
   std::vector<Text> expected{long_key};
   // Enough keys to fill several arena chunks after the long one.
   for (int i = 0; i < 20000; ++i) {
@@ -57,10 +60,10 @@ TEST(ItemStore, KeysOfAnyLengthStayWholeAndStableUntilClear) {
     key += static_cast<char16_t>(u'A' + (i / 676) % 26);
     store.Store(key, static_cast<std::uint64_t>(i));
   }
-  EXPECT_EQ(ItemStore::KeyOf(first), long_key);  // the entry taken before is valid and whole
+  EXPECT_EQ(store.KeyOf(first), long_key);  // the entry taken before is valid and whole
   EXPECT_EQ(store.size(), 20001u);
-  for (const auto& entry : store) {
-    const Text key = ItemStore::KeyOf(entry);
+  for (const ItemStore::EntryId entry : store) {
+    const Text key = store.KeyOf(entry);
     if (key == long_key) continue;
     EXPECT_EQ(key.substr(0, 3), u"/d/");
   }
@@ -80,22 +83,22 @@ TEST(ItemStore, ASpellingComesBackWholeAndTheNewestWins) {
   spelling[200] = u'X';
   spelling[key.size() - 5] = u'\x0416';
   spelling[key.size() - 4] = u'\xFF21';
-  const ItemStore::Entry& entry = store.Store(key, 1, 3, spelling);
-  EXPECT_EQ(ItemStore::KeyOf(entry), key);
+  const ItemStore::EntryId entry = store.Store(key, 1, 3, spelling);
+  EXPECT_EQ(store.KeyOf(entry), key);
   EXPECT_EQ(store.SpellingOf(entry), spelling);
 
   // A path spelt as its key keeps no spelling at all.
-  const ItemStore::Entry& plain = store.Store(u"c:\\plain", 2, 3, u"c:\\plain");
-  EXPECT_EQ(plain.second.spelling, 0u);
+  const ItemStore::EntryId plain = store.Store(u"c:\\plain", 2, 3, u"c:\\plain");
+  EXPECT_FALSE(store.HasSpelling(plain));
   EXPECT_EQ(store.SpellingOf(plain), u"c:\\plain");
 
   // Stored again: the newest spelling is the one the system gave last; none given keeps it.
   Text newer = key;
   newer[3] = u'X';
   store.Store(key, 5, 3, newer);
-  EXPECT_EQ(store.SpellingOf(*store.Find(key)), newer);
+  EXPECT_EQ(store.SpellingOf(store.Find(key)), newer);
   store.Store(key, 6, 3);
-  EXPECT_EQ(store.SpellingOf(*store.Find(key)), newer);
+  EXPECT_EQ(store.SpellingOf(store.Find(key)), newer);
   EXPECT_EQ(store.size(), 2u);
 }
 
@@ -107,9 +110,9 @@ TEST(ItemStore, EveryCodeUnitComesBackAsStoredAndInUnitOrder) {
   }
   ASSERT_EQ(store.size(), 0x10000u);
   std::uint32_t expected = 0;
-  for (const auto& entry : store) {
-    ASSERT_EQ(ItemStore::KeyOf(entry), Text(u"k") + static_cast<char16_t>(expected) + u"z");
-    ASSERT_EQ(entry.second.size, expected);
+  for (const ItemStore::EntryId entry : store) {
+    ASSERT_EQ(store.KeyOf(entry), Text(u"k") + static_cast<char16_t>(expected) + u"z");
+    ASSERT_EQ(store.SizeOf(entry), expected);
     ++expected;
   }
 }
@@ -137,13 +140,160 @@ TEST(ItemStore, RandomKeysKeepTheOrderOfTheirCodeUnits) {
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
   EXPECT_EQ(Keys(store), sorted);
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    const ItemStore::Entry* entry = store.Find(keys[i]);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(ItemStore::KeyOf(*entry), keys[i]);
+    const ItemStore::EntryId entry = store.Find(keys[i]);
+    ASSERT_NE(entry, ItemStore::kNoEntry);
+    EXPECT_EQ(store.KeyOf(entry), keys[i]);
     // The last store of a key gave it its size.
-    EXPECT_EQ(keys[entry->second.size], keys[i]);
-    EXPECT_GE(entry->second.size, i);
+    EXPECT_EQ(keys[store.SizeOf(entry)], keys[i]);
+    EXPECT_GE(store.SizeOf(entry), i);
   }
+}
+
+// Path-like keys whose folder parts share starts: units just below and above the separator,
+// names that are prefixes of others, keys ending in a separator and keys without one.
+Text RandomPathKey(std::mt19937& random) {
+  static const std::vector<Text> parts{u"",  u"a", u"ab", u"a.b",    u"a-",     u"a0",
+                                       u"b", u"x", u".",  u"\x00E4", u"\x4E2D", u"a b"};
+  Text key;
+  const auto depth = std::uniform_int_distribution<int>(0, 3)(random);
+  if (std::uniform_int_distribution<int>(0, 3)(random) != 0) key += platform::kPathSeparator;
+  for (int level = 0; level < depth; ++level) {
+    if (level > 0) key += platform::kPathSeparator;
+    key += parts[std::uniform_int_distribution<std::size_t>(0, parts.size() - 1)(random)];
+  }
+  return key;
+}
+
+TEST(ItemStore, StoresErasuresAndReadsInAnyMixKeepTheKeysAndTheirOrder) {
+  // Batches of stores are sorted and merged into the order when it is read, erasures leave it
+  // at the next read, and an erased key may come back: the store must agree with a plain map
+  // after every step.
+  std::mt19937 random(7);
+  ItemStore store;
+  std::map<Text, std::uint64_t> model;
+  for (int step = 0; step < 20000; ++step) {
+    const Text key = RandomPathKey(random);
+    const int action = std::uniform_int_distribution<int>(0, 9)(random);
+    if (action < 6) {
+      store.Store(key, static_cast<std::uint64_t>(step));
+      model[key] = static_cast<std::uint64_t>(step);
+    } else if (action < 8) {
+      EXPECT_EQ(store.Erase(key), model.erase(key) == 1) << step;
+    } else if (action == 8) {
+      std::size_t expected = 0;
+      for (auto it = model.upper_bound(key); it != model.end() && it->first.starts_with(key);) {
+        it = model.erase(it);
+        ++expected;
+      }
+      EXPECT_EQ(store.EraseBelow(key), expected) << step;
+    } else {
+      std::vector<Text> keys;
+      for (const auto& [model_key, size] : model) keys.push_back(model_key);
+      ASSERT_EQ(Keys(store), keys) << step;
+    }
+    ASSERT_EQ(store.size(), model.size()) << step;
+  }
+  std::vector<Text> keys;
+  for (const auto& [key, size] : model) {
+    keys.push_back(key);
+    const ItemStore::EntryId entry = store.Find(key);
+    ASSERT_NE(entry, ItemStore::kNoEntry);
+    EXPECT_EQ(store.SizeOf(entry), size);
+  }
+  EXPECT_EQ(Keys(store), keys);
+}
+
+TEST(ItemStore, AFolderSortsAfterItsNeighboursThatAreBelowTheSeparator) {
+  // A tree walk would give x, x/a, x.b; by code units "." is below the separator.
+  const Text sep(1, platform::kPathSeparator);
+  ItemStore store;
+  for (const Text& key : {u"x" + sep + u"a", Text(u"x"), Text(u"x.b"), u"x.b" + sep + u"c",
+                          Text(u"x-"), u"x" + sep + u"a" + sep + u"z", Text(u"xa")}) {
+    store.Store(key, 1);
+  }
+  EXPECT_EQ(Keys(store),
+            (std::vector<Text>{u"x", u"x-", u"x.b", u"x.b" + sep + u"c", u"x" + sep + u"a",
+                               u"x" + sep + u"a" + sep + u"z", u"xa"}));
+}
+
+TEST(ItemStore, AFrozenCopyKeepsWhatTheEntriesWereWhateverTheStoreDoesAfter) {
+  ItemStore store;
+  platform::EntryIdentity identity{7, 42, 3, 99, platform::IdentityStamp::kBirthTime, true};
+  const ItemStore::EntryId kept = store.Store(u"c:\\d\\kept", 5, 5, u"C:\\D\\Kept");
+  store.SetIdentity(kept, identity);
+  const ItemStore::EntryId other = store.Store(u"c:\\d\\other", 6, 5);
+  const std::shared_ptr<const ItemStore::Frozen> frozen = store.Freeze();
+
+  // Stored again (its identity is then unknown), looked at anew, erased, then all cleared.
+  store.Store(u"c:\\d\\kept", 8, 3, u"c:\\d\\KEPT");
+  store.SetIdentity(other, identity);
+  store.SetFolder(kept, true);
+  for (int i = 0; i < 5000; ++i) {
+    store.Store(u"c:\\d\\more" + Text(1, static_cast<char16_t>(u'a' + i % 26)), 1);
+  }
+  store.Erase(u"c:\\d\\other");
+  Text path;
+  ASSERT_EQ(store.SpellingOf(kept), u"c:\\d\\KEPT");
+  EXPECT_FALSE(store.IdentityOf(kept).known);
+  store.Clear();
+  store.Store(u"c:\\x", 1);
+
+  frozen->SpellingOf(kept, path);
+  EXPECT_EQ(path, u"C:\\D\\Kept");
+  EXPECT_EQ(frozen->AnchorOf(kept), 5u);
+  EXPECT_EQ(frozen->IdentityOf(kept), identity);
+  frozen->KeyOf(other, path);
+  EXPECT_EQ(path, u"c:\\d\\other");
+  EXPECT_FALSE(frozen->IdentityOf(other).known);
+}
+
+TEST(ItemStore, IdentitiesComeBackWholeOnAnyNumberOfVolumes) {
+  // The volume table holds a few hundred volumes; identities beyond it are kept whole.
+  ItemStore store;
+  std::vector<platform::EntryIdentity> identities;
+  std::vector<Text> keys;
+  for (std::uint64_t i = 0; i < 600; ++i) {
+    keys.push_back(u"/v/" + Text(1, static_cast<char16_t>(u'a' + i % 26)) +
+                   Text(1, static_cast<char16_t>(u'a' + (i / 26) % 26)));
+    const ItemStore::EntryId entry = store.Store(keys.back(), i);
+    identities.push_back({0x8000000000000000ull + i, ~i, i % 3 == 0 ? i : 0, i * 1000003,
+                          static_cast<platform::IdentityStamp>(i % 5), i % 7 != 0});
+    store.SetIdentity(entry, identities.back());
+  }
+  // Erased and stored again: the entry's whole identity goes with it.
+  store.Erase(u"/v/aa");
+  store.Store(u"/v/aa", 1);
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    EXPECT_EQ(store.IdentityOf(store.Find(keys[i])), identities[i]) << i;
+  }
+  EXPECT_EQ(store.IdentityOf(store.Find(u"/v/aa")), platform::EntryIdentity{});
+}
+
+TEST(ItemStore, SizesOfEveryRangeComeBackAsRecorded) {
+  ItemStore store;
+  const std::vector<std::uint64_t> sizes{0,
+                                         0xFFFFFFFDull,
+                                         0xFFFFFFFEull,
+                                         0xFFFFFFFFull,
+                                         std::uint64_t{1} << 40,
+                                         ItemStore::kSizeNotRead - 1,
+                                         ItemStore::kSizeNotRead};
+  std::vector<ItemStore::EntryId> entries;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    entries.push_back(store.Store(u"/s/" + Text(1, static_cast<char16_t>(u'a' + i)), sizes[i]));
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) EXPECT_EQ(store.SizeOf(entries[i]), sizes[i]);
+  // Each size changed to the one of another range, then stored again with a small one.
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    store.ResolveSize(entries[i], sizes[(i + 3) % sizes.size()]);
+  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    EXPECT_EQ(store.SizeOf(entries[i]), sizes[(i + 3) % sizes.size()]) << i;
+  }
+  store.Store(u"/s/e", 12);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/s/e")), 12u);
+  store.ResolveSize(store.Find(u"/s/e"), sizes[4]);
+  EXPECT_EQ(store.SizeOf(store.Find(u"/s/e")), sizes[4]);
 }
 
 }  // namespace
