@@ -74,17 +74,25 @@ std::size_t TakeNumber(const std::uint8_t*& bytes) {
   }
 }
 
-void PutUnit(std::vector<std::uint8_t>& out, char16_t unit) {
+// Writes the encoding of `unit` at `out` (room for three bytes) and moves past it.
+void PutUnit(std::uint8_t*& out, char16_t unit) {
   if (unit < 0x80) {
-    out.push_back(static_cast<std::uint8_t>(unit));
+    *out++ = static_cast<std::uint8_t>(unit);
   } else if (unit < 0x4000) {
-    out.push_back(static_cast<std::uint8_t>(kTwoByteLead + (unit >> 8)));
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    *out++ = static_cast<std::uint8_t>(kTwoByteLead + (unit >> 8));
+    *out++ = static_cast<std::uint8_t>(unit & 0xFF);
   } else {
-    out.push_back(kThreeByteLead);
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    *out++ = kThreeByteLead;
+    *out++ = static_cast<std::uint8_t>(unit >> 8);
+    *out++ = static_cast<std::uint8_t>(unit & 0xFF);
   }
+}
+
+void PutUnit(std::vector<std::uint8_t>& out, char16_t unit) {
+  std::uint8_t bytes[3];
+  std::uint8_t* end = bytes;
+  PutUnit(end, unit);
+  out.insert(out.end(), bytes, end);
 }
 
 char16_t TakeUnit(const std::uint8_t*& bytes) {
@@ -101,9 +109,16 @@ char16_t TakeUnit(const std::uint8_t*& bytes) {
 }
 
 // The order of byte strings: memcmp, then the shorter first.
+// Names are mostly a few bytes long: those are compared in a loop, without a call.
 int CompareBytes(std::basic_string_view<std::uint8_t> a, std::basic_string_view<std::uint8_t> b) {
-  const int order = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
-  if (order != 0) return order;
+  const std::size_t common = std::min(a.size(), b.size());
+  if (common <= 16) {
+    for (std::size_t i = 0; i < common; ++i) {
+      if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    }
+  } else if (const int order = std::memcmp(a.data(), b.data(), common); order != 0) {
+    return order;
+  }
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
@@ -152,20 +167,27 @@ Bytes Tables::BytesAt(std::uint32_t position) const {
 std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
   std::size_t split = key.size();
   while (split > 0 && !platform::IsPathSeparator(key[split - 1])) --split;
-  scratch_.clear();
-  for (const char16_t unit : key.substr(0, split)) PutUnit(scratch_, unit);
-  const std::size_t folder_bytes = scratch_.size();
-  for (const char16_t unit : key.substr(split)) PutUnit(scratch_, unit);
-  const Bytes all(scratch_.data(), scratch_.size());
+  // At most three bytes a unit; written in place, then cut to what was written.
+  scratch_.resize(key.size() * 3);
+  std::uint8_t* out = scratch_.data();
+  for (const char16_t unit : key.substr(0, split)) PutUnit(out, unit);
+  const auto folder_bytes = static_cast<std::size_t>(out - scratch_.data());
+  for (const char16_t unit : key.substr(split)) PutUnit(out, unit);
+  const Bytes all(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
   return {all.substr(0, folder_bytes), all.substr(folder_bytes)};
 }
 
 namespace {
 
+// Appends the units of `bytes` to `out`: at most one unit a byte, written in place.
 void Decode(Bytes bytes, Text& out) {
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size());
+  char16_t* units = out.data() + start;
   const std::uint8_t* next = bytes.data();
   const std::uint8_t* const end = next + bytes.size();
-  while (next < end) out.push_back(TakeUnit(next));
+  while (next < end) *units++ = TakeUnit(next);
+  out.resize(static_cast<std::size_t>(units - out.data()));
 }
 
 }  // namespace
