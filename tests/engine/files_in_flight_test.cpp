@@ -10,6 +10,8 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -19,6 +21,7 @@
 #include "platform/format.h"
 #include "support/fake_clock.h"
 #include "support/fake_file_system.h"
+#include "support/forwarding_file_system.h"
 #include "support/recording_host.h"
 #include "support/temp_folder.h"
 
@@ -241,6 +244,143 @@ TEST_F(FilesInFlight, AStopFinishesTheFilesInFlightAndStartsNoOther) {
   }
   EXPECT_EQ(record.result.written_bytes, 4u * 64u);
   EXPECT_EQ(fs.OpenHandles(), 0);
+}
+
+// ---- the classic removal of a folder on Windows ----
+
+// The in-memory file system with Windows' classic removal of a folder (a volume or a system
+// without the POSIX disposition: before Windows 10 1709, or not NTFS). A folder that another
+// handle, shared for deletion, still holds is only marked for deletion: its name stays, and
+// its parent is not empty, until the last handle closes. The handles are those of each
+// thread's folder chain inside an OpenFolderScope: the folders from the anchor down to the
+// parent of the last entry the thread reached, closed when the chain is emptied.
+class ClassicFolderRemoval final : public testing::ForwardingFileSystem {
+ public:
+  explicit ClassicFolderRemoval(FakeFileSystem& fake) : ForwardingFileSystem(fake), fake_(fake) {}
+
+  platform::IoResult Inspect(const platform::EntryRef& entry, platform::EntryInfo& info) override {
+    Hold(entry);
+    return inner().Inspect(entry, info);
+  }
+  platform::IoResult OpenForOverwrite(const platform::EntryRef& entry,
+                                      std::unique_ptr<platform::OpenFile>& file,
+                                      platform::OpenedFileInfo& info) override {
+    Hold(entry);
+    return inner().OpenForOverwrite(entry, file, info);
+  }
+  platform::IoResult OpenFolderForStamp(const platform::EntryRef& entry,
+                                        std::unique_ptr<platform::OpenFile>& folder) override {
+    Hold(entry);
+    return inner().OpenFolderForStamp(entry, folder);
+  }
+  using ForwardingFileSystem::RenameNoReplace;
+  platform::IoResult RenameNoReplace(const platform::EntryRef& from, TextView to,
+                                     platform::EntryIdentity& after) override {
+    Hold(from);
+    return inner().RenameNoReplace(from, to, after);
+  }
+  platform::IoResult DeleteFile(const platform::EntryRef& entry) override {
+    Hold(entry);
+    return inner().DeleteFile(entry);
+  }
+  platform::IoResult RemoveFolder(const platform::EntryRef& entry) override {
+    Hold(entry);
+    const platform::EntryIdentity folder = fake_.IdentityOf(entry.path);
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& [thread, identities] : held_) {
+        if (thread == std::this_thread::get_id()) continue;
+        for (const platform::EntryIdentity& identity : identities) {
+          if (!identity.Matches(folder)) continue;
+          // Marked for deletion: the call succeeds, the name goes when the last handle closes.
+          pending_.push_back({Text(entry.path), folder});
+          return platform::IoResult::Ok();
+        }
+      }
+    }
+    return inner().RemoveFolder(entry);
+  }
+  void ForgetOpenFolders() override {
+    Replace({});
+    inner().ForgetOpenFolders();
+  }
+
+ private:
+  // The folders the calling thread's chain holds after a call that reached `entry`.
+  void Hold(const platform::EntryRef& entry) {
+    if (!platform::OpenFolderScope::Active()) return;  // emptied when the call returns
+    std::vector<platform::EntryIdentity> folders;
+    const TextView path = entry.path;
+    std::size_t end = entry.anchor_length;
+    while (end > 1 && platform::IsPathSeparator(path[end - 1])) --end;
+    for (;;) {
+      folders.push_back(fake_.IdentityOf(path.substr(0, end)));
+      const std::size_t next = path.find(platform::kPathSeparator, end + 1);
+      if (next == TextView::npos) break;
+      end = next;
+    }
+    Replace(std::move(folders));
+  }
+
+  // The calling thread's chain now holds `folders`; folders marked for deletion that nobody
+  // holds any longer go.
+  void Replace(std::vector<platform::EntryIdentity> folders) {
+    std::vector<Text> released;
+    {
+      std::lock_guard lock(mutex_);
+      held_[std::this_thread::get_id()] = std::move(folders);
+      for (auto it = pending_.begin(); it != pending_.end();) {
+        bool still_held = false;
+        for (const auto& [thread, identities] : held_) {
+          for (const platform::EntryIdentity& identity : identities) {
+            still_held = still_held || identity.Matches(it->identity);
+          }
+        }
+        if (still_held) {
+          ++it;
+        } else {
+          released.push_back(it->path);
+          it = pending_.erase(it);
+        }
+      }
+    }
+    for (const Text& path : released) inner().RemoveFolder(path);
+  }
+
+  struct Pending {
+    Text path;
+    platform::EntryIdentity identity;
+  };
+  FakeFileSystem& fake_;
+  std::mutex mutex_;
+  std::map<std::thread::id, std::vector<platform::EntryIdentity>> held_;
+  std::vector<Pending> pending_;
+};
+
+TEST_F(FilesInFlight, WorkersLetGoOfTheirFoldersBeforeAFolderIsRemoved) {
+  FakeFileSystem fake;
+  ClassicFolderRemoval fs(fake);
+  std::vector<Text> items{FakePath(u"w/P"), FakePath(u"w/P/F")};
+  for (const char16_t* name : {u"a", u"b", u"c", u"d", u"e", u"f"}) {
+    items.push_back(FakePath(u"w/P/F/") + name);
+    fake.AddFileOfSize(items.back(), 100);
+  }
+  fake.AddFile(FakePath(u"w/keep"), "keep");
+  RecordingHost host;
+  FakeClock clock;
+  RunFlags flags;
+  RunContext context(host, fs, clock, flags);
+  context.delay = 0;
+  context.files_in_flight = 4;
+  host.SetItems(items, [&](TextView path) { return fake.IdentityOf(path); });
+  RunResult result;
+  testing::RunOnFreshThread([&] { result = RunDeletion(context); });
+
+  // The workers held F while they destroyed its files; had they still held it when the run
+  // removed F, F would only have been marked, and P would not have been empty.
+  EXPECT_EQ(result.error_count, 0) << testing::Narrow(host.MessageTexts().back());
+  EXPECT_EQ(result.items_destroyed, static_cast<int>(items.size()));
+  EXPECT_EQ(fake.Children(FakePath(u"w")), std::vector<Text>{FakePath(u"w/keep")});
 }
 
 // ---- a real tree ----
