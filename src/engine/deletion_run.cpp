@@ -148,6 +148,7 @@ RunResult RunDeletion(const RunContext& context) {
   const int in_flight = context.files_in_flight < 1 ? 1 : context.files_in_flight;
   if (in_flight > 1 && std::count(pooled.begin(), pooled.end(), true) > 1) {
     pool.emplace(context.fs, zero_buffer, context.verify, passes, in_flight);
+    if (pool->Workers() == 0) pool.reset();  // no thread to be had: one item after another
   }
   auto take_all = [&] {
     if (!pool) return;

@@ -1,5 +1,6 @@
 #include "engine/file_pool.h"
 
+#include <system_error>
 #include <utility>
 
 #include "engine/display.h"
@@ -57,9 +58,14 @@ FilePool::FilePool(platform::FileSystem& fs, const std::array<unsigned char, 300
     : fs_(fs), zero_buffer_(zero_buffer), verify_(verify), pass_count_(pass_count) {
   if (workers < 1) workers = 1;
   if (workers > kMaxFilesInFlight) workers = kMaxFilesInFlight;
-  for (int i = 0; i < workers; ++i) workers_.push_back(std::make_unique<Worker>());
-  for (const std::unique_ptr<Worker>& worker : workers_) {
-    worker->thread = std::thread([this, &worker = *worker] { Work(worker); });
+  for (int i = 0; i < workers; ++i) {
+    auto worker = std::make_unique<Worker>();
+    try {
+      worker->thread = std::thread([this, &started = *worker] { Work(started); });
+    } catch (const std::system_error&) {
+      break;  // the system gives no more threads: the pool works with those it has
+    }
+    workers_.push_back(std::move(worker));
   }
 }
 

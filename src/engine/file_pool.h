@@ -58,6 +58,7 @@ class FilePool {
   FilePool(const FilePool&) = delete;
   FilePool& operator=(const FilePool&) = delete;
 
+  // The workers started: fewer than asked (none, even) when the system gave no more threads.
   int Workers() const { return static_cast<int>(workers_.size()); }
   // Items handed over whose reports were not taken back yet.
   std::size_t InFlight() const { return jobs_.size(); }
