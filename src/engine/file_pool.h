@@ -23,11 +23,12 @@
 namespace nulvane::engine {
 
 // Regular files a run destroys at once. 10,000 files of 4 KiB in 100 folders, one pass, ext4
-// on a shared virtual disk (release build, three rounds, each beside the plain serial program
-// of bench/serial_floor.cpp on a fresh tree; the disk was busy with other work, so the times
-// spread widely): median time against that program 0.99x one at a time, 0.17x with 4 at once,
-// 0.11x with 6, 0.11x with 8; median times 4.8 s, 3.6 s and 4.3 s for 4, 6 and 8. Six takes
-// the flushes together as well as eight, with fewer threads each holding folders open.
+// on a shared virtual disk, release build, each run beside the plain serial program of
+// bench/serial_floor.cpp on a fresh tree. Four rounds on a quiet disk, time against that
+// program: 1 at a time 1.07-1.24x (median 1.16), 4 at once 0.55-0.85x (0.73), 6 at once
+// 0.58-0.76x (0.67), 8 at once 0.61-0.68x (0.66). Three rounds while other work kept the disk
+// busy: 0.99x, 0.17x, 0.11x and 0.11x. Six takes the flushes together about as well as eight,
+// with fewer threads each holding folders open.
 inline constexpr int kFilesInFlight = 6;
 inline constexpr int kMaxFilesInFlight = 8;
 
