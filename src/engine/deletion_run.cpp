@@ -1,10 +1,12 @@
 #include "engine/deletion_run.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <vector>
 
 #include "engine/display.h"
+#include "engine/file_pool.h"
 #include "engine/wipe.h"
 #include "lang/language_table.h"
 #include "platform/format.h"
@@ -26,18 +28,50 @@ RunResult Abort(const RunContext& context, TextView abort_text) {
 }
 
 // The bytes the run is going to write: the sizes of the regular files of the list, looked up
-// once before anything is written, times the pass count.
-std::uint64_t TotalBytes(platform::FileSystem& fs, const platform::QueuedItems& items, int passes) {
+// once before anything is written, times the pass count. `pooled[i]` tells whether item i was
+// then a regular file small enough for the run's workers (kPooledFileBytes).
+std::uint64_t TotalBytes(platform::FileSystem& fs, const platform::QueuedItems& items, int passes,
+                         std::vector<bool>& pooled) {
   std::uint64_t sum = 0;
-  for (const platform::QueuedItemView item : items) {
+  pooled.assign(items.size(), false);
+  for (std::size_t index = 0; index < items.size(); ++index) {
+    const platform::QueuedItemView item = items[index];
     if (item.path.empty()) continue;
     platform::EntryInfo info;
     if (fs.Inspect(item.Ref(), info) && info.kind == platform::EntryKind::kFile &&
         item.identity.Matches(info.identity)) {
       sum += info.size;
+      pooled[index] = info.size <= kPooledFileBytes;
     }
   }
   return sum * static_cast<std::uint64_t>(passes);
+}
+
+// What became of one item, from the error counts before and after it: every failure of an
+// item is an error line, so an item without one is gone.
+void CountOutcome(const RunTally& before, const RunTally& after, RunResult& result) {
+  ++result.items_done;
+  if (after.refused_count != before.refused_count) {
+    ++result.items_untouched;
+  } else if (after.error_count != before.error_count) {
+    ++result.items_failed;
+  } else {
+    ++result.items_destroyed;
+  }
+}
+
+// Hands the report of an item a worker destroyed to the host and the run's counters, as if the
+// run's thread had destroyed it at this point.
+void TakeReport(RunHost& host, ProgressDisplay& progress, const ItemReport& report, RunTally& tally,
+                RunResult& result) {
+  for (const ItemReport::Line& line : report.lines) host.AddMessage(line.text, line.kind);
+  const RunTally before = tally;
+  tally.total_bytes += report.tally.total_bytes;
+  tally.written_bytes += report.tally.written_bytes;
+  tally.error_count += report.tally.error_count;
+  tally.refused_count += report.tally.refused_count;
+  CountOutcome(before, tally, result);
+  progress.Report(tally.written_bytes, tally.total_bytes);
 }
 
 }  // namespace
@@ -95,7 +129,9 @@ RunResult RunDeletion(const RunContext& context) {
   std::optional<platform::OpenFolderScope> open_folders;
   open_folders.emplace(context.fs);
   RunTally tally;
-  tally.total_bytes = TotalBytes(context.fs, items, passes);
+  RunResult result;
+  std::vector<bool> pooled;
+  tally.total_bytes = TotalBytes(context.fs, items, passes, pooled);
   AddMessage(host,
              Format(u"%s %s", lang::Txt(TextId::kTotal), lang::FormatByteSize(tally.total_bytes)),
              MessageKind::kInfo);
@@ -104,30 +140,54 @@ RunResult RunDeletion(const RunContext& context) {
   progress.Start();
   WipeTools tools{context.fs, host, progress, zero_buffer};
   tools.verify = context.verify;
-  RunResult result;
+  // Small regular files go to the workers, several at once; every other item (a folder, a
+  // link, a large file, anything the first look did not find to be a plain file) waits until
+  // the items in flight are done and goes on this thread. The reports come back in the order
+  // the items were started, so the lines read as those of one item after another.
+  std::optional<FilePool> pool;
+  const int in_flight = context.files_in_flight < 1 ? 1 : context.files_in_flight;
+  if (in_flight > 1 && std::count(pooled.begin(), pooled.end(), true) > 1) {
+    pool.emplace(context.fs, zero_buffer, context.verify, passes, in_flight);
+    if (pool->Workers() == 0) pool.reset();  // no thread to be had: one item after another
+  }
+  auto take_all = [&] {
+    if (!pool) return;
+    pool->Quiesce();
+    while (pool->InFlight() != 0) TakeReport(host, progress, pool->TakeOldest(), tally, result);
+  };
   // Last item first: every folder stands before its contents in the list, so walking
-  // backwards empties each folder before its own turn.
+  // backwards empties each folder before its own turn: all items after a folder are done
+  // before it starts.
   for (std::size_t index = items.size(); index-- > 0;) {
+    const bool listed = !items[index].path.empty();
+    const bool to_pool = listed && pool && pooled[index];
+    // Room is made before the stop is looked at: the wait for a free worker, or for all items
+    // in flight before an item of this thread, may be long, and a stop asked meanwhile must
+    // start nothing new.
+    if (to_pool && pool->InFlight() == static_cast<std::size_t>(pool->Workers())) {
+      TakeReport(host, progress, pool->TakeOldest(), tally, result);
+    } else if (listed && !to_pool) {
+      take_all();
+    }
     if (context.stop_after_item && context.stop_after_item->load()) {
+      // The items in flight are finished; no new one starts.
+      take_all();
       result.stopped = true;
       result.items_left = static_cast<int>(index + 1);
       result.items_untouched += result.items_left;
       break;
     }
-    if (items[index].path.empty()) continue;
-    const int errors_before = tally.error_count;
-    const int refusals_before = tally.refused_count;
-    WipeItem(tools, items[index].Ref(), passes, tally);
-    ++result.items_done;
-    // Every failure of an item is an error line: an item without one is gone.
-    if (tally.refused_count != refusals_before) {
-      ++result.items_untouched;
-    } else if (tally.error_count != errors_before) {
-      ++result.items_failed;
-    } else {
-      ++result.items_destroyed;
+    if (!listed) continue;
+    if (to_pool) {
+      pool->Start(items[index].Ref());
+      continue;
     }
+    const RunTally before = tally;
+    WipeItem(tools, items[index].Ref(), passes, tally);
+    CountOutcome(before, tally, result);
   }
+  take_all();
+  pool.reset();
   // The last report is shown whatever the throttle says: the progress text, the status bar and
   // the title end on what was really written.
   if (tally.total_bytes != 0) progress.ReportFinal(tally.written_bytes, tally.total_bytes);

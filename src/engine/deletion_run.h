@@ -1,11 +1,13 @@
 // The deletion run: reads its options, counts down, adds up the bytes, destroys every item of
-// the list from the last to the first, reports, and hands over to the after-run step.
+// the list from the last to the first (small files several at once), reports, and hands over
+// to the after-run step.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 
+#include "engine/file_pool.h"
 #include "engine/run_flags.h"
 #include "engine/run_host.h"
 #include "lang/text_ids.h"
@@ -28,8 +30,9 @@ struct RunContext {
   // passes 1..35, delay 0..10.
   int passes = 1;
   int delay = 0;
-  // When set to true during the wiping phase, the run finishes the item it is working on and
-  // then stops: the remaining items stay untouched and the after-run step does not happen.
+  // When set to true during the wiping phase, the run finishes the items it is working on (up
+  // to files_in_flight small files at once) and then stops: the remaining items stay untouched
+  // and the after-run step does not happen.
   std::atomic<bool>* stop_after_item = nullptr;
   // The language-table id of the countdown line ("%d" takes the seconds left); the console
   // names its own keys in another text.
@@ -39,6 +42,9 @@ struct RunContext {
   // Read every file back after its last pass, past the system's cache, and keep (as an error)
   // any file that is not all zeros (the console's --verify).
   bool verify = false;
+  // Small regular files destroyed at once, each on a worker of the run (see FilePool); 1: every
+  // item one after another on the run's thread.
+  int files_in_flight = kFilesInFlight;
   // The folder whose volume a fill works on, chosen before its worker started; empty: no fill.
   Text fill_folder;
 };

@@ -81,7 +81,11 @@ TEST_F(DeletionRunTest, WithoutDelayWipesAtOnceLastItemFirstAndReports) {
   fs_.AddFileOfSize(b, 1000);
   fs_.AddFile(FakePath(u"w/keep"), "keep");
   QueueItems({folder, a, b});
-  const RunResult result = Run(Context(2, 0));
+  // One item after another, so that the calls follow the items (several files in flight:
+  // FilesInFlight).
+  RunContext context = Context(2, 0);
+  context.files_in_flight = 1;
+  const RunResult result = Run(context);
 
   EXPECT_FALSE(result.aborted);
   EXPECT_EQ(result.error_count, 0);
@@ -336,6 +340,7 @@ TEST_F(DeletionRunTest, StopAfterItemFinishesTheCurrentItemAndLeavesTheRest) {
   flags_.after_run.store(AfterRun::kShutDown);
   RunContext context = Context();
   context.stop_after_item = &stop;
+  context.files_in_flight = 1;  // one item after another (several in flight: FilesInFlight)
   const RunResult result = Run(context);
   EXPECT_TRUE(result.stopped);
   EXPECT_EQ(result.items_done, 1);

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "support/forwarding_file_system.h"
 
@@ -24,12 +25,12 @@ class ObservingFileSystem final : public ForwardingFileSystem {
   std::function<void(const Text& folder)> after_fill_folder_made;
 
   IoResult Inspect(const platform::EntryRef& entry, platform::EntryInfo& info) override {
-    if (before_inspect) before_inspect(Text(entry.path));
+    Call(before_inspect, Text(entry.path));
     return inner().Inspect(entry, info);
   }
   IoResult OpenForOverwrite(const platform::EntryRef& entry, std::unique_ptr<OpenFile>& file,
                             platform::OpenedFileInfo& info) override {
-    if (before_open) before_open(Text(entry.path));
+    Call(before_open, Text(entry.path));
     const IoResult result = inner().OpenForOverwrite(entry, file, info);
     if (result) file = std::make_unique<Watched>(std::move(file), Text(entry.path), *this);
     return result;
@@ -37,24 +38,33 @@ class ObservingFileSystem final : public ForwardingFileSystem {
   using ForwardingFileSystem::RenameNoReplace;
   IoResult RenameNoReplace(const platform::EntryRef& from, TextView to,
                            platform::EntryIdentity& after) override {
-    if (before_rename) before_rename(Text(from.path));
+    Call(before_rename, Text(from.path));
     return inner().RenameNoReplace(from, to, after);
   }
   IoResult MakeFillFolder(TextView chosen, TextView name,
                           std::unique_ptr<platform::FillFolder>& folder) override {
     const IoResult result = inner().MakeFillFolder(chosen, name, folder);
-    if (result && after_fill_folder_made) after_fill_folder_made(folder->Path());
+    if (result) Call(after_fill_folder_made, folder->Path());
     return result;
   }
 
  private:
+  // The hooks run one at a time: a run's workers reach the file system at once, and a hook
+  // writes what it saw into the test's own variables. A hook may call the file system again.
+  void Call(const std::function<void(const Text&)>& hook, const Text& path) {
+    if (!hook) return;
+    const std::lock_guard lock(hooks_mutex_);
+    hook(path);
+  }
+  std::recursive_mutex hooks_mutex_;
+
   class Watched final : public ForwardingOpenFile {
    public:
     Watched(std::unique_ptr<OpenFile> file, Text path, ObservingFileSystem& owner)
         : ForwardingOpenFile(std::move(file)), path_(std::move(path)), owner_(owner) {}
     IoResult Close() override {
       const IoResult result = inner().Close();
-      if (owner_.after_overwrite_closed) owner_.after_overwrite_closed(path_);
+      owner_.Call(owner_.after_overwrite_closed, path_);
       return result;
     }
 

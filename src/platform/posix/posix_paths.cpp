@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -200,9 +201,19 @@ bool LocalTimeToFileTime(int year, int month, int day, int hour, int minute, int
   calendar.tm_min = minute;
   calendar.tm_sec = second;
   calendar.tm_isdst = -1;  // the rules of that date decide, not those of today
-  errno = 0;
-  const std::time_t seconds = std::mktime(&calendar);
-  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return false;
+  std::time_t seconds;
+  int error;
+  {
+    // mktime reads (and after a change of TZ rebuilds) the C library's shared time-zone
+    // rules; the workers of a run ask at once when they start. The library's own lock is
+    // invisible to ThreadSanitizer: this one keeps the calls apart where it can see it.
+    static std::mutex time_zone_rules;
+    const std::lock_guard lock(time_zone_rules);
+    errno = 0;
+    seconds = std::mktime(&calendar);
+    error = errno;
+  }
+  if (seconds == static_cast<std::time_t>(-1) && error != 0) return false;
   const std::int64_t since_1601 = static_cast<std::int64_t>(seconds) + kEpochDifferenceSeconds;
   if (since_1601 < 0) return false;
   out = static_cast<FileTime>(since_1601) * static_cast<FileTime>(kTicksPerSecond);
