@@ -179,7 +179,7 @@ RunResult RunDeletion(const RunContext& context) {
     }
     if (!listed) continue;
     if (to_pool) {
-      pool->Start(items[index].Ref());
+      pool->Start(items[index]);
       continue;
     }
     const RunTally before = tally;

@@ -79,11 +79,11 @@ FilePool::~FilePool() {
   for (const std::unique_ptr<Worker>& worker : workers_) worker->thread.join();
 }
 
-void FilePool::Start(const platform::EntryRef& entry) {
+void FilePool::Start(platform::QueuedItem item) {
   started_since_quiesce_ = true;
   {
     std::lock_guard lock(mutex_);
-    jobs_.push_back(std::make_unique<Job>(entry));
+    jobs_.push_back(std::make_unique<Job>(std::move(item)));
     waiting_.push_back(jobs_.back().get());
   }
   changed_.notify_all();
@@ -131,7 +131,7 @@ void FilePool::Work(Worker& worker) {
       waiting_.pop_front();
       lock.unlock();
       worker.host.Use(&job->report);
-      WipeItem(tools, job->entry, pass_count_, job->report.tally);
+      WipeItem(tools, job->item.Ref(), pass_count_, job->report.tally);
       worker.host.Use(nullptr);
       lock.lock();
       job->done = true;

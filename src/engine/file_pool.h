@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "engine/run_host.h"
@@ -64,9 +65,9 @@ class FilePool {
   // Items handed over whose reports were not taken back yet.
   std::size_t InFlight() const { return jobs_.size(); }
 
-  // Hands the regular file `entry` to a free worker; InFlight() must be below Workers(). The
-  // entry's path must stay valid until its report is taken.
-  void Start(const platform::EntryRef& entry);
+  // Hands the regular file `item` to a free worker; InFlight() must be below Workers(). The job
+  // keeps its own copy of the row: a run's rows may be paths made when they are read.
+  void Start(platform::QueuedItem item);
   // Waits until the oldest item handed over is done and returns its report: reports come back
   // in the order the items were started.
   ItemReport TakeOldest();
@@ -78,8 +79,8 @@ class FilePool {
 
  private:
   struct Job {
-    explicit Job(const platform::EntryRef& ref) : entry(ref) {}
-    platform::EntryRef entry;
+    explicit Job(platform::QueuedItem row) : item(std::move(row)) {}
+    platform::QueuedItem item;
     ItemReport report;
     bool done = false;
   };
