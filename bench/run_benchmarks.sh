@@ -12,6 +12,7 @@
 #      (table load, formatters, item store memory, one-pass wipe).
 #   5. nulvane-cli --list of a 100,000-entry tree vs find DIR -printf '%s\n', and the peak
 #      memory of that listing and of destroying the same tree.
+#   6. start-up: 200 starts of nulvane-cli --version vs shred --version.
 # Usage: bench/run_benchmarks.sh [work folder on the disk to measure]   (ROUNDS=3 by default;
 #        SECTIONS="1 3" runs only those sections and builds only nulvane-cli unless 4 is among them)
 set -euo pipefail
@@ -19,7 +20,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/packages.sh"
 ensure_packages "${NATIVE_PACKAGES[@]}" libbenchmark-dev e2fsprogs coreutils time
 cd "$root"
-sections=${SECTIONS:-1 2 3 4 5}
+sections=${SECTIONS:-1 2 3 4 5 6}
 want() { [[ " $sections " == *" $1 "* ]]; }
 cmake --preset bench >/dev/null
 targets=()
@@ -166,7 +167,9 @@ NULVANE_ITEMS_BENCH_TREE="$work/items-tree" bench/expand_vs_find.sh build/bench/
   tee "$work/expand.txt"
 summary+=("$(grep 'expansion / find:' "$work/expand.txt")")
 build/bench/bench/items_bench --benchmark_filter='Memory|Store' 2>/dev/null | grep -E '^BM_' || true
-build/bench/bench/language_table_bench 2>/dev/null | grep -E '^BM_' || true
+build/bench/bench/language_table_bench 2>/dev/null | grep -E '^BM_' | tee "$work/table.txt" || true
+decode=$(awk '/^BM_DecodeBuiltInBlob / { print $4, $5 }' "$work/table.txt")
+summary+=("language table, full decode (CPU):             ${decode:-?}  (goal < 2 ms)")
 NULVANE_BENCH_DIR="$work" build/bench/bench/wipe_bench 2>/dev/null | grep -E '^BM_' || true
 fi
 
@@ -195,6 +198,20 @@ echo "nulvane-cli --list ${ours[*]} ms; find -printf ${theirs[*]} ms; peak ${lis
 summary+=("--list 100,000 entries, time nulvane / find:   $(ratio "$a" "$b")  (goal <= 1.0)")
 summary+=("--list 100,000 entries, peak memory:           $((listed / 1024)) MB  (goal <= 10)")
 summary+=("destroy 100,000 entries, peak memory:          $((destroyed / 1024)) MB  (goal <= 10)")
+fi
+
+if want 6; then
+echo "== 6. start-up: --version, 200 starts each ($rounds rounds)"
+# A start costs a few milliseconds: many starts in a row make a figure the clock can read.
+starts() { local start; start=$(ms_now); for _ in $(seq 200); do "$@" >/dev/null 2>&1; done; echo $(( ($(ms_now) - start) / 1000000 )); }
+ours=(); theirs=()
+for _ in $(seq "$rounds"); do
+  ours+=("$(LANG=C.UTF-8 starts "$cli" --version)")
+  theirs+=("$(LANG=C.UTF-8 starts shred --version)")
+done
+a=$(median "${ours[@]}"); b=$(median "${theirs[@]}")
+echo "nulvane-cli --version ${ours[*]} ms; shred --version ${theirs[*]} ms (200 starts each)"
+summary+=("start-up, --version nulvane / shred:           $(ratio "$a" "$b")  (goal <= 2.0)")
 fi
 
 echo

@@ -12,23 +12,15 @@ namespace {
 
 // The host of one worker: keeps the lines of the item at work for the run's thread and
 // reaches no user interface (workers never touch windows or the item list).
-class LineRecorder final : public RunHost {
+class LineRecorder final : public LinesOnlyHost {
  public:
   void Use(ItemReport* report) { report_ = report; }
 
+  // Only the lines are kept: the run's thread shows the progress, from the bytes of the items
+  // as they are taken back.
   void AddMessage(TextView text, MessageKind kind) override {
     report_->lines.push_back({Text(text), kind});
   }
-  // The run's thread shows the progress, from the bytes of the items as they are taken back.
-  void ShowProgress(const Progress&) override {}
-  void SetProgressText(TextView) override {}
-  void SetStatusText(TextView) override {}
-  void SetTitle(TextView) override {}
-  void SetCommandsEnabled(bool) override {}
-  platform::QueuedItems SnapshotItems() override { return {}; }
-  void RebuildRows() override {}
-  Text ShowRunOptions(int, int) override { return {}; }
-  void RunEnded(const RunEnd&) override {}
 
  private:
   ItemReport* report_ = nullptr;

@@ -71,4 +71,19 @@ class RunHost {
   virtual void RunEnded(const RunEnd& end) = 0;
 };
 
+// A host that takes the message lines and nothing else: a run's workers, whose lines the run's
+// thread shows, and measurements that need no display.
+class LinesOnlyHost : public RunHost {
+ public:
+  void ShowProgress(const Progress&) override {}
+  void SetProgressText(TextView) override {}
+  void SetStatusText(TextView) override {}
+  void SetTitle(TextView) override {}
+  void SetCommandsEnabled(bool) override {}
+  platform::QueuedItems SnapshotItems() override { return {}; }
+  void RebuildRows() override {}
+  Text ShowRunOptions(int, int) override { return {}; }
+  void RunEnded(const RunEnd&) override {}
+};
+
 }  // namespace nulvane::engine
