@@ -4,7 +4,7 @@
 #      (wine PROGRAM until xdotool finds its window);
 #   2. a drop of a 100,000-entry tree until its rows are shown (window_bench drop, in-process)
 #      against nulvane-cli.exe --list of the same tree, whose Wine start (nulvane-cli --version)
-#      is subtracted;
+#      is subtracted, and against find DIR -printf '%s\n' run natively on the same tree;
 #   3. a one-pass 256 MiB run in the window (window_bench run) against nulvane-cli.exe -d 0 -p 1
 #      on the same file, its Wine start subtracted likewise.
 # Usage: bench/window_benchmarks.sh [work folder]   (ROUNDS=3 by default)
@@ -70,16 +70,19 @@ if [ ! -f "$tree/.complete" ]; then
   done
   touch "$tree/.complete"
 fi
-baseline=(); drops=(); lists=()
+baseline=(); drops=(); lists=(); finds=()
 for _ in $(seq "$rounds"); do
   baseline+=("$(time_ms wine "$bin/src/nulvane-cli.exe" --version)")
   drops+=("$(wine "$bin/bench/window/window_bench.exe" drop "$(win "$tree")" 2>/dev/null | tr -d '\r')")
   lists+=("$(time_ms wine "$bin/src/nulvane-cli.exe" --list "$(win "$tree")")")
+  finds+=("$(time_ms find "$tree" -printf '%s\n')")
 done
 b=$(median "${baseline[@]}")
 l=$(( $(median "${lists[@]}") - b ))
 drop_ratio=$(ratio "$(median "${drops[@]}")" "$l")
+find_ratio=$(ratio "$(median "${drops[@]}")" "$(median "${finds[@]}")")
 echo "window drop ${drops[*]} ms; cli --list ${lists[*]} ms (Wine start ${baseline[*]} ms); ratio $drop_ratio"
+echo "native find -printf on the same tree ${finds[*]} ms; window drop / find $find_ratio"
 
 echo "== 3. one-pass 256 MiB run"
 runs=(); clis=()
@@ -96,5 +99,6 @@ rm -f "$work/one.bin" "$work/nulvane.exe"
 
 echo
 echo "start to window shown, nulvane / bare dialog:   $start_ratio"
-echo "drop of 100,000 entries, window / cli --list:   $drop_ratio  (goal <= 1.5)"
+echo "drop of 100,000 entries, window / cli --list:   $drop_ratio"
+echo "drop of 100,000 entries, window / native find:  $find_ratio  (goal <= 1.5)"
 echo "256 MiB one pass, window / cli:                 $run_ratio  (goal <= 1.1)"
