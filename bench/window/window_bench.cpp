@@ -55,8 +55,8 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     g_start = Clock::now();
     if (g_mode == L"drop") {
       SendMessageW(g_dialog->Window(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(g_path)), 0);
-      UpdateWindow(g_dialog->ItemListView());
-      if (SendMessageW(g_dialog->ItemListView(), LVM_GETITEMCOUNT, 0, 0) > 0) Finish();
+      UpdateWindow(g_dialog->View().item_list());
+      if (SendMessageW(g_dialog->View().item_list(), LVM_GETITEMCOUNT, 0, 0) > 0) Finish();
     } else {
       SendMessageW(g_dialog->Window(), WM_COMMAND, nulvane::app::kCommandDelete, 0);
     }
