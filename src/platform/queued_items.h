@@ -16,19 +16,9 @@
 
 namespace nulvane::platform {
 
-// One row, a copy: it owns its path, so a reference made by Ref() is valid while the view lives.
-struct QueuedItemView {
-  Text path;
-  std::size_t anchor_length = 0;
-  EntryIdentity identity;
-  EntryIdentity anchor_identity;
-
-  EntryRef Ref() const { return EntryRef(path, anchor_length, identity, anchor_identity); }
-  // A copy that owns its path.
-  operator QueuedItem() const {  // NOLINT(google-explicit-constructor): a row is a row
-    return QueuedItem{path, anchor_length, identity, anchor_identity};
-  }
-};
+// One row, read as a copy: it owns its path, so a reference made by Ref() is valid while the row
+// lives.
+using QueuedItemView = QueuedItem;
 
 class QueuedItems {
  public:
