@@ -203,6 +203,24 @@ TEST_F(Win32FileSystem, AnEntryReplacedSinceItWasListedIsLeftAlone) {
   EXPECT_EQ(Attributes(file) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+// A file looked at inside its held folder takes that folder's volume facts; looked at as an
+// anchor of its own, it asks its volume. Both reads must give one identity, or every check
+// after a listing would refuse the entry it listed.
+TEST_F(Win32FileSystem, AnEntryHasOneIdentityWhetherReachedThroughItsFolderOrByItself) {
+  const Text file = Make(temp_ / u"f.txt", "bytes");
+  ASSERT_TRUE(fs_.CreateFolder(temp_ / u"d"));
+  for (const Text& path : {file, temp_ / u"d"}) {
+    EntryInfo inside, alone;
+    ASSERT_TRUE(fs_.Inspect(EntryRef(path, ParentAnchorLength(path), {}), inside));
+    ASSERT_TRUE(fs_.Inspect(EntryRef(path, path.size(), {}), alone));
+    EXPECT_TRUE(inside.identity.known);
+    EXPECT_EQ(inside.identity, alone.identity) << TextToUtf8(path);
+    EXPECT_EQ(inside.kind, alone.kind);
+    EXPECT_EQ(inside.size, alone.size);
+    EXPECT_FALSE(inside.other_volume);
+  }
+}
+
 TEST_F(Win32FileSystem, AHardLinkedFileIsRefusedBeforeItsModeChanges) {
   const Text file = Make(temp_ / u"a.txt", "shared");
   if (!::CreateHardLinkW(Wide(temp_ / u"b.txt"), Wide(file), nullptr)) {

@@ -6,6 +6,7 @@ const FileSystemCalls& SystemCalls() {
   static const FileSystemCalls calls{
       ::NtCreateFile,
       ::NtSetInformationFile,
+      ::NtQueryInformationFile,
       ::GetFileInformationByHandle,
       ::GetFileInformationByHandleEx,
       ::SetFileInformationByHandle,

@@ -22,6 +22,11 @@ struct FileSystemCalls {
   NTSTATUS(NTAPI* set_information_file)
   (HANDLE handle, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
    FILE_INFORMATION_CLASS information_class);
+  // NtQueryInformationFile: the 64-bit file index alone (FileInternalInformation), which asks
+  // nothing of the volume.
+  NTSTATUS(NTAPI* query_information_file)
+  (HANDLE handle, PIO_STATUS_BLOCK io, PVOID information, ULONG length,
+   FILE_INFORMATION_CLASS information_class);
   BOOL(WINAPI* get_file_information)(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information);
   // GetFileInformationByHandleEx: reparse tags, file ids, folder listings.
   BOOL(WINAPI* get_file_information_ex)

@@ -50,7 +50,9 @@ IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options, P
   if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle); !opened) {
     return opened;
   }
-  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  if (IoResult looked = win32::ExamineIn(handle.get(), placement, examined); !looked) {
+    return looked;
+  }
   return win32::CheckSame(entry, placement, examined);
 }
 
@@ -74,7 +76,9 @@ IoResult NativeFileSystem::Inspect(const EntryRef& entry, EntryInfo& info) {
     return opened;
   }
   Examined examined;
-  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
+  if (IoResult looked = win32::ExamineIn(handle.get(), placement, examined); !looked) {
+    return looked;
+  }
   info.kind = examined.kind;
   info.link_to_folder =
       examined.kind == EntryKind::kLink && (examined.attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -121,7 +125,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   // The name may have been given to another file between the two opens.
   Examined written;
   IoResult refused;
-  if (IoResult looked = Examine(writer.get(), written); !looked) {
+  if (IoResult looked = win32::ExamineIn(writer.get(), placement, written); !looked) {
     refused = looked;
   } else if (!written.identity.Matches(examined.identity) || written.kind != EntryKind::kFile) {
     refused = IoResult::Fail(IoResult::kChangedEntry);

@@ -40,6 +40,7 @@ IoResult FolderChain::SetAnchor(const Text& key) {
   anchor_key_ = key;
   anchor_ = std::move(handle);
   anchor_volume_ = static_cast<std::uint32_t>(examined.identity.volume);
+  anchor_ids_ = examined.ids;
   anchor_identity_ = examined.identity;
   return IoResult::Ok();
 }
@@ -109,12 +110,13 @@ IoResult FolderChain::ReachParent(const EntryRef& entry, Placement& out) {
       return IoResult::Fail(IoResult::kOtherVolume);
     }
     folders_.push_back({Text(components[i]), std::move(handle),
-                        static_cast<std::uint32_t>(examined.identity.volume)});
+                        static_cast<std::uint32_t>(examined.identity.volume), examined.ids});
   }
   // Nothing at or below the entry itself stays open: it may be renamed or removed next.
   folders_.resize(parents);
   out.folder = parents == 0 ? anchor_.get() : folders_[parents - 1].handle.get();
   out.folder_volume = parents == 0 ? anchor_volume_ : folders_[parents - 1].volume;
+  out.folder_ids = parents == 0 ? anchor_ids_ : folders_[parents - 1].ids;
   out.name = components.back();
   return IoResult::Ok();
 }

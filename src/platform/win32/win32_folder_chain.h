@@ -44,6 +44,7 @@ class FolderChain {
     Text name;
     UniqueHandle handle;
     std::uint32_t volume = 0;
+    VolumeIds ids = VolumeIds::kFull;
   };
 
   // Makes the anchor of absolute text `key` the chain's anchor, opening it where it is not.
@@ -52,6 +53,7 @@ class FolderChain {
   Text anchor_key_;
   UniqueHandle anchor_;
   std::uint32_t anchor_volume_ = 0;
+  VolumeIds anchor_ids_ = VolumeIds::kFull;
   EntryIdentity anchor_identity_;
   std::vector<OpenFolder> folders_;
 };

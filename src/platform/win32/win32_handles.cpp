@@ -67,34 +67,41 @@ struct MountPointReparseData {
 };
 constexpr std::size_t kMaximumReparseDataSize = 16 * 1024;  // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
 
-// True where file ids are the positions of directory entries, so that a rename can move an
-// entry's id and a new entry can take an old one's (FAT, FAT32, exFAT). A volume that does
-// not say what it is gets the stricter identity as well.
-bool IdsArePositions(HANDLE handle) {
+// What the volume's file ids are, by its file system's name: positions on FAT, FAT32 and
+// exFAT, so that a rename can move an entry's id and a new entry can take an old one's. A
+// volume that does not say what it is gets the stricter identity (positions, full ids).
+VolumeIds IdsOf(HANDLE handle) {
   wchar_t name[MAX_PATH + 1] = {};
   if (!Calls().get_volume_information(handle, nullptr, 0, nullptr, nullptr, nullptr, name,
                                       MAX_PATH + 1)) {
-    return true;
+    return VolumeIds::kPositions;
   }
-  return ::lstrcmpiW(name, L"FAT") == 0 || ::lstrcmpiW(name, L"FAT32") == 0 ||
-         ::lstrcmpiW(name, L"exFAT") == 0;
+  if (::lstrcmpiW(name, L"FAT") == 0 || ::lstrcmpiW(name, L"FAT32") == 0 ||
+      ::lstrcmpiW(name, L"exFAT") == 0) {
+    return VolumeIds::kPositions;
+  }
+  return ::lstrcmpiW(name, L"NTFS") == 0 ? VolumeIds::kIndex : VolumeIds::kFull;
 }
 
-void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info,
+void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, VolumeIds ids,
                              EntryIdentity& identity) {
   identity = EntryIdentity{};
   identity.volume = info.dwVolumeSerialNumber;
+  const std::uint64_t index =
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   FileIdInformation id{};
-  if (Calls().get_file_information_ex(handle, kFileIdInfo, &id, sizeof id)) {
+  if (ids != VolumeIds::kIndex &&
+      Calls().get_file_information_ex(handle, kFileIdInfo, &id, sizeof id)) {
     std::memcpy(&identity.object, id.file_id, sizeof identity.object);
     std::memcpy(&identity.object_high, id.file_id + 8, sizeof identity.object_high);
   } else {
-    // Systems before Windows 8 and volumes that refuse the class: the 64-bit file index, which
-    // is the whole id there (NTFS: the record number with its reuse count in the top bits).
-    identity.object = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    // NTFS, systems before Windows 8 and volumes that refuse the class: the 64-bit file index,
+    // which is the whole id there (NTFS: the record number with its reuse count in the top
+    // bits; its 128-bit id is the same number, zero-extended).
+    identity.object = index;
   }
   identity.stamp_kind = IdentityStamp::kNone;
-  if (IdsArePositions(handle)) {
+  if (ids == VolumeIds::kPositions) {
     identity.stamp = (static_cast<std::uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) |
                      info.ftCreationTime.dwLowDateTime;
     identity.stamp_kind = IdentityStamp::kCreationTime;
@@ -108,7 +115,7 @@ IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity) {
   identity = EntryIdentity{};
   BY_HANDLE_FILE_INFORMATION info;
   if (!Calls().get_file_information(handle, &info)) return LastError();
-  IdentityFromInformation(handle, info, identity);
+  IdentityFromInformation(handle, info, IdsOf(handle), identity);
   return IoResult::Ok();
 }
 
@@ -154,13 +161,51 @@ IoResult Examine(HANDLE handle, Examined& out) {
   }
   out.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   out.link_count = info.nNumberOfLinks;
-  IdentityFromInformation(handle, info, out.identity);
+  out.ids = IdsOf(handle);
+  IdentityFromInformation(handle, info, out.ids, out.identity);
   out.kind = KindOf(out.attributes, out.reparse_tag);
   if (out.kind == EntryKind::kLink && out.reparse_tag == IO_REPARSE_TAG_MOUNT_POINT &&
       IsVolumeMountPoint(handle)) {
     out.kind = EntryKind::kFolder;
     out.mount_point = true;
   }
+  out.disk = ::GetFileType(handle) == FILE_TYPE_DISK;
+  if (!out.disk) out.kind = EntryKind::kOther;
+  return IoResult::Ok();
+}
+
+IoResult ExamineIn(HANDLE handle, const Placement& placement, Examined& out) {
+  if (placement.name.empty() || placement.folder_ids != VolumeIds::kIndex) {
+    return Examine(handle, out);
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!Calls().get_file_information_ex(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+    return LastError();
+  }
+  // A folder may be another volume mounted there (Wine shows a Unix mount so), and a reparse
+  // point may be a mount point: both are asked of the volume itself.
+  if (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return Examine(handle, out);
+  }
+  FILE_STANDARD_INFO standard{};
+  if (!Calls().get_file_information_ex(handle, FileStandardInfo, &standard, sizeof standard)) {
+    return LastError();
+  }
+  FILE_INTERNAL_INFORMATION internal{};
+  IO_STATUS_BLOCK io{};
+  const NTSTATUS status = Calls().query_information_file(handle, &io, &internal, sizeof internal,
+                                                         FileInternalInformation);
+  if (!NT_SUCCESS(status)) return FromStatus(status);
+  out = Examined{};
+  out.attributes = tag.FileAttributes;
+  out.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+  out.link_count = standard.NumberOfLinks;
+  out.ids = VolumeIds::kIndex;
+  out.identity.volume = placement.folder_volume;
+  out.identity.object = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+  out.identity.stamp_kind = IdentityStamp::kNone;
+  out.identity.known = true;
+  out.kind = KindOf(out.attributes, 0);
   out.disk = ::GetFileType(handle) == FILE_TYPE_DISK;
   if (!out.disk) out.kind = EntryKind::kOther;
   return IoResult::Ok();

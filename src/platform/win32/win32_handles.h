@@ -44,6 +44,18 @@ IoResult FromError(DWORD error);
 IoResult LastError();
 IoResult FromStatus(long status);
 
+// What a volume's file ids are, told by its file system's name. Every identity on a volume is
+// read by the one rule its kind gives, so that two reads of one object always compare equal.
+enum class VolumeIds : std::uint8_t {
+  // The 64-bit file index is the whole id (NTFS: its 128-bit id is the index, zero-extended).
+  kIndex,
+  // The positions of directory entries (FAT, FAT32, exFAT): the creation time is compared too.
+  kPositions,
+  // Anything else (ReFS's 128-bit ids, a file system that does not say): the full id
+  // (FileIdInfo) where the volume gives it.
+  kFull,
+};
+
 // What an opened entry is, read from its handle.
 struct Examined {
   DWORD attributes = 0;
@@ -57,6 +69,7 @@ struct Examined {
   // (\??\Volume{...}\). `kind` is then kFolder; the entry stands for another volume and is
   // never entered, stamped, renamed or removed (CheckSame refuses it with kOtherVolume).
   bool mount_point = false;
+  VolumeIds ids = VolumeIds::kFull;  // of the volume that holds the entry
 };
 // Reads what the opened entry is. Its identity is the volume serial number and the full file
 // id (FileIdInfo: 128 bits, where the volume gives it; else the 64-bit file index) and, on
@@ -64,6 +77,13 @@ struct Examined {
 // the file system name), the creation time as well: a new file put in a freed position gets
 // the old position's id, never the old creation time to the 100 ns.
 IoResult Examine(HANDLE handle, Examined& out);
+// The same for the entry `handle` opened by name inside the placed folder (FILE_OPEN_REPARSE_POINT,
+// one component: the entry lies on that folder's volume). A plain file on a volume of 64-bit ids
+// takes the folder's volume facts instead of asking the volume again, which costs a round trip
+// to the mount manager per question under Wine; a folder, a reparse point or any other volume
+// gets the whole Examine. The result is the one Examine gives.
+struct Placement;
+IoResult ExamineIn(HANDLE handle, const Placement& placement, Examined& out);
 // Only the identity of the opened entry, as Examine gives it. Asks nothing else of the handle
 // (GetFileType, under Wine, moves the access time a stamp has just set).
 IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity);
@@ -79,6 +99,7 @@ bool IsVolumeMountPoint(HANDLE handle);
 struct Placement {
   HANDLE folder = nullptr;  // owned by the thread's chain; valid until its next call
   std::uint32_t folder_volume = 0;
+  VolumeIds folder_ids = VolumeIds::kFull;
   TextView name;
   Text anchor_path;
 };
