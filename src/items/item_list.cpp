@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 #include "lang/language_table.h"
@@ -34,6 +35,65 @@ Text AsOneLine(TextView path) {
   }
   return line;
 }
+
+// The looks of a rebuild. Where a listing gives whole identities (Windows, NTFS), the rows of
+// one folder are looked at through one listing of it instead of one open each: a plain file
+// found there is exactly what Inspect would say of it. The first rows of a folder are looked at
+// one by one, so that a few entries queued from a large folder never cost its whole listing;
+// every row the listing does not answer (a folder, a link, a name spelt otherwise, a file gone
+// or new since) is looked at by itself.
+class RowLooks {
+ public:
+  explicit RowLooks(platform::FileSystem& file_system) : file_system_(file_system) {}
+
+  platform::IoResult Inspect(TextView path, std::size_t anchor_length, platform::EntryInfo& info) {
+    const std::size_t separator = path.rfind(platform::kPathSeparator);
+    if (listings_help_ && separator != TextView::npos && separator + 1 < path.size() &&
+        separator + 1 >= anchor_length) {
+      const TextView folder = path.substr(0, separator + 1);
+      const TextView name = path.substr(separator + 1);
+      if (folder != folder_ || anchor_length != anchor_length_) {
+        folder_.assign(folder);
+        anchor_length_ = anchor_length;
+        rows_in_folder_ = 0;
+        listed_ = false;
+        entries_.clear();
+      }
+      if (!listed_ && ++rows_in_folder_ > kRowsLookedAtAlone) List();
+      if (listed_) {
+        if (const auto found = entries_.find(Text(name)); found != entries_.end()) {
+          info = found->second;
+          return platform::IoResult::Ok();
+        }
+      }
+    }
+    return file_system_.Inspect(platform::EntryRef(path, anchor_length, {}), info);
+  }
+
+ private:
+  static constexpr int kRowsLookedAtAlone = 3;
+
+  void List() {
+    listed_ = true;
+    const platform::IoResult listed = file_system_.ListFolder(
+        platform::EntryRef(folder_, anchor_length_, {}),
+        [this](TextView name, const platform::EntryInfo& info) {
+          if (info.identity.known && info.kind == platform::EntryKind::kFile) {
+            entries_.emplace(Text(name), info);
+          }
+        });
+    // A file system whose listings carry no identity is not listed again in this rebuild.
+    if (listed.ok() && entries_.empty()) listings_help_ = false;
+  }
+
+  platform::FileSystem& file_system_;
+  Text folder_;
+  std::size_t anchor_length_ = 0;
+  int rows_in_folder_ = 0;
+  bool listed_ = false;
+  bool listings_help_ = true;
+  std::unordered_map<Text, platform::EntryInfo> entries_;
+};
 
 }  // namespace
 
@@ -79,11 +139,11 @@ void ItemList::Rebuild(bool show_summary) {
   // A folder handle this thread kept open would leave that folder pending deletion when a run
   // on another thread removes it (Windows): nothing stays open past the rebuild.
   const platform::OpenFolderScope open_folders(file_system_);
+  RowLooks looks(file_system_);
   for (const ItemStore::EntryId entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     store_.SpellingOf(entry, path);
-    const platform::IoResult looked =
-        file_system_.Inspect(platform::EntryRef(path, store_.AnchorOf(entry), {}), info);
+    const platform::IoResult looked = looks.Inspect(path, store_.AnchorOf(entry), info);
     if (!looked) {
       if (IsGone(looked)) continue;
       display_.AddWarning(platform::Format(lang::Txt(TextId::kCannotExamine), path,

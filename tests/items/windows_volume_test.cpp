@@ -323,6 +323,24 @@ TEST_P(AnyVolume, EveryCallGivesTheIdentityInTheSameForm) {
                                             : platform::IdentityStamp::kNone);
 }
 
+// The rows of a folder with many files are read from one listing of it where the listing gives
+// whole identities (NTFS). Whatever the volume, the identities recorded so are the ones the
+// run's checks read: every file goes, none is taken for another.
+TEST_P(AnyVolume, TheFilesOfALargeFolderAreRecordedInTheFormTheRunChecks) {
+  const Text folder = Folder(u"many");
+  std::vector<Text> files;
+  for (int i = 0; i < 12; ++i) {
+    files.push_back(File(u"many\\file" + platform::Utf8ToText(std::to_string(i)) + u".txt", "x"));
+  }
+  const engine::RunResult result = Destroy({folder});
+
+  for (const Text& file : files) EXPECT_FALSE(Exists(file)) << platform::TextToUtf8(file);
+  EXPECT_FALSE(Exists(folder));
+  EXPECT_TRUE(Lines(engine::MessageKind::kWarning).empty());
+  EXPECT_EQ(result.items_destroyed, 13);
+  EXPECT_EQ(result.error_count, 0);
+}
+
 std::string FormatName(const ::testing::TestParamInfo<Format>& info) {
   switch (info.param) {
     case Format::kNtfs:

@@ -219,6 +219,13 @@ TEST_F(Win32FileSystem, AnEntryHasOneIdentityWhetherReachedThroughItsFolderOrByI
     EXPECT_EQ(inside.size, alone.size);
     EXPECT_FALSE(inside.other_volume);
   }
+  // A listing that gives a file's identity gives this one.
+  const auto listed = List(EntryRef(temp_.path(), temp_.path().size(), {}));
+  ASSERT_EQ(listed.count(u"f.txt"), 1u);
+  EntryInfo inspected;
+  ASSERT_TRUE(fs_.Inspect(EntryRef(file, ParentAnchorLength(file), {}), inspected));
+  const EntryIdentity& from_listing = listed.at(u"f.txt").identity;
+  if (from_listing.known) EXPECT_EQ(from_listing, inspected.identity);
 }
 
 TEST_F(Win32FileSystem, AHardLinkedFileIsRefusedBeforeItsModeChanges) {

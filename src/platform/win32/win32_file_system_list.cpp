@@ -125,8 +125,17 @@ IoResult NativeFileSystem::ListFolder(
         info.size = 0;
         info.other_volume = true;
       }
-      // The identity is taken when the list first looks at the entry itself (Inspect), in the
-      // one form every check compares.
+      // A plain file on a volume whose 64-bit index is the whole id: the listing's id is that
+      // index, and the file lies on the listed folder's volume, so its identity is the very one
+      // Inspect gives (ExamineIn), without a look of its own. Anything else gets its identity
+      // when the list first looks at the entry itself.
+      if (examined.ids == win32::VolumeIds::kIndex &&
+          (entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+              0) {
+        info.identity.volume = examined.identity.volume;
+        info.identity.object = static_cast<std::uint64_t>(entry->FileId.QuadPart);
+        info.identity.known = true;
+      }
       visit(name, info);
       if (entry->NextEntryOffset == 0) break;
       offset += entry->NextEntryOffset;
