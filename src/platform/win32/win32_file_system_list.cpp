@@ -128,8 +128,9 @@ IoResult NativeFileSystem::ListFolder(
       // A plain file on a volume whose 64-bit index is the whole id: the listing's id is that
       // index, and the file lies on the listed folder's volume, so its identity is the very one
       // Inspect gives (ExamineIn), without a look of its own. Anything else gets its identity
-      // when the list first looks at the entry itself.
-      if (examined.ids == win32::VolumeIds::kIndex &&
+      // when the list first looks at the entry itself, and so does a file whose listing gives
+      // no id (0: a redirector may leave it out).
+      if (examined.ids == win32::VolumeIds::kIndex && entry->FileId.QuadPart != 0 &&
           (entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
               0) {
         info.identity.volume = examined.identity.volume;
