@@ -5,9 +5,10 @@
 #include <climits>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <memory>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "lang/language_table.h"
 #include "lang/number_text.h"
@@ -41,10 +42,16 @@ Text AsOneLine(TextView path) {
 // found there is exactly what Inspect would say of it. The first rows of a folder are looked at
 // one by one, so that a few entries queued from a large folder never cost its whole listing;
 // every row the listing does not answer (a folder, a link, a name spelt otherwise, a file gone
-// or new since) is looked at by itself.
+// or new since) is looked at by itself. Only the listed files that are queued are kept, in one
+// name buffer with a sorted index, so a huge folder costs little memory for the few rows that
+// are looked up in it.
 class RowLooks {
  public:
-  explicit RowLooks(platform::FileSystem& file_system) : file_system_(file_system) {}
+  // Whether `name` in `folder` (ending in a separator) is queued.
+  using Queued = std::function<bool(TextView folder, TextView name)>;
+
+  RowLooks(platform::FileSystem& file_system, Queued queued)
+      : file_system_(file_system), queued_(std::move(queued)) {}
 
   platform::IoResult Inspect(TextView path, std::size_t anchor_length, platform::EntryInfo& info) {
     const std::size_t separator = path.rfind(platform::kPathSeparator);
@@ -57,15 +64,11 @@ class RowLooks {
         anchor_length_ = anchor_length;
         rows_in_folder_ = 0;
         listed_ = false;
-        entries_.clear();
+        names_.clear();
+        files_.clear();
       }
       if (!listed_ && ++rows_in_folder_ > kRowsLookedAtAlone) List();
-      if (listed_) {
-        if (const auto found = entries_.find(Text(name)); found != entries_.end()) {
-          info = found->second;
-          return platform::IoResult::Ok();
-        }
-      }
+      if (listed_ && Find(name, info)) return platform::IoResult::Ok();
     }
     return file_system_.Inspect(platform::EntryRef(path, anchor_length, {}), info);
   }
@@ -73,26 +76,59 @@ class RowLooks {
  private:
   static constexpr int kRowsLookedAtAlone = 3;
 
+  struct ListedFile {
+    std::size_t hash;
+    std::size_t offset;  // of the name in names_
+    std::size_t length;
+    platform::EntryInfo info;
+  };
+
+  static std::size_t HashOf(TextView name) { return std::hash<TextView>{}(name); }
+
   void List() {
     listed_ = true;
+    bool any_identity = false;
     const platform::IoResult listed = file_system_.ListFolder(
         platform::EntryRef(folder_, anchor_length_, {}),
-        [this](TextView name, const platform::EntryInfo& info) {
-          if (info.identity.known && info.kind == platform::EntryKind::kFile) {
-            entries_.emplace(Text(name), info);
-          }
+        [&](TextView name, const platform::EntryInfo& info) {
+          if (!info.identity.known || info.kind != platform::EntryKind::kFile) return;
+          any_identity = true;
+          if (!queued_(folder_, name)) return;
+          files_.push_back({HashOf(name), names_.size(), name.size(), info});
+          names_.append(name);
         });
+    if (!listed) {
+      files_.clear();
+      return;
+    }
     // A file system whose listings carry no identity is not listed again in this rebuild.
-    if (listed.ok() && entries_.empty()) listings_help_ = false;
+    if (!any_identity) listings_help_ = false;
+    std::sort(files_.begin(), files_.end(),
+              [](const ListedFile& a, const ListedFile& b) { return a.hash < b.hash; });
+  }
+
+  bool Find(TextView name, platform::EntryInfo& info) const {
+    const std::size_t hash = HashOf(name);
+    auto it = std::lower_bound(files_.begin(), files_.end(), hash,
+                               [](const ListedFile& file, std::size_t h) { return file.hash < h; });
+    for (; it != files_.end() && it->hash == hash; ++it) {
+      if (TextView(names_).substr(it->offset, it->length) == name) {
+        info = it->info;
+        return true;
+      }
+    }
+    return false;
   }
 
   platform::FileSystem& file_system_;
+  Queued queued_;
   Text folder_;
   std::size_t anchor_length_ = 0;
   int rows_in_folder_ = 0;
   bool listed_ = false;
   bool listings_help_ = true;
-  std::unordered_map<Text, platform::EntryInfo> entries_;
+  Text names_;
+  std::vector<ListedFile> files_;
 };
 
 }  // namespace
@@ -139,7 +175,12 @@ void ItemList::Rebuild(bool show_summary) {
   // A folder handle this thread kept open would leave that folder pending deletion when a run
   // on another thread removes it (Windows): nothing stays open past the rebuild.
   const platform::OpenFolderScope open_folders(file_system_);
-  RowLooks looks(file_system_);
+  Text listed_path;
+  RowLooks looks(file_system_, [&](TextView folder, TextView name) {
+    listed_path.assign(folder);
+    listed_path.append(name);
+    return store_.Find(platform::FoldPathKey(listed_path)) != ItemStore::kNoEntry;
+  });
   for (const ItemStore::EntryId entry : store_) {
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     store_.SpellingOf(entry, path);
