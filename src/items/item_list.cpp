@@ -45,6 +45,10 @@ Text AsOneLine(TextView path) {
 // or new since) is looked at by itself. Only the listed files that are queued are kept, in one
 // name buffer with a sorted index, so a huge folder costs little memory for the few rows that
 // are looked up in it.
+//
+// Rows come in key order, where a folder's files and its subfolders' contents interleave
+// ("a.txt" < "a\..." < "ab.txt"): the folders on the way to the current row keep what they
+// learnt, so each folder is listed at most once while the walk is inside it.
 class RowLooks {
  public:
   // Whether `name` in `folder` (ending in a separator) is queued.
@@ -57,18 +61,11 @@ class RowLooks {
     const std::size_t separator = path.rfind(platform::kPathSeparator);
     if (listings_help_ && separator != TextView::npos && separator + 1 < path.size() &&
         separator + 1 >= anchor_length) {
-      const TextView folder = path.substr(0, separator + 1);
-      const TextView name = path.substr(separator + 1);
-      if (folder != folder_ || anchor_length != anchor_length_) {
-        folder_.assign(folder);
-        anchor_length_ = anchor_length;
-        rows_in_folder_ = 0;
-        listed_ = false;
-        names_.clear();
-        files_.clear();
+      Folder& folder = Enter(path.substr(0, separator + 1), anchor_length);
+      if (!folder.listed && ++folder.rows > kRowsLookedAtAlone) List(folder);
+      if (folder.listed && Find(folder, path.substr(separator + 1), info)) {
+        return platform::IoResult::Ok();
       }
-      if (!listed_ && ++rows_in_folder_ > kRowsLookedAtAlone) List();
-      if (listed_ && Find(name, info)) return platform::IoResult::Ok();
     }
     return file_system_.Inspect(platform::EntryRef(path, anchor_length, {}), info);
   }
@@ -78,41 +75,70 @@ class RowLooks {
 
   struct ListedFile {
     std::size_t hash;
-    std::size_t offset;  // of the name in names_
+    std::size_t offset;  // of the name in `names`
     std::size_t length;
     platform::EntryInfo info;
+  };
+  struct Folder {
+    Text path;  // ends in a separator
+    std::size_t anchor_length = 0;
+    int rows = 0;
+    bool listed = false;
+    Text names;
+    std::vector<ListedFile> files;  // sorted by hash
   };
 
   static std::size_t HashOf(TextView name) { return std::hash<TextView>{}(name); }
 
-  void List() {
-    listed_ = true;
+  // The state of `path`, with the folders that do not hold it left behind.
+  Folder& Enter(TextView path, std::size_t anchor_length) {
+    while (!folders_.empty() &&
+           (folders_.back().anchor_length != anchor_length ||
+            path.substr(0, folders_.back().path.size()) != folders_.back().path)) {
+      folders_.pop_back();
+    }
+    if (folders_.empty() || folders_.back().path.size() != path.size()) {
+      folders_.push_back(Folder{Text(path), anchor_length});
+    }
+    return folders_.back();
+  }
+
+  void List(Folder& folder) {
+    folder.listed = true;
+    bool any_file = false;
     bool any_identity = false;
+    // Named as an expansion names it, without its last separator, unless that separator ends
+    // the anchor.
+    TextView listed_path = folder.path;
+    if (listed_path.size() > folder.anchor_length) listed_path.remove_suffix(1);
     const platform::IoResult listed = file_system_.ListFolder(
-        platform::EntryRef(folder_, anchor_length_, {}),
+        platform::EntryRef(listed_path, folder.anchor_length, {}),
         [&](TextView name, const platform::EntryInfo& info) {
-          if (!info.identity.known || info.kind != platform::EntryKind::kFile) return;
+          if (info.kind != platform::EntryKind::kFile) return;
+          any_file = true;
+          if (!info.identity.known) return;
           any_identity = true;
-          if (!queued_(folder_, name)) return;
-          files_.push_back({HashOf(name), names_.size(), name.size(), info});
-          names_.append(name);
+          if (!queued_(folder.path, name)) return;
+          folder.files.push_back({HashOf(name), folder.names.size(), name.size(), info});
+          folder.names.append(name);
         });
     if (!listed) {
-      files_.clear();
+      folder.files.clear();
+      folder.names.clear();
       return;
     }
-    // A file system whose listings carry no identity is not listed again in this rebuild.
-    if (!any_identity) listings_help_ = false;
-    std::sort(files_.begin(), files_.end(),
+    // A file system whose listings give files no identity is not listed again in this rebuild.
+    if (any_file && !any_identity) listings_help_ = false;
+    std::sort(folder.files.begin(), folder.files.end(),
               [](const ListedFile& a, const ListedFile& b) { return a.hash < b.hash; });
   }
 
-  bool Find(TextView name, platform::EntryInfo& info) const {
+  static bool Find(const Folder& folder, TextView name, platform::EntryInfo& info) {
     const std::size_t hash = HashOf(name);
-    auto it = std::lower_bound(files_.begin(), files_.end(), hash,
+    auto it = std::lower_bound(folder.files.begin(), folder.files.end(), hash,
                                [](const ListedFile& file, std::size_t h) { return file.hash < h; });
-    for (; it != files_.end() && it->hash == hash; ++it) {
-      if (TextView(names_).substr(it->offset, it->length) == name) {
+    for (; it != folder.files.end() && it->hash == hash; ++it) {
+      if (TextView(folder.names).substr(it->offset, it->length) == name) {
         info = it->info;
         return true;
       }
@@ -122,13 +148,9 @@ class RowLooks {
 
   platform::FileSystem& file_system_;
   Queued queued_;
-  Text folder_;
-  std::size_t anchor_length_ = 0;
-  int rows_in_folder_ = 0;
-  bool listed_ = false;
   bool listings_help_ = true;
-  Text names_;
-  std::vector<ListedFile> files_;
+  std::vector<Folder>
+      folders_;  // the current row's folder and the ones that hold it, outermost first
 };
 
 }  // namespace

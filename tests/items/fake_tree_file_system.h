@@ -32,10 +32,12 @@ class FakeTreeFileSystem final : public platform::FileSystem {
   // ListFolder of `path` fails at once, or after `after` entries have been visited.
   void FailListing(const Text& path, int after = 0) { failing_[path] = after; }
 
-  // Every folder ListFolder was asked for, in order.
+  // Every folder ListFolder was asked for, in order, and how many entries Inspect looked at.
   std::vector<Text> listed;
+  int inspected = 0;
 
   IoResult Inspect(const platform::EntryRef& entry, EntryInfo& info) override {
+    ++inspected;
     return Lookup(entry.path, info);
   }
   IoResult FindEntry(TextView path, EntryInfo& info) override { return Lookup(path, info); }

@@ -2,6 +2,8 @@
 // fail, the walk order and the listing counter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fake_tree_file_system.h"
 #include "item_test_support.h"
 #include "items/item_list.h"
@@ -100,6 +102,33 @@ TEST_F(ItemListExpansion, WalksDepthFirstInListingOrder) {
   EXPECT_EQ(fs_.listed,
             (std::vector<Text>{root_, Join(root_, u"a"), Join(Join(root_, u"a"), u"x"),
                                Join(Join(Join(root_, u"a"), u"x"), u"deep"), Join(root_, u"b")}));
+}
+
+// Where listings give identities, a rebuild reads a folder's rows from one listing of it: its
+// first rows are looked at alone, the rest come from the listing, also after a subfolder's rows
+// came between them ("a4" < "b\..." < "c1"). What the rows show is what looks would show: a
+// file gone since the expansion is no row.
+TEST_F(ItemListExpansion, ARebuildReadsEachFolderFromOneListing) {
+  const Text sub = Join(root_, u"b");
+  fs_.AddFolder(sub);
+  for (const char16_t* name : {u"a1", u"a2", u"a3", u"a4", u"c1", u"c2", u"c3", u"c4"}) {
+    fs_.AddFile(Join(root_, name), 1);
+    fs_.AddFile(Join(sub, name), 2);
+  }
+  list_.ExpandFolder(root_);
+  fs_.Remove(Join(root_, u"c2"));
+  fs_.listed.clear();
+  fs_.inspected = 0;
+
+  list_.RebuildRows();
+
+  EXPECT_EQ(fs_.listed, (std::vector<Text>{root_, sub}));
+  // The two folders' first three files, the folder rows and the anchor's folder, never all 17.
+  EXPECT_LE(fs_.inspected, 9);
+  const std::vector<Text> rows = testing::RowPaths(list_);
+  EXPECT_EQ(rows.size(), 17u - 1u);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), Join(root_, u"c2")), 0);
+  EXPECT_EQ(list_.RecordedSize(Join(sub, u"c4")), 2u);
 }
 
 TEST_F(ItemListExpansion, AFolderGivenWithATrailingSeparatorGetsNoDoubledSeparator) {

@@ -219,13 +219,14 @@ TEST_F(Win32FileSystem, AnEntryHasOneIdentityWhetherReachedThroughItsFolderOrByI
     EXPECT_EQ(inside.size, alone.size);
     EXPECT_FALSE(inside.other_volume);
   }
-  // A listing that gives a file's identity gives this one.
+  // Wine's drive reads as NTFS, whose listings give a plain file's identity: this one.
   const auto listed = List(EntryRef(temp_.path(), temp_.path().size(), {}));
   ASSERT_EQ(listed.count(u"f.txt"), 1u);
   EntryInfo inspected;
   ASSERT_TRUE(fs_.Inspect(EntryRef(file, ParentAnchorLength(file), {}), inspected));
   const EntryIdentity& from_listing = listed.at(u"f.txt").identity;
-  if (from_listing.known) EXPECT_EQ(from_listing, inspected.identity);
+  ASSERT_TRUE(from_listing.known);
+  EXPECT_EQ(from_listing, inspected.identity);
 }
 
 TEST_F(Win32FileSystem, AHardLinkedFileIsRefusedBeforeItsModeChanges) {
@@ -312,6 +313,51 @@ TEST_F(Win32FileSystem, AnUnbufferedWriterKeepsThePositionAndLetsOthersOnlyRead)
   std::string back;
   ASSERT_TRUE(testing::ReadTestFile(file, back));
   EXPECT_EQ(back, expected);
+}
+
+// Wine shows a Unix symbolic link as the plain file it leads to, and that file may lie on
+// another file system. Such a file is not on its folder's volume: it is refused, and the file
+// the link leads to keeps its bytes.
+TEST_F(Win32FileSystem, AUnixLinkToAFileOnAnotherFileSystemIsNotWrittenThrough) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unix_name = reinterpret_cast<UnixName>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+  if (!unix_name) GTEST_SKIP() << "needs Wine";
+  const Text target =
+      u"Z:\\dev\\shm\\nulvane-link-target-" + Utf8ToText(std::to_string(::GetCurrentProcessId()));
+  const Text target_made = Make(target, "elsewhere");
+  const Text link = temp_ / u"link.txt";
+  char* link_unix = unix_name(Wide(link));
+  char* target_unix = unix_name(Wide(target));
+  ASSERT_TRUE(link_unix && target_unix);
+  std::wstring command = L"Z:\\bin\\ln -s ";
+  for (const char* c = target_unix; *c; ++c) command.push_back(static_cast<wchar_t>(*c));
+  command.push_back(L' ');
+  for (const char* c = link_unix; *c; ++c) command.push_back(static_cast<wchar_t>(*c));
+  ::HeapFree(::GetProcessHeap(), 0, link_unix);
+  ::HeapFree(::GetProcessHeap(), 0, target_unix);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+  ::WaitForSingleObject(process.hProcess, 10000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  EntryInfo alone, inside;
+  ASSERT_TRUE(fs_.Inspect(EntryRef(target_made, target_made.size(), {}), alone));
+  ASSERT_TRUE(fs_.Inspect(EntryRef(link, ParentAnchorLength(link), {}), inside));
+  EntryIdentity folder;
+  ASSERT_TRUE(fs_.IdentifyAnchor(temp_.path(), folder));
+  if (alone.identity.volume == folder.volume) {
+    ::DeleteFileW(Wide(target));
+    GTEST_SKIP() << "/dev/shm lies on the temporary folder's file system";
+  }
+
+  EXPECT_FALSE(Overwrite(EntryRef(link, ParentAnchorLength(link), inside.identity)));
+  EXPECT_EQ(ReadWhole(target), "elsewhere");
+  ::DeleteFileW(Wide(temp_ / u"link.txt"));
+  ::DeleteFileW(Wide(target));
 }
 
 }  // namespace

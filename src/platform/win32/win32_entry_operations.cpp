@@ -50,9 +50,9 @@ IoResult OpenChecked(const EntryRef& entry, ACCESS_MASK access, ULONG options, P
   if (IoResult opened = win32::OpenPlaced(placement, access, kShareAll, options, handle); !opened) {
     return opened;
   }
-  if (IoResult looked = win32::ExamineIn(handle.get(), placement, examined); !looked) {
-    return looked;
-  }
+  // Asked of the entry's own volume (not ExamineIn): under Wine a plain file may be a Unix link
+  // to, or a mount of, a file on another file system, and nothing there is ever changed.
+  if (IoResult looked = Examine(handle.get(), examined); !looked) return looked;
   return win32::CheckSame(entry, placement, examined);
 }
 
@@ -125,7 +125,7 @@ IoResult NativeFileSystem::OpenForOverwrite(const EntryRef& file_entry,
   // The name may have been given to another file between the two opens.
   Examined written;
   IoResult refused;
-  if (IoResult looked = win32::ExamineIn(writer.get(), placement, written); !looked) {
+  if (IoResult looked = Examine(writer.get(), written); !looked) {
     refused = looked;
   } else if (!written.identity.Matches(examined.identity) || written.kind != EntryKind::kFile) {
     refused = IoResult::Fail(IoResult::kChangedEntry);

@@ -129,8 +129,9 @@ IoResult NativeFileSystem::ListFolder(
       // index, and the file lies on the listed folder's volume, so its identity is the very one
       // Inspect gives (ExamineIn), without a look of its own. Anything else gets its identity
       // when the list first looks at the entry itself, and so does a file whose listing gives
-      // no id (0: a redirector may leave it out).
-      if (examined.ids == win32::VolumeIds::kIndex && entry->FileId.QuadPart != 0 &&
+      // no whole id (0: none, or under Wine a file of another file system; all ones: unknown).
+      if (examined.ids == win32::VolumeIds::kIndex &&
+          win32::IsWholeIndex(static_cast<std::uint64_t>(entry->FileId.QuadPart)) &&
           (entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
               0) {
         info.identity.volume = examined.identity.volume;

@@ -83,6 +83,12 @@ VolumeIds IdsOf(HANDLE handle) {
   return ::lstrcmpiW(name, L"NTFS") == 0 ? VolumeIds::kIndex : VolumeIds::kFull;
 }
 
+}  // namespace
+
+bool IsWholeIndex(std::uint64_t index) { return index != 0 && index != ~std::uint64_t{0}; }
+
+namespace {
+
 void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, VolumeIds ids,
                              EntryIdentity& identity) {
   identity = EntryIdentity{};
@@ -90,7 +96,7 @@ void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& in
   const std::uint64_t index =
       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   FileIdInformation id{};
-  if (ids != VolumeIds::kIndex &&
+  if ((ids != VolumeIds::kIndex || !IsWholeIndex(index)) &&
       Calls().get_file_information_ex(handle, kFileIdInfo, &id, sizeof id)) {
     std::memcpy(&identity.object, id.file_id, sizeof identity.object);
     std::memcpy(&identity.object_high, id.file_id + 8, sizeof identity.object_high);
@@ -175,28 +181,26 @@ IoResult Examine(HANDLE handle, Examined& out) {
 }
 
 IoResult ExamineIn(HANDLE handle, const Placement& placement, Examined& out) {
+  out = Examined{};
   if (placement.name.empty() || placement.folder_ids != VolumeIds::kIndex) {
     return Examine(handle, out);
   }
+  // Whatever the quick reads cannot settle is asked of the entry itself: a folder may be
+  // another volume mounted there (Wine shows a Unix mount so), a reparse point may be a mount
+  // point, an index of 0 or all ones is no id (a file system without ids, or one it cannot
+  // give), and a file system may refuse one of these classes.
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  if (!Calls().get_file_information_ex(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
-    return LastError();
-  }
-  // A folder may be another volume mounted there (Wine shows a Unix mount so), and a reparse
-  // point may be a mount point: both are asked of the volume itself.
-  if (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return Examine(handle, out);
-  }
   FILE_STANDARD_INFO standard{};
-  if (!Calls().get_file_information_ex(handle, FileStandardInfo, &standard, sizeof standard)) {
-    return LastError();
-  }
   FILE_INTERNAL_INFORMATION internal{};
   IO_STATUS_BLOCK io{};
-  const NTSTATUS status = Calls().query_information_file(handle, &io, &internal, sizeof internal,
-                                                         FileInternalInformation);
-  if (!NT_SUCCESS(status)) return FromStatus(status);
-  out = Examined{};
+  if (!Calls().get_file_information_ex(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+      (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      !Calls().get_file_information_ex(handle, FileStandardInfo, &standard, sizeof standard) ||
+      !NT_SUCCESS(Calls().query_information_file(handle, &io, &internal, sizeof internal,
+                                                 FileInternalInformation)) ||
+      !IsWholeIndex(static_cast<std::uint64_t>(internal.IndexNumber.QuadPart))) {
+    return Examine(handle, out);
+  }
   out.attributes = tag.FileAttributes;
   out.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
   out.link_count = standard.NumberOfLinks;

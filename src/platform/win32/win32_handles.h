@@ -77,13 +77,20 @@ struct Examined {
 // the file system name), the creation time as well: a new file put in a freed position gets
 // the old position's id, never the old creation time to the 100 ns.
 IoResult Examine(HANDLE handle, Examined& out);
-// The same for the entry `handle` opened by name inside the placed folder (FILE_OPEN_REPARSE_POINT,
-// one component: the entry lies on that folder's volume). A plain file on a volume of 64-bit ids
-// takes the folder's volume facts instead of asking the volume again, which costs a round trip
-// to the mount manager per question under Wine; a folder, a reparse point or any other volume
-// gets the whole Examine. The result is the one Examine gives.
+// The same for the entry `handle` opened by name inside the placed folder, for a look that
+// records or shows it (Inspect). On Windows such an entry (FILE_OPEN_REPARSE_POINT, one
+// component) lies on that folder's volume, so a plain file on a volume of 64-bit ids takes the
+// folder's volume facts instead of asking the volume again, which costs a round trip to the
+// mount manager per question under Wine; a folder, a reparse point or any other volume gets
+// the whole Examine. The result is the one Examine gives, with one exception that only Wine
+// shows: a Unix link or bind mount there looks like a plain file of another file system and is
+// given the folder's volume. The checks before anything changes therefore use Examine, which
+// asks the entry's own volume and refuses such a file.
 struct Placement;
 IoResult ExamineIn(HANDLE handle, const Placement& placement, Examined& out);
+// Whether a 64-bit file index names one file: 0 (a file system without ids) and all ones (one it
+// cannot give) name none.
+bool IsWholeIndex(std::uint64_t index);
 // Only the identity of the opened entry, as Examine gives it. Asks nothing else of the handle
 // (GetFileType, under Wine, moves the access time a stamp has just set).
 IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity);
