@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -100,8 +101,10 @@ void LzariStream::Start() {
   }
   sym_freq_[0] = 0;
   RebuildCounts();
+  total_ = Reciprocal(sym_cum_[0]);
   coder_.low = 0;
   coder_.high = kQ4;
+  Refill(coder_);
   coder_.value = GetBits(coder_, kPrecision + 2);
   // Positions the stream has not written yet read as 0 (a corrupt stream may refer to them).
   std::fill(ring_, ring_ + kN, static_cast<unsigned char>(0));
@@ -163,18 +166,29 @@ std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
   return done;
 }
 
+// Takes the next `count` bits (0 to 33 since the last Refill), most significant first.
 inline std::uint32_t LzariStream::GetBits(Coder& coder, int count) const {
-  // The bits are taken most significant first from a buffer refilled a byte at a time; past
-  // the end of the input every bit reads as 1.
-  if (coder.bit_count < count) Refill(coder);
   coder.bit_count -= count;
-  return static_cast<std::uint32_t>(coder.bits >> coder.bit_count) & ((1u << count) - 1);
+  return static_cast<std::uint32_t>(coder.bits >> coder.bit_count) &
+         static_cast<std::uint32_t>((std::uint64_t{1} << count) - 1);
 }
 
-// Tops the buffer up to at least 57 bits (a whole number of bytes), so that most calls of
-// GetBits find their bits there.
-void LzariStream::Refill(Coder& coder) const {
-  while (coder.bit_count <= 56) {
+// Tops the buffer up to 56..63 bits, whole bytes, at least the 33 one Normalize can take; past
+// the end of the input every bit reads as 1. Away from the end, the bytes that fit come from
+// one 8-byte load, without a loop or a branch that depends on the count.
+inline void LzariStream::Refill(Coder& coder) const {
+  if (input_size_ - coder.input_position >= 8) {
+    std::uint64_t next = 0;
+    std::memcpy(&next, input_ + coder.input_position, sizeof next);
+    if constexpr (std::endian::native == std::endian::little) next = __builtin_bswap64(next);
+    const int bytes = (63 - coder.bit_count) >> 3;
+    // Shifted in two steps: a shift by 64, for no byte, is undefined.
+    coder.bits = (coder.bits << (8 * bytes)) | ((next >> 1) >> (63 - 8 * bytes));
+    coder.bit_count += 8 * bytes;
+    coder.input_position += static_cast<std::uint32_t>(bytes);
+    return;
+  }
+  while (coder.bit_count <= 55) {
     const std::uint64_t byte =
         coder.input_position < input_size_ ? input_[coder.input_position++] : 0xFFu;
     coder.bits = (coder.bits << 8) | byte;
@@ -198,6 +212,7 @@ inline void LzariStream::Normalize(Coder& coder) const {
   std::uint32_t low = coder.low;
   std::uint32_t top = coder.high - 1;  // high - 1: the last value inside the interval
   std::uint32_t value = coder.value;
+  Refill(coder);
   const std::uint32_t shared = (low ^ top) & kMask;
   if ((shared & kQ2) == 0) {
     // The leading bits low and high - 1 share, of their 17 (at least one).
@@ -208,12 +223,12 @@ inline void LzariStream::Normalize(Coder& coder) const {
   }
   // Bits 15, 14, ... of low set and of high - 1 clear, counted from bit 15 down (at most 16).
   const std::uint32_t middle = (low & ~top) << (32 - (kPrecision + 1));
+  // Whether E3 applies is a coin toss to a branch predictor; with no step the same lines
+  // leave the registers as they are and take no bits, so they run every time.
   const int e3_steps = __builtin_clz(~middle);
-  if (e3_steps > 0) {
-    low = (low & kQ2) | ((low << e3_steps) & kLowerBits);
-    top = (top & kQ2) | ((top << e3_steps) & kLowerBits) | ((1u << e3_steps) - 1);
-    value = (value & kQ2) | ((value << e3_steps) & kLowerBits) | GetBits(coder, e3_steps);
-  }
+  low = (low & kQ2) | ((low << e3_steps) & kLowerBits);
+  top = (top & kQ2) | ((top << e3_steps) & kLowerBits) | ((1u << e3_steps) - 1);
+  value = (value & kQ2) | ((value << e3_steps) & kLowerBits) | GetBits(coder, e3_steps);
   coder.low = low;
   coder.high = top + 1;
   coder.value = value;
@@ -280,8 +295,10 @@ inline int LzariStream::DecodeChar(Coder& coder) {
   const std::uint32_t total = sym_cum_[0];
   const std::uint32_t x = ((coder.value - coder.low + 1) * total - 1) / range;
   const int sym = FirstRankAtOrBelow(x);
-  coder.high = coder.low + range * sym_cum_[sym - 1] / total;
-  coder.low += range * sym_cum_[sym] / total;
+  // range <= Q4 = 2^17 and the counts are at most the total, below 2^15: the products stay
+  // below 2^32, where the reciprocal's quotient is exact.
+  coder.high = coder.low + total_.Divide(range * sym_cum_[sym - 1]);
+  coder.low += total_.Divide(range * sym_cum_[sym]);
   Normalize(coder);
   const int ch = sym_to_char_[sym];
   UpdateModel(sym);
@@ -326,6 +343,9 @@ inline void LzariStream::UpdateModel(int symbol) {
   }
   ++sym_freq_[i];
   CountOneMoreAbove(i);
+  // Computed here, after this symbol's narrowing, so that its division runs while the coder
+  // works on the next symbol's bits instead of in their way.
+  total_ = Reciprocal(sym_cum_[0]);
 }
 
 std::mutex LZARI::description_mutex_;

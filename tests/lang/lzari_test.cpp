@@ -232,6 +232,43 @@ TEST(LzariRoundTripTest, TextsOfEveryRedundancy) {
   }
 }
 
+// The decoder divides by the model's total through its reciprocal. The quotient must be the
+// division's for every divisor and every 32-bit numerator; the ones most likely to come out one
+// off sit at either side of a multiple of the divisor, and at the top of the range, where the
+// error term of a reciprocal is largest. Every total the model can reach (314 up to 2^15 - 1)
+// is covered, with room to spare, and a sample of divisors up to 2^32 - 1.
+TEST(LzariReciprocalTest, QuotientIsExactAtEveryMultipleEdge) {
+  auto check = [](std::uint32_t divisor, Lcg& lcg) {
+    const Reciprocal reciprocal(divisor);
+    const std::uint32_t top_quotient = 0xFFFFFFFFu / divisor;
+    std::vector<std::uint32_t> numerators = {0, 1, divisor - 1, divisor, 0xFFFFFFFFu};
+    for (const std::uint32_t q : {std::uint32_t{1}, top_quotient / 2, top_quotient - 1,
+                                  top_quotient, lcg.Next() % top_quotient + 1}) {
+      numerators.push_back(q * divisor - 1);
+      numerators.push_back(q * divisor);
+    }
+    // The decoder's own largest numerator: the widest interval (2^17) times the total.
+    if (divisor < (1u << 15)) numerators.push_back((1u << 17) * divisor);
+    for (const std::uint32_t n : numerators) {
+      if (reciprocal.Divide(n) != n / divisor) {
+        ADD_FAILURE() << n << " / " << divisor << " gave " << reciprocal.Divide(n);
+        return false;
+      }
+    }
+    return true;
+  };
+  Lcg lcg(7);
+  for (std::uint32_t divisor = 2; divisor <= 0xFFFF; ++divisor) {
+    if (!check(divisor, lcg)) return;
+  }
+  for (std::uint32_t divisor : {0x7FFFFFFFu, 0x80000000u, 0x80000001u, 0xFFFFFFFBu, 0xFFFFFFFFu}) {
+    if (!check(divisor, lcg)) return;
+  }
+  for (int i = 0; i < 100000; ++i) {
+    if (!check(0x10000u + lcg.Next() * 255u, lcg)) return;
+  }
+}
+
 // The table the program carries, decoded whole, is the text the packer wrote byte for byte.
 TEST(LzariBuiltInTableTest, DecodesToThePackedText) {
   std::ifstream file(NULVANE_PACKED_LANGUAGE_TABLE, std::ios::binary);
