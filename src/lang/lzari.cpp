@@ -119,8 +119,9 @@ void LzariStream::Start() {
   coder_.high = kQ4;
   Refill(coder_);
   coder_.value = GetBits(coder_, kPrecision + 2);
-  // Positions the stream has not written yet read as 0 (a corrupt stream may refer to them).
-  std::fill(ring_, ring_ + kN, static_cast<unsigned char>(0));
+  // The window starts as N - F spaces, then bytes the stream has not written yet, which read
+  // as 0 (a corrupt stream may refer to them): the N bytes before r_ = N - F in the ring.
+  std::fill(ring_, ring_ + kRingSize, static_cast<unsigned char>(0));
   std::fill(ring_, ring_ + (kN - kF), static_cast<unsigned char>(' '));
   r_ = kN - kF;
 }
@@ -133,43 +134,57 @@ std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
   std::size_t done = 0;
   int r = r_;
   Coder coder = coder_;
+  constexpr int kRingMask = kRingSize - 1;
   while (done < wanted) {
     if (match_left_ > 0) {
+      // A match cut short by the end of the last Read, or one the block copy below cannot take.
       const int copy = static_cast<int>(std::min<std::size_t>(match_left_, wanted - done));
       int from = match_from_;
-      // Where neither end wraps and the copy does not read what it writes (a match closer than
-      // its length repeats itself), the bytes move as blocks.
-      const int distance = (r - from) & (kN - 1);
-      if (distance >= copy && from + copy <= kN && r + copy <= kN) {
-        std::memcpy(out + done, ring_ + from, static_cast<std::size_t>(copy));
-        std::memcpy(ring_ + r, out + done, static_cast<std::size_t>(copy));
-        done += static_cast<std::size_t>(copy);
-        match_from_ = (from + copy) & (kN - 1);
-        r = (r + copy) & (kN - 1);
-        match_left_ -= copy;
-        continue;
-      }
       for (int k = 0; k < copy; ++k) {
         const unsigned char byte = ring_[from];
-        from = (from + 1) & (kN - 1);
+        from = (from + 1) & kRingMask;
         out[done++] = byte;
         ring_[r] = byte;
-        r = (r + 1) & (kN - 1);
+        r = (r + 1) & kRingMask;
       }
       match_from_ = from;
       match_left_ -= copy;
       continue;
     }
     const int code = DecodeChar(coder);
-    if (code >= 256) {
-      match_from_ = (r - DecodePosition(coder) - 1) & (kN - 1);
-      match_left_ = code - 255 + kThreshold;
+    if (code < 256) {
+      const auto byte = static_cast<unsigned char>(code);
+      out[done++] = byte;
+      ring_[r] = byte;
+      r = (r + 1) & kRingMask;
       continue;
     }
-    const auto byte = static_cast<unsigned char>(code);
-    out[done++] = byte;
-    ring_[r] = byte;
-    r = (r + 1) & (kN - 1);
+    const int distance = DecodePosition(coder) + 1;  // 1 .. N
+    const int from = (r - distance) & kRingMask;
+    const int length = code - 255 + kThreshold;  // 3 .. F
+    // The match moves in 16-byte blocks, whole ones, where
+    //  - neither the match nor its source wraps around the end of the ring (what runs past
+    //    the end lands in the spare bytes after it);
+    //  - `out` has room for the last block's excess, which later bytes of this Read overwrite;
+    //  - every byte a block reads was there before the block: the source ends before r (the
+    //    match is no longer than its distance), or the distance is a block or more, so a
+    //    match that repeats itself reads only what earlier blocks wrote.
+    // What a block writes past the match in the ring is ahead of r, over bytes more than a
+    // window back (see ring_), and written again before the window reaches it.
+    if (r + length <= kRingSize && from + length <= kRingSize && wanted - done >= 4 * kBlock &&
+        (distance >= length || distance >= kBlock)) {
+      for (int k = 0; k < length; k += kBlock) {
+        unsigned char block[kBlock];
+        std::memcpy(block, ring_ + from + k, kBlock);
+        std::memcpy(ring_ + r + k, block, kBlock);
+        std::memcpy(out + done + static_cast<std::size_t>(k), block, kBlock);
+      }
+      done += static_cast<std::size_t>(length);
+      r = (r + length) & kRingMask;
+      continue;
+    }
+    match_from_ = from;
+    match_left_ = length;
   }
   r_ = r;
   coder_ = coder;

@@ -119,7 +119,13 @@ class LzariStream {
   // narrowing of the interval divides by it twice per symbol.
   Reciprocal total_{1u << 15};
 
-  unsigned char ring_[kWindowSize] = {};
+  // The window: the N bytes before r_ in a ring twice its size. The bytes just ahead of r_
+  // lie more than a window back, so a match may be copied in whole 16-byte blocks that run
+  // past its end (into the ring, or into the spare bytes after it) without touching a byte the
+  // window holds; they are written again before the window reaches them.
+  static constexpr int kRingSize = 2 * kWindowSize;
+  static constexpr int kBlock = 16;
+  unsigned char ring_[kRingSize + 4 * kBlock] = {};
   int r_ = 0;
   // A match still being copied out of the window.
   int match_from_ = 0;
