@@ -113,6 +113,8 @@ void LzariStream::Start() {
     sym_freq_[sym] = 1;
   }
   sym_freq_[0] = 0;
+  // Indexed by frequency + 1 at most, which stays at or below the rescaling total.
+  run_start_ = std::make_unique<std::uint16_t[]>(kMaxCum + 1);
   RebuildCounts();
   total_ = Reciprocal(sym_cum_[0]);
   coder_.low = 0;
@@ -263,11 +265,13 @@ inline void LzariStream::Normalize(Coder& coder) const {
 }
 
 // Recomputes the cumulative counts from the frequencies: sym_cum_[s] sums the ranks above s.
+// Recomputes the cumulative counts and the runs' first ranks from the frequencies.
 void LzariStream::RebuildCounts() {
   std::uint32_t sum = 0;
   for (int s = kCodes; s > 0; --s) {
     sym_cum_[s] = static_cast<std::uint16_t>(sum);
     sum += sym_freq_[s];
+    if (sym_freq_[s] != sym_freq_[s - 1]) run_start_[sym_freq_[s]] = static_cast<std::uint16_t>(s);
   }
   sym_cum_[0] = static_cast<std::uint16_t>(sum);
 }
@@ -377,17 +381,21 @@ inline void LzariStream::UpdateModel(int symbol) {
     }
     RebuildCounts();
   }
-  const std::uint16_t frequency = sym_freq_[symbol];
-  // The first rank of the run of ranks with the symbol's count; rank 0 counts 0 and ends it.
-  int i = symbol;
-  while (sym_freq_[i - 1] == frequency) --i;
-  if (i < symbol) {
-    const std::uint16_t ch_i = sym_to_char_[i];
-    const std::uint16_t ch_symbol = sym_to_char_[symbol];
-    sym_to_char_[i] = ch_symbol;
-    sym_to_char_[symbol] = ch_i;
-  }
-  ++sym_freq_[i];
+  const int frequency = sym_freq_[symbol];
+  // The first rank of the run of ranks with the symbol's count, which it swaps places with
+  // (with itself, where it is that rank).
+  const int i = run_start_[frequency];
+  const std::uint16_t ch_i = sym_to_char_[i];
+  sym_to_char_[i] = sym_to_char_[symbol];
+  sym_to_char_[symbol] = ch_i;
+  sym_freq_[i] = static_cast<std::uint16_t>(frequency + 1);
+  // Rank i leaves the front of its run for the end of the run of frequency + 1 just above it;
+  // that run starts at i where there was none (rank 0 counts 0, so i = 1 has none above). A
+  // frequency no rank has keeps a stale first rank, which is never read: a rank takes it
+  // only through the line below, which then finds no run above and sets it.
+  run_start_[frequency + 1] =
+      sym_freq_[i - 1] == frequency + 1 ? run_start_[frequency + 1] : static_cast<std::uint16_t>(i);
+  run_start_[frequency] = static_cast<std::uint16_t>(i + 1);
   CountOneMoreAbove(i);
   // Computed here, after this symbol's narrowing, so that its division runs while the coder
   // works on the next symbol's bits instead of in their way.

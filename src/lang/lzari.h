@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -115,6 +116,9 @@ class LzariStream {
   std::uint16_t sym_freq_[kCodeCount + 1] = {};
   // Padded so that eight entries can be read and written from any rank up to kCodeCount.
   alignas(16) std::uint16_t sym_cum_[kCodeCount + 1 + 15] = {};
+  // run_start_[f]: the first rank whose frequency is f, for every f some rank has. Frequencies
+  // stay below the model's rescaling total, 2^15 - 1.
+  std::unique_ptr<std::uint16_t[]> run_start_;
   // The reciprocal of the model's total, sym_cum_[0], renewed whenever the total changes: the
   // narrowing of the interval divides by it twice per symbol.
   Reciprocal total_{1u << 15};
