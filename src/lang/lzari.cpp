@@ -196,14 +196,14 @@ std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
   return done;
 }
 
-// Takes the next `count` bits (0 to 33 since the last Refill), most significant first.
+// Takes the next `count` bits (1 to 32, no more than the buffer holds), most significant first.
 inline std::uint32_t LzariStream::GetBits(Coder& coder, int count) const {
   coder.bit_count -= count;
   return static_cast<std::uint32_t>(coder.bits >> coder.bit_count) &
          static_cast<std::uint32_t>((std::uint64_t{1} << count) - 1);
 }
 
-// Tops the buffer up to 56..63 bits, whole bytes, at least the 33 one Normalize can take; past
+// Tops the buffer up to 56..63 bits, whole bytes, more than the 17 one Normalize can take; past
 // the end of the input every bit reads as 1. Away from the end, the bytes that fit come from
 // one 8-byte load, without a loop or a branch that depends on the count.
 inline void LzariStream::Refill(Coder& coder) const {
@@ -234,34 +234,38 @@ inline void LzariStream::Refill(Coder& coder) const {
 //  - E3 (low and high - 1 in the middle two quarters) then removes the second bit of every
 //    register and shifts the rest up, keeping the top bit. Neither this nor the top bits'
 //    difference lets E1/E2 apply again, so the E3 steps run while low's second bit is 1 and
-//    high - 1's is 0: as many as low & ~(high - 1) has leading ones from the second bit on.
-// After both runs neither case applies, so the classic loop would stop there too.
+//    high - 1's is 0: as many as low & ~(high - 1) has leading ones after the bit where they
+//    first differ.
+// After both runs neither case applies, so the classic loop would stop there too. Both counts
+// come from the registers as they are, and the registers move once by their sum, at most 17:
+// where they first differ low has 0 and high - 1 has 1, and that bit becomes the top bit, so
+// the top bits after both runs are known without stepping through them.
 inline void LzariStream::Normalize(Coder& coder) const {
   constexpr std::uint32_t kMask = kQ4 - 1;
   constexpr std::uint32_t kLowerBits = kQ2 - 1;  // all but the top bit
-  std::uint32_t low = coder.low;
-  std::uint32_t top = coder.high - 1;  // high - 1: the last value inside the interval
-  std::uint32_t value = coder.value;
+  constexpr int kBits = kPrecision + 2;          // 17
+  const std::uint32_t low = coder.low;
+  const std::uint32_t top = coder.high - 1;  // high - 1: the last value inside the interval
+  // value followed by the next 17 input bits, more than both runs can take.
   Refill(coder);
-  const std::uint32_t shared = (low ^ top) & kMask;
-  if ((shared & kQ2) == 0) {
-    // The leading bits low and high - 1 share, of their 17 (at least one).
-    const int steps = shared == 0 ? kPrecision + 2 : __builtin_clz(shared) - (31 - 16);
-    low = (low << steps) & kMask;
-    top = ((top << steps) & kMask) | ((1u << steps) - 1);
-    value = ((value << steps) | GetBits(coder, steps)) & kMask;
-  }
-  // Bits 15, 14, ... of low set and of high - 1 clear, counted from bit 15 down (at most 16).
-  const std::uint32_t middle = (low & ~top) << (32 - (kPrecision + 1));
-  // Whether E3 applies is a coin toss to a branch predictor; with no step the same lines
-  // leave the registers as they are and take no bits, so they run every time.
-  const int e3_steps = __builtin_clz(~middle);
-  low = (low & kQ2) | ((low << e3_steps) & kLowerBits);
-  top = (top & kQ2) | ((top << e3_steps) & kLowerBits) | ((1u << e3_steps) - 1);
-  value = (value & kQ2) | ((value << e3_steps) & kLowerBits) | GetBits(coder, e3_steps);
-  coder.low = low;
-  coder.high = top + 1;
-  coder.value = value;
+  const std::uint64_t ahead =
+      (std::uint64_t{coder.value} << kBits) | ((coder.bits >> (coder.bit_count - kBits)) & kMask);
+  // E1/E2: the leading bits low and high - 1 share, of their 17 (all 17 when they are equal).
+  const std::uint32_t differ = (low ^ top) & kMask;
+  const int steps = differ == 0 ? kBits : __builtin_clz(differ) - (31 - 16);
+  // E3: the bits after the first difference where low has 1 and high - 1 has 0, counted from
+  // the top of a 64-bit word; the first difference and what is shared above it are 0 in
+  // low & ~top, and with 16 or 17 shared bits no bit is left after it (shifted out in two
+  // steps, as one shift of 64 or more is undefined).
+  const std::uint64_t middle = (std::uint64_t{low & ~top} << 47) << (steps + 1);
+  const int e3_steps = __builtin_clzll(~middle);
+  const int shift = steps + e3_steps;
+  coder.low = (low << shift) & kLowerBits;
+  coder.high = (kQ2 | (((top << shift) | ((1u << shift) - 1)) & kLowerBits)) + 1;
+  // The top bit after E1/E2, which E3 keeps, then the bits that E3 shifts in after it.
+  coder.value = static_cast<std::uint32_t>(((ahead >> (kBits - steps)) & kQ2) |
+                                           ((ahead >> (kBits - shift)) & kLowerBits));
+  coder.bit_count -= shift;
 }
 
 // Recomputes the cumulative counts from the frequencies: sym_cum_[s] sums the ranks above s.
