@@ -28,6 +28,28 @@ const char16_t kUnknownId[] = u"==?";
 // section it needs.
 constexpr std::size_t kPieceBytes = 16 * 1024;
 
+// Terminators after the text: four characters after a separator, and a whole block of the
+// line scan after the last terminator it may stop at.
+constexpr std::size_t kTerminators = 4 + 8;
+
+// The first line feed or terminator at or after p. Reads whole blocks of 8 characters: up to
+// 7 characters after the one it returns, which the buffer holds (kTerminators).
+char16_t* FindLineEnd(char16_t* p) {
+#if defined(__SSE2__)
+  const __m128i line_feed = _mm_set1_epi16(u'\n');
+  const __m128i zero = _mm_setzero_si128();
+  for (;; p += 8) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int stops = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi16(here, line_feed), _mm_cmpeq_epi16(here, zero)));
+    if (stops != 0) return p + __builtin_ctz(stops) / 2;
+  }
+#else
+  while (*p != u'\n' && *p != u'\0') ++p;
+  return p;
+#endif
+}
+
 // The first p in [from, end - 1) where text[p] and text[p + 1] are both '#', else end - 1.
 // from + 1 < end.
 std::size_t FindSeparator(const char16_t* text, std::size_t from, std::size_t end) {
@@ -93,10 +115,11 @@ bool LanguageTable::LoadBlob(const unsigned char* blob, std::size_t size) {
   Reset();
   decoded_size_ = stream->Size();
   loader_->length = decoded_size_ / 2;  // an odd last byte is no character
-  // Two terminators after the text, so every "four characters after a separator" that
-  // runs past the end lands on a terminator, never outside the buffer. Sized once: texts
+  // Terminators after the text, so that every "four characters after a separator" that
+  // runs past the end lands on one, and the line scan may read a block past one, never
+  // outside the buffer (kTerminators). Sized once: texts
   // handed out point into it while the rest is decoded.
-  text_.assign(loader_->length + 4, u'\0');
+  text_.assign(loader_->length + kTerminators, u'\0');
   loader_->stream = std::move(stream);
   DecodeThrough(std::max(kDefaultSlot, CurrentLanguage()));
   return true;
@@ -106,7 +129,7 @@ void LanguageTable::LoadText(const unsigned char* bytes, std::size_t size) {
   Reset();
   decoded_size_ = size;
   const std::size_t units = size / 2;  // an odd last byte is no character
-  text_.assign(units + 4, u'\0');
+  text_.assign(units + kTerminators, u'\0');
   for (std::size_t i = 0; i < units; ++i) {
     text_[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
@@ -217,8 +240,7 @@ void LanguageTable::ParseSection(char16_t* text, const char16_t** table, int max
                                  bool unescape) {
   if (!text) return;
   char16_t* line = text;
-  for (char16_t* p = text; *p; ++p) {
-    if (*p != u'\n') continue;
+  for (char16_t* p = FindLineEnd(text); *p; p = FindLineEnd(line)) {
     *p = u'\0';
     if (p != text && p[-1] == u'\r') p[-1] = u'\0';
     char16_t* equals = line;
