@@ -22,7 +22,6 @@ constexpr int kCodes = LzariStream::kCodeCount;
 constexpr int kPrecision = 15;
 constexpr std::uint32_t kQ1 = 1u << kPrecision;
 constexpr std::uint32_t kQ2 = 2 * kQ1;
-constexpr std::uint32_t kQ3 = 3 * kQ1;
 constexpr std::uint32_t kQ4 = 4 * kQ1;
 constexpr std::uint32_t kMaxCum = kQ1 - 1;  // the character model rescales at this total
 
