@@ -152,6 +152,8 @@ std::size_t LzariStream::Read(unsigned char* out, std::size_t count) {
       match_left_ -= copy;
       continue;
     }
+    // Enough bits for a symbol and, when it is a match, its position: 17 at most each.
+    Refill(coder);
     const int code = DecodeChar(coder);
     if (code < 256) {
       const auto byte = static_cast<unsigned char>(code);
@@ -202,9 +204,10 @@ inline std::uint32_t LzariStream::GetBits(Coder& coder, int count) const {
          static_cast<std::uint32_t>((std::uint64_t{1} << count) - 1);
 }
 
-// Tops the buffer up to 56..63 bits, whole bytes, more than the 17 one Normalize can take; past
-// the end of the input every bit reads as 1. Away from the end, the bytes that fit come from
-// one 8-byte load, without a loop or a branch that depends on the count.
+// Tops the buffer up to 56..63 bits, whole bytes: more than the 2 x 17 that a symbol and its
+// position take at most, so Read refills once per symbol. Past the end of the input every bit
+// reads as 1. Away from the end, the bytes that fit come from one 8-byte load, without a loop
+// or a branch that depends on the count.
 inline void LzariStream::Refill(Coder& coder) const {
   if (input_size_ - coder.input_position >= 8) {
     std::uint64_t next = 0;
@@ -245,8 +248,8 @@ inline void LzariStream::Normalize(Coder& coder) const {
   constexpr int kBits = kPrecision + 2;          // 17
   const std::uint32_t low = coder.low;
   const std::uint32_t top = coder.high - 1;  // high - 1: the last value inside the interval
-  // value followed by the next 17 input bits, more than both runs can take.
-  Refill(coder);
+  // value followed by the next 17 input bits, more than both runs can take; the buffer holds
+  // them (see Refill).
   const std::uint64_t ahead =
       (std::uint64_t{coder.value} << kBits) | ((coder.bits >> (coder.bit_count - kBits)) & kMask);
   // E1/E2: the leading bits low and high - 1 share, of their 17 (all 17 when they are equal).
