@@ -115,10 +115,10 @@ bool LanguageTable::LoadBlob(const unsigned char* blob, std::size_t size) {
   Reset();
   decoded_size_ = stream->Size();
   loader_->length = decoded_size_ / 2;  // an odd last byte is no character
-  // Terminators after the text, so that every "four characters after a separator" that
-  // runs past the end lands on one, and the line scan may read a block past one, never
-  // outside the buffer (kTerminators). Sized once: texts
-  // handed out point into it while the rest is decoded.
+  // Terminators after the text (kTerminators), so that every "four characters after a
+  // separator" that runs past the end lands on one, and the line scan may read a block past
+  // one, never outside the buffer. Sized once: texts handed out point into it while the rest
+  // is decoded.
   text_.assign(loader_->length + kTerminators, u'\0');
   loader_->stream = std::move(stream);
   DecodeThrough(std::max(kDefaultSlot, CurrentLanguage()));
