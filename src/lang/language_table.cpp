@@ -1,7 +1,12 @@
 #include "lang/language_table.h"
 
 #include <algorithm>
+#include <bit>
 #include <mutex>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "lang/lzari.h"
 #include "platform/text.h"
@@ -18,6 +23,53 @@ namespace {
 constexpr std::uint32_t kMaxDecodedSize = 64u << 20;
 
 const char16_t kUnknownId[] = u"==?";
+
+// The text is decoded in pieces of this many bytes, so that a load stops soon after the last
+// section it needs.
+constexpr std::size_t kPieceBytes = 16 * 1024;
+
+// Terminators after the text: four characters after a separator, and a whole block of the
+// line scan after the last terminator it may stop at.
+constexpr std::size_t kTerminators = 4 + 8;
+
+// The first line feed or terminator at or after p. Reads whole blocks of 8 characters: up to
+// 7 characters after the one it returns, which the buffer holds (kTerminators).
+char16_t* FindLineEnd(char16_t* p) {
+#if defined(__SSE2__)
+  const __m128i line_feed = _mm_set1_epi16(u'\n');
+  const __m128i zero = _mm_setzero_si128();
+  for (;; p += 8) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int stops = _mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi16(here, line_feed), _mm_cmpeq_epi16(here, zero)));
+    if (stops != 0) return p + __builtin_ctz(stops) / 2;
+  }
+#else
+  while (*p != u'\n' && *p != u'\0') ++p;
+  return p;
+#endif
+}
+
+// The first p in [from, end - 1) where text[p] and text[p + 1] are both '#', else end - 1.
+// from + 1 < end.
+std::size_t FindSeparator(const char16_t* text, std::size_t from, std::size_t end) {
+  std::size_t p = from;
+#if defined(__SSE2__)
+  // Eight places at a time: separators are a few dozen in 100,000 characters.
+  const __m128i hash = _mm_set1_epi16(u'#');
+  for (; p + 9 <= end; p += 8) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p + 1));
+    const int both =
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(here, hash), _mm_cmpeq_epi16(next, hash)));
+    if (both != 0) return p + static_cast<std::size_t>(__builtin_ctz(both)) / 2;
+  }
+#endif
+  for (; p + 1 < end; ++p) {
+    if (text[p] == u'#' && text[p + 1] == u'#') return p;
+  }
+  return end - 1;
+}
 
 }  // namespace
 
@@ -63,10 +115,11 @@ bool LanguageTable::LoadBlob(const unsigned char* blob, std::size_t size) {
   Reset();
   decoded_size_ = stream->Size();
   loader_->length = decoded_size_ / 2;  // an odd last byte is no character
-  // Two terminators after the text, so every "four characters after a separator" that
-  // runs past the end lands on a terminator, never outside the buffer. Sized once: texts
-  // handed out point into it while the rest is decoded.
-  text_.assign(loader_->length + 4, u'\0');
+  // Terminators after the text (kTerminators), so that every "four characters after a
+  // separator" that runs past the end lands on one, and the line scan may read a block past
+  // one, never outside the buffer. Sized once: texts handed out point into it while the rest
+  // is decoded.
+  text_.assign(loader_->length + kTerminators, u'\0');
   loader_->stream = std::move(stream);
   DecodeThrough(std::max(kDefaultSlot, CurrentLanguage()));
   return true;
@@ -76,7 +129,7 @@ void LanguageTable::LoadText(const unsigned char* bytes, std::size_t size) {
   Reset();
   decoded_size_ = size;
   const std::size_t units = size / 2;  // an odd last byte is no character
-  text_.assign(units + 4, u'\0');
+  text_.assign(units + kTerminators, u'\0');
   for (std::size_t i = 0; i < units; ++i) {
     text_[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
@@ -99,20 +152,31 @@ void LanguageTable::DecodeThrough(int wanted_slot) const {
   char16_t* text = self.text_.data();
   const std::size_t length = loader.length;
 
+  // Decodes the next piece of the text straight into `text`; false when there is none.
+  auto decode_more = [&]() -> bool {
+    if (!loader.stream) return false;
+    LzariStream& stream = *loader.stream;
+    // Whole characters only: an odd last byte is none.
+    const std::size_t end = 2 * length;
+    const std::size_t want = std::min<std::size_t>(kPieceBytes, end - stream.Produced());
+    if constexpr (std::endian::native == std::endian::little) {
+      // UTF-16LE bytes are the characters' own bytes here.
+      stream.Read(reinterpret_cast<unsigned char*>(text) + stream.Produced(), want);
+    } else {
+      unsigned char bytes[kPieceBytes];
+      const std::size_t from = stream.Produced() / 2;
+      const std::size_t got = stream.Read(bytes, want);
+      for (std::size_t k = 0; k + 1 < got; k += 2) {
+        text[from + k / 2] = static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8));
+      }
+    }
+    loader.decoded = stream.Produced() / 2;
+    if (loader.decoded >= length || stream.Produced() >= stream.Size()) loader.stream.reset();
+    return true;
+  };
   // Makes text[index] decoded text (or a terminator past the end).
   auto have = [&](std::size_t index) {
-    while (loader.stream && loader.decoded <= index && loader.decoded < length) {
-      unsigned char bytes[16 * 1024];
-      const std::size_t want = std::min(sizeof bytes, 2 * (length - loader.decoded));
-      const std::size_t got = loader.stream->Read(bytes, want);
-      for (std::size_t i = 0; i + 1 < got; i += 2) {
-        text[loader.decoded++] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-      }
-      if (got < want) break;
-    }
-    if (loader.stream &&
-        (loader.decoded >= length || loader.stream->Produced() >= loader.stream->Size())) {
-      loader.stream.reset();
+    while (index >= loader.decoded && decode_more()) {
     }
   };
   // A block starts `offset` characters after its separator, or at the end of the text.
@@ -134,17 +198,16 @@ void LanguageTable::DecodeThrough(int wanted_slot) const {
 
   while (!loader.done && self.parsed_slots_.load(std::memory_order_relaxed) <= wanted_slot) {
     std::size_t& i = loader.scan;
-    have(i + 1);
+    // A separator is two characters: text[i + 1] must be decoded to tell.
+    if (i + 1 >= loader.decoded && decode_more()) continue;
     if (i + 1 >= length) {
       // The end of the text ends the last block.
       finish_block();
       loader.done = true;
       break;
     }
-    if (text[i] != u'#' || text[i + 1] != u'#') {
-      ++i;
-      continue;
-    }
+    i = FindSeparator(text, i, loader.decoded);
+    if (i + 1 >= loader.decoded) continue;  // none in what is decoded so far
     text[i] = u'\0';
     finish_block();
     const int k = loader.separators++;
@@ -177,8 +240,7 @@ void LanguageTable::ParseSection(char16_t* text, const char16_t** table, int max
                                  bool unescape) {
   if (!text) return;
   char16_t* line = text;
-  for (char16_t* p = text; *p; ++p) {
-    if (*p != u'\n') continue;
+  for (char16_t* p = FindLineEnd(text); *p; p = FindLineEnd(line)) {
     *p = u'\0';
     if (p != text && p[-1] == u'\r') p[-1] = u'\0';
     char16_t* equals = line;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -21,6 +22,38 @@ namespace nulvane::lang {
 // for that, whatever the header claims. Safe against any bytes; safe to call from any thread.
 std::vector<unsigned char> DecodeLzariBlob(const unsigned char* blob, std::size_t blob_size,
                                            std::size_t capacity, std::uint32_t& uncompressed_size);
+
+// Division by a divisor that stays the same for several numerators, as a multiplication: the
+// reciprocal M = ceil(2^64 / d) is computed once (one division), and floor(n / d) is then the top
+// 64 bits of n * M, which takes a few cycles where a division takes several times as many.
+//
+// Exact for every n below 2^32 and every d in 2 .. 2^32 - 1. Write M = (2^64 + e) / d with
+// 0 <= e < d, and n = q * d + r with 0 <= r < d. Then n * M / 2^64 = q + (r + n * e / 2^64) / d.
+// The added part is not negative, and it is below 1 because r <= d - 1 and n * e < 2^32 * 2^32,
+// so its floor is q. (UINT64_MAX / d + 1 is ceil(2^64 / d) for every d >= 2, powers of two
+// included.)
+class Reciprocal {
+ public:
+#if defined(__SIZEOF_INT128__)
+  explicit Reciprocal(std::uint32_t divisor) : multiplier_(~std::uint64_t{0} / divisor + 1) {}
+
+  std::uint32_t Divide(std::uint32_t n) const {
+    __extension__ typedef unsigned __int128 Wide;
+    return static_cast<std::uint32_t>((static_cast<Wide>(n) * multiplier_) >> 64);
+  }
+
+ private:
+  std::uint64_t multiplier_;
+#else
+  // Without a 128-bit product the division itself is the exact answer.
+  explicit Reciprocal(std::uint32_t divisor) : divisor_(divisor) {}
+
+  std::uint32_t Divide(std::uint32_t n) const { return n / divisor_; }
+
+ private:
+  std::uint32_t divisor_;
+#endif
+};
 
 // Decodes one blob a piece at a time: the coder, the adaptive model and the window carry over
 // from one call to the next, so that a reader can stop as soon as it has what it needs and go
@@ -83,8 +116,20 @@ class LzariStream {
   std::uint16_t sym_freq_[kCodeCount + 1] = {};
   // Padded so that eight entries can be read and written from any rank up to kCodeCount.
   alignas(16) std::uint16_t sym_cum_[kCodeCount + 1 + 15] = {};
+  // run_start_[f]: the first rank whose frequency is f, for every f some rank has. Frequencies
+  // stay below the model's rescaling total, 2^15 - 1.
+  std::unique_ptr<std::uint16_t[]> run_start_;
+  // The reciprocal of the model's total, sym_cum_[0], renewed whenever the total changes: the
+  // narrowing of the interval divides by it twice per symbol.
+  Reciprocal total_{1u << 15};
 
-  unsigned char ring_[kWindowSize] = {};
+  // The window: the N bytes before r_ in a ring twice its size. The bytes just ahead of r_
+  // lie more than a window back, so a match may be copied in whole 16-byte blocks that run
+  // past its end (into the ring, or into the spare bytes after it) without touching a byte the
+  // window holds; they are written again before the window reaches them.
+  static constexpr int kRingSize = 2 * kWindowSize;
+  static constexpr int kBlock = 16;
+  unsigned char ring_[kRingSize + 4 * kBlock] = {};
   int r_ = 0;
   // A match still being copied out of the window.
   int match_from_ = 0;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../../tools/lzari/lzari_encoder.h"
 #include "platform/text.h"
 
 namespace nulvane::lang {
@@ -274,6 +275,39 @@ TEST(LazyTable, DecodesOnlyWhatTheLanguageNeedsAndTheRestOnDemand) {
     }
   }
   EXPECT_EQ(whole.DefaultSectionCopy(), table.DefaultSectionCopy());
+}
+
+// The loader decodes in pieces of 16 KB (8192 characters) and goes on from where a piece ends.
+// Free text in front of a small table moves its separators, headers and line breaks across
+// that boundary one character at a time: wherever a piece ends, the table reads as one whole
+// decode gives it.
+TEST(LazyTable, PiecesEndingInsideSeparatorsAndHeadersReadAsAWholeDecode) {
+  const TextView table_text =
+      u"##\r\n19=Nulvane\r\n##\r\n##\r\n##=Deutsch\tGerman\r\n4=Nullen\r\n"
+      u"##=English\tEnglish\r\n4=Zero\r\n##\r\n";
+  constexpr std::size_t kPieceCharacters = 8192;
+  for (std::size_t boundary = 0; boundary <= table_text.size(); ++boundary) {
+    Text text = u"\uFEFF";
+    text.append(kPieceCharacters - 1 - boundary, u'x');
+    text.append(table_text);
+    const std::vector<unsigned char> bytes = Bytes(text);
+    const std::vector<unsigned char> blob = tools::EncodeLzari(bytes.data(), bytes.size());
+    LanguageTable pieces;
+    ASSERT_TRUE(pieces.LoadBlob(blob.data(), blob.size()));
+    LanguageTable whole;
+    whole.LoadText(bytes.data(), bytes.size());
+
+    SCOPED_TRACE(::testing::Message() << "piece ends " << boundary << " characters into the table");
+    ASSERT_EQ(whole.SlotCount(), 3);
+    ASSERT_EQ(pieces.SlotCount(), whole.SlotCount());
+    for (int slot = 0; slot < whole.SlotCount(); ++slot) {
+      EXPECT_EQ(View(pieces.SlotName(slot)), View(whole.SlotName(slot)));
+      EXPECT_EQ(View(pieces.GetSlotText(slot, 4)), View(whole.GetSlotText(slot, 4)));
+    }
+    EXPECT_EQ(View(pieces.GetGeneralText(19)), View(whole.GetGeneralText(19)));
+    EXPECT_EQ(pieces.DefaultSectionCopy(), whole.DefaultSectionCopy());
+    if (HasFailure()) return;
+  }
 }
 
 }  // namespace

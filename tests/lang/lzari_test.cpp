@@ -143,6 +143,127 @@ void ExpectRoundTrip(const Bytes& text) {
   EXPECT_TRUE(output.GuardsIntact());
 }
 
+// The 1989 decoder as written: one bit, one scaling step, one byte at a time, binary searches
+// over the cumulative counts, and a window of exactly N bytes. Bits past the end of the input
+// read as 1; window bytes never written read as 0. It produces whole matches and stops at or
+// after `size` bytes; the caller cuts the result to the size.
+Bytes ClassicDecode(const Bytes& blob) {
+  constexpr int N = 4096, F = 60, kCodes = 256 - 2 + F;
+  constexpr std::uint32_t Q1 = 1u << 15, Q2 = 2 * Q1, Q3 = 3 * Q1, Q4 = 4 * Q1;
+  std::uint32_t size = 0;
+  for (int i = 0; i < 4; ++i) size |= std::uint32_t{blob[i]} << (8 * i);
+  std::size_t bit = 32;
+  auto get_bit = [&]() -> std::uint32_t {
+    const std::size_t byte = bit / 8;
+    const std::uint32_t value = byte < blob.size() ? (blob[byte] >> (7 - bit % 8)) & 1 : 1;
+    ++bit;
+    return value;
+  };
+  std::vector<std::uint32_t> sym_to_char(kCodes + 1), freq(kCodes + 1), cum(kCodes + 1);
+  std::vector<std::uint32_t> position_cum(N + 1);
+  for (int sym = kCodes; sym >= 1; --sym) {
+    sym_to_char[sym] = static_cast<std::uint32_t>(sym - 1);
+    freq[sym] = 1;
+    cum[sym - 1] = cum[sym] + 1;
+  }
+  for (int i = N; i >= 1; --i) position_cum[i - 1] = position_cum[i] + 10000 / (i + 200);
+  std::uint32_t low = 0, high = Q4, value = 0;
+  for (int i = 0; i < 17; ++i) value = 2 * value + get_bit();
+  // Narrows to [cum[s], cum[s - 1]) of `total` and scales up, as both decodes end.
+  auto narrow = [&](std::uint32_t range, std::uint32_t upper, std::uint32_t lower,
+                    std::uint32_t total) {
+    high = low + range * upper / total;
+    low += range * lower / total;
+    for (;;) {
+      if (low >= Q2) {
+        value -= Q2, low -= Q2, high -= Q2;
+      } else if (low >= Q1 && high <= Q3) {
+        value -= Q1, low -= Q1, high -= Q1;
+      } else if (high > Q2) {
+        break;
+      }
+      low += low, high += high;
+      value = 2 * value + get_bit();
+    }
+  };
+  auto decode_char = [&]() -> std::uint32_t {
+    const std::uint32_t range = high - low;
+    const std::uint32_t x = ((value - low + 1) * cum[0] - 1) / range;
+    int i = 1, j = kCodes;
+    while (i < j) {
+      const int k = (i + j) / 2;
+      (cum[k] > x) ? i = k + 1 : j = k;
+    }
+    const int sym = i;
+    narrow(range, cum[sym - 1], cum[sym], cum[0]);
+    const std::uint32_t ch = sym_to_char[sym];
+    if (cum[0] >= Q1 - 1) {
+      std::uint32_t c = 0;
+      for (int s = kCodes; s > 0; --s) {
+        cum[s] = c;
+        c += (freq[s] = (freq[s] + 1) >> 1);
+      }
+      cum[0] = c;
+    }
+    int first = sym;
+    while (freq[first] == freq[first - 1]) --first;
+    std::swap(sym_to_char[first], sym_to_char[sym]);
+    ++freq[first];
+    while (--first >= 0) ++cum[first];
+    return ch;
+  };
+  auto decode_position = [&]() -> int {
+    const std::uint32_t range = high - low;
+    const std::uint32_t x = ((value - low + 1) * position_cum[0] - 1) / range;
+    int i = 1, j = N;
+    while (i < j) {
+      const int k = (i + j) / 2;
+      (position_cum[k] > x) ? i = k + 1 : j = k;
+    }
+    const int position = i - 1;
+    narrow(range, position_cum[position], position_cum[position + 1], position_cum[0]);
+    return position;
+  };
+  Bytes window(N, 0), text;
+  std::fill(window.begin(), window.begin() + (N - F), static_cast<unsigned char>(' '));
+  int r = N - F;
+  auto put = [&](unsigned char byte) {
+    text.push_back(byte);
+    window[r] = byte;
+    r = (r + 1) & (N - 1);
+  };
+  while (text.size() < size) {
+    const std::uint32_t c = decode_char();
+    if (c < 256) {
+      put(static_cast<unsigned char>(c));
+      continue;
+    }
+    const int from = (r - decode_position() - 1) & (N - 1);
+    for (std::uint32_t k = 0; k < c - 255 + 2; ++k) put(window[(from + k) & (N - 1)]);
+  }
+  return text;
+}
+
+// Any bytes at all, not only what the encoder writes, decode as the classic decoder decodes
+// them: random streams reach symbols and positions no text makes, matches from the far end of
+// the window and from bytes not yet written, and inputs that run out.
+TEST(LzariDecoderTest, ArbitraryStreamsDecodeAsTheClassicDecoderDecodesThem) {
+  Lcg lcg(1989);
+  for (int round = 0; round < 60; ++round) {
+    const std::uint32_t size = 2000 + lcg.Next() % 30000;
+    Bytes blob = RandomBytes(4 + lcg.Next() % 6000, lcg.Next());
+    for (int i = 0; i < 4; ++i) blob[i] = static_cast<unsigned char>(size >> (8 * i));
+    Bytes expected = ClassicDecode(blob);
+    expected.resize(size);
+    std::uint32_t header = 0;
+    const Bytes decoded = DecodeLzariBlob(blob.data(), blob.size(), size + 1, header);
+    ASSERT_EQ(decoded, expected)
+        << "round " << round << ", first difference at byte "
+        << std::mismatch(decoded.begin(), decoded.end(), expected.begin(), expected.end()).first -
+               decoded.begin();
+  }
+}
+
 // Known answers, derived by hand from the algorithm (model totals, interval narrowing and
 // bit shifting written out step by step) and checked against the 1989 program.
 TEST(LzariEncoderTest, EmptyInputIsAZeroHeaderAlone) {
@@ -229,6 +350,43 @@ TEST(LzariRoundTripTest, TextsOfEveryRedundancy) {
       ExpectRoundTrip(MixedText(40000 + 9000 * (seed % 7), alphabet, repeat_in_16, seed));
       ++seed;
     }
+  }
+}
+
+// The decoder divides by the model's total through its reciprocal. The quotient must be the
+// division's for every divisor and every 32-bit numerator; the ones most likely to come out one
+// off sit at either side of a multiple of the divisor, and at the top of the range, where the
+// error term of a reciprocal is largest. Every total the model can reach (314 up to 2^15 - 1)
+// is covered, with room to spare, and a sample of divisors up to 2^32 - 1.
+TEST(LzariReciprocalTest, QuotientIsExactAtEveryMultipleEdge) {
+  auto check = [](std::uint32_t divisor, Lcg& lcg) {
+    const Reciprocal reciprocal(divisor);
+    const std::uint32_t top_quotient = 0xFFFFFFFFu / divisor;
+    std::vector<std::uint32_t> numerators = {0, 1, divisor - 1, divisor, 0xFFFFFFFFu};
+    for (const std::uint32_t q : {std::uint32_t{1}, top_quotient / 2, top_quotient - 1,
+                                  top_quotient, lcg.Next() % top_quotient + 1}) {
+      numerators.push_back(q * divisor - 1);
+      numerators.push_back(q * divisor);
+    }
+    // The decoder's own largest numerator: the widest interval (2^17) times the total.
+    if (divisor < (1u << 15)) numerators.push_back((1u << 17) * divisor);
+    for (const std::uint32_t n : numerators) {
+      if (reciprocal.Divide(n) != n / divisor) {
+        ADD_FAILURE() << n << " / " << divisor << " gave " << reciprocal.Divide(n);
+        return false;
+      }
+    }
+    return true;
+  };
+  Lcg lcg(7);
+  for (std::uint32_t divisor = 2; divisor <= 0xFFFF; ++divisor) {
+    if (!check(divisor, lcg)) return;
+  }
+  for (std::uint32_t divisor : {0x7FFFFFFFu, 0x80000000u, 0x80000001u, 0xFFFFFFFBu, 0xFFFFFFFFu}) {
+    if (!check(divisor, lcg)) return;
+  }
+  for (int i = 0; i < 100000; ++i) {
+    if (!check(0x10000u + lcg.Next() * 255u, lcg)) return;
   }
 }
 
