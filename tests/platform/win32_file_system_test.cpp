@@ -354,7 +354,13 @@ TEST_F(Win32FileSystem, AUnixLinkToAFileOnAnotherFileSystemIsNotWrittenThrough) 
     GTEST_SKIP() << "/dev/shm lies on the temporary folder's file system";
   }
 
-  EXPECT_FALSE(Overwrite(EntryRef(link, ParentAnchorLength(link), inside.identity)));
+  std::unique_ptr<OpenFile> open;
+  OpenedFileInfo info;
+  EXPECT_EQ(
+      fs_.OpenForOverwrite(EntryRef(link, ParentAnchorLength(link), inside.identity), open, info)
+          .error,
+      IoResult::kOtherVolume);
+  EXPECT_FALSE(open);
   EXPECT_EQ(ReadWhole(target), "elsewhere");
   ::DeleteFileW(Wide(temp_ / u"link.txt"));
   ::DeleteFileW(Wide(target));

@@ -258,11 +258,14 @@ IoResult OpenPlaced(const Placement& placement, ACCESS_MASK access, ULONG share,
 }
 
 IoResult CheckSame(const EntryRef& entry, const Placement& placement, const Examined& examined) {
-  if (!entry.Admits(examined.identity)) return IoResult::Fail(IoResult::kChangedEntry);
-  if (examined.mount_point) return IoResult::Fail(IoResult::kOtherVolume);
+  // Another volume first, so that the line says so: under Wine a Unix link to a file of another
+  // file system is recorded with its folder's volume by the list's quick look, and is refused
+  // here as what it is.
   if (!placement.name.empty() && examined.identity.volume != placement.folder_volume) {
     return IoResult::Fail(IoResult::kOtherVolume);
   }
+  if (!entry.Admits(examined.identity)) return IoResult::Fail(IoResult::kChangedEntry);
+  if (examined.mount_point) return IoResult::Fail(IoResult::kOtherVolume);
   return IoResult::Ok();
 }
 
