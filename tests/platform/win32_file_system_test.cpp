@@ -325,6 +325,13 @@ TEST_F(Win32FileSystem, AUnixLinkToAFileOnAnotherFileSystemIsNotWrittenThrough) 
   if (!unix_name) GTEST_SKIP() << "needs Wine";
   const Text target =
       u"Z:\\dev\\shm\\nulvane-link-target-" + Utf8ToText(std::to_string(::GetCurrentProcessId()));
+  // Wine gives the same process ids run after run: whatever an earlier run left goes first,
+  // and the target goes however this one ends.
+  ::DeleteFileW(Wide(target));
+  struct Cleanup {
+    const Text& path;
+    ~Cleanup() { ::DeleteFileW(Wide(path)); }
+  } cleanup{target};
   const Text target_made = Make(target, "elsewhere");
   const Text link = temp_ / u"link.txt";
   char* link_unix = unix_name(Wide(link));
@@ -344,13 +351,15 @@ TEST_F(Win32FileSystem, AUnixLinkToAFileOnAnotherFileSystemIsNotWrittenThrough) 
   ::WaitForSingleObject(process.hProcess, 10000);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+  // Wine may report a Unix program ended before its work shows: wait for the link itself.
+  for (int i = 0; i < 200 && Attributes(link) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(50);
+  ASSERT_NE(Attributes(link), INVALID_FILE_ATTRIBUTES) << "the link could not be made";
   EntryInfo alone, inside;
   ASSERT_TRUE(fs_.Inspect(EntryRef(target_made, target_made.size(), {}), alone));
   ASSERT_TRUE(fs_.Inspect(EntryRef(link, ParentAnchorLength(link), {}), inside));
   EntryIdentity folder;
   ASSERT_TRUE(fs_.IdentifyAnchor(temp_.path(), folder));
   if (alone.identity.volume == folder.volume) {
-    ::DeleteFileW(Wide(target));
     GTEST_SKIP() << "/dev/shm lies on the temporary folder's file system";
   }
 
@@ -363,7 +372,6 @@ TEST_F(Win32FileSystem, AUnixLinkToAFileOnAnotherFileSystemIsNotWrittenThrough) 
   EXPECT_FALSE(open);
   EXPECT_EQ(ReadWhole(target), "elsewhere");
   ::DeleteFileW(Wide(temp_ / u"link.txt"));
-  ::DeleteFileW(Wide(target));
 }
 
 }  // namespace
