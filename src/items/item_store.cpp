@@ -257,6 +257,74 @@ int ItemStore::Compare(EntryId entry, Bytes key) const {
   return CompareJoined(tables_.FolderPartOf(record), tables_.NameOf(record), key, {});
 }
 
+namespace {
+
+// The number of leading elements of the sorted range [first, first + count) that order before
+// `value`: found by looking 1, 3, 7, 15 ... places ahead and then searching the last step, so
+// that a long stretch of one side costs a few comparisons instead of one per element.
+template <typename Less>
+std::size_t CountBefore(const std::uint32_t* first, std::size_t count, std::uint32_t value,
+                        const Less& less) {
+  if (count == 0 || !less(first[0], value)) return 0;
+  std::size_t low = 1;  // first[low - 1] orders before `value`
+  std::size_t high = 1;
+  while (high < count && less(first[high], value)) {
+    low = high + 1;
+    high = high * 2 + 1;
+  }
+  high = std::min(high, count);
+  return static_cast<std::size_t>(std::lower_bound(first + low, first + high, value, less) - first);
+}
+
+// Merges the sorted ranges a and b, which hold no two equal elements, into `out`. The stores of
+// a folder expansion arrive as long stretches that lie whole between two entries of the other
+// side: each stretch is found with a few comparisons and copied in one piece.
+template <typename Less>
+std::uint32_t* MergeStretches(const std::uint32_t* a, std::size_t a_size, const std::uint32_t* b,
+                              std::size_t b_size, std::uint32_t* out, const Less& less) {
+  while (a_size > 0 && b_size > 0) {
+    std::size_t count = CountBefore(a, a_size, b[0], less);
+    out = std::copy_n(a, count, out);
+    a += count;
+    a_size -= count;
+    if (a_size == 0) break;
+    count = CountBefore(b, b_size, a[0], less);
+    out = std::copy_n(b, count, out);
+    b += count;
+    b_size -= count;
+  }
+  out = std::copy_n(a, a_size, out);
+  return std::copy_n(b, b_size, out);
+}
+
+// A name's first eight bytes as a number, high byte first, shorter names padded with zeros:
+// two names whose heads differ order as their heads do (a name that ends before the difference
+// is the shorter one, which sorts first); equal heads say nothing.
+std::uint64_t HeadOf(Bytes name) {
+  std::uint64_t head = 0;
+  const std::size_t size = std::min<std::size_t>(name.size(), 8);
+  for (std::size_t i = 0; i < size; ++i) head |= std::uint64_t{name[i]} << (56 - 8 * i);
+  return head;
+}
+
+}  // namespace
+
+void ItemStore::SortByName(std::uint32_t* first, std::size_t count) const {
+  struct Keyed {
+    std::uint64_t head;
+    EntryId entry;
+  };
+  std::vector<Keyed> keyed(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    keyed[i] = {HeadOf(tables_.NameOf(Get(first[i]))), first[i]};
+  }
+  std::sort(keyed.begin(), keyed.end(), [this](const Keyed& a, const Keyed& b) {
+    if (a.head != b.head) return a.head < b.head;
+    return CompareBytes(tables_.NameOf(Get(a.entry)), tables_.NameOf(Get(b.entry))) < 0;
+  });
+  for (std::size_t i = 0; i < count; ++i) first[i] = keyed[i].entry;
+}
+
 void ItemStore::Settle() const {
   if (erased_since_settle_) {
     const auto erased = [this](EntryId entry) { return (Get(entry).flags & kErased) != 0; };
@@ -266,16 +334,47 @@ void ItemStore::Settle() const {
   }
   if (pending_.empty()) return;
   const auto less = [this](EntryId a, EntryId b) { return Less(a, b); };
-  std::sort(pending_.begin(), pending_.end(), less);
+  // A folder's listing stores its entries one after another, all with one folder part: such a
+  // stretch orders by its names alone, compared by their heads first. A stretch is cut at 4096
+  // entries so that the keys made for sorting it stay small; the pieces are merged below.
+  constexpr std::size_t kLongestPiece = 4096;
+  std::vector<std::size_t> starts;
+  for (std::size_t start = 0; start < pending_.size();) {
+    const std::uint32_t folder_part = Get(pending_[start]).folder_part;
+    std::size_t end = start + 1;
+    while (end < pending_.size() && end - start < kLongestPiece &&
+           Get(pending_[end]).folder_part == folder_part) {
+      ++end;
+    }
+    SortByName(pending_.data() + start, end - start);
+    starts.push_back(start);
+    start = end;
+  }
+  // The sorted pieces merged two by two until one is left.
+  std::vector<EntryId> spare(starts.size() > 1 ? pending_.size() : 0);
+  while (starts.size() > 1) {
+    std::vector<std::size_t> merged_starts;
+    for (std::size_t i = 0; i < starts.size(); i += 2) {
+      const std::size_t begin = starts[i];
+      merged_starts.push_back(begin);
+      const std::size_t middle = i + 1 < starts.size() ? starts[i + 1] : pending_.size();
+      const std::size_t end = i + 2 < starts.size() ? starts[i + 2] : pending_.size();
+      MergeStretches(pending_.data() + begin, middle - begin, pending_.data() + middle,
+                     end - middle, spare.data() + begin, less);
+    }
+    pending_.swap(spare);
+    starts.swap(merged_starts);
+  }
+  spare = {};
   if (order_.empty()) {
     order_.swap(pending_);
-  } else {
-    const std::size_t middle = order_.size();
+  } else if (less(order_.back(), pending_.front())) {
     order_.insert(order_.end(), pending_.begin(), pending_.end());
-    if (less(order_[middle], order_[middle - 1])) {
-      std::inplace_merge(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(middle),
-                         order_.end(), less);
-    }
+  } else {
+    std::vector<EntryId> merged(order_.size() + pending_.size());
+    MergeStretches(order_.data(), order_.size(), pending_.data(), pending_.size(), merged.data(),
+                   less);
+    order_.swap(merged);
   }
   pending_.clear();
   pending_.shrink_to_fit();

@@ -268,6 +268,8 @@ class ItemStore {
   int Compare(EntryId entry, Bytes key) const;
   // Brings newly stored entries into order_ and takes erased ones out of it.
   void Settle() const;
+  // Sorts `count` entries that share one folder part into key order.
+  void SortByName(EntryId* first, std::size_t count) const;
 
   // The hash table of entry numbers (open addressing, linear probing).
   static std::size_t Hash(std::uint32_t folder_part, Bytes name);
