@@ -477,6 +477,10 @@ std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
 
 void Tables::SpellingOf(std::uint32_t entry, Text& out) const {
   KeyOf(entry, out);
+  ApplySpelling(entry, out);
+}
+
+void Tables::ApplySpelling(std::uint32_t entry, Text& out) const {
   const std::uint32_t spelling = SpellingIndex(entry);
   if (spelling == 0) return;
   const std::uint8_t* bytes = arena.At(spellings[spelling - 1]);
@@ -494,6 +498,24 @@ void ItemStore::SetSpelling(EntryId entry, std::uint32_t spelling) {
     spelling_of.resize(std::max<std::size_t>(records_, entry + 1), 0);
   }
   spelling_of[entry] = spelling;
+}
+
+void ItemStore::KeyOf(EntryId entry, Text& out) const {
+  const Record& record = Get(entry);
+  if (record.folder_part != decoded_folder_part_) {
+    decoded_folder_.clear();
+    Decode(tables_.FolderPartOf(record), decoded_folder_);
+    decoded_folder_part_ = record.folder_part;
+  }
+  const Bytes name = tables_.NameOf(record);
+  out.reserve(decoded_folder_.size() + name.size());
+  out.assign(decoded_folder_);
+  Decode(name, out);
+}
+
+void ItemStore::SpellingOf(EntryId entry, Text& out) const {
+  KeyOf(entry, out);
+  tables_.ApplySpelling(entry, out);
 }
 
 Text ItemStore::SpellingOf(EntryId entry) const {
@@ -707,6 +729,8 @@ void ItemStore::Clear() {
   erased_since_settle_ = false;
   slots_.assign(64, kNoEntry);
   folder_part_index_.clear();
+  decoded_folder_part_ = kNoEntry;
+  decoded_folder_.clear();
   // Index 0: the empty folder part, of keys without a separator.
   tables_.folder_parts.push_back(AddBytes({}));
   folder_part_index_.emplace(std::string_view(), 0);

@@ -124,6 +124,8 @@ struct Tables {
   }
   void KeyOf(std::uint32_t entry, Text& out) const;
   void SpellingOf(std::uint32_t entry, Text& out) const;
+  // Turns `key`, the entry's key, into its spelling.
+  void ApplySpelling(std::uint32_t entry, Text& key) const;
   platform::EntryIdentity IdentityOf(std::uint32_t entry) const;
 };
 
@@ -202,12 +204,13 @@ class ItemStore {
   void SetIdentity(EntryId entry, const platform::EntryIdentity& identity);
   void SetFolder(EntryId entry, bool folder);
 
-  // The key text of an entry.
+  // The key text of an entry. Entries read one after another in key order mostly share their
+  // folder part: the one decoded last is kept and only the name is decoded again.
   Text KeyOf(EntryId entry) const;
-  void KeyOf(EntryId entry, Text& out) const { tables_.KeyOf(entry, out); }
+  void KeyOf(EntryId entry, Text& out) const;
   // The entry's path as the system spells it (its key where it was stored without another).
   Text SpellingOf(EntryId entry) const;
-  void SpellingOf(EntryId entry, Text& out) const { tables_.SpellingOf(entry, out); }
+  void SpellingOf(EntryId entry, Text& out) const;
 
   // What the entries stored so far are now, to be read on any thread however the store changes
   // afterwards (a deletion run's rows): KeyOf, SpellingOf, IdentityOf and the anchor of every
@@ -300,6 +303,9 @@ class ItemStore {
   std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;
   mutable std::uint32_t last_folder_part_ = 0;  // the one found last: folders arrive together
   mutable std::vector<std::uint8_t> scratch_;
+  // The folder part KeyOf decoded last (its index, kNoEntry for none) and its text.
+  mutable std::uint32_t decoded_folder_part_ = kNoEntry;
+  mutable Text decoded_folder_;
 };
 
 }  // namespace nulvane::items

@@ -264,6 +264,23 @@ TEST(ItemStore, FolderListingsMergeIntoTheOrderWhereverTheirNamesFall) {
   }
 }
 
+TEST(ItemStore, KeysReadOneAfterAnotherComeBackWholeAcrossFoldersSpellingsAndAClear) {
+  // Neighbouring rows share their folder part, which is decoded once for them: a spelling of
+  // one row must not reach the next, and a clear gives folder parts new texts.
+  ItemStore store;
+  const ItemStore::EntryId spelt = store.Store(u"c:/d/a", 1, 0, u"C:/D/A");
+  const ItemStore::EntryId plain = store.Store(u"c:/d/b", 1);
+  const ItemStore::EntryId other = store.Store(u"c:/e/c", 1);
+  EXPECT_EQ(store.SpellingOf(spelt), u"C:/D/A");
+  EXPECT_EQ(store.KeyOf(plain), u"c:/d/b");
+  EXPECT_EQ(store.KeyOf(other), u"c:/e/c");
+  EXPECT_EQ(store.SpellingOf(plain), u"c:/d/b");
+  store.Clear();
+  // The folder part numbers start again: "c:/x/" now has the number "c:/d/" had.
+  const ItemStore::EntryId again = store.Store(u"c:/x/y", 1);
+  EXPECT_EQ(store.KeyOf(again), u"c:/x/y");
+}
+
 TEST(ItemStore, AFolderSortsAfterItsNeighboursThatAreBelowTheSeparator) {
   // A tree walk would give x, x/a, x.b; by code units "." is below the separator.
   const Text sep(1, platform::kPathSeparator);
