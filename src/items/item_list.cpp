@@ -135,9 +135,16 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     if (store_.IsFolder(entry)) {
       text = kFolderSizeText;
     } else {
-      const std::uint64_t size = store_.SizeOf(entry);
-      shown = lang::FormatByteSize(size != ItemStore::kSizeNotRead ? size : 0);
-      text = shown;
+      std::uint64_t size = store_.SizeOf(entry);
+      if (size == ItemStore::kSizeNotRead) size = 0;
+      // A listing asks for every row in turn, and neighbours often have one size (empty
+      // files, files of one kind): the text made last is kept with its size.
+      if (!size_text_made_ || size != size_text_of_) {
+        size_text_ = lang::FormatByteSize(size);
+        size_text_of_ = size;
+        size_text_made_ = true;
+      }
+      text = size_text_;
     }
   } else {
     return false;

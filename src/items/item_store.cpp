@@ -55,14 +55,20 @@ namespace {
 constexpr std::uint8_t kTwoByteLead = 0x80;
 constexpr std::uint8_t kThreeByteLead = 0xC0;
 
+// A 64-bit number takes at most ten bytes.
+constexpr std::size_t kLongestNumber = 10;
+
+// Writes `value` at `out` (room for kLongestNumber bytes); returns how many bytes it took.
+std::size_t PutNumber(std::uint8_t* out, std::size_t value) {
+  std::size_t size = 0;
+  for (; value >= 0x80; value >>= 7) out[size++] = static_cast<std::uint8_t>(0x80 | (value & 0x7F));
+  out[size++] = static_cast<std::uint8_t>(value);
+  return size;
+}
+
 void PutNumber(std::vector<std::uint8_t>& out, std::size_t value) {
-  for (;; value >>= 7) {
-    if (value < 0x80) {
-      out.push_back(static_cast<std::uint8_t>(value));
-      return;
-    }
-    out.push_back(static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
-  }
+  std::uint8_t bytes[kLongestNumber];
+  out.insert(out.end(), bytes, bytes + PutNumber(bytes, value));
 }
 
 std::size_t TakeNumber(const std::uint8_t*& bytes) {
@@ -85,6 +91,18 @@ void PutUnit(std::uint8_t*& out, char16_t unit) {
     *out++ = kThreeByteLead;
     *out++ = static_cast<std::uint8_t>(unit >> 8);
     *out++ = static_cast<std::uint8_t>(unit & 0xFF);
+  }
+}
+
+// Writes the encodings of `units` at `out` and moves past them; ASCII, the bulk of most paths,
+// without a call.
+void PutUnits(std::uint8_t*& out, TextView units) {
+  for (const char16_t unit : units) {
+    if (unit < 0x80) {
+      *out++ = static_cast<std::uint8_t>(unit);
+    } else {
+      PutUnit(out, unit);
+    }
   }
 }
 
@@ -120,6 +138,12 @@ int CompareBytes(std::basic_string_view<std::uint8_t> a, std::basic_string_view<
     return order;
   }
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// Whether two byte strings are the same (std::basic_string_view<std::uint8_t>'s == compares a
+// byte at a time).
+bool SameBytes(std::basic_string_view<std::uint8_t> a, std::basic_string_view<std::uint8_t> b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 // The order of the concatenations a1 + a2 and b1 + b2, without building them.
@@ -168,11 +192,12 @@ std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
   std::size_t split = key.size();
   while (split > 0 && !platform::IsPathSeparator(key[split - 1])) --split;
   // At most three bytes a unit; written in place, then cut to what was written.
-  scratch_.resize(key.size() * 3);
+  // Grown only: bytes past what is written are never read, so they need no clearing.
+  if (scratch_.size() < key.size() * 3) scratch_.resize(key.size() * 3);
   std::uint8_t* out = scratch_.data();
-  for (const char16_t unit : key.substr(0, split)) PutUnit(out, unit);
+  PutUnits(out, key.substr(0, split));
   const auto folder_bytes = static_cast<std::size_t>(out - scratch_.data());
-  for (const char16_t unit : key.substr(split)) PutUnit(out, unit);
+  PutUnits(out, key.substr(split));
   const Bytes all(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
   return {all.substr(0, folder_bytes), all.substr(folder_bytes)};
 }
@@ -186,19 +211,25 @@ void Decode(Bytes bytes, Text& out) {
   char16_t* units = out.data() + start;
   const std::uint8_t* next = bytes.data();
   const std::uint8_t* const end = next + bytes.size();
-  while (next < end) *units++ = TakeUnit(next);
+  while (next < end) {
+    if (*next < kTwoByteLead) {
+      *units++ = *next++;
+    } else {
+      *units++ = TakeUnit(next);
+    }
+  }
   out.resize(static_cast<std::size_t>(units - out.data()));
 }
 
 }  // namespace
 
 TextArena::Position ItemStore::AddBytes(Bytes bytes) {
-  std::vector<std::uint8_t> length;
-  PutNumber(length, bytes.size());
-  const TextArena::Position position = tables_.arena.Allocate(length.size() + bytes.size());
+  std::uint8_t length[kLongestNumber];
+  const std::size_t length_size = PutNumber(length, bytes.size());
+  const TextArena::Position position = tables_.arena.Allocate(length_size + bytes.size());
   std::uint8_t* out = tables_.arena.At(position);
-  std::memcpy(out, length.data(), length.size());
-  if (!bytes.empty()) std::memcpy(out + length.size(), bytes.data(), bytes.size());
+  std::memcpy(out, length, length_size);
+  if (!bytes.empty()) std::memcpy(out + length_size, bytes.data(), bytes.size());
   return position;
 }
 
@@ -211,7 +242,7 @@ std::string_view AsChars(std::basic_string_view<std::uint8_t> bytes) {
 }  // namespace
 
 std::uint32_t ItemStore::FindFolderPart(Bytes bytes) const {
-  if (tables_.BytesAt(tables_.folder_parts[last_folder_part_]) == bytes) {
+  if (SameBytes(tables_.BytesAt(tables_.folder_parts[last_folder_part_]), bytes)) {
     return last_folder_part_;
   }
   const auto found = folder_part_index_.find(AsChars(bytes));
@@ -398,7 +429,7 @@ ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) cons
     const EntryId entry = slots_[slot];
     if (entry == kNoEntry) return kNoEntry;
     const Record& record = Get(entry);
-    if (record.folder_part == folder_part && tables_.NameOf(record) == name) return entry;
+    if (record.folder_part == folder_part && SameBytes(tables_.NameOf(record), name)) return entry;
   }
 }
 
@@ -457,7 +488,10 @@ void ItemStore::Grow() {
 // start) and the unit, encoded as in keys.
 
 std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
-  if (spelling.empty() || spelling.size() != key.size() || spelling == key) return 0;
+  if (spelling.empty() || spelling.size() != key.size() ||
+      std::memcmp(spelling.data(), key.data(), key.size() * sizeof(char16_t)) == 0) {
+    return 0;
+  }
   std::vector<std::uint8_t> record;
   std::size_t count = 0;
   for (std::size_t i = 0; i < key.size(); ++i) count += key[i] != spelling[i] ? 1 : 0;
