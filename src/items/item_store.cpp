@@ -204,21 +204,20 @@ std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
 
 namespace {
 
-// Appends the units of `bytes` to `out`: at most one unit a byte, written in place.
+// Appends the units of `bytes` to `out`, a few hundred at a time through a buffer on the stack
+// (growing `out` to the bytes' count first would fill it with zeros only to overwrite them).
 void Decode(Bytes bytes, Text& out) {
-  const std::size_t start = out.size();
-  out.resize(start + bytes.size());
-  char16_t* units = out.data() + start;
+  constexpr std::size_t kBufferUnits = 256;
+  char16_t buffer[kBufferUnits];
   const std::uint8_t* next = bytes.data();
   const std::uint8_t* const end = next + bytes.size();
   while (next < end) {
-    if (*next < kTwoByteLead) {
-      *units++ = *next++;
-    } else {
-      *units++ = TakeUnit(next);
+    std::size_t count = 0;
+    for (; next < end && count < kBufferUnits; ++count) {
+      buffer[count] = *next < kTwoByteLead ? *next++ : TakeUnit(next);
     }
+    out.append(buffer, count);
   }
-  out.resize(static_cast<std::size_t>(units - out.data()));
 }
 
 }  // namespace
@@ -423,9 +422,10 @@ std::size_t ItemStore::Hash(std::uint32_t folder_part, Bytes name) {
   return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
-ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) const {
+ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name,
+                                     std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = Hash(folder_part, name) & mask;; slot = (slot + 1) & mask) {
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
     const EntryId entry = slots_[slot];
     if (entry == kNoEntry) return kNoEntry;
     const Record& record = Get(entry);
@@ -433,13 +433,12 @@ ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) cons
   }
 }
 
-void ItemStore::Insert(EntryId entry) {
+void ItemStore::Insert(EntryId entry, std::size_t hash) {
   // At most seven eighths full: a search still ends soon at a free slot, and the table costs
   // 4.6 to 9 bytes an entry.
   if ((live_ + 1) * 8 > slots_.size() * 7) Grow();
-  const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
+  std::size_t slot = hash & mask;
   while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
   slots_[slot] = entry;
 }
@@ -668,7 +667,8 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   const auto [folder_bytes, name] = EncodeKey(key);
   const std::uint32_t folder_part = AddFolderPart(folder_bytes);
   // AddFolderPart leaves scratch_ as it is: `name` still points into it.
-  const EntryId found = Lookup(folder_part, name);
+  const std::size_t hash = Hash(folder_part, name);
+  const EntryId found = Lookup(folder_part, name, hash);
   if (found != kNoEntry) {
     SetSize(found, size);
     Record& record = Mutable(found);
@@ -699,7 +699,7 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   ++records_;
   SetSize(entry, size);
   SetSpelling(entry, AddSpelling(key, spelling));
-  Insert(entry);
+  Insert(entry, hash);
   ++live_;
   pending_.push_back(entry);
   return entry;
@@ -709,7 +709,7 @@ ItemStore::EntryId ItemStore::Find(TextView key) const {
   const auto [folder_bytes, name] = EncodeKey(key);
   const std::uint32_t folder_part = FindFolderPart(folder_bytes);
   if (folder_part == kNoEntry) return kNoEntry;
-  return Lookup(folder_part, name);
+  return Lookup(folder_part, name, Hash(folder_part, name));
 }
 
 void ItemStore::MarkErased(EntryId entry) {

@@ -276,8 +276,9 @@ class ItemStore {
 
   // The hash table of entry numbers (open addressing, linear probing).
   static std::size_t Hash(std::uint32_t folder_part, Bytes name);
-  EntryId Lookup(std::uint32_t folder_part, Bytes name) const;
-  void Insert(EntryId entry);
+  // `hash` is Hash(folder_part, name), of the entry's own in Insert.
+  EntryId Lookup(std::uint32_t folder_part, Bytes name, std::size_t hash) const;
+  void Insert(EntryId entry, std::size_t hash);
   void Remove(EntryId entry);
   void Grow();
   // Takes an entry out: out of the hash table now, out of order_ at the next Settle.
