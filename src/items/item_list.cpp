@@ -72,6 +72,10 @@ void ItemList::Rebuild(bool show_summary) {
   // The view is told "no rows" before the index changes, so it asks for none meanwhile.
   display_.SetRowCount(0);
   rows_.clear();
+  // The store's order is brought up to date first: merging what was stored since takes memory
+  // for a moment, and the rows' memory is not taken on top of it.
+  const ItemStore::const_iterator first = store_.begin();
+  const ItemStore::const_iterator last = store_.end();
   rows_.reserve(store_.size());
   std::uint64_t total = 0;
   platform::EntryInfo info;
@@ -79,7 +83,8 @@ void ItemList::Rebuild(bool show_summary) {
   // A folder handle this thread kept open would leave that folder pending deletion when a run
   // on another thread removes it (Windows): nothing stays open past the rebuild.
   const platform::OpenFolderScope open_folders(file_system_);
-  for (const ItemStore::EntryId entry : store_) {
+  for (auto it = first; it != last; ++it) {
+    const ItemStore::EntryId entry = *it;
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     store_.SpellingOf(entry, path);
     const platform::IoResult looked =

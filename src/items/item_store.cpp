@@ -308,7 +308,9 @@ std::size_t CountBefore(const std::uint32_t* first, std::size_t count, std::uint
 
 // Merges the sorted ranges a and b, which hold no two equal elements, into `out`. The stores of
 // a folder expansion arrive as long stretches that lie whole between two entries of the other
-// side: each stretch is found with a few comparisons and copied in one piece.
+// side: each stretch is found with a few comparisons and copied in one piece. `out` may lie
+// a_size entries before b in one array: what is written then never overtakes what of b is
+// still to be read.
 template <typename Less>
 std::uint32_t* MergeStretches(const std::uint32_t* a, std::size_t a_size, const std::uint32_t* b,
                               std::size_t b_size, std::uint32_t* out, const Less& less) {
@@ -324,6 +326,7 @@ std::uint32_t* MergeStretches(const std::uint32_t* a, std::size_t a_size, const 
     b_size -= count;
   }
   out = std::copy_n(a, a_size, out);
+  if (out == b) return out + b_size;  // the rest of b is in place already
   return std::copy_n(b, b_size, out);
 }
 
@@ -380,19 +383,23 @@ void ItemStore::Settle() const {
     starts.push_back(start);
     start = end;
   }
-  // The sorted pieces merged two by two until one is left.
-  std::vector<EntryId> spare(starts.size() > 1 ? pending_.size() : 0);
+  // The sorted pieces merged two by two until one is left, in place: the left piece of each
+  // pair moves aside and the merge writes from the pair's start, never past the entries of the
+  // right piece it has yet to read.
+  std::vector<EntryId> spare;
   while (starts.size() > 1) {
     std::vector<std::size_t> merged_starts;
     for (std::size_t i = 0; i < starts.size(); i += 2) {
       const std::size_t begin = starts[i];
       merged_starts.push_back(begin);
-      const std::size_t middle = i + 1 < starts.size() ? starts[i + 1] : pending_.size();
+      if (i + 1 == starts.size()) break;  // the last piece has no partner in this round
+      const std::size_t middle = starts[i + 1];
       const std::size_t end = i + 2 < starts.size() ? starts[i + 2] : pending_.size();
-      MergeStretches(pending_.data() + begin, middle - begin, pending_.data() + middle,
-                     end - middle, spare.data() + begin, less);
+      spare.assign(pending_.begin() + static_cast<std::ptrdiff_t>(begin),
+                   pending_.begin() + static_cast<std::ptrdiff_t>(middle));
+      MergeStretches(spare.data(), spare.size(), pending_.data() + middle, end - middle,
+                     pending_.data() + begin, less);
     }
-    pending_.swap(spare);
     starts.swap(merged_starts);
   }
   spare = {};
