@@ -188,18 +188,35 @@ Bytes Tables::BytesAt(std::uint32_t position) const {
   return {bytes, size};
 }
 
-std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
+ItemStore::EncodedKey ItemStore::EncodeKey(TextView key) const {
   std::size_t split = key.size();
   while (split > 0 && !platform::IsPathSeparator(key[split - 1])) --split;
+  EncodedKey encoded;
+  encoded.folder_text = key.substr(0, split);
+  const bool known = noted_folder_part_ != kNoEntry &&
+                     encoded.folder_text.size() == noted_folder_text_.size() &&
+                     std::memcmp(encoded.folder_text.data(), noted_folder_text_.data(),
+                                 split * sizeof(char16_t)) == 0;
   // At most three bytes a unit; written in place, then cut to what was written.
   // Grown only: bytes past what is written are never read, so they need no clearing.
   if (scratch_.size() < key.size() * 3) scratch_.resize(key.size() * 3);
   std::uint8_t* out = scratch_.data();
-  PutUnits(out, key.substr(0, split));
-  const auto folder_bytes = static_cast<std::size_t>(out - scratch_.data());
+  if (known) {
+    encoded.folder_part = noted_folder_part_;
+  } else {
+    PutUnits(out, encoded.folder_text);
+    encoded.folder = Bytes(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
+  }
+  std::uint8_t* const name = out;
   PutUnits(out, key.substr(split));
-  const Bytes all(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
-  return {all.substr(0, folder_bytes), all.substr(folder_bytes)};
+  encoded.name = Bytes(name, static_cast<std::size_t>(out - name));
+  return encoded;
+}
+
+void ItemStore::NoteFolderText(TextView folder_text, std::uint32_t folder_part) const {
+  if (folder_part == noted_folder_part_) return;  // one folder part has one text
+  noted_folder_text_.assign(folder_text);
+  noted_folder_part_ = folder_part;
 }
 
 namespace {
@@ -671,9 +688,12 @@ std::shared_ptr<const ItemStore::Frozen> ItemStore::Freeze() const {
 
 ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint32_t anchor_length,
                                     TextView spelling) {
-  const auto [folder_bytes, name] = EncodeKey(key);
-  const std::uint32_t folder_part = AddFolderPart(folder_bytes);
-  // AddFolderPart leaves scratch_ as it is: `name` still points into it.
+  const EncodedKey encoded = EncodeKey(key);
+  const std::uint32_t folder_part =
+      encoded.folder_part != kNoEntry ? encoded.folder_part : AddFolderPart(encoded.folder);
+  NoteFolderText(encoded.folder_text, folder_part);
+  // AddFolderPart leaves scratch_ as it is: the name still points into it.
+  const Bytes name = encoded.name;
   const std::size_t hash = Hash(folder_part, name);
   const EntryId found = Lookup(folder_part, name, hash);
   if (found != kNoEntry) {
@@ -713,10 +733,12 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
 }
 
 ItemStore::EntryId ItemStore::Find(TextView key) const {
-  const auto [folder_bytes, name] = EncodeKey(key);
-  const std::uint32_t folder_part = FindFolderPart(folder_bytes);
+  const EncodedKey encoded = EncodeKey(key);
+  const std::uint32_t folder_part =
+      encoded.folder_part != kNoEntry ? encoded.folder_part : FindFolderPart(encoded.folder);
   if (folder_part == kNoEntry) return kNoEntry;
-  return Lookup(folder_part, name, Hash(folder_part, name));
+  NoteFolderText(encoded.folder_text, folder_part);
+  return Lookup(folder_part, encoded.name, Hash(folder_part, encoded.name));
 }
 
 void ItemStore::MarkErased(EntryId entry) {
@@ -772,6 +794,8 @@ void ItemStore::Clear() {
   folder_part_index_.clear();
   decoded_folder_part_ = kNoEntry;
   decoded_folder_.clear();
+  noted_folder_part_ = kNoEntry;
+  noted_folder_text_.clear();
   // Index 0: the empty folder part, of keys without a separator.
   tables_.folder_parts.push_back(AddBytes({}));
   folder_part_index_.emplace(std::string_view(), 0);

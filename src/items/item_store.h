@@ -259,8 +259,18 @@ class ItemStore {
   // The record to change: its chunk made the store's own first when a frozen copy shares it.
   Record& Mutable(EntryId entry);
 
-  // Encodes the folder part and the name of `key` into scratch_; returns both as views of it.
-  std::pair<Bytes, Bytes> EncodeKey(TextView key) const;
+  // A key taken apart: the text of its folder part, that part's index when it is the one noted
+  // last (NoteFolderText; kNoEntry otherwise, and `folder` holds its encoding), and the
+  // encoding of its name. The encodings are views of scratch_.
+  struct EncodedKey {
+    TextView folder_text;
+    std::uint32_t folder_part = kNoEntry;
+    Bytes folder;
+    Bytes name;
+  };
+  // A folder's entries arrive one after another: its part is encoded and looked up once.
+  EncodedKey EncodeKey(TextView key) const;
+  void NoteFolderText(TextView folder_text, std::uint32_t folder_part) const;
   // The index of the folder part `bytes`, or kNoEntry when none is stored.
   std::uint32_t FindFolderPart(Bytes bytes) const;
   std::uint32_t AddFolderPart(Bytes bytes);
@@ -307,6 +317,9 @@ class ItemStore {
   // The folder part KeyOf decoded last (its index, kNoEntry for none) and its text.
   mutable std::uint32_t decoded_folder_part_ = kNoEntry;
   mutable Text decoded_folder_;
+  // The folder part EncodeKey found last (kNoEntry for none) and its text.
+  mutable std::uint32_t noted_folder_part_ = kNoEntry;
+  mutable Text noted_folder_text_;
 };
 
 }  // namespace nulvane::items

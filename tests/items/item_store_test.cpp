@@ -265,8 +265,8 @@ TEST(ItemStore, FolderListingsMergeIntoTheOrderWhereverTheirNamesFall) {
 }
 
 TEST(ItemStore, KeysReadOneAfterAnotherComeBackWholeAcrossFoldersSpellingsAndAClear) {
-  // Neighbouring rows share their folder part, which is decoded once for them: a spelling of
-  // one row must not reach the next, and a clear gives folder parts new texts.
+  // Neighbouring keys share their folder part, which is encoded and decoded once for them: a
+  // spelling of one row must not reach the next, and a clear gives folder parts new texts.
   ItemStore store;
   const ItemStore::EntryId spelt = store.Store(u"c:/d/a", 1, 0, u"C:/D/A");
   const ItemStore::EntryId plain = store.Store(u"c:/d/b", 1);
@@ -275,10 +275,16 @@ TEST(ItemStore, KeysReadOneAfterAnotherComeBackWholeAcrossFoldersSpellingsAndACl
   EXPECT_EQ(store.KeyOf(plain), u"c:/d/b");
   EXPECT_EQ(store.KeyOf(other), u"c:/e/c");
   EXPECT_EQ(store.SpellingOf(plain), u"c:/d/b");
+  EXPECT_EQ(store.Find(u"c:/d/b"), plain);
   store.Clear();
-  // The folder part numbers start again: "c:/x/" now has the number "c:/d/" had.
+  // The folder part numbers start again: "c:/x/" now has the number "c:/d/" (read and looked
+  // up last) had, and "c:/d/" names no folder part at all.
   const ItemStore::EntryId again = store.Store(u"c:/x/y", 1);
   EXPECT_EQ(store.KeyOf(again), u"c:/x/y");
+  store.Store(u"c:/x/b", 1);
+  EXPECT_EQ(store.Find(u"c:/d/b"), ItemStore::kNoEntry);
+  EXPECT_EQ(store.KeyOf(store.Store(u"c:/d/b", 1)), u"c:/d/b");
+  EXPECT_EQ(store.size(), 3u);
 }
 
 TEST(ItemStore, AFolderSortsAfterItsNeighboursThatAreBelowTheSeparator) {
