@@ -449,9 +449,13 @@ std::size_t ItemStore::Hash(std::uint32_t folder_part, Bytes name) {
 ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name,
                                      std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
+  const std::uint32_t tag = TagOf(hash);
   for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    const EntryId entry = slots_[slot];
-    if (entry == kNoEntry) return kNoEntry;
+    const std::uint32_t held = slots_[slot];
+    if (held == kNoEntry) return kNoEntry;
+    // Reading a record is most often a cache miss: only one whose tag matches is read.
+    if ((held & ~kSlotEntryMask) != tag) continue;
+    const EntryId entry = held & kSlotEntryMask;
     const Record& record = Get(entry);
     if (record.folder_part == folder_part && SameBytes(tables_.NameOf(record), name)) return entry;
   }
@@ -464,20 +468,20 @@ void ItemStore::Insert(EntryId entry, std::size_t hash) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t slot = hash & mask;
   while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
-  slots_[slot] = entry;
+  slots_[slot] = TagOf(hash) | entry;
 }
 
 void ItemStore::Remove(EntryId entry) {
   const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
   std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
-  while (slots_[slot] != entry) slot = (slot + 1) & mask;
+  while ((slots_[slot] & kSlotEntryMask) != entry) slot = (slot + 1) & mask;
   // Backward shift: every later entry of the probe run that may fill the gap moves into it, so
   // that no search stops early at the freed slot.
   for (std::size_t next = (slot + 1) & mask;; next = (next + 1) & mask) {
-    const EntryId moved = slots_[next];
+    const std::uint32_t moved = slots_[next];
     if (moved == kNoEntry) break;
-    const Record& other = Get(moved);
+    const Record& other = Get(moved & kSlotEntryMask);
     const std::size_t home = Hash(other.folder_part, tables_.NameOf(other)) & mask;
     // `moved` may fill the gap when its home is not in (slot, next], cyclically.
     const bool between =
@@ -495,12 +499,12 @@ void ItemStore::Grow() {
   old.swap(slots_);
   slots_.assign(std::max<std::size_t>(old.size() * 2, 64), kNoEntry);
   const std::size_t mask = slots_.size() - 1;
-  for (const EntryId entry : old) {
-    if (entry == kNoEntry) continue;
-    const Record& record = Get(entry);
+  for (const std::uint32_t held : old) {
+    if (held == kNoEntry) continue;
+    const Record& record = Get(held & kSlotEntryMask);
     std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
     while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
-    slots_[slot] = entry;
+    slots_[slot] = held;  // the tag stays: it comes from the same hash
   }
 }
 
@@ -709,7 +713,7 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
     }
     return found;
   }
-  if (records_ == kNoEntry) throw std::bad_alloc();
+  if (records_ > kSlotEntryMask - 1) throw std::bad_alloc();
   const EntryId entry = records_;
   if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
     // Left unwritten: the pages of a chunk's unused rest cost nothing until used.

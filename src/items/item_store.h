@@ -286,6 +286,14 @@ class ItemStore {
 
   // The hash table of entry numbers (open addressing, linear probing).
   static std::size_t Hash(std::uint32_t folder_part, Bytes name);
+  // A slot holds an entry number in its low 27 bits and the top five bits of the entry's hash
+  // above them, so that a search reads only the records whose tag matches. Entry numbers thus
+  // end below 2^27 - 1 (134 million entries, some 4 GB of records alone); all ones is a free
+  // slot.
+  static constexpr std::uint32_t kSlotEntryMask = (std::uint32_t{1} << 27) - 1;
+  static std::uint32_t TagOf(std::size_t hash) {
+    return static_cast<std::uint32_t>(hash >> (sizeof(std::size_t) * 8 - 5)) << 27;
+  }
   // `hash` is Hash(folder_part, name), of the entry's own in Insert.
   EntryId Lookup(std::uint32_t folder_part, Bytes name, std::size_t hash) const;
   void Insert(EntryId entry, std::size_t hash);
@@ -310,7 +318,7 @@ class ItemStore {
   mutable std::vector<EntryId> order_;    // sorted, but for entries erased since Settle
   mutable std::vector<EntryId> pending_;  // stored since Settle, unsorted
   mutable bool erased_since_settle_ = false;
-  std::vector<EntryId> slots_;  // the hash table; kNoEntry is a free slot
+  std::vector<std::uint32_t> slots_;  // the hash table (see TagOf); kNoEntry is a free slot
   std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;
   mutable std::uint32_t last_folder_part_ = 0;  // the one found last: folders arrive together
   mutable std::vector<std::uint8_t> scratch_;
