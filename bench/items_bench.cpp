@@ -6,7 +6,9 @@
 //  - the memory of 1,000,000 stored items with their rows (goal: below 200 MB; the store
 //    itself, rows included, under 70 bytes an item), then of a deletion run's snapshot of
 //    those rows beside them (a few bytes a row), next to a plain std::map of std::u16string
-//    for comparison.
+//    for comparison;
+//  - storing 100,000 keys as a folder listing stores them (200 folders of 500 names, each
+//    folder's names in a scrambled order as a directory gives them) and reading their order.
 // POSIX only (the tree and the memory figures use the C library's own counters).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -20,8 +22,10 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "items/item_list.h"
+#include "items/item_store.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -247,5 +251,40 @@ void BM_MillionItemsPlainMapMemory(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MillionItemsPlainMapMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The store alone, as a listing of a wide tree fills it: the folders' own keys first, then each
+// folder's names one after another. The order is read once at the end, which sorts and merges
+// everything stored.
+void BM_StoreFolderListingsAndReadTheOrder(benchmark::State& state) {
+  constexpr int kFolders = 200;
+  constexpr int kNames = 500;
+  const auto key = [](int folder, int name) {
+    char buffer[96];
+    if (name < 0) {
+      std::snprintf(buffer, sizeof buffer, "/home/someone/tree/d%d", folder);
+    } else {
+      std::snprintf(buffer, sizeof buffer, "/home/someone/tree/d%d/f%d", folder, name);
+    }
+    return platform::Utf8ToText(buffer);
+  };
+  std::vector<Text> keys;
+  for (int folder = 0; folder < kFolders; ++folder) keys.push_back(key(folder, -1));
+  for (int folder = 0; folder < kFolders; ++folder) {
+    // A fixed stride through the names: an order unrelated to theirs, as a directory's is.
+    for (int i = 0; i < kNames; ++i) keys.push_back(key(folder, (i * 263) % kNames));
+  }
+  for (auto _ : state) {
+    nulvane::items::ItemStore store;
+    for (const Text& each : keys) store.Store(each, 1);
+    std::uint64_t first = 0;
+    for (const auto entry : store) {
+      first = entry;
+      break;
+    }
+    benchmark::DoNotOptimize(first);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(keys.size()));
+}
+BENCHMARK(BM_StoreFolderListingsAndReadTheOrder)->Unit(benchmark::kMillisecond);
 
 }  // namespace

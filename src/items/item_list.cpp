@@ -190,6 +190,10 @@ void ItemList::Rebuild(bool show_summary) {
   // The view is told "no rows" before the index changes, so it asks for none meanwhile.
   display_.SetRowCount(0);
   rows_.clear();
+  // The store's order is brought up to date first: merging what was stored since takes memory
+  // for a moment, and the rows' memory is not taken on top of it.
+  const ItemStore::const_iterator first = store_.begin();
+  const ItemStore::const_iterator last = store_.end();
   rows_.reserve(store_.size());
   std::uint64_t total = 0;
   platform::EntryInfo info;
@@ -203,7 +207,8 @@ void ItemList::Rebuild(bool show_summary) {
     listed_path.append(name);
     return store_.Find(platform::FoldPathKey(listed_path)) != ItemStore::kNoEntry;
   });
-  for (const ItemStore::EntryId entry : store_) {
+  for (auto it = first; it != last; ++it) {
+    const ItemStore::EntryId entry = *it;
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     store_.SpellingOf(entry, path);
     const platform::IoResult looked = looks.Inspect(path, store_.AnchorOf(entry), info);
@@ -258,9 +263,16 @@ bool ItemList::GetRowText(int row, int column, char16_t* buffer, std::size_t cap
     if (store_.IsFolder(entry)) {
       text = kFolderSizeText;
     } else {
-      const std::uint64_t size = store_.SizeOf(entry);
-      shown = lang::FormatByteSize(size != ItemStore::kSizeNotRead ? size : 0);
-      text = shown;
+      std::uint64_t size = store_.SizeOf(entry);
+      if (size == ItemStore::kSizeNotRead) size = 0;
+      // A listing asks for every row in turn, and neighbours often have one size (empty
+      // files, files of one kind): the text made last is kept with its size.
+      if (!size_text_made_ || size != size_text_of_) {
+        size_text_ = lang::FormatByteSize(size);
+        size_text_of_ = size;
+        size_text_made_ = true;
+      }
+      text = size_text_;
     }
   } else {
     return false;

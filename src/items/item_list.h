@@ -165,6 +165,11 @@ class ItemList {
   std::map<Text, platform::EntryIdentity, std::less<>> anchors_;
   bool run_active_ = false;
   std::vector<Text> held_back_;
+  // The size text GetRowText made last and the size it shows (the number format is the
+  // process's own, so a size's text never changes).
+  mutable bool size_text_made_ = false;
+  mutable std::uint64_t size_text_of_ = 0;
+  mutable Text size_text_;
 };
 
 // The tokens of a command line, each trimmed and spelt as given, in the order they are added:

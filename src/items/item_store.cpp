@@ -55,14 +55,20 @@ namespace {
 constexpr std::uint8_t kTwoByteLead = 0x80;
 constexpr std::uint8_t kThreeByteLead = 0xC0;
 
+// A 64-bit number takes at most ten bytes.
+constexpr std::size_t kLongestNumber = 10;
+
+// Writes `value` at `out` (room for kLongestNumber bytes); returns how many bytes it took.
+std::size_t PutNumber(std::uint8_t* out, std::size_t value) {
+  std::size_t size = 0;
+  for (; value >= 0x80; value >>= 7) out[size++] = static_cast<std::uint8_t>(0x80 | (value & 0x7F));
+  out[size++] = static_cast<std::uint8_t>(value);
+  return size;
+}
+
 void PutNumber(std::vector<std::uint8_t>& out, std::size_t value) {
-  for (;; value >>= 7) {
-    if (value < 0x80) {
-      out.push_back(static_cast<std::uint8_t>(value));
-      return;
-    }
-    out.push_back(static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
-  }
+  std::uint8_t bytes[kLongestNumber];
+  out.insert(out.end(), bytes, bytes + PutNumber(bytes, value));
 }
 
 std::size_t TakeNumber(const std::uint8_t*& bytes) {
@@ -85,6 +91,18 @@ void PutUnit(std::uint8_t*& out, char16_t unit) {
     *out++ = kThreeByteLead;
     *out++ = static_cast<std::uint8_t>(unit >> 8);
     *out++ = static_cast<std::uint8_t>(unit & 0xFF);
+  }
+}
+
+// Writes the encodings of `units` at `out` and moves past them; ASCII, the bulk of most paths,
+// without a call.
+void PutUnits(std::uint8_t*& out, TextView units) {
+  for (const char16_t unit : units) {
+    if (unit < 0x80) {
+      *out++ = static_cast<std::uint8_t>(unit);
+    } else {
+      PutUnit(out, unit);
+    }
   }
 }
 
@@ -120,6 +138,12 @@ int CompareBytes(std::basic_string_view<std::uint8_t> a, std::basic_string_view<
     return order;
   }
   return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
+
+// Whether two byte strings are the same (std::basic_string_view<std::uint8_t>'s == compares a
+// byte at a time).
+bool SameBytes(std::basic_string_view<std::uint8_t> a, std::basic_string_view<std::uint8_t> b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 // The order of the concatenations a1 + a2 and b1 + b2, without building them.
@@ -164,41 +188,64 @@ Bytes Tables::BytesAt(std::uint32_t position) const {
   return {bytes, size};
 }
 
-std::pair<Bytes, Bytes> ItemStore::EncodeKey(TextView key) const {
+ItemStore::EncodedKey ItemStore::EncodeKey(TextView key) const {
   std::size_t split = key.size();
   while (split > 0 && !platform::IsPathSeparator(key[split - 1])) --split;
+  EncodedKey encoded;
+  encoded.folder_text = key.substr(0, split);
+  const bool known = noted_folder_part_ != kNoEntry &&
+                     encoded.folder_text.size() == noted_folder_text_.size() &&
+                     std::memcmp(encoded.folder_text.data(), noted_folder_text_.data(),
+                                 split * sizeof(char16_t)) == 0;
   // At most three bytes a unit; written in place, then cut to what was written.
-  scratch_.resize(key.size() * 3);
+  // Grown only: bytes past what is written are never read, so they need no clearing.
+  if (scratch_.size() < key.size() * 3) scratch_.resize(key.size() * 3);
   std::uint8_t* out = scratch_.data();
-  for (const char16_t unit : key.substr(0, split)) PutUnit(out, unit);
-  const auto folder_bytes = static_cast<std::size_t>(out - scratch_.data());
-  for (const char16_t unit : key.substr(split)) PutUnit(out, unit);
-  const Bytes all(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
-  return {all.substr(0, folder_bytes), all.substr(folder_bytes)};
+  if (known) {
+    encoded.folder_part = noted_folder_part_;
+  } else {
+    PutUnits(out, encoded.folder_text);
+    encoded.folder = Bytes(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
+  }
+  std::uint8_t* const name = out;
+  PutUnits(out, key.substr(split));
+  encoded.name = Bytes(name, static_cast<std::size_t>(out - name));
+  return encoded;
+}
+
+void ItemStore::NoteFolderText(TextView folder_text, std::uint32_t folder_part) const {
+  if (folder_part == noted_folder_part_) return;  // one folder part has one text
+  noted_folder_text_.assign(folder_text);
+  noted_folder_part_ = folder_part;
 }
 
 namespace {
 
-// Appends the units of `bytes` to `out`: at most one unit a byte, written in place.
+// Appends the units of `bytes` to `out`, a few hundred at a time through a buffer on the stack
+// (growing `out` to the bytes' count first would fill it with zeros only to overwrite them).
 void Decode(Bytes bytes, Text& out) {
-  const std::size_t start = out.size();
-  out.resize(start + bytes.size());
-  char16_t* units = out.data() + start;
+  constexpr std::size_t kBufferUnits = 256;
+  char16_t buffer[kBufferUnits];
   const std::uint8_t* next = bytes.data();
   const std::uint8_t* const end = next + bytes.size();
-  while (next < end) *units++ = TakeUnit(next);
-  out.resize(static_cast<std::size_t>(units - out.data()));
+  while (next < end) {
+    std::size_t count = 0;
+    for (; next < end && count < kBufferUnits; ++count) {
+      buffer[count] = *next < kTwoByteLead ? *next++ : TakeUnit(next);
+    }
+    out.append(buffer, count);
+  }
 }
 
 }  // namespace
 
 TextArena::Position ItemStore::AddBytes(Bytes bytes) {
-  std::vector<std::uint8_t> length;
-  PutNumber(length, bytes.size());
-  const TextArena::Position position = tables_.arena.Allocate(length.size() + bytes.size());
+  std::uint8_t length[kLongestNumber];
+  const std::size_t length_size = PutNumber(length, bytes.size());
+  const TextArena::Position position = tables_.arena.Allocate(length_size + bytes.size());
   std::uint8_t* out = tables_.arena.At(position);
-  std::memcpy(out, length.data(), length.size());
-  if (!bytes.empty()) std::memcpy(out + length.size(), bytes.data(), bytes.size());
+  std::memcpy(out, length, length_size);
+  if (!bytes.empty()) std::memcpy(out + length_size, bytes.data(), bytes.size());
   return position;
 }
 
@@ -211,7 +258,7 @@ std::string_view AsChars(std::basic_string_view<std::uint8_t> bytes) {
 }  // namespace
 
 std::uint32_t ItemStore::FindFolderPart(Bytes bytes) const {
-  if (tables_.BytesAt(tables_.folder_parts[last_folder_part_]) == bytes) {
+  if (SameBytes(tables_.BytesAt(tables_.folder_parts[last_folder_part_]), bytes)) {
     return last_folder_part_;
   }
   const auto found = folder_part_index_.find(AsChars(bytes));
@@ -257,6 +304,77 @@ int ItemStore::Compare(EntryId entry, Bytes key) const {
   return CompareJoined(tables_.FolderPartOf(record), tables_.NameOf(record), key, {});
 }
 
+namespace {
+
+// The number of leading elements of the sorted range [first, first + count) that order before
+// `value`: found by looking 1, 3, 7, 15 ... places ahead and then searching the last step, so
+// that a long stretch of one side costs a few comparisons instead of one per element.
+template <typename Less>
+std::size_t CountBefore(const std::uint32_t* first, std::size_t count, std::uint32_t value,
+                        const Less& less) {
+  if (count == 0 || !less(first[0], value)) return 0;
+  std::size_t low = 1;  // first[low - 1] orders before `value`
+  std::size_t high = 1;
+  while (high < count && less(first[high], value)) {
+    low = high + 1;
+    high = high * 2 + 1;
+  }
+  high = std::min(high, count);
+  return static_cast<std::size_t>(std::lower_bound(first + low, first + high, value, less) - first);
+}
+
+// Merges the sorted ranges a and b, which hold no two equal elements, into `out`. The stores of
+// a folder expansion arrive as long stretches that lie whole between two entries of the other
+// side: each stretch is found with a few comparisons and copied in one piece. `out` may lie
+// a_size entries before b in one array: what is written then never overtakes what of b is
+// still to be read.
+template <typename Less>
+std::uint32_t* MergeStretches(const std::uint32_t* a, std::size_t a_size, const std::uint32_t* b,
+                              std::size_t b_size, std::uint32_t* out, const Less& less) {
+  while (a_size > 0 && b_size > 0) {
+    std::size_t count = CountBefore(a, a_size, b[0], less);
+    out = std::copy_n(a, count, out);
+    a += count;
+    a_size -= count;
+    if (a_size == 0) break;
+    count = CountBefore(b, b_size, a[0], less);
+    out = std::copy_n(b, count, out);
+    b += count;
+    b_size -= count;
+  }
+  out = std::copy_n(a, a_size, out);
+  if (out == b) return out + b_size;  // the rest of b is in place already
+  return std::copy_n(b, b_size, out);
+}
+
+// A name's first eight bytes as a number, high byte first, shorter names padded with zeros:
+// two names whose heads differ order as their heads do (a name that ends before the difference
+// is the shorter one, which sorts first); equal heads say nothing.
+std::uint64_t HeadOf(Bytes name) {
+  std::uint64_t head = 0;
+  const std::size_t size = std::min<std::size_t>(name.size(), 8);
+  for (std::size_t i = 0; i < size; ++i) head |= std::uint64_t{name[i]} << (56 - 8 * i);
+  return head;
+}
+
+}  // namespace
+
+void ItemStore::SortByName(std::uint32_t* first, std::size_t count) const {
+  struct Keyed {
+    std::uint64_t head;
+    EntryId entry;
+  };
+  std::vector<Keyed> keyed(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    keyed[i] = {HeadOf(tables_.NameOf(Get(first[i]))), first[i]};
+  }
+  std::sort(keyed.begin(), keyed.end(), [this](const Keyed& a, const Keyed& b) {
+    if (a.head != b.head) return a.head < b.head;
+    return CompareBytes(tables_.NameOf(Get(a.entry)), tables_.NameOf(Get(b.entry))) < 0;
+  });
+  for (std::size_t i = 0; i < count; ++i) first[i] = keyed[i].entry;
+}
+
 void ItemStore::Settle() const {
   if (erased_since_settle_) {
     const auto erased = [this](EntryId entry) { return (Get(entry).flags & kErased) != 0; };
@@ -266,16 +384,51 @@ void ItemStore::Settle() const {
   }
   if (pending_.empty()) return;
   const auto less = [this](EntryId a, EntryId b) { return Less(a, b); };
-  std::sort(pending_.begin(), pending_.end(), less);
+  // A folder's listing stores its entries one after another, all with one folder part: such a
+  // stretch orders by its names alone, compared by their heads first. A stretch is cut at 4096
+  // entries so that the keys made for sorting it stay small; the pieces are merged below.
+  constexpr std::size_t kLongestPiece = 4096;
+  std::vector<std::size_t> starts;
+  for (std::size_t start = 0; start < pending_.size();) {
+    const std::uint32_t folder_part = Get(pending_[start]).folder_part;
+    std::size_t end = start + 1;
+    while (end < pending_.size() && end - start < kLongestPiece &&
+           Get(pending_[end]).folder_part == folder_part) {
+      ++end;
+    }
+    SortByName(pending_.data() + start, end - start);
+    starts.push_back(start);
+    start = end;
+  }
+  // The sorted pieces merged two by two until one is left, in place: the left piece of each
+  // pair moves aside and the merge writes from the pair's start, never past the entries of the
+  // right piece it has yet to read.
+  std::vector<EntryId> spare;
+  while (starts.size() > 1) {
+    std::vector<std::size_t> merged_starts;
+    for (std::size_t i = 0; i < starts.size(); i += 2) {
+      const std::size_t begin = starts[i];
+      merged_starts.push_back(begin);
+      if (i + 1 == starts.size()) break;  // the last piece has no partner in this round
+      const std::size_t middle = starts[i + 1];
+      const std::size_t end = i + 2 < starts.size() ? starts[i + 2] : pending_.size();
+      spare.assign(pending_.begin() + static_cast<std::ptrdiff_t>(begin),
+                   pending_.begin() + static_cast<std::ptrdiff_t>(middle));
+      MergeStretches(spare.data(), spare.size(), pending_.data() + middle, end - middle,
+                     pending_.data() + begin, less);
+    }
+    starts.swap(merged_starts);
+  }
+  spare = {};
   if (order_.empty()) {
     order_.swap(pending_);
-  } else {
-    const std::size_t middle = order_.size();
+  } else if (less(order_.back(), pending_.front())) {
     order_.insert(order_.end(), pending_.begin(), pending_.end());
-    if (less(order_[middle], order_[middle - 1])) {
-      std::inplace_merge(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(middle),
-                         order_.end(), less);
-    }
+  } else {
+    std::vector<EntryId> merged(order_.size() + pending_.size());
+    MergeStretches(order_.data(), order_.size(), pending_.data(), pending_.size(), merged.data(),
+                   less);
+    order_.swap(merged);
   }
   pending_.clear();
   pending_.shrink_to_fit();
@@ -293,38 +446,42 @@ std::size_t ItemStore::Hash(std::uint32_t folder_part, Bytes name) {
   return static_cast<std::size_t>(hash ^ (hash >> 29));
 }
 
-ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name) const {
+ItemStore::EntryId ItemStore::Lookup(std::uint32_t folder_part, Bytes name,
+                                     std::size_t hash) const {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = Hash(folder_part, name) & mask;; slot = (slot + 1) & mask) {
-    const EntryId entry = slots_[slot];
-    if (entry == kNoEntry) return kNoEntry;
+  const std::uint32_t tag = TagOf(hash);
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    const std::uint32_t held = slots_[slot];
+    if (held == kNoEntry) return kNoEntry;
+    // Reading a record is most often a cache miss: only one whose tag matches is read.
+    if ((held & ~kSlotEntryMask) != tag) continue;
+    const EntryId entry = held & kSlotEntryMask;
     const Record& record = Get(entry);
-    if (record.folder_part == folder_part && tables_.NameOf(record) == name) return entry;
+    if (record.folder_part == folder_part && SameBytes(tables_.NameOf(record), name)) return entry;
   }
 }
 
-void ItemStore::Insert(EntryId entry) {
+void ItemStore::Insert(EntryId entry, std::size_t hash) {
   // At most seven eighths full: a search still ends soon at a free slot, and the table costs
   // 4.6 to 9 bytes an entry.
   if ((live_ + 1) * 8 > slots_.size() * 7) Grow();
-  const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
+  std::size_t slot = hash & mask;
   while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
-  slots_[slot] = entry;
+  slots_[slot] = TagOf(hash) | entry;
 }
 
 void ItemStore::Remove(EntryId entry) {
   const Record& record = Get(entry);
   const std::size_t mask = slots_.size() - 1;
   std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
-  while (slots_[slot] != entry) slot = (slot + 1) & mask;
+  while ((slots_[slot] & kSlotEntryMask) != entry) slot = (slot + 1) & mask;
   // Backward shift: every later entry of the probe run that may fill the gap moves into it, so
   // that no search stops early at the freed slot.
   for (std::size_t next = (slot + 1) & mask;; next = (next + 1) & mask) {
-    const EntryId moved = slots_[next];
+    const std::uint32_t moved = slots_[next];
     if (moved == kNoEntry) break;
-    const Record& other = Get(moved);
+    const Record& other = Get(moved & kSlotEntryMask);
     const std::size_t home = Hash(other.folder_part, tables_.NameOf(other)) & mask;
     // `moved` may fill the gap when its home is not in (slot, next], cyclically.
     const bool between =
@@ -342,12 +499,12 @@ void ItemStore::Grow() {
   old.swap(slots_);
   slots_.assign(std::max<std::size_t>(old.size() * 2, 64), kNoEntry);
   const std::size_t mask = slots_.size() - 1;
-  for (const EntryId entry : old) {
-    if (entry == kNoEntry) continue;
-    const Record& record = Get(entry);
+  for (const std::uint32_t held : old) {
+    if (held == kNoEntry) continue;
+    const Record& record = Get(held & kSlotEntryMask);
     std::size_t slot = Hash(record.folder_part, tables_.NameOf(record)) & mask;
     while (slots_[slot] != kNoEntry) slot = (slot + 1) & mask;
-    slots_[slot] = entry;
+    slots_[slot] = held;  // the tag stays: it comes from the same hash
   }
 }
 
@@ -358,7 +515,10 @@ void ItemStore::Grow() {
 // start) and the unit, encoded as in keys.
 
 std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
-  if (spelling.empty() || spelling.size() != key.size() || spelling == key) return 0;
+  if (spelling.empty() || spelling.size() != key.size() ||
+      std::memcmp(spelling.data(), key.data(), key.size() * sizeof(char16_t)) == 0) {
+    return 0;
+  }
   std::vector<std::uint8_t> record;
   std::size_t count = 0;
   for (std::size_t i = 0; i < key.size(); ++i) count += key[i] != spelling[i] ? 1 : 0;
@@ -378,6 +538,10 @@ std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
 
 void Tables::SpellingOf(std::uint32_t entry, Text& out) const {
   KeyOf(entry, out);
+  ApplySpelling(entry, out);
+}
+
+void Tables::ApplySpelling(std::uint32_t entry, Text& out) const {
   const std::uint32_t spelling = SpellingIndex(entry);
   if (spelling == 0) return;
   const std::uint8_t* bytes = arena.At(spellings[spelling - 1]);
@@ -395,6 +559,24 @@ void ItemStore::SetSpelling(EntryId entry, std::uint32_t spelling) {
     spelling_of.resize(std::max<std::size_t>(records_, entry + 1), 0);
   }
   spelling_of[entry] = spelling;
+}
+
+void ItemStore::KeyOf(EntryId entry, Text& out) const {
+  const Record& record = Get(entry);
+  if (record.folder_part != decoded_folder_part_) {
+    decoded_folder_.clear();
+    Decode(tables_.FolderPartOf(record), decoded_folder_);
+    decoded_folder_part_ = record.folder_part;
+  }
+  const Bytes name = tables_.NameOf(record);
+  out.reserve(decoded_folder_.size() + name.size());
+  out.assign(decoded_folder_);
+  Decode(name, out);
+}
+
+void ItemStore::SpellingOf(EntryId entry, Text& out) const {
+  KeyOf(entry, out);
+  tables_.ApplySpelling(entry, out);
 }
 
 Text ItemStore::SpellingOf(EntryId entry) const {
@@ -510,10 +692,14 @@ std::shared_ptr<const ItemStore::Frozen> ItemStore::Freeze() const {
 
 ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint32_t anchor_length,
                                     TextView spelling) {
-  const auto [folder_bytes, name] = EncodeKey(key);
-  const std::uint32_t folder_part = AddFolderPart(folder_bytes);
-  // AddFolderPart leaves scratch_ as it is: `name` still points into it.
-  const EntryId found = Lookup(folder_part, name);
+  const EncodedKey encoded = EncodeKey(key);
+  const std::uint32_t folder_part =
+      encoded.folder_part != kNoEntry ? encoded.folder_part : AddFolderPart(encoded.folder);
+  NoteFolderText(encoded.folder_text, folder_part);
+  // AddFolderPart leaves scratch_ as it is: the name still points into it.
+  const Bytes name = encoded.name;
+  const std::size_t hash = Hash(folder_part, name);
+  const EntryId found = Lookup(folder_part, name, hash);
   if (found != kNoEntry) {
     SetSize(found, size);
     Record& record = Mutable(found);
@@ -527,7 +713,7 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
     }
     return found;
   }
-  if (records_ == kNoEntry) throw std::bad_alloc();
+  if (records_ > kSlotEntryMask - 1) throw std::bad_alloc();
   const EntryId entry = records_;
   if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
     // Left unwritten: the pages of a chunk's unused rest cost nothing until used.
@@ -544,17 +730,19 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   ++records_;
   SetSize(entry, size);
   SetSpelling(entry, AddSpelling(key, spelling));
-  Insert(entry);
+  Insert(entry, hash);
   ++live_;
   pending_.push_back(entry);
   return entry;
 }
 
 ItemStore::EntryId ItemStore::Find(TextView key) const {
-  const auto [folder_bytes, name] = EncodeKey(key);
-  const std::uint32_t folder_part = FindFolderPart(folder_bytes);
+  const EncodedKey encoded = EncodeKey(key);
+  const std::uint32_t folder_part =
+      encoded.folder_part != kNoEntry ? encoded.folder_part : FindFolderPart(encoded.folder);
   if (folder_part == kNoEntry) return kNoEntry;
-  return Lookup(folder_part, name);
+  NoteFolderText(encoded.folder_text, folder_part);
+  return Lookup(folder_part, encoded.name, Hash(folder_part, encoded.name));
 }
 
 void ItemStore::MarkErased(EntryId entry) {
@@ -608,6 +796,10 @@ void ItemStore::Clear() {
   erased_since_settle_ = false;
   slots_.assign(64, kNoEntry);
   folder_part_index_.clear();
+  decoded_folder_part_ = kNoEntry;
+  decoded_folder_.clear();
+  noted_folder_part_ = kNoEntry;
+  noted_folder_text_.clear();
   // Index 0: the empty folder part, of keys without a separator.
   tables_.folder_parts.push_back(AddBytes({}));
   folder_part_index_.emplace(std::string_view(), 0);

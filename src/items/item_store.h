@@ -124,6 +124,8 @@ struct Tables {
   }
   void KeyOf(std::uint32_t entry, Text& out) const;
   void SpellingOf(std::uint32_t entry, Text& out) const;
+  // Turns `key`, the entry's key, into its spelling.
+  void ApplySpelling(std::uint32_t entry, Text& key) const;
   platform::EntryIdentity IdentityOf(std::uint32_t entry) const;
 };
 
@@ -202,12 +204,13 @@ class ItemStore {
   void SetIdentity(EntryId entry, const platform::EntryIdentity& identity);
   void SetFolder(EntryId entry, bool folder);
 
-  // The key text of an entry.
+  // The key text of an entry. Entries read one after another in key order mostly share their
+  // folder part: the one decoded last is kept and only the name is decoded again.
   Text KeyOf(EntryId entry) const;
-  void KeyOf(EntryId entry, Text& out) const { tables_.KeyOf(entry, out); }
+  void KeyOf(EntryId entry, Text& out) const;
   // The entry's path as the system spells it (its key where it was stored without another).
   Text SpellingOf(EntryId entry) const;
-  void SpellingOf(EntryId entry, Text& out) const { tables_.SpellingOf(entry, out); }
+  void SpellingOf(EntryId entry, Text& out) const;
 
   // What the entries stored so far are now, to be read on any thread however the store changes
   // afterwards (a deletion run's rows): KeyOf, SpellingOf, IdentityOf and the anchor of every
@@ -256,8 +259,18 @@ class ItemStore {
   // The record to change: its chunk made the store's own first when a frozen copy shares it.
   Record& Mutable(EntryId entry);
 
-  // Encodes the folder part and the name of `key` into scratch_; returns both as views of it.
-  std::pair<Bytes, Bytes> EncodeKey(TextView key) const;
+  // A key taken apart: the text of its folder part, that part's index when it is the one noted
+  // last (NoteFolderText; kNoEntry otherwise, and `folder` holds its encoding), and the
+  // encoding of its name. The encodings are views of scratch_.
+  struct EncodedKey {
+    TextView folder_text;
+    std::uint32_t folder_part = kNoEntry;
+    Bytes folder;
+    Bytes name;
+  };
+  // A folder's entries arrive one after another: its part is encoded and looked up once.
+  EncodedKey EncodeKey(TextView key) const;
+  void NoteFolderText(TextView folder_text, std::uint32_t folder_part) const;
   // The index of the folder part `bytes`, or kNoEntry when none is stored.
   std::uint32_t FindFolderPart(Bytes bytes) const;
   std::uint32_t AddFolderPart(Bytes bytes);
@@ -268,11 +281,22 @@ class ItemStore {
   int Compare(EntryId entry, Bytes key) const;
   // Brings newly stored entries into order_ and takes erased ones out of it.
   void Settle() const;
+  // Sorts `count` entries that share one folder part into key order.
+  void SortByName(EntryId* first, std::size_t count) const;
 
   // The hash table of entry numbers (open addressing, linear probing).
   static std::size_t Hash(std::uint32_t folder_part, Bytes name);
-  EntryId Lookup(std::uint32_t folder_part, Bytes name) const;
-  void Insert(EntryId entry);
+  // A slot holds an entry number in its low 27 bits and the top five bits of the entry's hash
+  // above them, so that a search reads only the records whose tag matches. Entry numbers thus
+  // end below 2^27 - 1 (134 million entries, some 4 GB of records alone); all ones is a free
+  // slot.
+  static constexpr std::uint32_t kSlotEntryMask = (std::uint32_t{1} << 27) - 1;
+  static std::uint32_t TagOf(std::size_t hash) {
+    return static_cast<std::uint32_t>(hash >> (sizeof(std::size_t) * 8 - 5)) << 27;
+  }
+  // `hash` is Hash(folder_part, name), of the entry's own in Insert.
+  EntryId Lookup(std::uint32_t folder_part, Bytes name, std::size_t hash) const;
+  void Insert(EntryId entry, std::size_t hash);
   void Remove(EntryId entry);
   void Grow();
   // Takes an entry out: out of the hash table now, out of order_ at the next Settle.
@@ -294,10 +318,16 @@ class ItemStore {
   mutable std::vector<EntryId> order_;    // sorted, but for entries erased since Settle
   mutable std::vector<EntryId> pending_;  // stored since Settle, unsorted
   mutable bool erased_since_settle_ = false;
-  std::vector<EntryId> slots_;  // the hash table; kNoEntry is a free slot
+  std::vector<std::uint32_t> slots_;  // the hash table (see TagOf); kNoEntry is a free slot
   std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;
   mutable std::uint32_t last_folder_part_ = 0;  // the one found last: folders arrive together
   mutable std::vector<std::uint8_t> scratch_;
+  // The folder part KeyOf decoded last (its index, kNoEntry for none) and its text.
+  mutable std::uint32_t decoded_folder_part_ = kNoEntry;
+  mutable Text decoded_folder_;
+  // The folder part EncodeKey found last (kNoEntry for none) and its text.
+  mutable std::uint32_t noted_folder_part_ = kNoEntry;
+  mutable Text noted_folder_text_;
 };
 
 }  // namespace nulvane::items

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/path_rules.h"
 
 namespace nulvane::items {
@@ -201,6 +202,89 @@ TEST(ItemStore, StoresErasuresAndReadsInAnyMixKeepTheKeysAndTheirOrder) {
     EXPECT_EQ(store.SizeOf(entry), size);
   }
   EXPECT_EQ(Keys(store), keys);
+}
+
+TEST(ItemStore, FolderListingsMergeIntoTheOrderWhereverTheirNamesFall) {
+  // A listing stores one folder's names together; its batch is sorted by name and merged with
+  // what is there. The folders here are each other's neighbours (a.b and a- sort inside a's
+  // entries, a/x inside a's names), names share heads longer than eight bytes and differ only
+  // by case (one key on Windows, the newest spelling kept), and some batches span two folders
+  // or are longer than a sorted piece. Keys go in folded as the item list stores them.
+  const Text sep(1, platform::kPathSeparator);
+  const std::vector<Text> folders{sep + u"r" + sep,
+                                  sep + u"r" + sep + u"a" + sep,
+                                  sep + u"r" + sep + u"a.b" + sep,
+                                  sep + u"r" + sep + u"a-" + sep,
+                                  sep + u"r" + sep + u"a" + sep + u"x" + sep,
+                                  sep + u"r" + sep + u"A" + sep + u"\x00E4" + sep};
+  const std::vector<Text> stems{u"a",      u"A",         u"a.b",       u"a-",       u"x",
+                                u"X",      u"long_name", u"LONG_name", u"long_nam", u"\x00E4",
+                                u"\x00C4", u"\x4E2D",    u"b"};
+  std::mt19937 random(2112);
+  const auto pick = [&](std::size_t size) {
+    return std::uniform_int_distribution<std::size_t>(0, size - 1)(random);
+  };
+  ItemStore store;
+  std::map<Text, Text> model;  // key -> spelling
+  const auto store_name = [&](const Text& folder, const Text& name) {
+    const Text path = folder + name;
+    const Text key = platform::FoldPathKey(path);
+    store.Store(key, 1, 0, path);
+    model[key] = path;
+  };
+  for (int batch = 0; batch < 200; ++batch) {
+    const std::size_t spans = 1 + pick(2);
+    for (std::size_t span = 0; span < spans; ++span) {
+      const Text& folder = folders[pick(folders.size())];
+      const std::size_t count = batch % 100 == 7 ? 4500 : 1 + pick(40);
+      for (std::size_t i = 0; i < count; ++i) {
+        Text name = stems[pick(stems.size())];
+        if (pick(3) != 0) name += static_cast<char16_t>(u'0' + pick(10));
+        if (count > 100) {
+          for (const char c : std::to_string(i)) name += static_cast<char16_t>(c);
+        }
+        store_name(folder, name);
+      }
+    }
+    if (pick(5) == 0) {
+      const auto it = std::next(model.begin(), static_cast<std::ptrdiff_t>(pick(model.size())));
+      EXPECT_TRUE(store.Erase(it->first));
+      model.erase(it);
+    }
+    // Read now and then: the batches stored since the last read are merged together.
+    if (pick(4) != 0 && batch % 100 != 7) continue;
+    std::vector<Text> keys;
+    for (const auto& [key, spelling] : model) keys.push_back(key);
+    ASSERT_EQ(Keys(store), keys) << batch;
+  }
+  for (const auto& [key, spelling] : model) {
+    const ItemStore::EntryId entry = store.Find(key);
+    ASSERT_NE(entry, ItemStore::kNoEntry);
+    EXPECT_EQ(store.SpellingOf(entry), spelling);
+  }
+}
+
+TEST(ItemStore, KeysReadOneAfterAnotherComeBackWholeAcrossFoldersSpellingsAndAClear) {
+  // Neighbouring keys share their folder part, which is encoded and decoded once for them: a
+  // spelling of one row must not reach the next, and a clear gives folder parts new texts.
+  ItemStore store;
+  const ItemStore::EntryId spelt = store.Store(u"c:/d/a", 1, 0, u"C:/D/A");
+  const ItemStore::EntryId plain = store.Store(u"c:/d/b", 1);
+  const ItemStore::EntryId other = store.Store(u"c:/e/c", 1);
+  EXPECT_EQ(store.SpellingOf(spelt), u"C:/D/A");
+  EXPECT_EQ(store.KeyOf(plain), u"c:/d/b");
+  EXPECT_EQ(store.KeyOf(other), u"c:/e/c");
+  EXPECT_EQ(store.SpellingOf(plain), u"c:/d/b");
+  EXPECT_EQ(store.Find(u"c:/d/b"), plain);
+  store.Clear();
+  // The folder part numbers start again: "c:/x/" now has the number "c:/d/" (read and looked
+  // up last) had, and "c:/d/" names no folder part at all.
+  const ItemStore::EntryId again = store.Store(u"c:/x/y", 1);
+  EXPECT_EQ(store.KeyOf(again), u"c:/x/y");
+  store.Store(u"c:/x/b", 1);
+  EXPECT_EQ(store.Find(u"c:/d/b"), ItemStore::kNoEntry);
+  EXPECT_EQ(store.KeyOf(store.Store(u"c:/d/b", 1)), u"c:/d/b");
+  EXPECT_EQ(store.size(), 3u);
 }
 
 TEST(ItemStore, AFolderSortsAfterItsNeighboursThatAreBelowTheSeparator) {
