@@ -39,11 +39,19 @@ shown_ms() {
   start=$(ms_now)
   wine "$1" >/dev/null 2>&1 &
   pid=$!
-  while [ -z "$window" ]; do
+  # A window that never shows (the program ended, or the display lost it) ends the wait after
+  # a minute; the round then reads 0 rather than hanging the whole benchmark.
+  local deadline=$(( start + 60000000000 ))
+  while [ -z "$window" ] && [ "$(ms_now)" -lt "$deadline" ]; do
     window=$(xdotool search --onlyvisible --name "$2" 2>/dev/null | head -n 1 || true)
     sleep 0.005
   done
-  echo $(( ($(ms_now) - start) / 1000000 ))
+  if [ -n "$window" ]; then
+    echo $(( ($(ms_now) - start) / 1000000 ))
+  else
+    echo 0
+    echo "no window titled $2 within 60 s" >&2
+  fi
   xdotool key --window "$window" Escape >/dev/null 2>&1 || true
   sleep 0.3
   kill "$pid" 2>/dev/null || true
