@@ -83,12 +83,6 @@ VolumeIds IdsOf(HANDLE handle) {
   return ::lstrcmpiW(name, L"NTFS") == 0 ? VolumeIds::kIndex : VolumeIds::kFull;
 }
 
-}  // namespace
-
-bool IsWholeIndex(std::uint64_t index) { return index != 0 && index != ~std::uint64_t{0}; }
-
-namespace {
-
 void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& info, VolumeIds ids,
                              EntryIdentity& identity) {
   identity = EntryIdentity{};
@@ -116,6 +110,8 @@ void IdentityFromInformation(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& in
 }
 
 }  // namespace
+
+bool IsWholeIndex(std::uint64_t index) { return index != 0 && index != ~std::uint64_t{0}; }
 
 IoResult ReadIdentity(HANDLE handle, EntryIdentity& identity) {
   identity = EntryIdentity{};
