@@ -1,4 +1,5 @@
 // Folder expansion: walking a dropped or passed folder into the item store.
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -41,6 +42,26 @@ void ItemList::CountListing() {
   listing_counter.store(counter + 1, std::memory_order_relaxed);
 }
 
+void ItemList::StoreListed(TextView path, const platform::EntryInfo& info,
+                           std::size_t anchor_length) {
+  RequireOwnerThread();
+  const Text key = platform::FoldPathKey(path);
+  const ItemStore::EntryId entry =
+      store_.Store(key, info.size_known ? info.size : ItemStore::kSizeNotRead,
+                   static_cast<std::uint32_t>(std::min(anchor_length, key.size())), path);
+  // A file or folder the listing told all about (kind, size, identity, on the folder's volume)
+  // was looked at just now, by the same handles a look of its own would take: the rebuild that
+  // ends this batch takes that look instead of asking the system a second time. Links, mount
+  // points and anything the listing left unsaid are looked at by the rebuild itself.
+  const bool whole =
+      (info.kind == platform::EntryKind::kFile || info.kind == platform::EntryKind::kFolder) &&
+      info.size_known && info.identity.known && !info.other_volume;
+  if (!whole) return;
+  store_.SetIdentity(entry, info.identity);
+  store_.SetFolder(entry, info.kind == platform::EntryKind::kFolder);
+  store_.SetListed(entry);
+}
+
 void ItemList::ExpandFolder(TextView folder, std::size_t anchor_length) {
   RequireOwnerThread();
   // The folders on the way stay open for the walk, and only for it.
@@ -73,7 +94,7 @@ void ItemList::ExpandFolder(TextView folder, std::size_t anchor_length) {
           if (name.empty()) return;
           path.assign(prefix);
           path.append(name);
-          StoreItem(path, info.size_known ? info.size : ItemStore::kSizeNotRead, anchor_length);
+          StoreListed(path, info, anchor_length);
           // Only a real folder is descended into. A link to a folder is stored above as an
           // entry of its own and removed as a link; what lies behind it is not the user's
           // choice and is never queued. A mount point is refused by its own listing.

@@ -98,7 +98,7 @@ class RowLooks {
       folders_.pop_back();
     }
     if (folders_.empty() || folders_.back().path.size() != path.size()) {
-      folders_.push_back(Folder{Text(path), anchor_length});
+      folders_.push_back(Folder{Text(path), anchor_length, 0, false, {}, {}});
     }
     return folders_.back();
   }
@@ -210,6 +210,12 @@ void ItemList::Rebuild(bool show_summary) {
   for (auto it = first; it != last; ++it) {
     const ItemStore::EntryId entry = *it;
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
+    if (store_.TakeListed(entry)) {
+      // Stored by the listing of this very batch, with all a look would find.
+      rows_.push_back(entry);
+      total += store_.SizeOf(entry);
+      continue;
+    }
     store_.SpellingOf(entry, path);
     const platform::IoResult looked = looks.Inspect(path, store_.AnchorOf(entry), info);
     if (!looked) {

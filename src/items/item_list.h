@@ -146,6 +146,9 @@ class ItemList {
 
  private:
   void RequireOwnerThread() const;
+  // StoreItem for an entry a listing reported as `info`; what the listing told in full is kept
+  // for the next rebuild (ItemStore::SetListed).
+  void StoreListed(TextView path, const platform::EntryInfo& info, std::size_t anchor_length);
   void CountListing();
   // Records what the folder `anchor` (the text before a path the user gave) is now.
   void RecordAnchor(TextView anchor);

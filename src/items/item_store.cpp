@@ -674,6 +674,12 @@ void ItemStore::SetSize(EntryId entry, std::uint64_t size) {
 
 void ItemStore::ResolveSize(EntryId entry, std::uint64_t size) { SetSize(entry, size); }
 
+bool ItemStore::TakeListed(EntryId entry) {
+  if ((Get(entry).flags & item_store_detail::kListed) == 0) return false;
+  Mutable(entry).flags &= static_cast<std::uint8_t>(~item_store_detail::kListed);
+  return true;
+}
+
 void ItemStore::SetFolder(EntryId entry, bool folder) {
   if (IsFolder(entry) != folder) Mutable(entry).folder = folder ? 1 : 0;
 }
@@ -705,6 +711,7 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
     Record& record = Mutable(found);
     record.anchor_length =
         std::min<std::uint32_t>(record.anchor_length, anchor_length) & kAnchorMask;
+    record.flags &= static_cast<std::uint8_t>(~item_store_detail::kListed);
     SetIdentity(found, {});
     if (!spelling.empty()) {
       Text current;

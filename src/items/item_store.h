@@ -76,13 +76,15 @@ struct Record {
   // full).
   std::uint16_t volume;
   std::uint8_t stamp_kind;
-  std::uint8_t flags;  // kKnown, kErased
+  std::uint8_t flags;  // kKnown, kErased, kListed
 };
 static_assert(sizeof(Record) == 32 && std::is_trivial_v<Record>);
 inline constexpr std::uint32_t kSizeUnread = 0xFFFFFFFF;
 inline constexpr std::uint32_t kSizeElsewhere = 0xFFFFFFFE;
 inline constexpr std::uint8_t kKnown = 1;
 inline constexpr std::uint8_t kErased = 2;
+// The listing that stored the entry told its kind, size and identity (see ItemStore::SetListed).
+inline constexpr std::uint8_t kListed = 4;
 inline constexpr std::uint16_t kOwnIdentity = 0xFFFF;
 inline constexpr unsigned kChunkBits = 12;  // records are kept in chunks of 4096
 
@@ -203,6 +205,12 @@ class ItemStore {
   void ResolveSize(EntryId entry, std::uint64_t size);
   void SetIdentity(EntryId entry, const platform::EntryIdentity& identity);
   void SetFolder(EntryId entry, bool folder);
+  // The listing that just stored the entry gave its kind, size and identity, recorded with
+  // SetFolder and SetIdentity: the next look at it may take them instead of asking the system
+  // again. TakeListed says whether that is so and clears the mark, so only one look takes it;
+  // storing the key again clears it too.
+  void SetListed(EntryId entry) { Mutable(entry).flags |= item_store_detail::kListed; }
+  bool TakeListed(EntryId entry);
 
   // The key text of an entry. Entries read one after another in key order mostly share their
   // folder part: the one decoded last is kept and only the name is decoded again.

@@ -104,10 +104,11 @@ TEST_F(ItemListExpansion, WalksDepthFirstInListingOrder) {
                                Join(Join(Join(root_, u"a"), u"x"), u"deep"), Join(root_, u"b")}));
 }
 
-// Where listings give identities, a rebuild reads a folder's rows from one listing of it: its
-// first rows are looked at alone, the rest come from the listing, also after a subfolder's rows
-// came between them ("a4" < "b\..." < "c1"). What the rows show is what looks would show: a
-// file gone since the expansion is no row.
+// Where listings give identities, the rebuild that ends an expansion takes the listing's look at
+// every entry it stored and asks the system nothing. A later rebuild (after a run, after another
+// drop) reads a folder's rows from one listing of it: its first rows are looked at alone, the
+// rest come from the listing, also after a subfolder's rows came between them ("a4" < "b\..." <
+// "c1"). What the rows show is what looks would show: a file gone since is no row.
 TEST_F(ItemListExpansion, ARebuildReadsEachFolderFromOneListing) {
   const Text sub = Join(root_, u"b");
   fs_.AddFolder(sub);
@@ -116,19 +117,22 @@ TEST_F(ItemListExpansion, ARebuildReadsEachFolderFromOneListing) {
     fs_.AddFile(Join(sub, name), 2);
   }
   list_.ExpandFolder(root_);
-  fs_.Remove(Join(root_, u"c2"));
   fs_.listed.clear();
   fs_.inspected = 0;
-
   list_.RebuildRows();
+  EXPECT_TRUE(fs_.listed.empty());
+  EXPECT_EQ(fs_.inspected, 0);
+  EXPECT_EQ(testing::RowPaths(list_).size(), 17u);
+  EXPECT_EQ(list_.RecordedSize(Join(sub, u"c4")), 2u);
 
+  fs_.Remove(Join(root_, u"c2"));
+  list_.RebuildRows();
   EXPECT_EQ(fs_.listed, (std::vector<Text>{root_, sub}));
-  // The two folders' first three files, the folder rows and the anchor's folder, never all 17.
+  // The two folders' first three files, the folder row and the anchor's folder, never all 17.
   EXPECT_LE(fs_.inspected, 9);
   const std::vector<Text> rows = testing::RowPaths(list_);
   EXPECT_EQ(rows.size(), 17u - 1u);
   EXPECT_EQ(std::count(rows.begin(), rows.end(), Join(root_, u"c2")), 0);
-  EXPECT_EQ(list_.RecordedSize(Join(sub, u"c4")), 2u);
 }
 
 TEST_F(ItemListExpansion, AFolderGivenWithATrailingSeparatorGetsNoDoubledSeparator) {
