@@ -5,6 +5,10 @@
 #include <climits>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace nulvane::platform {
 
 namespace {
@@ -78,36 +82,47 @@ Text Utf8ToText(std::string_view utf8) {
   return out;
 }
 
-std::string TextToUtf8(TextView text) {
-  // Every unit gives at most three bytes (a surrogate pair gives four for its two units), so
-  // the bytes are written in place into a buffer of three times the length and cut to size.
-  std::string out(3 * text.size(), '\0');
-  char* const begin = out.data();
-  char* at = begin;
+char* EncodeUtf8(TextView text, char* out) {
+  char* at = out;
   auto put = [&at](unsigned value) { *at++ = static_cast<char>(value); };
   const std::size_t size = text.size();
-  for (std::size_t i = 0; i < size; ++i) {
-    // Runs of ASCII, the bulk of most names, go four units at a time.
-    while (i + 4 <= size && (text[i] | text[i + 1] | text[i + 2] | text[i + 3]) < 0x80) {
-      at[0] = static_cast<char>(text[i]);
-      at[1] = static_cast<char>(text[i + 1]);
-      at[2] = static_cast<char>(text[i + 2]);
-      at[3] = static_cast<char>(text[i + 3]);
+  const char16_t* const units = text.data();
+  std::size_t i = 0;
+  while (i < size) {
+    // Runs of ASCII, the bulk of most names, go eight units at a time.
+#if defined(__SSE2__)
+    const __m128i not_ascii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (i + 8 <= size) {
+      const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+      const __m128i high_bits = _mm_and_si128(eight, not_ascii);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(high_bits, _mm_setzero_si128())) != 0xFFFF) break;
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(at), _mm_packus_epi16(eight, eight));
+      at += 8;
+      i += 8;
+    }
+#endif
+    while (i + 4 <= size && (units[i] | units[i + 1] | units[i + 2] | units[i + 3]) < 0x80) {
+      at[0] = static_cast<char>(units[i]);
+      at[1] = static_cast<char>(units[i + 1]);
+      at[2] = static_cast<char>(units[i + 2]);
+      at[3] = static_cast<char>(units[i + 3]);
       at += 4;
       i += 4;
     }
     if (i == size) break;
-    char32_t c = text[i];
+    char32_t c = units[i];
     if (c < 0x80) {
       put(c);
+      ++i;
       continue;
     }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < size && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
       ++i;
-    } else if (IsEscapedByte(text[i])) {
-      put(text[i] - kEscapeBase);
+    } else if (IsEscapedByte(units[i])) {
+      put(units[i] - kEscapeBase);
+      ++i;
       continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = kReplacement;
@@ -125,8 +140,16 @@ std::string TextToUtf8(TextView text) {
       put(0x80 | ((c >> 6) & 0x3F));
       put(0x80 | (c & 0x3F));
     }
+    ++i;
   }
-  out.resize(static_cast<std::size_t>(at - begin));
+  return at;
+}
+
+std::string TextToUtf8(TextView text) {
+  // Every unit gives at most three bytes (a surrogate pair gives four for its two units), so
+  // the bytes are written in place into a buffer of three times the length and cut to size.
+  std::string out(kMostUtf8BytesPerUnit * text.size(), '\0');
+  out.resize(static_cast<std::size_t>(EncodeUtf8(text, out.data()) - out.data()));
   return out;
 }
 
@@ -159,6 +182,27 @@ constexpr bool ShownAsItIs(char16_t c) {
   return c >= 0x20 && c < 0x7F && (c != u'\\' || !kBackslashInNames);
 }
 
+// The end of the run of units from `i` on that are shown as they are.
+std::size_t ShownRunEnd(TextView text, std::size_t i) {
+  const std::size_t size = text.size();
+#if defined(__SSE2__)
+  // Eight units at a time. Compared as signed numbers, units from 0x8000 on are below 0x20.
+  const __m128i below = _mm_set1_epi16(0x20 - 1);
+  const __m128i above = _mm_set1_epi16(0x7F);
+  const __m128i backslash = _mm_set1_epi16(u'\\');
+  while (i + 8 <= size) {
+    const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    __m128i shown = _mm_and_si128(_mm_cmpgt_epi16(eight, below), _mm_cmplt_epi16(eight, above));
+    if (kBackslashInNames) shown = _mm_andnot_si128(_mm_cmpeq_epi16(eight, backslash), shown);
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(shown));
+    if (mask != 0xFFFF) return i + static_cast<std::size_t>(__builtin_ctz(~mask)) / 2;
+    i += 8;
+  }
+#endif
+  while (i < size && ShownAsItIs(text[i])) ++i;
+  return i;
+}
+
 }  // namespace
 
 void AppendEscapedForDisplay(Text& out, TextView text) {
@@ -177,8 +221,7 @@ void AppendEscapedForDisplay(Text& out, TextView text) {
   std::size_t i = 0;
   while (i < size) {
     // Names are mostly printable ASCII: such a run is appended in one piece.
-    std::size_t run = i;
-    while (run < size && ShownAsItIs(text[run])) ++run;
+    const std::size_t run = ShownRunEnd(text, i);
     if (run > i) {
       out.append(text.data() + i, run - i);
       i = run;

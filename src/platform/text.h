@@ -21,6 +21,11 @@ Text Utf8ToText(std::string_view utf8);
 // Converts UTF-16 to UTF-8. A lone surrogate U+DC80..U+DCFF becomes the byte it stands for;
 // any other lone surrogate becomes U+FFFD (see HasUnmappableSurrogate).
 std::string TextToUtf8(TextView text);
+// TextToUtf8 into `out`, which has room for kMostUtf8BytesPerUnit bytes per unit of `text`;
+// returns the end of what was written. A surrogate pair split between two calls is written as
+// two replacement characters: callers cut text between pairs.
+inline constexpr std::size_t kMostUtf8BytesPerUnit = 3;
+char* EncodeUtf8(TextView text, char* out);
 
 // True when `text` holds a lone surrogate that stands for no byte: TextToUtf8 would replace it,
 // so as a file name the text would name another file.

@@ -54,5 +54,27 @@ TEST(TextConversion, EscapesAppendAroundPlainRuns) {
   EXPECT_EQ(EscapeForDisplay(u""), u"");
 }
 
+// Long plain runs go many units at a time: a unit of every kind at every place of such a run
+// (both sides of a group of eight) comes out exactly as it does alone, and so does the run
+// around it.
+TEST(TextConversion, EveryKindOfUnitAmidLongPlainRunsConvertsAsItDoesAlone) {
+  const Text run = u"abcdefghijklmnopqrstuvwx";
+  for (unsigned unit = 0; unit < 0x10000;
+       unit += (unit < 0x100 || (unit >= 0xD7F0 && unit < 0xE010)) ? 1 : 61) {
+    const Text alone(1, static_cast<char16_t>(unit));
+    const std::string bytes = TextToUtf8(alone);
+    const Text shown = EscapeForDisplay(alone);
+    for (std::size_t at = 0; at <= 10; ++at) {
+      Text text = run;
+      text.insert(at, alone);
+      const std::string plain_before(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(at));
+      const std::string plain_after(run.begin() + static_cast<std::ptrdiff_t>(at), run.end());
+      ASSERT_EQ(TextToUtf8(text), plain_before + bytes + plain_after) << unit << " " << at;
+      ASSERT_EQ(EscapeForDisplay(text), run.substr(0, at) + shown + run.substr(at))
+          << unit << " " << at;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace nulvane::platform
