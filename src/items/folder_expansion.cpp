@@ -45,7 +45,9 @@ void ItemList::CountListing() {
 void ItemList::StoreListed(TextView path, const platform::EntryInfo& info,
                            std::size_t anchor_length) {
   RequireOwnerThread();
-  const Text key = platform::FoldPathKey(path);
+  Text folded;
+  if constexpr (platform::kPathKeysFolded) folded = platform::FoldPathKey(path);
+  const TextView key = platform::kPathKeysFolded ? TextView(folded) : path;
   const ItemStore::EntryId entry =
       store_.Store(key, info.size_known ? info.size : ItemStore::kSizeNotRead,
                    static_cast<std::uint32_t>(std::min(anchor_length, key.size())), path);
@@ -56,10 +58,7 @@ void ItemList::StoreListed(TextView path, const platform::EntryInfo& info,
   const bool whole =
       (info.kind == platform::EntryKind::kFile || info.kind == platform::EntryKind::kFolder) &&
       info.size_known && info.identity.known && !info.other_volume;
-  if (!whole) return;
-  store_.SetIdentity(entry, info.identity);
-  store_.SetFolder(entry, info.kind == platform::EntryKind::kFolder);
-  store_.SetListed(entry);
+  if (whole) store_.SetListed(entry, info.identity, info.kind == platform::EntryKind::kFolder);
 }
 
 void ItemList::ExpandFolder(TextView folder, std::size_t anchor_length) {

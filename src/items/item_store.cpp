@@ -379,31 +379,46 @@ void ItemStore::Settle() const {
   if (erased_since_settle_) {
     const auto erased = [this](EntryId entry) { return (Get(entry).flags & kErased) != 0; };
     std::erase_if(order_, erased);
-    std::erase_if(pending_, erased);
     erased_since_settle_ = false;
   }
-  if (pending_.empty()) return;
+  if (settled_records_ == records_) return;
+  // Entries are numbered as they are made, so the ones stored since the last Settle are the
+  // numbers from settled_records_ on. They are sorted at the end of order_ (one allocation of
+  // the exact size, rather than a list grown entry by entry beside it) and merged into it.
+  const std::size_t settled = order_.size();
+  order_.reserve(settled + (records_ - settled_records_));
+  for (EntryId entry = settled_records_; entry < records_; ++entry) {
+    if ((Get(entry).flags & kErased) == 0) order_.push_back(entry);
+  }
+  settled_records_ = records_;
+  EntryId* const pending = order_.data() + settled;
+  const std::size_t pending_size = order_.size() - settled;
+  if (pending_size == 0) return;
   const auto less = [this](EntryId a, EntryId b) { return Less(a, b); };
   // A folder's listing stores its entries one after another, all with one folder part: such a
   // stretch orders by its names alone, compared by their heads first. A stretch is cut at 4096
   // entries so that the keys made for sorting it stay small; the pieces are merged below.
   constexpr std::size_t kLongestPiece = 4096;
   std::vector<std::size_t> starts;
-  for (std::size_t start = 0; start < pending_.size();) {
-    const std::uint32_t folder_part = Get(pending_[start]).folder_part;
+  for (std::size_t start = 0; start < pending_size;) {
+    const std::uint32_t folder_part = Get(pending[start]).folder_part;
     std::size_t end = start + 1;
-    while (end < pending_.size() && end - start < kLongestPiece &&
-           Get(pending_[end]).folder_part == folder_part) {
+    while (end < pending_size && end - start < kLongestPiece &&
+           Get(pending[end]).folder_part == folder_part) {
       ++end;
     }
-    SortByName(pending_.data() + start, end - start);
+    SortByName(pending + start, end - start);
     starts.push_back(start);
     start = end;
   }
   // The sorted pieces merged two by two until one is left, in place: the left piece of each
   // pair moves aside and the merge writes from the pair's start, never past the entries of the
-  // right piece it has yet to read.
+  // right piece it has yet to read. The settled order is one more piece, merged last.
   std::vector<EntryId> spare;
+  auto merge_left = [&](EntryId* begin, std::size_t left, std::size_t right) {
+    spare.assign(begin, begin + left);
+    MergeStretches(spare.data(), spare.size(), begin + left, right, begin, less);
+  };
   while (starts.size() > 1) {
     std::vector<std::size_t> merged_starts;
     for (std::size_t i = 0; i < starts.size(); i += 2) {
@@ -411,27 +426,14 @@ void ItemStore::Settle() const {
       merged_starts.push_back(begin);
       if (i + 1 == starts.size()) break;  // the last piece has no partner in this round
       const std::size_t middle = starts[i + 1];
-      const std::size_t end = i + 2 < starts.size() ? starts[i + 2] : pending_.size();
-      spare.assign(pending_.begin() + static_cast<std::ptrdiff_t>(begin),
-                   pending_.begin() + static_cast<std::ptrdiff_t>(middle));
-      MergeStretches(spare.data(), spare.size(), pending_.data() + middle, end - middle,
-                     pending_.data() + begin, less);
+      const std::size_t end = i + 2 < starts.size() ? starts[i + 2] : pending_size;
+      merge_left(pending + begin, middle - begin, end - middle);
     }
     starts.swap(merged_starts);
   }
-  spare = {};
-  if (order_.empty()) {
-    order_.swap(pending_);
-  } else if (less(order_.back(), pending_.front())) {
-    order_.insert(order_.end(), pending_.begin(), pending_.end());
-  } else {
-    std::vector<EntryId> merged(order_.size() + pending_.size());
-    MergeStretches(order_.data(), order_.size(), pending_.data(), pending_.size(), merged.data(),
-                   less);
-    order_.swap(merged);
+  if (settled > 0 && !less(order_[settled - 1], pending[0])) {
+    merge_left(order_.data(), settled, pending_size);
   }
-  pending_.clear();
-  pending_.shrink_to_fit();
 }
 
 // --- The hash table ---
@@ -604,8 +606,19 @@ std::uint16_t ItemStore::VolumeIndex(const platform::EntryIdentity& identity) {
 
 void ItemStore::SetIdentity(EntryId entry, const platform::EntryIdentity& identity) {
   if (IdentityOf(entry) == identity) return;  // a frozen copy may share the record
-  const std::uint16_t volume = VolumeIndex(identity);
+  WriteIdentity(entry, Mutable(entry), identity);
+}
+
+void ItemStore::SetListed(EntryId entry, const platform::EntryIdentity& identity, bool folder) {
   Record& record = Mutable(entry);
+  WriteIdentity(entry, record, identity);
+  record.folder = folder ? 1 : 0;
+  record.flags |= item_store_detail::kListed;
+}
+
+void ItemStore::WriteIdentity(EntryId entry, Record& record,
+                              const platform::EntryIdentity& identity) {
+  const std::uint16_t volume = VolumeIndex(identity);
   if (record.volume == kOwnIdentity) tables_.own_identities.erase(entry);
   record.volume = volume;
   if (record.volume == kOwnIdentity) tables_.own_identities[entry] = identity;
@@ -739,7 +752,6 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   SetSpelling(entry, AddSpelling(key, spelling));
   Insert(entry, hash);
   ++live_;
-  pending_.push_back(entry);
   return entry;
 }
 
@@ -799,7 +811,7 @@ void ItemStore::Clear() {
   records_ = 0;
   live_ = 0;
   order_ = {};
-  pending_ = {};
+  settled_records_ = 0;
   erased_since_settle_ = false;
   slots_.assign(64, kNoEntry);
   folder_part_index_.clear();

@@ -205,11 +205,11 @@ class ItemStore {
   void ResolveSize(EntryId entry, std::uint64_t size);
   void SetIdentity(EntryId entry, const platform::EntryIdentity& identity);
   void SetFolder(EntryId entry, bool folder);
-  // The listing that just stored the entry gave its kind, size and identity, recorded with
-  // SetFolder and SetIdentity: the next look at it may take them instead of asking the system
-  // again. TakeListed says whether that is so and clears the mark, so only one look takes it;
-  // storing the key again clears it too.
-  void SetListed(EntryId entry) { Mutable(entry).flags |= item_store_detail::kListed; }
+  // The listing that just stored the entry told its identity and whether it is a folder (and
+  // its size, stored with it): they are recorded, and the next look at the entry may take them
+  // instead of asking the system again. TakeListed says whether that is so and clears the mark,
+  // so only one look takes it; storing the key again clears it too.
+  void SetListed(EntryId entry, const platform::EntryIdentity& identity, bool folder);
   bool TakeListed(EntryId entry);
 
   // The key text of an entry. Entries read one after another in key order mostly share their
@@ -317,14 +317,16 @@ class ItemStore {
   std::uint16_t VolumeIndex(const platform::EntryIdentity& identity);
 
   void SetSize(EntryId entry, std::uint64_t size);
+  // Writes `identity` into `record`, the entry's own (see Mutable).
+  void WriteIdentity(EntryId entry, Record& record, const platform::EntryIdentity& identity);
 
   item_store_detail::Tables tables_;
   // The sizes a record cannot hold (4 GiB - 2 and above), by entry number.
   std::unordered_map<EntryId, std::uint64_t> large_sizes_;
   std::uint32_t records_ = 0;  // records made since Clear, erased ones included
   std::size_t live_ = 0;
-  mutable std::vector<EntryId> order_;    // sorted, but for entries erased since Settle
-  mutable std::vector<EntryId> pending_;  // stored since Settle, unsorted
+  mutable std::vector<EntryId> order_;         // sorted, but for entries erased since Settle
+  mutable std::uint32_t settled_records_ = 0;  // records_ at the last Settle
   mutable bool erased_since_settle_ = false;
   std::vector<std::uint32_t> slots_;  // the hash table (see TagOf); kNoEntry is a free slot
   std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;

@@ -12,10 +12,14 @@ inline constexpr char16_t kPathSeparator = u'\\';
 // another folder. "C:" before a name is the folder the name stands in.
 inline constexpr bool kSlashSeparates = true;
 inline constexpr bool kDriveNamesFolder = true;
+// The item list's keys are paths folded to lower case (FoldPathKey): names differ in more than
+// case on these volumes.
+inline constexpr bool kPathKeysFolded = true;
 #else
 inline constexpr char16_t kPathSeparator = u'/';
 inline constexpr bool kSlashSeparates = false;
 inline constexpr bool kDriveNamesFolder = false;
+inline constexpr bool kPathKeysFolded = false;
 #endif
 
 // Whether `c` separates the components of a path (so that it is never part of a name).
