@@ -219,14 +219,18 @@ TEST_F(Win32FileSystem, AnEntryHasOneIdentityWhetherReachedThroughItsFolderOrByI
     EXPECT_EQ(inside.size, alone.size);
     EXPECT_FALSE(inside.other_volume);
   }
-  // Wine's drive reads as NTFS, whose listings give a plain file's identity: this one.
+  // Wine's drive reads as NTFS, whose listings give a plain file's or folder's identity: the
+  // one Inspect gives.
   const auto listed = List(EntryRef(temp_.path(), temp_.path().size(), {}));
-  ASSERT_EQ(listed.count(u"f.txt"), 1u);
-  EntryInfo inspected;
-  ASSERT_TRUE(fs_.Inspect(EntryRef(file, ParentAnchorLength(file), {}), inspected));
-  const EntryIdentity& from_listing = listed.at(u"f.txt").identity;
-  ASSERT_TRUE(from_listing.known);
-  EXPECT_EQ(from_listing, inspected.identity);
+  for (const Text& name : {Text(u"f.txt"), Text(u"d")}) {
+    ASSERT_EQ(listed.count(name), 1u);
+    const Text path = temp_ / name;
+    EntryInfo inspected;
+    ASSERT_TRUE(fs_.Inspect(EntryRef(path, ParentAnchorLength(path), {}), inspected));
+    const EntryIdentity& from_listing = listed.at(name).identity;
+    ASSERT_TRUE(from_listing.known) << TextToUtf8(name);
+    EXPECT_EQ(from_listing, inspected.identity) << TextToUtf8(name);
+  }
 }
 
 TEST_F(Win32FileSystem, AHardLinkedFileIsRefusedBeforeItsModeChanges) {

@@ -125,15 +125,17 @@ IoResult NativeFileSystem::ListFolder(
         info.size = 0;
         info.other_volume = true;
       }
-      // A plain file on a volume whose 64-bit index is the whole id: the listing's id is that
-      // index, and the file lies on the listed folder's volume, so its identity is the very one
-      // Inspect gives (ExamineIn), without a look of its own. Anything else gets its identity
-      // when the list first looks at the entry itself, and so does a file whose listing gives
-      // no whole id (0: none, or under Wine a file of another file system; all ones: unknown).
+      // A plain file or folder on a volume whose 64-bit index is the whole id: the listing's id
+      // is that index, and an entry that is no reparse point lies on the listed folder's volume
+      // (a mount point is one), so its identity is the very one Inspect gives, without a look
+      // of its own. Anything else gets its identity when the list first looks at the entry
+      // itself, and so does an entry whose listing gives no whole id (0: none; all ones:
+      // unknown). Under Wine a folder of another Unix file system shows as a plain folder and
+      // gets this identity too: the listing of it (Examine, CheckSame) and every step of a run
+      // on it compare the volume the folder itself reports, and refuse it.
       if (examined.ids == win32::VolumeIds::kIndex &&
           win32::IsWholeIndex(static_cast<std::uint64_t>(entry->FileId.QuadPart)) &&
-          (entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-              0) {
+          (entry->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         info.identity.volume = examined.identity.volume;
         info.identity.object = static_cast<std::uint64_t>(entry->FileId.QuadPart);
         info.identity.known = true;
