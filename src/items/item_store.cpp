@@ -517,7 +517,7 @@ void ItemStore::Grow() {
 // start) and the unit, encoded as in keys.
 
 std::uint32_t ItemStore::AddSpelling(TextView key, TextView spelling) {
-  if (spelling.empty() || spelling.size() != key.size() ||
+  if (spelling.empty() || spelling.data() == key.data() || spelling.size() != key.size() ||
       std::memcmp(spelling.data(), key.data(), key.size() * sizeof(char16_t)) == 0) {
     return 0;
   }
@@ -596,12 +596,22 @@ std::uint16_t ItemStore::VolumeIndex(const platform::EntryIdentity& identity) {
   const Tables::Volume volume{identity.volume, identity.object_high,
                               static_cast<std::uint32_t>(identity.object >> 32)};
   std::vector<Tables::Volume>& volumes = tables_.volumes;
-  for (std::size_t i = volumes.size(); i-- > 0;) {
-    if (volumes[i] == volume) return static_cast<std::uint16_t>(i);
+  // A listing asks for one volume, and a new entry for none, over and over: the two found last
+  // are tried first.
+  for (const std::uint16_t recent : recent_volumes_) {
+    if (recent < volumes.size() && volumes[recent] == volume) return recent;
   }
-  if (volumes.size() >= kMostVolumes) return kOwnIdentity;
-  volumes.push_back(volume);
-  return static_cast<std::uint16_t>(volumes.size() - 1);
+  std::size_t found = volumes.size();
+  while (found > 0 && !(volumes[found - 1] == volume)) --found;
+  if (found == 0) {
+    if (volumes.size() >= kMostVolumes) return kOwnIdentity;
+    volumes.push_back(volume);
+    found = volumes.size();
+  }
+  const auto index = static_cast<std::uint16_t>(found - 1);
+  recent_volumes_[1] = recent_volumes_[0];
+  recent_volumes_[0] = index;
+  return index;
 }
 
 void ItemStore::SetIdentity(EntryId entry, const platform::EntryIdentity& identity) {
@@ -748,7 +758,15 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   record.anchor_length = anchor_length & kAnchorMask;
   record.volume = volume;
   ++records_;
-  SetSize(entry, size);
+  // The size written straight into the new record (SetSize would look the record up again).
+  if (size == kSizeNotRead) {
+    record.size = item_store_detail::kSizeUnread;
+  } else if (size >= item_store_detail::kSizeElsewhere) {
+    record.size = item_store_detail::kSizeElsewhere;
+    large_sizes_[entry] = size;
+  } else {
+    record.size = static_cast<std::uint32_t>(size);
+  }
   SetSpelling(entry, AddSpelling(key, spelling));
   Insert(entry, hash);
   ++live_;
@@ -814,6 +832,7 @@ void ItemStore::Clear() {
   settled_records_ = 0;
   erased_since_settle_ = false;
   slots_.assign(64, kNoEntry);
+  recent_volumes_ = {0, 0};
   folder_part_index_.clear();
   decoded_folder_part_ = kNoEntry;
   decoded_folder_.clear();

@@ -1,6 +1,7 @@
 // The item store: every queued path key with the size recorded when it was stored.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -330,6 +331,8 @@ class ItemStore {
   mutable bool erased_since_settle_ = false;
   std::vector<std::uint32_t> slots_;  // the hash table (see TagOf); kNoEntry is a free slot
   std::unordered_map<std::string_view, std::uint32_t> folder_part_index_;
+  // The volume indexes VolumeIndex gave last, newest first.
+  std::array<std::uint16_t, 2> recent_volumes_{0, 0};
   mutable std::uint32_t last_folder_part_ = 0;  // the one found last: folders arrive together
   mutable std::vector<std::uint8_t> scratch_;
   // The folder part KeyOf decoded last (its index, kNoEntry for none) and its text.
