@@ -52,8 +52,9 @@ shown_ms() {
     echo 0
     echo "no window titled $2 within 60 s" >&2
   fi
-  xdotool key --window "$window" Escape >/dev/null 2>&1 || true
-  sleep 0.3
+  # Ended by a signal, not by an Escape key: after a window closed on Escape (it never sees the
+  # key's release), the next window of the program under Wine 8 here often ended its run
+  # half-way (section 3: 4 of 6 runs; none of 6 without the key).
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
 }
@@ -105,8 +106,8 @@ runs=(); clis=()
 mkdir -p "$work/run"
 for _ in $(seq "$rounds"); do
   head -c $((256 << 20)) /dev/urandom >"$work/run/one.bin"; sync
-  # A window run that does not report its end (seen now and then under Wine after another
-  # window of the program has run) counts 0 with a line on stderr instead of ending the script.
+  # A window run that does not report its end counts 0 with a line on stderr instead of ending
+  # the script.
   one=$(wine "$bin/bench/window/window_bench.exe" run "$(win "$work/run/one.bin")" 2>/dev/null | tr -d '\r') ||
     { one=0; echo "a window run did not report its end" >&2; }
   runs+=("$one")
