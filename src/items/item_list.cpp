@@ -37,9 +37,12 @@ Text AsOneLine(TextView path) {
   return line;
 }
 
-// The looks of a rebuild. Where a listing gives whole identities (Windows, NTFS), the rows of
-// one folder are looked at through one listing of it instead of one open each: a plain file
-// found there is exactly what Inspect would say of it. The first rows of a folder are looked at
+// The looks of a rebuild. Where a listing gives whole identities without a look of its own at
+// each entry (Windows, NTFS), the rows of one folder are looked at through one listing of it
+// instead of one open each: a plain file found there is exactly what Inspect would say of it.
+// (A POSIX listing stats every entry: there each row is looked at by itself, so that a few rows
+// left in a large folder never cost a stat of everything else it holds.) The first rows of a
+// folder are looked at
 // one by one, so that a few entries queued from a large folder never cost its whole listing;
 // every row the listing does not answer (a folder, a link, a name spelt otherwise, a file gone
 // or new since) is looked at by itself. Only the listed files that are queued are kept, in one
@@ -55,7 +58,11 @@ class RowLooks {
   using Queued = std::function<bool(TextView folder, TextView name)>;
 
   RowLooks(platform::FileSystem& file_system, Queued queued)
-      : file_system_(file_system), queued_(std::move(queued)) {}
+      : file_system_(file_system),
+        queued_(std::move(queued)),
+        // Where a listing stats every entry, listing a folder for a few rows left in it would
+        // cost a look at everything else it holds: each row is looked at by itself.
+        listings_help_(!file_system.ListingLooksAtEachEntry()) {}
 
   platform::IoResult Inspect(TextView path, std::size_t anchor_length, platform::EntryInfo& info) {
     const std::size_t separator = path.rfind(platform::kPathSeparator);
@@ -148,7 +155,7 @@ class RowLooks {
 
   platform::FileSystem& file_system_;
   Queued queued_;
-  bool listings_help_ = true;
+  bool listings_help_;
   std::vector<Folder>
       folders_;  // the current row's folder and the ones that hold it, outermost first
 };
@@ -211,7 +218,9 @@ void ItemList::Rebuild(bool show_summary) {
     const ItemStore::EntryId entry = *it;
     if (rows_.size() >= static_cast<std::size_t>(INT_MAX)) break;
     if (store_.TakeListed(entry)) {
-      // Stored by the listing of this very batch, with all a look would find.
+      // Stored by the listing of this very batch, with all a look would find: the row shows
+      // what the listing saw moments ago. A file removed since stays a row, and the run says it
+      // is gone; anything put in its place since is refused by the identity the listing took.
       rows_.push_back(entry);
       total += store_.SizeOf(entry);
       continue;

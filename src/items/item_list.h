@@ -92,7 +92,9 @@ class ItemList {
   // tells the display the count (0 first, n when the rows are complete) and shows the summary
   // "Items:<n> // Total: <size>" (in the current language), the total being the recorded sizes
   // of those rows. Each entry's identity is recorded at its first look and kept; an entry that
-  // cannot be examined (other than by being gone) stays a row and gets a warning line.
+  // cannot be examined (other than by being gone) stays a row and gets a warning line. An entry
+  // whose listing in the expansion just before told its kind, size and identity is taken as that
+  // listing saw it (see ItemStore::SetListed), without a look of its own.
   void RebuildRows();
 
   int RowCount() const;

@@ -383,6 +383,10 @@ class FileSystem {
   virtual IoResult ListFolder(
       const EntryRef& folder,
       const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
+  // Whether a listing looks at each entry on its own to tell its identity (POSIX: a stat per
+  // entry), so that listing a folder costs as much as looking at every entry it holds. Where
+  // it does not (a Windows listing carries the ids), one listing answers many looks at once.
+  virtual bool ListingLooksAtEachEntry() const { return false; }
 
   // Opens the regular file for writing from offset 0, without sharing. Refuses anything else
   // (kNotRegularFile: a link, folder, device or pipe; kChangedEntry: not the listed entry;
@@ -508,6 +512,8 @@ FileSystem& SystemFileSystem();
 
 // The key under which a path is stored in the item list: lower-cased with the system's
 // mapping where the file system ignores case (Windows), unchanged where it does not (POSIX).
+// kPathKeysFolded (path_rules.h) says which: where it is false, a path is its own key and
+// callers may store it without this copy.
 Text FoldPathKey(TextView path);
 
 // Converts a local calendar time to a UTC file time; false when the system cannot.

@@ -35,6 +35,9 @@ class FakeTreeFileSystem final : public platform::FileSystem {
   // Every folder ListFolder was asked for, in order, and how many entries Inspect looked at.
   std::vector<Text> listed;
   int inspected = 0;
+  // As a POSIX listing: each entry costs a look of its own.
+  bool listing_looks_at_each_entry = false;
+  bool ListingLooksAtEachEntry() const override { return listing_looks_at_each_entry; }
 
   IoResult Inspect(const platform::EntryRef& entry, EntryInfo& info) override {
     ++inspected;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 
 #include "fake_tree_file_system.h"
 #include "item_test_support.h"
@@ -133,6 +134,25 @@ TEST_F(ItemListExpansion, ARebuildReadsEachFolderFromOneListing) {
   const std::vector<Text> rows = testing::RowPaths(list_);
   EXPECT_EQ(rows.size(), 17u - 1u);
   EXPECT_EQ(std::count(rows.begin(), rows.end(), Join(root_, u"c2")), 0);
+}
+
+// Where a listing stats every entry (POSIX), a later rebuild with a few rows left in a large
+// folder looks at those rows alone: listing the folder would look at all it holds.
+TEST_F(ItemListExpansion, ALaterRebuildNeverListsAFolderWhoseListingLooksAtEachEntry) {
+  fs_.listing_looks_at_each_entry = true;
+  for (int i = 0; i < 40; ++i) fs_.AddFile(Join(root_, u"f" + Text(1, char16_t(u'A' + i))), 1);
+  list_.ExpandFolder(root_);
+  list_.RebuildRows();
+  std::vector<int> all_but_five(35);
+  std::iota(all_but_five.begin(), all_but_five.end(), 0);
+  list_.RemoveRows(all_but_five);
+  fs_.listed.clear();
+  fs_.inspected = 0;
+
+  list_.RebuildRows();
+  EXPECT_TRUE(fs_.listed.empty());
+  EXPECT_EQ(fs_.inspected, 5);
+  EXPECT_EQ(testing::RowPaths(list_).size(), 5u);
 }
 
 TEST_F(ItemListExpansion, AFolderGivenWithATrailingSeparatorGetsNoDoubledSeparator) {

@@ -173,6 +173,8 @@ IoResult NativeFileSystem::ListFolder(
   return IoResult::Ok();
 }
 
+bool NativeFileSystem::ListingLooksAtEachEntry() const { return true; }
+
 Text FoldPathKey(TextView path) {
   // POSIX file systems tell names apart by case: folding would name another file or none.
   return Text(path);

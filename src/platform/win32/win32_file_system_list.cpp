@@ -153,6 +153,8 @@ IoResult NativeFileSystem::IdentifyAnchor(TextView anchor, EntryIdentity& identi
   return win32::FolderChain::ForThread().IdentifyAnchor(anchor, identity);
 }
 
+bool NativeFileSystem::ListingLooksAtEachEntry() const { return false; }
+
 Text FoldPathKey(TextView path) {
   Text key(path);
   // The whole length, embedded nulls included: CharLowerW would stop at the first one.
