@@ -40,8 +40,8 @@ Text AsOneLine(TextView path) {
 // The looks of a rebuild. Where a listing gives whole identities without a look of its own at
 // each entry (Windows, NTFS), the rows of one folder are looked at through one listing of it
 // instead of one open each: a plain file found there is exactly what Inspect would say of it.
-// (A POSIX listing stats every entry: there each row is looked at by itself, so that a few rows
-// left in a large folder never cost a stat of everything else it holds.) The first rows of a
+// (A POSIX listing tells no identities: there each row is looked at by itself, and no folder is
+// listed in vain.) The first rows of a
 // folder are looked at
 // one by one, so that a few entries queued from a large folder never cost its whole listing;
 // every row the listing does not answer (a folder, a link, a name spelt otherwise, a file gone
@@ -60,9 +60,8 @@ class RowLooks {
   RowLooks(platform::FileSystem& file_system, Queued queued)
       : file_system_(file_system),
         queued_(std::move(queued)),
-        // Where a listing stats every entry, listing a folder for a few rows left in it would
-        // cost a look at everything else it holds: each row is looked at by itself.
-        listings_help_(!file_system.ListingLooksAtEachEntry()) {}
+        // Where listings tell no identities, each row is looked at by itself.
+        listings_help_(file_system.ListingsTellIdentities()) {}
 
   platform::IoResult Inspect(TextView path, std::size_t anchor_length, platform::EntryInfo& info) {
     const std::size_t separator = path.rfind(platform::kPathSeparator);

@@ -383,10 +383,10 @@ class FileSystem {
   virtual IoResult ListFolder(
       const EntryRef& folder,
       const std::function<void(TextView name, const EntryInfo&)>& visit) = 0;
-  // Whether a listing looks at each entry on its own to tell its identity (POSIX: a stat per
-  // entry), so that listing a folder costs as much as looking at every entry it holds. Where
-  // it does not (a Windows listing carries the ids), one listing answers many looks at once.
-  virtual bool ListingLooksAtEachEntry() const { return false; }
+  // Whether listings may tell entries' identities (EntryInfo::identity) without a look of their
+  // own at each entry: a Windows listing carries the ids on NTFS. A POSIX listing tells none (a
+  // stat per entry would cost what looking at each entry costs).
+  virtual bool ListingsTellIdentities() const { return true; }
 
   // Opens the regular file for writing from offset 0, without sharing. Refuses anything else
   // (kNotRegularFile: a link, folder, device or pipe; kChangedEntry: not the listed entry;

@@ -16,7 +16,7 @@ class NativeFileSystem final : public FileSystem {
   IoResult IdentifyAnchor(TextView anchor, EntryIdentity& identity) override;
   IoResult ListFolder(const EntryRef& folder,
                       const std::function<void(TextView name, const EntryInfo&)>& visit) override;
-  bool ListingLooksAtEachEntry() const override;
+  bool ListingsTellIdentities() const override;
   IoResult OpenForOverwrite(const EntryRef& entry, std::unique_ptr<OpenFile>& file,
                             OpenedFileInfo& info) override;
   IoResult OpenFolderForStamp(const EntryRef& entry, std::unique_ptr<OpenFile>& folder) override;

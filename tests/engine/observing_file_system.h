@@ -24,20 +24,6 @@ class ObservingFileSystem final : public ForwardingFileSystem {
   // Called once the fill folder has been made and is held (a test may move it now).
   std::function<void(const Text& folder)> after_fill_folder_made;
 
-  // False: listings tell no entry's identity, as a Windows listing on FAT or ReFS tells none,
-  // so the list looks at every entry by itself.
-  bool listings_tell_identity = true;
-
-  IoResult ListFolder(
-      const platform::EntryRef& folder,
-      const std::function<void(TextView, const platform::EntryInfo&)>& visit) override {
-    if (listings_tell_identity) return inner().ListFolder(folder, visit);
-    return inner().ListFolder(folder, [&](TextView name, const platform::EntryInfo& listed) {
-      platform::EntryInfo info = listed;
-      info.identity = {};
-      visit(name, info);
-    });
-  }
   IoResult Inspect(const platform::EntryRef& entry, platform::EntryInfo& info) override {
     Call(before_inspect, Text(entry.path));
     return inner().Inspect(entry, info);

@@ -35,9 +35,9 @@ class FakeTreeFileSystem final : public platform::FileSystem {
   // Every folder ListFolder was asked for, in order, and how many entries Inspect looked at.
   std::vector<Text> listed;
   int inspected = 0;
-  // As a POSIX listing: each entry costs a look of its own.
-  bool listing_looks_at_each_entry = false;
-  bool ListingLooksAtEachEntry() const override { return listing_looks_at_each_entry; }
+  // False: listings tell no identities, as a POSIX listing.
+  bool listings_tell_identities = true;
+  bool ListingsTellIdentities() const override { return listings_tell_identities; }
 
   IoResult Inspect(const platform::EntryRef& entry, EntryInfo& info) override {
     ++inspected;
@@ -63,8 +63,9 @@ class FakeTreeFileSystem final : public platform::FileSystem {
       return IoResult::Fail(kNotFound);
     }
     int visited = 0;
-    auto step = [&](TextView name, const EntryInfo& info) {
+    auto step = [&](TextView name, EntryInfo info) {
       if (failing != failing_.end() && visited == failing->second) return false;
+      if (!listings_tell_identities) info.identity = {};
       visit(name, info);
       ++visited;
       return true;

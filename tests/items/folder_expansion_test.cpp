@@ -136,17 +136,18 @@ TEST_F(ItemListExpansion, ARebuildReadsEachFolderFromOneListing) {
   EXPECT_EQ(std::count(rows.begin(), rows.end(), Join(root_, u"c2")), 0);
 }
 
-// Where a listing stats every entry (POSIX), a later rebuild with a few rows left in a large
-// folder looks at those rows alone: listing the folder would look at all it holds.
-TEST_F(ItemListExpansion, ALaterRebuildNeverListsAFolderWhoseListingLooksAtEachEntry) {
-  fs_.listing_looks_at_each_entry = true;
+// Where listings tell no identities (POSIX), no rebuild lists a folder: each row is looked at by
+// itself, also when a few rows are left in a large folder.
+TEST_F(ItemListExpansion, NoRebuildListsAFolderWhereListingsTellNoIdentities) {
+  fs_.listings_tell_identities = false;
   for (int i = 0; i < 40; ++i) fs_.AddFile(Join(root_, u"f" + Text(1, char16_t(u'A' + i))), 1);
   list_.ExpandFolder(root_);
+  fs_.listed.clear();
   list_.RebuildRows();
+  EXPECT_EQ(fs_.inspected, 40);
   std::vector<int> all_but_five(35);
   std::iota(all_but_five.begin(), all_but_five.end(), 0);
   list_.RemoveRows(all_but_five);
-  fs_.listed.clear();
   fs_.inspected = 0;
 
   list_.RebuildRows();

@@ -272,42 +272,30 @@ TEST_F(SelectionOnDisk, AQueuedPathWhoseLinkWasTurnedElsewhereTouchesNothingTher
 // Regression: an entry that could not be examined while the list was built (its folder was
 // swapped for a link) kept no identity, and an unknown identity admitted anything: a real
 // folder with a new file put in the link's place during the countdown lost that file, while
-// the listed one survived elsewhere. Where listings tell identities (POSIX, NTFS) the listing's
-// own look is the file's first, and the run refuses the new file as another object; where they
-// tell none (as FAT under Windows) the rebuild's look fails and the file is never examined.
-TEST_F(SelectionOnDisk, AnEntryWhoseFolderBecameALinkAfterItsListingIsNeverChanged) {
-  for (const bool identities : {true, false}) {
-    SCOPED_TRACE(identities ? "listings tell identities" : "listings tell none");
-    fs_.listings_tell_identity = identities;
-    const Text round = identities ? u"1" : u"2";
-    const Text outside = Dir(u"outside" + round);
-    const Text sel = temp_ / (u"sel" + round);
-    const Text moved = temp_ / (u"moved" + round);
-    Dir(u"sel" + round + u"/sub");
-    ASSERT_TRUE(Write(sel + u"/sub/f.txt", "listed"));
-    list_.ResetList();
-    list_.AddPath(sel + u"/sub");
-    // Between the listing and the first look at the rows: the folder becomes a link.
-    stdfs::rename(stdfs::path(sel + u"/sub"), stdfs::path(moved));
-    stdfs::create_directory_symlink(stdfs::path(outside), stdfs::path(sel + u"/sub"));
-    list_.RebuildRows();
-    // During the countdown: a real folder with a new file where the link stood.
-    stdfs::remove(stdfs::path(sel + u"/sub"));
-    stdfs::create_directory(stdfs::path(sel + u"/sub"));
-    ASSERT_TRUE(Write(sel + u"/sub/f.txt", "put in its place"));
+// the listed one survived elsewhere.
+TEST_F(SelectionOnDisk, AnEntryThatCouldNotBeExaminedWhenListedIsNeverChanged) {
+  const Text outside = Dir(u"outside");
+  Dir(u"sel/sub");
+  File(u"sel/sub/f.txt", "listed");
+  const Text sel = temp_ / u"sel";
+  list_.AddPath(sel + u"/sub");
+  // Between the listing and the first look at the rows: the folder becomes a link.
+  stdfs::rename(stdfs::path(sel + u"/sub"), stdfs::path(temp_ / u"moved"));
+  stdfs::create_directory_symlink(stdfs::path(outside), stdfs::path(sel + u"/sub"));
+  list_.RebuildRows();
+  EXPECT_TRUE(AnyLineHas(display_.warnings, sel + u"/sub/f.txt"));
+  // During the countdown: a real folder with a new file where the link stood.
+  stdfs::remove(stdfs::path(sel + u"/sub"));
+  Dir(u"sel/sub");
+  File(u"sel/sub/f.txt", "put in its place");
 
-    const engine::RunResult result = RunQueued();
-    EXPECT_EQ(Read(sel + u"/sub/f.txt"), "put in its place");
-    EXPECT_EQ(Read(moved + u"/f.txt"), "listed");
-    EXPECT_TRUE(AnyLineHas(Refusals(), sel + u"/sub/f.txt"));
-    if (!identities) {
-      EXPECT_TRUE(AnyLineHas(display_.warnings, sel + u"/sub/f.txt"));
-      const Text never_examined =
-          platform::Format(lang::Txt(lang::TextId::kNotExamined), sel + u"/sub/f.txt");
-      EXPECT_TRUE(AnyLineHas(Refusals(), never_examined));
-    }
-    EXPECT_EQ(result.error_count, 2);  // the file, and the folder that is not the listed one
-  }
+  const engine::RunResult result = RunQueued();
+  EXPECT_EQ(Read(sel + u"/sub/f.txt"), "put in its place");
+  EXPECT_EQ(Read(temp_ / u"moved/f.txt"), "listed");
+  const Text never_examined =
+      platform::Format(lang::Txt(lang::TextId::kNotExamined), sel + u"/sub/f.txt");
+  EXPECT_TRUE(AnyLineHas(Refusals(), never_examined));
+  EXPECT_EQ(result.error_count, 2);  // the file, and the folder that is not the listed one
 }
 
 // The same replacement made from outside during the console's real countdown.

@@ -75,7 +75,7 @@ class ForwardingFileSystem : public platform::FileSystem {
       const std::function<void(TextView, const platform::EntryInfo&)>& visit) override {
     return inner_.ListFolder(folder, visit);
   }
-  bool ListingLooksAtEachEntry() const override { return inner_.ListingLooksAtEachEntry(); }
+  bool ListingsTellIdentities() const override { return inner_.ListingsTellIdentities(); }
   platform::IoResult OpenForOverwrite(const platform::EntryRef& entry,
                                       std::unique_ptr<platform::OpenFile>& file,
                                       platform::OpenedFileInfo& info) override {

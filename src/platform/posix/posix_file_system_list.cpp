@@ -2,7 +2,8 @@
 //
 // Nothing here follows a symbolic link: an entry is examined with fstatat(AT_SYMLINK_NOFOLLOW)
 // relative to the folder that holds it, reached through the thread's FolderChain; every listed
-// entry is examined the same way relative to the open folder.
+// entry is classified by the type readdir reports for the entry itself (a link is DT_LNK), or
+// where it reports none with fstatat relative to the open folder.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -149,23 +150,25 @@ IoResult NativeFileSystem::ListFolder(
     }
     EntryInfo info;
     posix::Status st;
-    if (IsDotOrDotDot(entry->d_name)) {
-      info = ClassifyByType(DT_DIR);
+    if (IsDotOrDotDot(entry->d_name) || entry->d_type == DT_DIR || entry->d_type == DT_LNK) {
+      const unsigned char type = entry->d_type;
+      info = ClassifyByType(type == DT_UNKNOWN ? static_cast<unsigned char>(DT_DIR) : type);
+    } else if (entry->d_type == DT_REG) {
+      // A regular file's size costs a stat of its own; the item list reads it when it checks
+      // the entry for its row, so a listing leaves it unread.
+      info = ClassifyByType(DT_REG);
+      info.size_known = false;
     } else if (const int error = posix::StatAt(fd, entry->d_name, st); error == 0) {
-      // The entry as Inspect sees it: kind, size, identity and whether it is a mount point,
-      // from one stat relative to the listed folder (which is where Inspect looks too). The
-      // item list keeps this look for the row it makes right after the listing.
+      // What a listing needs: the kind, the size and whether it is a mount point. The identity
+      // is taken when the list first looks at the entry for its row.
       info = Classify(st);
-      info.identity = posix::IdentityOf(st, fd, entry->d_name);
       info.other_volume = st.device != folder_status.device;
     } else if (error == ENOENT) {
       continue;  // removed since readdir saw it
     } else {
       // Kept as what readdir says, so that it is still queued and a failure to destroy it is
-      // reported rather than the entry silently left out. Its size and identity are unread:
-      // the item list looks at it by itself.
+      // reported rather than the entry silently left out.
       info = ClassifyByType(entry->d_type);
-      info.size_known = false;
     }
     AssignName(entry->d_name, name);
     visit(name, info);
@@ -173,7 +176,7 @@ IoResult NativeFileSystem::ListFolder(
   return IoResult::Ok();
 }
 
-bool NativeFileSystem::ListingLooksAtEachEntry() const { return true; }
+bool NativeFileSystem::ListingsTellIdentities() const { return false; }
 
 Text FoldPathKey(TextView path) {
   // POSIX file systems tell names apart by case: folding would name another file or none.

@@ -153,7 +153,7 @@ IoResult NativeFileSystem::IdentifyAnchor(TextView anchor, EntryIdentity& identi
   return win32::FolderChain::ForThread().IdentifyAnchor(anchor, identity);
 }
 
-bool NativeFileSystem::ListingLooksAtEachEntry() const { return false; }
+bool NativeFileSystem::ListingsTellIdentities() const { return true; }
 
 Text FoldPathKey(TextView path) {
   Text key(path);
