@@ -140,7 +140,9 @@ TEST_F(ItemListExpansion, ARebuildReadsEachFolderFromOneListing) {
 // itself, also when a few rows are left in a large folder.
 TEST_F(ItemListExpansion, NoRebuildListsAFolderWhereListingsTellNoIdentities) {
   fs_.listings_tell_identities = false;
-  for (int i = 0; i < 40; ++i) fs_.AddFile(Join(root_, u"f" + Text(1, char16_t(u'A' + i))), 1);
+  for (int i = 0; i < 40; ++i) {
+    fs_.AddFile(Join(root_, u"f" + Text(1, char16_t(u'0' + i / 10)) + char16_t(u'0' + i % 10)), 1);
+  }
   list_.ExpandFolder(root_);
   fs_.listed.clear();
   list_.RebuildRows();
