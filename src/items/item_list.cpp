@@ -41,13 +41,11 @@ Text AsOneLine(TextView path) {
 // each entry (Windows, NTFS), the rows of one folder are looked at through one listing of it
 // instead of one open each: a plain file found there is exactly what Inspect would say of it.
 // (A POSIX listing tells no identities: there each row is looked at by itself, and no folder is
-// listed in vain.) The first rows of a
-// folder are looked at
-// one by one, so that a few entries queued from a large folder never cost its whole listing;
-// every row the listing does not answer (a folder, a link, a name spelt otherwise, a file gone
-// or new since) is looked at by itself. Only the listed files that are queued are kept, in one
-// name buffer with a sorted index, so a huge folder costs little memory for the few rows that
-// are looked up in it.
+// listed in vain.) The first rows of a folder are looked at one by one, so that a few entries
+// queued from a large folder never cost its whole listing; every row the listing does not
+// answer (a link, a name spelt otherwise, a file gone or new since) is looked at by itself.
+// Only the listed files that are queued are kept, in one name buffer with a sorted index, so a
+// huge folder costs little memory for the few rows that are looked up in it.
 //
 // Rows come in key order, where a folder's files and its subfolders' contents interleave
 // ("a.txt" < "a\..." < "ab.txt"): the folders on the way to the current row keep what they
