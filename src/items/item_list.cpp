@@ -43,7 +43,8 @@ Text AsOneLine(TextView path) {
 // (A POSIX listing tells no identities: there each row is looked at by itself, and no folder is
 // listed in vain.) The first rows of a folder are looked at one by one, so that a few entries
 // queued from a large folder never cost its whole listing; every row the listing does not
-// answer (a link, a name spelt otherwise, a file gone or new since) is looked at by itself.
+// answer (a folder, a link, a name spelt otherwise, a file gone or new since) is looked at by
+// itself.
 // Only the listed files that are queued are kept, in one name buffer with a sorted index, so a
 // huge folder costs little memory for the few rows that are looked up in it.
 //
