@@ -186,15 +186,19 @@ Bytes ClassicDecode(const Bytes& blob) {
       value = 2 * value + get_bit();
     }
   };
-  auto decode_char = [&]() -> std::uint32_t {
-    const std::uint32_t range = high - low;
-    const std::uint32_t x = ((value - low + 1) * cum[0] - 1) / range;
-    int i = 1, j = kCodes;
+  // The first index from 1 on whose running total is at most the scaled value (totals fall).
+  auto search = [&](const std::vector<std::uint32_t>& totals, std::uint32_t range, int count) {
+    const std::uint32_t x = ((value - low + 1) * totals[0] - 1) / range;
+    int i = 1, j = count;
     while (i < j) {
       const int k = (i + j) / 2;
-      (cum[k] > x) ? i = k + 1 : j = k;
+      (totals[k] > x) ? i = k + 1 : j = k;
     }
-    const int sym = i;
+    return i;
+  };
+  auto decode_char = [&]() -> std::uint32_t {
+    const std::uint32_t range = high - low;
+    const int sym = search(cum, range, kCodes);
     narrow(range, cum[sym - 1], cum[sym], cum[0]);
     const std::uint32_t ch = sym_to_char[sym];
     if (cum[0] >= Q1 - 1) {
@@ -214,13 +218,7 @@ Bytes ClassicDecode(const Bytes& blob) {
   };
   auto decode_position = [&]() -> int {
     const std::uint32_t range = high - low;
-    const std::uint32_t x = ((value - low + 1) * position_cum[0] - 1) / range;
-    int i = 1, j = N;
-    while (i < j) {
-      const int k = (i + j) / 2;
-      (position_cum[k] > x) ? i = k + 1 : j = k;
-    }
-    const int position = i - 1;
+    const int position = search(position_cum, range, N) - 1;
     narrow(range, position_cum[position], position_cum[position + 1], position_cum[0]);
     return position;
   };
