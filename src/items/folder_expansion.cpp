@@ -1,5 +1,4 @@
 // Folder expansion: walking a dropped or passed folder into the item store.
-#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -45,12 +44,8 @@ void ItemList::CountListing() {
 void ItemList::StoreListed(TextView path, const platform::EntryInfo& info,
                            std::size_t anchor_length) {
   RequireOwnerThread();
-  Text folded;
-  if constexpr (platform::kPathKeysFolded) folded = platform::FoldPathKey(path);
-  const TextView key = platform::kPathKeysFolded ? TextView(folded) : path;
   const ItemStore::EntryId entry =
-      store_.Store(key, info.size_known ? info.size : ItemStore::kSizeNotRead,
-                   static_cast<std::uint32_t>(std::min(anchor_length, key.size())), path);
+      StoreUnderKey(path, info.size_known ? info.size : ItemStore::kSizeNotRead, anchor_length);
   // A file or folder the listing told all about (kind, size, identity, on the folder's volume)
   // was looked at just now, by the same handles a look of its own would take: the rebuild that
   // ends this batch takes that look instead of asking the system a second time. Links, mount

@@ -174,8 +174,17 @@ void ItemList::RequireOwnerThread() const {
 
 void ItemList::StoreItem(TextView path, std::uint64_t size, std::size_t anchor_length) {
   RequireOwnerThread();
-  const Text key = platform::FoldPathKey(path);
-  store_.Store(key, size, static_cast<std::uint32_t>(std::min(anchor_length, key.size())), path);
+  StoreUnderKey(path, size, anchor_length);
+}
+
+ItemStore::EntryId ItemList::StoreUnderKey(TextView path, std::uint64_t size,
+                                           std::size_t anchor_length) {
+  // Where keys are not folded a path is its own key, stored without a copy.
+  Text folded;
+  if constexpr (platform::kPathKeysFolded) folded = platform::FoldPathKey(path);
+  const TextView key = platform::kPathKeysFolded ? TextView(folded) : path;
+  return store_.Store(key, size, static_cast<std::uint32_t>(std::min(anchor_length, key.size())),
+                      path);
 }
 
 namespace {

@@ -148,6 +148,8 @@ class ItemList {
 
  private:
   void RequireOwnerThread() const;
+  // StoreItem's work: stores `path` under its key and gives its entry.
+  ItemStore::EntryId StoreUnderKey(TextView path, std::uint64_t size, std::size_t anchor_length);
   // StoreItem for an entry a listing reported as `info`; what the listing told in full is kept
   // for the next rebuild (ItemStore::SetListed).
   void StoreListed(TextView path, const platform::EntryInfo& info, std::size_t anchor_length);
