@@ -367,6 +367,31 @@ TEST_F(SystemFileSystemTest, FullPathIsLexicallyNormalAndLeavesDotDotToTheSystem
   EXPECT_GT(relative.size(), 2u);
 }
 
+#ifndef _WIN32
+TEST_F(SystemFileSystemTest, DotAndDotDotBelowTheAnchorAreRefusedInTheFolderJustReached) {
+  // Reaching an entry of "a" leaves the chain standing there; the next names in "a" take the
+  // short way, which must refuse what would lead out of the folder all the same.
+  const Text folder = Folder(u"a");
+  const Text file = File(u"a/f", "x");
+  const Text other = File(u"a/\u00e9\u4e2d\U0001F600", "yz");
+  const std::size_t anchor = temp_.path().size();
+  EntryInfo info;
+  ASSERT_TRUE(fs_.Inspect(EntryRef(file, anchor, {}), info));
+  for (const TextView name : {TextView(u"."), TextView(u".."), TextView(u"f\0", 2)}) {
+    Text path = folder + u"/";
+    path.append(name);
+    EXPECT_EQ(fs_.Inspect(EntryRef(path, anchor, {}), info).error, IoResult::kInvalidName);
+    EXPECT_FALSE(fs_.DeleteFile(EntryRef(path, anchor, {})));
+  }
+  EXPECT_EQ(Read(file), "x");
+  ASSERT_TRUE(fs_.Inspect(EntryRef(other, anchor, {}), info));
+  EXPECT_EQ(info.kind, EntryKind::kFile);
+  EXPECT_EQ(info.size, 2u);
+  ASSERT_TRUE(fs_.Inspect(EntryRef(file, anchor, {}), info));
+  EXPECT_EQ(info.size, 1u);
+}
+#endif
+
 TEST_F(SystemFileSystemTest, PathWithANulCharacterIsRefusedNotCutShort) {
   const Text file = File(u"a", "a");
   Text cut = file;

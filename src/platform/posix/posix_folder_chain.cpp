@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 namespace nulvane::platform::posix {
 
@@ -49,8 +50,30 @@ IoResult OpenListing(int folder_fd, UniqueDir& dir) {
   return IoResult::Ok();
 }
 
+namespace {
+
+// Equal texts, compared as memory: char_traits<char16_t> compares unit by unit.
+bool SameText(TextView a, TextView b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
+}  // namespace
+
 IoResult NativeComponent(TextView name, std::string& native) {
   if (name.empty()) return IoResult::Fail(ENOENT);
+  // Most names are plain ASCII without U+0000: their bytes are their units, and of the refused
+  // names only "." and ".." remain possible.
+  bool plain = true;
+  for (const char16_t unit : name) plain &= unit - 1u < 0x7Fu;
+  if (plain) {
+    if (name[0] == u'.' && (name.size() == 1 || (name.size() == 2 && name[1] == u'.'))) {
+      return IoResult::Fail(IoResult::kInvalidName);
+    }
+    native.resize(name.size());
+    std::copy(name.begin(), name.end(), native.begin());
+    return IoResult::Ok();
+  }
   if (name == u"." || name == u".." || name.find(u'\0') != TextView::npos ||
       HasUnmappableSurrogate(name)) {
     return IoResult::Fail(IoResult::kInvalidName);
@@ -141,7 +164,7 @@ std::size_t FolderChain::OpenCount() const {
 }
 
 IoResult FolderChain::SetAnchor(TextView anchor_text) {
-  if (anchor_set_ && anchor_text == anchor_) return IoResult::Ok();
+  if (anchor_set_ && SameText(anchor_text, anchor_)) return IoResult::Ok();
   Forget();
   if (anchor_text.find(u'\0') != TextView::npos || HasUnmappableSurrogate(anchor_text)) {
     return IoResult::Fail(IoResult::kInvalidName);
@@ -230,7 +253,7 @@ std::size_t FolderChain::CommonLevels(TextView folder) const {
   const TextView cached(folder_text_);
   const std::size_t limit = std::min(cached.size(), folder.size());
   std::size_t same = 0;
-  if (folder.size() == cached.size() && folder == cached) return levels_.size();
+  if (SameText(folder, cached)) return levels_.size();
   same = static_cast<std::size_t>(std::mismatch(cached.begin(),
                                                 cached.begin() + static_cast<std::ptrdiff_t>(limit),
                                                 folder.begin())
@@ -268,9 +291,14 @@ IoResult FolderChain::Reach(const EntryRef& entry, bool last_is_folder, ReachedE
   } else if (folder.empty()) {
     return IoResult::Fail(ENOENT);
   }
-  IoResult result = SetAnchor(path.substr(0, entry.anchor_length));
+  // In a folder's turn most entries share the folder last reached: the chain already stands
+  // there (its levels are open up to that folder's own), and nothing of it changes.
+  const bool same_place = anchor_set_ && SameText(folder, folder_text_) &&
+                          SameText(path.substr(0, entry.anchor_length), anchor_);
+  IoResult result = IoResult::Ok();
+  if (!same_place) result = SetAnchor(path.substr(0, entry.anchor_length));
   if (!result) return result;
-  result = KeepLevels(CommonLevels(folder));
+  if (!same_place) result = KeepLevels(CommonLevels(folder));
   if (!result) {
     // A folder on the way is not where it was: start again from the anchor; what is reached
     // then is checked as any other entry.
