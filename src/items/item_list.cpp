@@ -13,6 +13,7 @@
 #include "lang/language_table.h"
 #include "lang/number_text.h"
 #include "platform/format.h"
+#include "platform/system.h"
 
 namespace nulvane::items {
 
@@ -209,6 +210,7 @@ void ItemList::Rebuild(bool show_summary) {
   const ItemStore::const_iterator first = store_.begin();
   const ItemStore::const_iterator last = store_.end();
   rows_.reserve(store_.size());
+  platform::PrepareForWriting(rows_.data(), rows_.capacity() * sizeof(ItemStore::EntryId));
   std::uint64_t total = 0;
   platform::EntryInfo info;
   Text path;

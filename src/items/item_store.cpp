@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/path_rules.h"
+#include "platform/system.h"
 
 namespace nulvane::items {
 
@@ -18,6 +19,7 @@ TextArena::Position TextArena::Allocate(std::size_t size) {
     // block.
     if (blocks_.size() >= kMaxBlocks) throw std::bad_alloc();
     blocks_.emplace_back(std::make_unique_for_overwrite<std::uint8_t[]>(size));
+    platform::PrepareForWriting(blocks_.back().get(), size);
     return static_cast<Position>((blocks_.size() - 1) << kOffsetBits);
   }
   if (used_ + size > kBlockSize) {
@@ -25,15 +27,24 @@ TextArena::Position TextArena::Allocate(std::size_t size) {
     blocks_.emplace_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
     current_ = blocks_.size() - 1;
     used_ = 0;
+    prepared_ = 0;
   }
   const auto position = static_cast<Position>((current_ << kOffsetBits) | used_);
   used_ += size;
+  if (used_ > prepared_) {
+    // Texts are written as they are allocated, one after another: the next step of the block
+    // is mapped in one call rather than a page at a time.
+    const std::size_t upto = std::min(kBlockSize, (used_ / kPrepareStep + 1) * kPrepareStep);
+    platform::PrepareForWriting(blocks_[current_].get() + prepared_, upto - prepared_);
+    prepared_ = upto;
+  }
   return position;
 }
 
 void TextArena::Release() {
   blocks_.clear();
   used_ = kBlockSize;
+  prepared_ = kBlockSize;
   current_ = 0;
 }
 
@@ -386,7 +397,11 @@ void ItemStore::Settle() const {
   // numbers from settled_records_ on. They are sorted at the end of order_ (one allocation of
   // the exact size, rather than a list grown entry by entry beside it) and merged into it.
   const std::size_t settled = order_.size();
-  order_.reserve(settled + (records_ - settled_records_));
+  if (const std::size_t wanted = settled + (records_ - settled_records_);
+      wanted > order_.capacity()) {
+    order_.reserve(wanted);
+    platform::PrepareForWriting(order_.data(), wanted * sizeof(EntryId));
+  }
   for (EntryId entry = settled_records_; entry < records_; ++entry) {
     if ((Get(entry).flags & kErased) == 0) order_.push_back(entry);
   }
@@ -499,7 +514,10 @@ void ItemStore::Remove(EntryId entry) {
 void ItemStore::Grow() {
   std::vector<EntryId> old;
   old.swap(slots_);
-  slots_.assign(std::max<std::size_t>(old.size() * 2, 64), kNoEntry);
+  const std::size_t size = std::max<std::size_t>(old.size() * 2, 64);
+  slots_.reserve(size);
+  platform::PrepareForWriting(slots_.data(), size * sizeof(EntryId));
+  slots_.assign(size, kNoEntry);
   const std::size_t mask = slots_.size() - 1;
   for (const std::uint32_t held : old) {
     if (held == kNoEntry) continue;
@@ -746,9 +764,11 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   if (records_ > kSlotEntryMask - 1) throw std::bad_alloc();
   const EntryId entry = records_;
   if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
-    // Left unwritten: the pages of a chunk's unused rest cost nothing until used.
-    tables_.chunks.emplace_back(
-        std::make_unique_for_overwrite<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
+    // Left unwritten (records are written as they are made), but mapped in one call: the
+    // chunk is filled before the next one is made.
+    constexpr std::size_t kChunkSize = std::size_t{1} << item_store_detail::kChunkBits;
+    tables_.chunks.emplace_back(std::make_unique_for_overwrite<Record[]>(kChunkSize));
+    platform::PrepareForWriting(tables_.chunks.back().get(), kChunkSize * sizeof(Record));
   }
   const std::uint16_t volume = VolumeIndex({});
   Record& record = Mutable(entry);

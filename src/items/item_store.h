@@ -41,9 +41,13 @@ class TextArena {
   static constexpr std::size_t kBlockSize = std::size_t{1} << kOffsetBits;
   static std::size_t Offset(Position position) { return position & (kBlockSize - 1); }
 
+  // The newest normal block is mapped ahead of its use in steps of this many bytes.
+  static constexpr std::size_t kPrepareStep = std::size_t{64} << 10;
+
   std::vector<std::shared_ptr<std::uint8_t[]>> blocks_;
-  std::size_t used_ = kBlockSize;  // bytes used of the newest normal block
-  std::size_t current_ = 0;        // the newest normal block
+  std::size_t used_ = kBlockSize;      // bytes used of the newest normal block
+  std::size_t prepared_ = kBlockSize;  // bytes of it mapped ahead
+  std::size_t current_ = 0;            // the newest normal block
 };
 
 namespace item_store_detail {

@@ -28,6 +28,13 @@ bool OpenWithShell(TextView path);
 // tells anything about the next one. Returns false only when the system gives no random bytes.
 bool SystemRandomBytes(void* buffer, std::size_t size);
 
+// Tells the system that the `size` bytes at `memory`, freshly allocated, are about to be written
+// in full: Linux maps their pages in one call (MADV_POPULATE_WRITE) instead of taking a fault
+// on the first write to each page, which costs microseconds apiece under a hypervisor. Only
+// whole pages inside the range are touched, and never their contents. Elsewhere, and where the
+// kernel lacks the request, nothing happens.
+void PrepareForWriting(void* memory, std::size_t size);
+
 // The number format of the user's locale, for grouping digits and the decimal point.
 struct NumberFormat {
   Text decimal_separator = u".";

@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 #include "platform/file_system.h"
+#include "platform/system.h"
 #include "support/temp_folder.h"
 
 #ifdef _WIN32
@@ -549,6 +550,17 @@ TEST(SystemClock, SleepingMovesTheClockOn) {
   const std::uint32_t before = clock.NowMs();
   clock.SleepMs(50);
   EXPECT_GE(static_cast<std::uint32_t>(clock.NowMs() - before), 10u);
+}
+
+TEST(PrepareForWriting, LeavesWhatTheMemoryHoldsAsItWas) {
+  // Asked of memory already written (a store's block reused, a range that starts and ends
+  // mid-page), it maps pages and changes no byte.
+  std::vector<unsigned char> memory(std::size_t{3} << 20);
+  for (std::size_t i = 0; i < memory.size(); ++i) memory[i] = static_cast<unsigned char>(i * 7 + 1);
+  const std::vector<unsigned char> before = memory;
+  PrepareForWriting(memory.data() + 5, memory.size() - 11);
+  PrepareForWriting(memory.data(), memory.size());
+  EXPECT_TRUE(memory == before);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -102,6 +103,20 @@ bool OpenWithShell(TextView path) {
   const int result = posix_spawnp(&child, program, &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return result == 0;
+}
+
+void PrepareForWriting(void* memory, std::size_t size) {
+#ifdef MADV_POPULATE_WRITE
+  static const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+  const std::uintptr_t end = (start + size) & ~(page - 1);
+  // Failure (an old kernel) only leaves the pages to be faulted in one by one as before.
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+  (void)memory;
+  (void)size;
+#endif
 }
 
 bool SystemRandomBytes(void* buffer, std::size_t size) {

@@ -43,6 +43,11 @@ bool OpenWithShell(TextView path) {
   return result > 32;
 }
 
+void PrepareForWriting(void*, std::size_t) {
+  // Pages are committed on their first write, as before: no call maps a heap block's pages
+  // ahead without a say over their contents.
+}
+
 bool SystemRandomBytes(void* buffer, std::size_t size) {
   auto* out = static_cast<unsigned char*>(buffer);
   while (size > 0) {
