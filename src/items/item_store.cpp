@@ -764,11 +764,16 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   if (records_ > kSlotEntryMask - 1) throw std::bad_alloc();
   const EntryId entry = records_;
   if ((entry >> item_store_detail::kChunkBits) == tables_.chunks.size()) {
-    // Left unwritten (records are written as they are made), but mapped in one call: the
-    // chunk is filled before the next one is made.
-    constexpr std::size_t kChunkSize = std::size_t{1} << item_store_detail::kChunkBits;
-    tables_.chunks.emplace_back(std::make_unique_for_overwrite<Record[]>(kChunkSize));
-    platform::PrepareForWriting(tables_.chunks.back().get(), kChunkSize * sizeof(Record));
+    // Left unwritten: the pages of a chunk's unused rest cost nothing until used.
+    tables_.chunks.emplace_back(
+        std::make_unique_for_overwrite<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
+  }
+  if ((entry & (kRecordsPrepared - 1)) == 0) {
+    // Records are made one after another: the next 32 KiB of them are mapped in one call
+    // rather than a page at a time.
+    platform::PrepareForWriting(
+        &tables_.chunks.back()[entry & ((1u << item_store_detail::kChunkBits) - 1)],
+        kRecordsPrepared * sizeof(Record));
   }
   const std::uint16_t volume = VolumeIndex({});
   Record& record = Mutable(entry);

@@ -42,7 +42,7 @@ class TextArena {
   static std::size_t Offset(Position position) { return position & (kBlockSize - 1); }
 
   // The newest normal block is mapped ahead of its use in steps of this many bytes.
-  static constexpr std::size_t kPrepareStep = std::size_t{64} << 10;
+  static constexpr std::size_t kPrepareStep = std::size_t{16} << 10;
 
   std::vector<std::shared_ptr<std::uint8_t[]>> blocks_;
   std::size_t used_ = kBlockSize;      // bytes used of the newest normal block
@@ -304,6 +304,8 @@ class ItemStore {
   // end below 2^27 - 1 (134 million entries, some 4 GB of records alone); all ones is a free
   // slot.
   static constexpr std::uint32_t kSlotEntryMask = (std::uint32_t{1} << 27) - 1;
+  // Records mapped ahead at a time (a divisor of a chunk's count).
+  static constexpr std::uint32_t kRecordsPrepared = 1024;
   static std::uint32_t TagOf(std::size_t hash) {
     return static_cast<std::uint32_t>(hash >> (sizeof(std::size_t) * 8 - 5)) << 27;
   }
