@@ -768,15 +768,15 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
     tables_.chunks.emplace_back(
         std::make_unique_for_overwrite<Record[]>(std::size_t{1} << item_store_detail::kChunkBits));
   }
-  if ((entry & (kRecordsPrepared - 1)) == 0) {
-    // Records are made one after another: the next 32 KiB of them are mapped in one call
-    // rather than a page at a time.
-    platform::PrepareForWriting(
-        &tables_.chunks.back()[entry & ((1u << item_store_detail::kChunkBits) - 1)],
-        kRecordsPrepared * sizeof(Record));
-  }
   const std::uint16_t volume = VolumeIndex({});
   Record& record = Mutable(entry);
+  if ((entry & (kRecordsPrepared - 1)) == 0) {
+    // Records are made one after another: the next 32 KiB of them are mapped in one call
+    // rather than a page at a time. Asked after Mutable, so that it is the store's own chunk
+    // (a frozen copy may share the one before). 1024 records divide a chunk: the range ends
+    // inside it.
+    platform::PrepareForWriting(&record, kRecordsPrepared * sizeof(Record));
+  }
   record = Record{};
   record.name = AddBytes(name);
   record.folder_part = folder_part;
