@@ -16,6 +16,7 @@
 
 #include "platform/win32/wide.h"
 #else
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -376,6 +377,7 @@ TEST_F(SystemFileSystemTest, DotAndDotDotBelowTheAnchorAreRefusedInTheFolderJust
   const Text file = File(u"a/f", "x");
   const Text other = File(u"a/\u00e9\u4e2d\U0001F600", "yz");
   const std::size_t anchor = temp_.path().size();
+  const OpenFolderScope scope(fs_);  // the chain stays in "a" between the calls
   EntryInfo info;
   ASSERT_TRUE(fs_.Inspect(EntryRef(file, anchor, {}), info));
   for (const TextView name : {TextView(u"."), TextView(u".."), TextView(u"f\0", 2)}) {
@@ -390,6 +392,28 @@ TEST_F(SystemFileSystemTest, DotAndDotDotBelowTheAnchorAreRefusedInTheFolderJust
   EXPECT_EQ(info.size, 2u);
   ASSERT_TRUE(fs_.Inspect(EntryRef(file, anchor, {}), info));
   EXPECT_EQ(info.size, 1u);
+}
+
+TEST_F(SystemFileSystemTest, TheSameFolderTextBelowAnotherAnchorIsReachedInThatAnchor) {
+  // Inside one scope the chain stays in the folder last reached; an entry below another anchor
+  // with the very same text after it lies in another folder, and only that one is touched.
+  Folder(u"one");
+  Folder(u"one/a");
+  Folder(u"two");
+  Folder(u"two/a");
+  const Text first = File(u"one/a/f", "1");
+  const Text second = File(u"two/a/f", "22");
+  const std::size_t anchor = (temp_ / u"one").size();
+  ASSERT_EQ(anchor, (temp_ / u"two").size());
+  const OpenFolderScope scope(fs_);
+  EntryInfo info;
+  ASSERT_TRUE(fs_.Inspect(EntryRef(first, anchor, {}), info));
+  EXPECT_EQ(info.size, 1u);
+  ASSERT_TRUE(fs_.Inspect(EntryRef(second, anchor, {}), info));
+  EXPECT_EQ(info.size, 2u);
+  EXPECT_TRUE(fs_.DeleteFile(EntryRef(second, anchor, {})));
+  EXPECT_EQ(Read(first), "1");
+  EXPECT_FALSE(stdfs::exists(stdfs::path(std::u16string(second))));
 }
 #endif
 
@@ -562,6 +586,32 @@ TEST(PrepareForWriting, LeavesWhatTheMemoryHoldsAsItWas) {
   PrepareForWriting(memory.data(), memory.size());
   EXPECT_TRUE(memory == before);
 }
+
+#ifndef _WIN32
+TEST(PrepareForWriting, MapsEveryWholePageInsideTheRangeAndNoOther) {
+  // Fresh anonymous pages are resident only once something maps them: after the call exactly
+  // the pages that lie whole inside the range are, the two it starts and ends in are not.
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  constexpr std::size_t kPages = 8;
+  void* const mapped =
+      ::mmap(nullptr, kPages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mapped, MAP_FAILED);
+  auto* const bytes = static_cast<unsigned char*>(mapped);
+  if (::madvise(bytes + 7 * page, page, MADV_POPULATE_WRITE) != 0) {
+    ::munmap(mapped, kPages * page);
+    GTEST_SKIP() << "the kernel cannot map pages ahead";
+  }
+  PrepareForWriting(bytes + page + 1, 6 * page - 2);  // whole pages 2 to 5
+  unsigned char resident[kPages] = {};
+  ASSERT_EQ(::mincore(mapped, kPages * page, resident), 0);
+  for (std::size_t i = 0; i < kPages; ++i) {
+    const bool expected = (i >= 2 && i <= 5) || i == 7;
+    EXPECT_EQ((resident[i] & 1) != 0, expected) << "page " << i;
+  }
+  for (std::size_t i = 0; i < kPages * page; ++i) ASSERT_EQ(bytes[i], 0) << i;
+  ::munmap(mapped, kPages * page);
+}
+#endif
 
 }  // namespace
 }  // namespace nulvane::platform
