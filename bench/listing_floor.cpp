@@ -66,6 +66,7 @@ void ListLikeWine(int folder) {
   for (const std::string& name : names) {
     struct stat status;
     if (::fstatat(AT_FDCWD, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    // Read by name as Wine reads it (a link is followed).
     char attribute[64];
     (void)::getxattr(name.c_str(), "user.DOSATTRIB", attribute, sizeof attribute);
     if (S_ISDIR(status.st_mode)) folders.push_back(name);
@@ -93,6 +94,9 @@ int main(int argc, char** argv) {
   static char buffer[1 << 16];
   std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   if (argv[1][0] == 's') {
+    // The folder itself first, as find prints it.
+    struct stat status;
+    if (::fstat(root, &status) == 0) std::printf("%lld\n", static_cast<long long>(status.st_size));
     ListSorted(root);
   } else {
     ListLikeWine(root);
