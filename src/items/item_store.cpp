@@ -698,13 +698,14 @@ std::uint64_t ItemStore::SizeOf(EntryId entry) const {
   return size;
 }
 
+std::uint32_t ItemStore::HeldSize(std::uint64_t size) {
+  if (size == kSizeNotRead) return item_store_detail::kSizeUnread;
+  if (size >= item_store_detail::kSizeElsewhere) return item_store_detail::kSizeElsewhere;
+  return static_cast<std::uint32_t>(size);
+}
+
 void ItemStore::SetSize(EntryId entry, std::uint64_t size) {
-  std::uint32_t held = static_cast<std::uint32_t>(size);
-  if (size == kSizeNotRead) {
-    held = item_store_detail::kSizeUnread;
-  } else if (size >= item_store_detail::kSizeElsewhere) {
-    held = item_store_detail::kSizeElsewhere;
-  }
+  const std::uint32_t held = HeldSize(size);
   if (held == item_store_detail::kSizeElsewhere) {
     large_sizes_[entry] = size;
   } else if (Get(entry).size == item_store_detail::kSizeElsewhere) {
@@ -784,14 +785,8 @@ ItemStore::EntryId ItemStore::Store(TextView key, std::uint64_t size, std::uint3
   record.volume = volume;
   ++records_;
   // The size written straight into the new record (SetSize would look the record up again).
-  if (size == kSizeNotRead) {
-    record.size = item_store_detail::kSizeUnread;
-  } else if (size >= item_store_detail::kSizeElsewhere) {
-    record.size = item_store_detail::kSizeElsewhere;
-    large_sizes_[entry] = size;
-  } else {
-    record.size = static_cast<std::uint32_t>(size);
-  }
+  record.size = HeldSize(size);
+  if (record.size == item_store_detail::kSizeElsewhere) large_sizes_[entry] = size;
   SetSpelling(entry, AddSpelling(key, spelling));
   Insert(entry, hash);
   ++live_;

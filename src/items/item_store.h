@@ -323,6 +323,8 @@ class ItemStore {
   void SetSpelling(EntryId entry, std::uint32_t spelling);
   std::uint16_t VolumeIndex(const platform::EntryIdentity& identity);
 
+  // What a record holds for `size`: the size, or a mark for unread or kept in large_sizes_.
+  static std::uint32_t HeldSize(std::uint64_t size);
   void SetSize(EntryId entry, std::uint64_t size);
   // Writes `identity` into `record`, the entry's own (see Mutable).
   void WriteIdentity(EntryId entry, Record& record, const platform::EntryIdentity& identity);

@@ -44,8 +44,7 @@ bool OpenWithShell(TextView path) {
 }
 
 void PrepareForWriting(void*, std::size_t) {
-  // Pages are committed on their first write, as before: no call maps a heap block's pages
-  // ahead without a say over their contents.
+  // Nothing: pages are committed on their first write, as before.
 }
 
 bool SystemRandomBytes(void* buffer, std::size_t size) {
